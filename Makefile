@@ -1,0 +1,58 @@
+# Set-up, build, run and test. `make run` and `make test` install what is missing first.
+
+BUILD_DIR ?= build
+PRESET ?= default
+
+# Debian packages the build, the tests and the benchmarks need.
+PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
+            fonts-comic-neue fonts-dejavu-core xauth xvfb clang-format
+
+.PHONY: all deps configure build run test sanitize-test format format-check bench screenshot clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed$$' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+	    if [ "$$(id -u)" -ne 0 ]; then \
+	        echo "Missing Debian packages. Install them as root with:"; \
+	        echo "  apt-get update && apt-get install -y" $$missing; \
+	        exit 1; \
+	    fi; \
+	    echo "Installing:" $$missing; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+configure: deps
+	cmake --preset $(PRESET)
+
+build: configure
+	cmake --build --preset $(PRESET)
+
+run: build
+	./$(BUILD_DIR)/velmora_gui
+
+test: build
+	ctest --preset $(PRESET)
+
+sanitize-test: deps
+	cmake --preset sanitize
+	cmake --build --preset sanitize
+	ctest --preset sanitize
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+bench: build
+	cmake --build --preset $(PRESET) --target bench
+
+screenshot: build
+	QT_QPA_PLATFORM=offscreen ./$(BUILD_DIR)/tests/tst_window screenshot -- docs/window.png
+
+clean:
+	rm -rf build build-sanitize

@@ -1,0 +1,25 @@
+#include "app/startup.h"
+
+#include "app/form1.h"
+#include "platform/qtservices.h"
+
+#include <QApplication>
+
+namespace velmora {
+
+int runApplication(int& argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmora-gui"));
+    QApplication::setApplicationVersion(QStringLiteral("0.2a"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmora-gui"));
+    QApplication::setWindowIcon(Form1::icon());
+
+    QtServices services;
+    Form1 window(services);
+    window.Form_Load();
+    window.show();
+    return QApplication::exec();
+}
+
+} // namespace velmora

@@ -1,0 +1,29 @@
+#include "platform/commandlinesplit.h"
+
+namespace velmora {
+
+QStringList splitCommandLine(const QString& commandLine)
+{
+    QStringList arguments;
+    QString current;
+    bool inArgument = false;
+    bool quoted = false;
+    for (const QChar c : commandLine) {
+        if (c == u'"') {
+            quoted = !quoted;
+            inArgument = true;
+        } else if (c == u' ' && !quoted) {
+            if (inArgument)
+                arguments.append(std::exchange(current, QString()));
+            inArgument = false;
+        } else {
+            current.append(c);
+            inArgument = true;
+        }
+    }
+    if (inArgument)
+        arguments.append(current);
+    return arguments;
+}
+
+} // namespace velmora

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QStringList>
+
+namespace velmora {
+
+// Splits a command line into its arguments: blanks separate arguments outside double quotes;
+// a double quote opens or closes a quoted run and is dropped; every other character, the
+// backslash included, stands for itself. `""` is an empty argument.
+QStringList splitCommandLine(const QString& commandLine);
+
+} // namespace velmora

@@ -1,0 +1,302 @@
+#include "platform/controls.h"
+
+#include "browse/sourcerules.h"
+#include "platform/drives.h"
+#include "platform/filesystem.h"
+
+#include <QDir>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QSignalBlocker>
+#include <QStringListModel>
+#include <QStyleOptionButton>
+#include <QStyledItemDelegate>
+#include <QStylePainter>
+
+namespace velmora {
+
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kLevelRole = Qt::UserRole + 1;
+constexpr int kIndentPerLevel = 8;
+
+// Draws each folder of the directory list indented by its depth.
+class IndentDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem indented = option;
+        indented.rect.adjust(index.data(kLevelRole).toInt() * kIndentPerLevel, 0, 0, 0);
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+};
+
+} // namespace
+
+// ---- DriveListBox
+
+DriveListBox::DriveListBox(const DriveTable& drives, QWidget* parent)
+    : QComboBox(parent)
+    , m_drives(drives)
+{
+    for (const Volume& volume : m_drives.volumes())
+        addItem(DriveTable::driveText(volume));
+    connect(this, &QComboBox::currentIndexChanged, this, &DriveListBox::Change);
+}
+
+void DriveListBox::showDriveOf(const QString& folder)
+{
+    const auto volume = m_drives.volumeOf(folder);
+    if (!volume)
+        return;
+    const QSignalBlocker quiet(this);
+    setCurrentIndex(findText(DriveTable::driveText(*volume)));
+}
+
+// ---- DirListBox
+
+DirListBox::DirListBox(DriveTable& drives, QWidget* parent)
+    : QListWidget(parent)
+    , m_drives(drives)
+{
+    setItemDelegate(new IndentDelegate(this));
+    setUniformItemSizes(true);
+    connect(this, &QListWidget::itemDoubleClicked, this, &DirListBox::open);
+}
+
+Outcome DirListBox::setPath(const QString& folderOrDrive)
+{
+    const auto drive = m_drives.volumeOfDriveText(folderOrDrive);
+    const QString folder =
+        drive ? m_drives.currentFolder(*drive) : nativeFolder(folderOrDrive);
+    if (const Outcome opened = openFolder(folder); !opened)
+        return opened;
+
+    const QStringList subfolders =
+        QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    const bool changed = folder != m_path;
+    m_path = folder;
+    m_drives.remember(folder);
+    fill(subfolders);
+    if (changed)
+        Q_EMIT Change();
+    return Outcome::success();
+}
+
+void DirListBox::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem()) {
+        open(currentItem());
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+void DirListBox::open(const QListWidgetItem* item)
+{
+    if (!item)
+        return;
+    const QString folder = item->data(kPathRole).toString();
+    if (const Outcome opened = setPath(folder); !opened)
+        Q_EMIT openFailed(folder, opened.reason);
+}
+
+void DirListBox::fill(const QStringList& subfolders)
+{
+    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    const QChar separator = QDir::separator();
+    int level = 0;
+    const auto add = [&](const QString& text, const QString& path, const QIcon& icon) {
+        auto* item = new QListWidgetItem(icon, text, this);
+        item->setData(kPathRole, path);
+        item->setData(kLevelRole, level);
+        return item;
+    };
+
+    clear();
+    const auto volume = m_drives.volumeOf(m_path);
+    const QString root = volume ? volume->root : m_path.left(1);
+    QString chain = root;
+    QListWidgetItem* current = add(root, root, openIcon);
+    const QStringList below = m_path.mid(root.size()).split(separator, Qt::SkipEmptyParts);
+    for (const QString& name : below) {
+        ++level;
+        chain = fullPath(chain, name, separator);
+        current = add(name, chain, openIcon);
+    }
+    ++level;
+    for (const QString& name : subfolders)
+        add(name, fullPath(m_path, name, separator), closedIcon);
+    setCurrentItem(current);
+    scrollToItem(current);
+}
+
+// ---- FileListBox
+
+FileListBox::FileListBox(QWidget* parent)
+    : QListView(parent)
+    , m_files(new QStringListModel(this))
+{
+    setModel(m_files);
+    setUniformItemSizes(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+Outcome FileListBox::setPath(const QString& folder)
+{
+    m_path = folder;
+    const Outcome opened = openFolder(folder);
+    m_files->setStringList(opened ? QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase)
+                                  : QStringList());
+    return opened;
+}
+
+QString FileListBox::FileName() const
+{
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? QString() : selected.constFirst().data().toString();
+}
+
+void FileListBox::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QListView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        Q_EMIT DblClick();
+}
+
+// ---- ListBox
+
+ListBox::ListBox(QWidget* parent)
+    : QListWidget(parent)
+{
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+QString ListBox::List(int index) const
+{
+    const QListWidgetItem* entry = item(index);
+    return entry ? entry->text() : QString();
+}
+
+QStringList ListBox::entries() const
+{
+    QStringList texts;
+    texts.reserve(count());
+    for (int index = 0; index < count(); ++index)
+        texts.append(item(index)->text());
+    return texts;
+}
+
+int ListBox::ListIndex() const
+{
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.constFirst().row();
+}
+
+void ListBox::AddItem(const QString& text)
+{
+    addItem(text);
+}
+
+void ListBox::RemoveItem(int index)
+{
+    delete takeItem(index);
+    clearSelection();
+}
+
+void ListBox::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QListWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        Q_EMIT DblClick();
+}
+
+// ---- TextBox
+
+TextBox::TextBox(QWidget* parent)
+    : QLineEdit(parent)
+{
+}
+
+void TextBox::mouseReleaseEvent(QMouseEvent* event)
+{
+    QLineEdit::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        Q_EMIT Click();
+}
+
+// ---- CheckBox
+
+CheckBox::CheckBox(QWidget* parent)
+    : QCheckBox(parent)
+{
+}
+
+void CheckBox::setHighlighted(bool highlighted)
+{
+    m_highlighted = highlighted;
+    update();
+}
+
+void CheckBox::paintEvent(QPaintEvent*)
+{
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    option.text.clear();
+
+    QStyleOptionButton indicator = option;
+    indicator.rect = style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, this);
+    indicator.rect.moveTop((height() - indicator.rect.height()) / 2);
+    painter.drawPrimitive(QStyle::PE_IndicatorCheckBox, indicator);
+
+    const int spacing = style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, &option, this);
+    const QRect captionRect = rect().adjusted(indicator.rect.right() + 1 + spacing, 0, 0, 0);
+    constexpr int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
+    painter.drawItemText(captionRect, flags, palette(), isEnabled(), text(),
+                         m_highlighted ? QPalette::Highlight : QPalette::WindowText);
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = painter.boundingRect(captionRect, flags, text()).adjusted(-1, 0, 1, 0);
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+    }
+}
+
+bool CheckBox::hitButton(const QPoint& pos) const
+{
+    return rect().contains(pos);
+}
+
+// ---- CommandButton
+
+CommandButton::CommandButton(QWidget* parent)
+    : QPushButton(parent)
+{
+    setAutoDefault(false);
+    setDefault(false);
+    connect(this, &QPushButton::clicked, this, &CommandButton::Click);
+}
+
+// ---- Label
+
+Label::Label(QWidget* parent)
+    : QLabel(parent)
+{
+    setWordWrap(true);
+    setTextFormat(Qt::PlainText);
+}
+
+void Label::setHighlighted(bool highlighted)
+{
+    setForegroundRole(highlighted ? QPalette::Highlight : QPalette::WindowText);
+}
+
+} // namespace velmora

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace velmora {
+
+// The mount point, among `roots`, that holds `path`: the longest one that is a prefix of the
+// path on a folder boundary. Empty when none holds it.
+QString rootHolding(const QString& path, const QStringList& roots, QChar separator);
+
+// Length of the drive root at the start of `path`: the mount point that holds it plus the
+// separator after it (a root that already ends with the separator counts as it stands).
+// 0 when no mount point holds the path.
+qsizetype driveRootLength(const QString& path, const QStringList& roots, QChar separator);
+
+} // namespace velmora

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+namespace velmora {
+
+inline constexpr int kLongMessageLength = 2000;
+
+// The text as the box shows it: a run of carriage returns ending in a line feed breaks the line
+// once per carriage return (CR LF: a new line; CR CR LF: an empty line between). The text
+// handed to the box is kept as it is; only its display changes.
+QString displayedMessage(const QString& text);
+
+// A modal message box with the application's title: the standard box for ordinary texts, a
+// scrolling box that fits the screen for very long ones (a command line of thousands of
+// files). The caller runs it with exec().
+QDialog* createMessageBox(const QString& text, int style, QWidget* parent);
+
+} // namespace velmora

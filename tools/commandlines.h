@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace velmora {
+
+// The program of a command line: what the tool box holds, or the default when it is empty.
+QString programOrDefault(const QString& toolBox, const QString& defaultProgram);
+
+// Every entry between double quotes, each preceded by one blank: ` "e1" "e2"`.
+QString quotedFileList(const QStringList& entries);
+
+// `"<program>" -v "<volume>" -o "<image>" -m ` followed by the quoted file list.
+QString imageBuildCommandLine(const QString& program, const QString& volume, const QString& image,
+                              const QString& fileList);
+
+// The part of an entry that names its place under the storage path: the entry without its
+// drive root (`rootLength` characters) and without its last two characters. Nothing when the
+// entry is too short to hold both.
+std::optional<QString> destinationPiece(const QString& entry, qsizetype rootLength);
+
+// `"<program>" "<entry>"  "<storage path><piece>"`: nothing put between path and piece.
+QString extractionCommandLine(const QString& program, const QString& entry,
+                              const QString& storagePath, const QString& piece);
+
+// A double quote inside an input would end its quoted argument early.
+bool holdsDoubleQuote(const QString& input);
+
+} // namespace velmora

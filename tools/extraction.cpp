@@ -1,0 +1,43 @@
+// "Extract files from CD": checks the source list and the storage path, then shows and
+// launches one extraction command line per entry, in list order.
+
+#include "app/form1.h"
+#include "platform/controls.h"
+#include "platform/services.h"
+#include "tools/commandlines.h"
+#include "tools/texts.h"
+
+namespace velmora {
+
+void Form1::Extraire_Click()
+{
+    using namespace texts;
+    InputMissing = false;
+    requireInput(List1->ListCount() == 0, kFilesMissing);
+    requireInput(Text3->text().isEmpty(), kExtractionPathMissing);
+    if (InputMissing)
+        return;
+
+    const QStringList entries = List1->entries();
+    QList<std::pair<QString, QString>> inputs;
+    for (qsizetype index = 0; index < entries.size(); ++index)
+        inputs.append({kInEntry.arg(index + 1), entries.at(index)});
+    inputs.append({{kInStoragePath, Text3->text()}, {kInExtractionTool, Dat2File->text()}});
+    if (refuseDoubleQuotes(inputs))
+        return;
+
+    const QString program = programOrDefault(Dat2File->text(), kDefaultExtractionTool);
+    for (const QString& entry : entries) {
+        const std::optional<QString> piece = destinationPiece(entry, m_drives.rootLength(entry));
+        if (!piece) {
+            m_services.messageBox(kEntryTooShort + u"\r\n" + entry, OkOnly);
+            continue;
+        }
+        const QString commandLine = extractionCommandLine(program, entry, Text3->text(), *piece);
+        m_services.messageBox(commandLine, OkOnly);
+        if (!launch(commandLine, program))
+            return;
+    }
+}
+
+} // namespace velmora
