@@ -71,11 +71,13 @@ DirListBox::DirListBox(DriveTable& drives, QWidget* parent)
 Outcome DirListBox::setPath(const QString& folderOrDrive)
 {
     const auto drive = m_drives.volumeOfDriveText(folderOrDrive);
-    const QString folder =
-        drive ? m_drives.currentFolder(*drive) : nativeFolder(folderOrDrive);
+    return moveTo(drive ? m_drives.currentFolder(*drive) : nativeFolder(folderOrDrive));
+}
+
+Outcome DirListBox::moveTo(const QString& folder)
+{
     if (const Outcome opened = openFolder(folder); !opened)
         return opened;
-
     const QStringList subfolders =
         QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
     const bool changed = folder != m_path;
@@ -101,7 +103,7 @@ void DirListBox::open(const QListWidgetItem* item)
     if (!item)
         return;
     const QString folder = item->data(kPathRole).toString();
-    if (const Outcome opened = setPath(folder); !opened)
+    if (const Outcome opened = moveTo(folder); !opened)
         Q_EMIT openFailed(folder, opened.reason);
 }
 

@@ -60,6 +60,7 @@ protected:
 
 private:
     void open(const QListWidgetItem* item);
+    Outcome moveTo(const QString& folder);
     void fill(const QStringList& subfolders);
 
     DriveTable& m_drives;

@@ -77,7 +77,7 @@ QString DriveTable::driveText(const Volume& volume)
 std::optional<Volume> DriveTable::volumeOfDriveText(const QString& text) const
 {
     for (const Volume& volume : m_volumes) {
-        if (driveText(volume) == text || volume.root == text)
+        if (driveText(volume) == text)
             return volume;
     }
     return std::nullopt;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QModelIndex>
 #include <QString>
 #include <QTemporaryDir>
+
+class QAbstractItemView;
 
 namespace velmora::test {
 
@@ -9,6 +12,13 @@ namespace velmora::test {
 QString makeFile(const QString& folder, const QString& name, qint64 size);
 // A folder under `parent`; returns its native path.
 QString makeFolder(const QString& parent, const QString& name);
+
+// What the mouse sends for a double-click on an item: press, release, double-click, release.
+void doubleClick(QAbstractItemView& view, const QModelIndex& index);
+// A single click on an item.
+void click(QAbstractItemView& view, const QModelIndex& index);
+// The last item of a view showing `text`; invalid when none does.
+QModelIndex itemShowing(const QAbstractItemView& view, const QString& text);
 
 // Puts the process's current folder back when the test ends.
 class CurrentFolderGuard {
