@@ -15,21 +15,18 @@ namespace velmora {
 namespace {
 
 // Positions and sizes are given in twips: 15 to the pixel at 96 dots per inch.
-int pixels(int twips)
-{
+int pixels(int twips) {
     return int(std::lround(twips / 15.0));
 }
 
 template <class Control>
-Control* place(Control* control, const char* name, int left, int top, int width, int height)
-{
+Control* place(Control* control, const char* name, int left, int top, int width, int height) {
     control->setObjectName(QLatin1StringView(name));
     control->setGeometry(pixels(left), pixels(top), pixels(width), pixels(height));
     return control;
 }
 
-void describe(QWidget* control, const QString& toolTip, const QString& accessibleName = {})
-{
+void describe(QWidget* control, const QString& toolTip, const QString& accessibleName = {}) {
     control->setToolTip(toolTip);
     control->setAccessibleDescription(toolTip);
     if (!accessibleName.isEmpty())
@@ -39,8 +36,7 @@ void describe(QWidget* control, const QString& toolTip, const QString& accessibl
 enum class Slant { Upright, Italic };
 
 // The font of the captions that explain an input.
-QFont captionFont(const QFont& base, Slant slant)
-{
+QFont captionFont(const QFont& base, Slant slant) {
     QFont font = base;
     font.setFamilies({QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue")});
     font.setPointSizeF(8.25);
@@ -52,8 +48,7 @@ QFont captionFont(const QFont& base, Slant slant)
 }
 
 Label* caption(Label* label, const QString& text, Slant slant, bool highlighted,
-               Qt::Alignment alignment = Qt::AlignLeft)
-{
+               Qt::Alignment alignment = Qt::AlignLeft) {
     label->setText(text);
     label->setFont(captionFont(label->font(), slant));
     label->setHighlighted(highlighted);
@@ -66,8 +61,7 @@ Label* caption(Label* label, const QString& text, Slant slant, bool highlighted,
 Form1::Form1(Services& services, DriveTable drives, QWidget* parent)
     : QWidget(parent)
     , m_services(services)
-    , m_drives(std::move(drives))
-{
+    , m_drives(std::move(drives)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(texts::kFormCaption);
     setWindowIcon(icon());
@@ -87,40 +81,36 @@ Form1::Form1(Services& services, DriveTable drives, QWidget* parent)
 }
 
 Form1::Form1(Services& services)
-    : Form1(services, DriveTable::mounted())
-{
-}
+    : Form1(services, DriveTable::mounted()) {}
 
-QIcon Form1::icon()
-{
+QIcon Form1::icon() {
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/velmora-gui-16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/icons/velmora-gui-32.png"), QSize(32, 32));
     return icon;
 }
 
-void Form1::createControls()
-{
+void Form1::createControls() {
     using namespace texts;
     // Labels first, so that they lie beneath the other controls.
-    Label3 = caption(place(new Label(this), "Label3", 120, 120, 1455, 255), kLabel3,
-                     Slant::Upright, true, Qt::AlignHCenter);
+    Label3 = caption(place(new Label(this), "Label3", 120, 120, 1455, 255), kLabel3, Slant::Upright,
+                     true, Qt::AlignHCenter);
     Label1 = caption(place(new Label(this), "Label1", 120, 4440, 7335, 255), kLabel1,
                      Slant::Upright, true);
-    Label2 = caption(place(new Label(this), "Label2", 120, 4680, 5895, 255), kLabel2,
-                     Slant::Italic, false);
-    Label4 = caption(place(new Label(this), "Label4", 120, 360, 1215, 255), kLabel4,
-                     Slant::Italic, false, Qt::AlignHCenter);
+    Label2 = caption(place(new Label(this), "Label2", 120, 4680, 5895, 255), kLabel2, Slant::Italic,
+                     false);
+    Label4 = caption(place(new Label(this), "Label4", 120, 360, 1215, 255), kLabel4, Slant::Italic,
+                     false, Qt::AlignHCenter);
     Label5 = caption(place(new Label(this), "Label5", 2640, 1440, 2535, 615), kLabel5,
                      Slant::Italic, false);
     location1 = place(new Label(this), "location1", 120, 6720, 1815, 375);
     location1->setText(kLocation1);
     location2 = place(new Label(this), "location2", 120, 7080, 975, 375);
     location2->setText(kLocation2);
-    Label6 = caption(place(new Label(this), "Label6", 120, 960, 1215, 255), kLabel6,
-                     Slant::Italic, false, Qt::AlignHCenter);
-    Label7 = caption(place(new Label(this), "Label7", 120, 720, 1455, 255), kLabel7,
-                     Slant::Upright, true, Qt::AlignHCenter);
+    Label6 = caption(place(new Label(this), "Label6", 120, 960, 1215, 255), kLabel6, Slant::Italic,
+                     false, Qt::AlignHCenter);
+    Label7 = caption(place(new Label(this), "Label7", 120, 720, 1455, 255), kLabel7, Slant::Upright,
+                     true, Qt::AlignHCenter);
     for (Label* label : {location1, location2})
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
@@ -162,16 +152,14 @@ void Form1::createControls()
     Dat2File->setAccessibleName(kLocation2);
 }
 
-void Form1::setTabOrder()
-{
-    const QList<QWidget*> order = {Drive1, Dir1,  File1,    Command1, Volume,  List1,
+void Form1::setTabOrder() {
+    const QList<QWidget*> order = {Drive1, Dir1,  File1,    Command1, Volume,   List1,
                                    Check1, Text3, Extraire, Velmora,  Dat2File, ImageCD};
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order.at(i), order.at(i + 1));
 }
 
-void Form1::connectHandlers()
-{
+void Form1::connectHandlers() {
     connect(Command1, &CommandButton::Click, this, &Form1::Command1_Click);
     connect(Extraire, &CommandButton::Click, this, &Form1::Extraire_Click);
     connect(Drive1, &DriveListBox::Change, this, &Form1::Drive1_Change);
@@ -185,8 +173,7 @@ void Form1::connectHandlers()
     });
 }
 
-void Form1::Form_Load()
-{
+void Form1::Form_Load() {
     using namespace texts;
     m_services.messageBox(kWarningHeading + kWarningBreak + kWarningFrench + kWarningBreak +
                               kWarningEnglish,
@@ -194,8 +181,7 @@ void Form1::Form_Load()
     Text3->setText(Dir1->Path());
 }
 
-void Form1::reportFailure(const QString& what, const QString& subject, const QString& reason)
-{
+void Form1::reportFailure(const QString& what, const QString& subject, const QString& reason) {
     m_services.messageBox(what + u"\r\n" + subject + u"\r\n" + reason, Critical);
 }
 

@@ -7,8 +7,7 @@
 
 namespace velmora {
 
-int runApplication(int& argc, char** argv)
-{
+int runApplication(int& argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmora-gui"));
     QApplication::setApplicationVersion(QStringLiteral("0.2a"));

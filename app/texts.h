@@ -17,7 +17,8 @@ inline const QString kLabel4 = QStringLiteral("Nom du CD :");
 inline const QString kLabel7 = QStringLiteral("CD Image Name :");
 inline const QString kLabel6 = QStringLiteral("Nom image CD :");
 inline const QString kCheck1 = QStringLiteral("Path to store CD image / files extracted");
-inline const QString kLabel5 = QStringLiteral("Chemin de l'image CD à stocker / fichiers à extraire");
+inline const QString kLabel5 =
+    QStringLiteral("Chemin de l'image CD à stocker / fichiers à extraire");
 inline const QString kLabel1 =
     QStringLiteral("List of files inserted in the CD image / extracted from CD");
 inline const QString kLabel2 =
@@ -30,10 +31,9 @@ inline const QString kDefaultName = QStringLiteral("Kestrel");
 inline const QString kFile1Tip =
     QStringLiteral("Double clicks to insert the file / double clicks pour insérer le fichier");
 inline const QString kCommand1Tip = QStringLiteral("This wil use Brannock");
-inline const QString kNameTip =
-    QStringLiteral("Enter the name for the CD / entrer le nom du CD");
-inline const QString kList1Tip = QStringLiteral(
-    "Double clcik to remove files / double clicks pour enlever le fichier");
+inline const QString kNameTip = QStringLiteral("Enter the name for the CD / entrer le nom du CD");
+inline const QString kList1Tip =
+    QStringLiteral("Double clcik to remove files / double clicks pour enlever le fichier");
 inline const QString kCheck1Tip = QStringLiteral(
     "Check the box and choose the directory  (Double click in the directory box to select)");
 inline const QString kText3Tip =

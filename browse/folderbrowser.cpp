@@ -7,8 +7,7 @@
 
 namespace velmora {
 
-void Form1::Drive1_Change()
-{
+void Form1::Drive1_Change() {
     const QString drive = Drive1->Drive();
     if (const Outcome moved = Dir1->setPath(drive); !moved) {
         Drive1->showDriveOf(Dir1->Path()); // the drive list goes back to the folder shown
@@ -16,8 +15,7 @@ void Form1::Drive1_Change()
     }
 }
 
-void Form1::Dir1_Change()
-{
+void Form1::Dir1_Change() {
     if (const Outcome filled = File1->setPath(Dir1->Path()); !filled) {
         reportFailure(texts::kCannotOpenFolder, File1->Path(), filled.reason);
         return;

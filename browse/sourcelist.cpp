@@ -11,8 +11,7 @@
 
 namespace velmora {
 
-void Form1::File1_DblClick()
-{
+void Form1::File1_DblClick() {
     const QString fileName = File1->FileName();
     if (fileName.isEmpty())
         return;
@@ -29,8 +28,7 @@ void Form1::File1_DblClick()
         m_services.messageBox(texts::kFileTooSmall, OkOnly);
 }
 
-void Form1::List1_DblClick()
-{
+void Form1::List1_DblClick() {
     if (List1->ListIndex() < 0)
         return;
     List1->RemoveItem(List1->ListIndex());

@@ -2,15 +2,13 @@
 
 namespace velmora {
 
-QString fullPath(const QString& folder, const QString& fileName, QChar separator)
-{
+QString fullPath(const QString& folder, const QString& fileName, QChar separator) {
     if (folder.endsWith(separator))
         return folder + fileName;
     return folder + separator + fileName;
 }
 
-qint64 sizeInKilobytes(qint64 bytes)
-{
+qint64 sizeInKilobytes(qint64 bytes) {
     qint64 quotient = bytes / 1024;
     qint64 remainder = bytes % 1024;
     if (remainder < 0) { // floor division, so the remainder counts upwards from the quotient

@@ -14,8 +14,7 @@ qint64 sizeInKilobytes(qint64 bytes);
 
 // Files of more than 400 kilobytes are taken into the source list.
 constexpr qint64 kSmallestAcceptedKB = 401;
-constexpr bool sizeAccepted(qint64 kilobytes)
-{
+constexpr bool sizeAccepted(qint64 kilobytes) {
     return kilobytes >= kSmallestAcceptedKB;
 }
 

@@ -2,8 +2,7 @@
 
 namespace velmora {
 
-QStringList splitCommandLine(const QString& commandLine)
-{
+QStringList splitCommandLine(const QString& commandLine) {
     QStringList arguments;
     QString current;
     bool inArgument = false;

@@ -4,8 +4,7 @@
 
 namespace velmora {
 
-bool CommonDialog::ShowOpen(Services& services)
-{
+bool CommonDialog::ShowOpen(Services& services) {
     const std::optional<QString> chosen = services.openFile(Filter, FileName);
     if (!chosen || chosen->isEmpty())
         return false;

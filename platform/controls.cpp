@@ -10,8 +10,8 @@
 #include <QSignalBlocker>
 #include <QStringListModel>
 #include <QStyleOptionButton>
-#include <QStyledItemDelegate>
 #include <QStylePainter>
+#include <QStyledItemDelegate>
 
 namespace velmora {
 
@@ -27,8 +27,7 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
+               const QModelIndex& index) const override {
         QStyleOptionViewItem indented = option;
         indented.rect.adjust(index.data(kLevelRole).toInt() * kIndentPerLevel, 0, 0, 0);
         QStyledItemDelegate::paint(painter, indented, index);
@@ -41,15 +40,13 @@ public:
 
 DriveListBox::DriveListBox(const DriveTable& drives, QWidget* parent)
     : QComboBox(parent)
-    , m_drives(drives)
-{
+    , m_drives(drives) {
     for (const Volume& volume : m_drives.volumes())
         addItem(DriveTable::driveText(volume));
     connect(this, &QComboBox::currentIndexChanged, this, &DriveListBox::Change);
 }
 
-void DriveListBox::showDriveOf(const QString& folder)
-{
+void DriveListBox::showDriveOf(const QString& folder) {
     const auto volume = m_drives.volumeOf(folder);
     if (!volume)
         return;
@@ -61,21 +58,18 @@ void DriveListBox::showDriveOf(const QString& folder)
 
 DirListBox::DirListBox(DriveTable& drives, QWidget* parent)
     : QListWidget(parent)
-    , m_drives(drives)
-{
+    , m_drives(drives) {
     setItemDelegate(new IndentDelegate(this));
     setUniformItemSizes(true);
     connect(this, &QListWidget::itemDoubleClicked, this, &DirListBox::open);
 }
 
-Outcome DirListBox::setPath(const QString& folderOrDrive)
-{
+Outcome DirListBox::setPath(const QString& folderOrDrive) {
     const auto drive = m_drives.volumeOfDriveText(folderOrDrive);
     return moveTo(drive ? m_drives.currentFolder(*drive) : nativeFolder(folderOrDrive));
 }
 
-Outcome DirListBox::moveTo(const QString& folder)
-{
+Outcome DirListBox::moveTo(const QString& folder) {
     if (const Outcome opened = openFolder(folder); !opened)
         return opened;
     const QStringList subfolders =
@@ -89,8 +83,7 @@ Outcome DirListBox::moveTo(const QString& folder)
     return Outcome::success();
 }
 
-void DirListBox::keyPressEvent(QKeyEvent* event)
-{
+void DirListBox::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem()) {
         open(currentItem());
         return;
@@ -98,8 +91,7 @@ void DirListBox::keyPressEvent(QKeyEvent* event)
     QListWidget::keyPressEvent(event);
 }
 
-void DirListBox::open(const QListWidgetItem* item)
-{
+void DirListBox::open(const QListWidgetItem* item) {
     if (!item)
         return;
     const QString folder = item->data(kPathRole).toString();
@@ -107,8 +99,7 @@ void DirListBox::open(const QListWidgetItem* item)
         Q_EMIT openFailed(folder, opened.reason);
 }
 
-void DirListBox::fill(const QStringList& subfolders)
-{
+void DirListBox::fill(const QStringList& subfolders) {
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
     const QChar separator = QDir::separator();
@@ -142,31 +133,28 @@ void DirListBox::fill(const QStringList& subfolders)
 
 FileListBox::FileListBox(QWidget* parent)
     : QListView(parent)
-    , m_files(new QStringListModel(this))
-{
+    , m_files(new QStringListModel(this)) {
     setModel(m_files);
     setUniformItemSizes(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
 }
 
-Outcome FileListBox::setPath(const QString& folder)
-{
+Outcome FileListBox::setPath(const QString& folder) {
     m_path = folder;
     const Outcome opened = openFolder(folder);
-    m_files->setStringList(opened ? QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase)
-                                  : QStringList());
+    m_files->setStringList(opened
+                               ? QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase)
+                               : QStringList());
     return opened;
 }
 
-QString FileListBox::FileName() const
-{
+QString FileListBox::FileName() const {
     const QModelIndexList selected = selectionModel()->selectedIndexes();
     return selected.isEmpty() ? QString() : selected.constFirst().data().toString();
 }
 
-void FileListBox::mouseDoubleClickEvent(QMouseEvent* event)
-{
+void FileListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     QListView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         Q_EMIT DblClick();
@@ -175,20 +163,17 @@ void FileListBox::mouseDoubleClickEvent(QMouseEvent* event)
 // ---- ListBox
 
 ListBox::ListBox(QWidget* parent)
-    : QListWidget(parent)
-{
+    : QListWidget(parent) {
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
 }
 
-QString ListBox::List(int index) const
-{
+QString ListBox::List(int index) const {
     const QListWidgetItem* entry = item(index);
     return entry ? entry->text() : QString();
 }
 
-QStringList ListBox::entries() const
-{
+QStringList ListBox::entries() const {
     QStringList texts;
     texts.reserve(count());
     for (int index = 0; index < count(); ++index)
@@ -196,25 +181,21 @@ QStringList ListBox::entries() const
     return texts;
 }
 
-int ListBox::ListIndex() const
-{
+int ListBox::ListIndex() const {
     const QModelIndexList selected = selectionModel()->selectedIndexes();
     return selected.isEmpty() ? -1 : selected.constFirst().row();
 }
 
-void ListBox::AddItem(const QString& text)
-{
+void ListBox::AddItem(const QString& text) {
     addItem(text);
 }
 
-void ListBox::RemoveItem(int index)
-{
+void ListBox::RemoveItem(int index) {
     delete takeItem(index);
     clearSelection();
 }
 
-void ListBox::mouseDoubleClickEvent(QMouseEvent* event)
-{
+void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     QListWidget::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         Q_EMIT DblClick();
@@ -223,12 +204,9 @@ void ListBox::mouseDoubleClickEvent(QMouseEvent* event)
 // ---- TextBox
 
 TextBox::TextBox(QWidget* parent)
-    : QLineEdit(parent)
-{
-}
+    : QLineEdit(parent) {}
 
-void TextBox::mouseReleaseEvent(QMouseEvent* event)
-{
+void TextBox::mouseReleaseEvent(QMouseEvent* event) {
     QLineEdit::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         Q_EMIT Click();
@@ -237,18 +215,14 @@ void TextBox::mouseReleaseEvent(QMouseEvent* event)
 // ---- CheckBox
 
 CheckBox::CheckBox(QWidget* parent)
-    : QCheckBox(parent)
-{
-}
+    : QCheckBox(parent) {}
 
-void CheckBox::setHighlighted(bool highlighted)
-{
+void CheckBox::setHighlighted(bool highlighted) {
     m_highlighted = highlighted;
     update();
 }
 
-void CheckBox::paintEvent(QPaintEvent*)
-{
+void CheckBox::paintEvent(QPaintEvent*) {
     QStylePainter painter(this);
     QStyleOptionButton option;
     initStyleOption(&option);
@@ -272,16 +246,14 @@ void CheckBox::paintEvent(QPaintEvent*)
     }
 }
 
-bool CheckBox::hitButton(const QPoint& pos) const
-{
+bool CheckBox::hitButton(const QPoint& pos) const {
     return rect().contains(pos);
 }
 
 // ---- CommandButton
 
 CommandButton::CommandButton(QWidget* parent)
-    : QPushButton(parent)
-{
+    : QPushButton(parent) {
     setAutoDefault(false);
     setDefault(false);
     connect(this, &QPushButton::clicked, this, &CommandButton::Click);
@@ -290,14 +262,12 @@ CommandButton::CommandButton(QWidget* parent)
 // ---- Label
 
 Label::Label(QWidget* parent)
-    : QLabel(parent)
-{
+    : QLabel(parent) {
     setWordWrap(true);
     setTextFormat(Qt::PlainText);
 }
 
-void Label::setHighlighted(bool highlighted)
-{
+void Label::setHighlighted(bool highlighted) {
     setForegroundRole(highlighted ? QPalette::Highlight : QPalette::WindowText);
 }
 

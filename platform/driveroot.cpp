@@ -4,17 +4,16 @@ namespace velmora {
 
 namespace {
 
-bool holds(const QString& root, const QString& path, QChar separator)
-{
+bool holds(const QString& root, const QString& path, QChar separator) {
     if (root.isEmpty() || !path.startsWith(root))
         return false;
-    return path.size() == root.size() || root.endsWith(separator) || path.at(root.size()) == separator;
+    return path.size() == root.size() || root.endsWith(separator) ||
+           path.at(root.size()) == separator;
 }
 
 } // namespace
 
-QString rootHolding(const QString& path, const QStringList& roots, QChar separator)
-{
+QString rootHolding(const QString& path, const QStringList& roots, QChar separator) {
     QString best;
     for (const QString& root : roots) {
         if (root.size() > best.size() && holds(root, path, separator))
@@ -23,8 +22,7 @@ QString rootHolding(const QString& path, const QStringList& roots, QChar separat
     return best;
 }
 
-qsizetype driveRootLength(const QString& path, const QStringList& roots, QChar separator)
-{
+qsizetype driveRootLength(const QString& path, const QStringList& roots, QChar separator) {
     const QString root = rootHolding(path, roots, separator);
     if (root.isEmpty())
         return 0;

@@ -12,8 +12,7 @@ namespace velmora {
 
 namespace {
 
-bool backedByDevice(const QStorageInfo& storage)
-{
+bool backedByDevice(const QStorageInfo& storage) {
 #ifdef Q_OS_WIN
     Q_UNUSED(storage);
     return true;
@@ -22,27 +21,23 @@ bool backedByDevice(const QStorageInfo& storage)
 #endif
 }
 
-Volume volumeFrom(const QStorageInfo& storage)
-{
+Volume volumeFrom(const QStorageInfo& storage) {
     return {nativeFolder(storage.rootPath()), storage.name()};
 }
 
 } // namespace
 
-QString nativeFolder(const QString& path)
-{
+QString nativeFolder(const QString& path) {
     return QDir::toNativeSeparators(QDir::cleanPath(QDir(path).absolutePath()));
 }
 
 DriveTable::DriveTable(QList<Volume> volumes)
-    : m_volumes(std::move(volumes))
-{
+    : m_volumes(std::move(volumes)) {
     std::sort(m_volumes.begin(), m_volumes.end(),
               [](const Volume& a, const Volume& b) { return a.root < b.root; });
 }
 
-DriveTable DriveTable::mounted()
-{
+DriveTable DriveTable::mounted() {
     QList<Volume> volumes;
     for (const QStorageInfo& storage : QStorageInfo::mountedVolumes()) {
         if (storage.isValid() && storage.isReady() && backedByDevice(storage))
@@ -62,8 +57,7 @@ DriveTable DriveTable::mounted()
     return DriveTable(std::move(volumes));
 }
 
-QString DriveTable::driveText(const Volume& volume)
-{
+QString DriveTable::driveText(const Volume& volume) {
 #ifdef Q_OS_WIN
     QString text = volume.root.left(2).toLower();
 #else
@@ -74,8 +68,7 @@ QString DriveTable::driveText(const Volume& volume)
     return text;
 }
 
-std::optional<Volume> DriveTable::volumeOfDriveText(const QString& text) const
-{
+std::optional<Volume> DriveTable::volumeOfDriveText(const QString& text) const {
     for (const Volume& volume : m_volumes) {
         if (driveText(volume) == text)
             return volume;
@@ -83,8 +76,7 @@ std::optional<Volume> DriveTable::volumeOfDriveText(const QString& text) const
     return std::nullopt;
 }
 
-std::optional<Volume> DriveTable::volumeOf(const QString& path) const
-{
+std::optional<Volume> DriveTable::volumeOf(const QString& path) const {
     const QString root = rootHolding(path, roots(), QDir::separator());
     for (const Volume& volume : m_volumes) {
         if (volume.root == root)
@@ -93,8 +85,7 @@ std::optional<Volume> DriveTable::volumeOf(const QString& path) const
     return std::nullopt;
 }
 
-qsizetype DriveTable::rootLength(const QString& path) const
-{
+qsizetype DriveTable::rootLength(const QString& path) const {
 #ifdef Q_OS_WIN
     return path.size() >= 3 ? 3 : 0; // the drive letter, its colon and the backslash
 #else
@@ -102,19 +93,16 @@ qsizetype DriveTable::rootLength(const QString& path) const
 #endif
 }
 
-QString DriveTable::currentFolder(const Volume& volume) const
-{
+QString DriveTable::currentFolder(const Volume& volume) const {
     return m_currentFolders.value(volume.root, volume.root);
 }
 
-void DriveTable::remember(const QString& folder)
-{
+void DriveTable::remember(const QString& folder) {
     if (const auto volume = volumeOf(folder))
         m_currentFolders.insert(volume->root, folder);
 }
 
-QStringList DriveTable::roots() const
-{
+QStringList DriveTable::roots() const {
     QStringList list;
     for (const Volume& volume : m_volumes)
         list.append(volume.root);

@@ -6,8 +6,7 @@
 
 namespace velmora {
 
-std::filesystem::path fsPath(const QString& path)
-{
+std::filesystem::path fsPath(const QString& path) {
 #ifdef Q_OS_WIN
     return std::filesystem::path(path.toStdWString());
 #else
@@ -15,8 +14,7 @@ std::filesystem::path fsPath(const QString& path)
 #endif
 }
 
-Outcome openFolder(const QString& folder)
-{
+Outcome openFolder(const QString& folder) {
     std::error_code error;
     const std::filesystem::directory_iterator listing(fsPath(folder), error);
     if (error)

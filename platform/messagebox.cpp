@@ -9,9 +9,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStyle>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -20,8 +22,7 @@ namespace velmora {
 
 namespace {
 
-QMessageBox::Icon iconOf(int style)
-{
+QMessageBox::Icon iconOf(int style) {
     switch (style) {
     case Critical:
         return QMessageBox::Critical;
@@ -32,23 +33,16 @@ QMessageBox::Icon iconOf(int style)
     }
 }
 
-QStyle::StandardPixmap pixmapOf(int style)
-{
+QStyle::StandardPixmap pixmapOf(int style) {
     return style == Critical ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning;
 }
 
-QDialog* createLongMessageBox(const QString& text, int style, QWidget* parent)
-{
+QDialog* createLongMessageBox(const QString& text, int style, QWidget* parent) {
     auto* dialog = new QDialog(parent);
     dialog->setWindowTitle(texts::kApplicationTitle);
     dialog->setModal(true);
 
-    auto* view = new QPlainTextEdit(dialog);
-    view->setObjectName(QStringLiteral("MessageText"));
-    view->setReadOnly(true);
-    view->setPlainText(displayedMessage(text));
-    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    auto* view = new LongTextView(displayedMessage(text), dialog);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
@@ -73,10 +67,69 @@ QDialog* createLongMessageBox(const QString& text, int style, QWidget* parent)
     return dialog;
 }
 
+constexpr qsizetype kDisplayLineLength = 100;
+constexpr int kCutLine = 1; // block state: the line was cut for display, not by the text
+
 } // namespace
 
-QString displayedMessage(const QString& text)
-{
+LongTextView::LongTextView(const QString& text, QWidget* parent)
+    : QPlainTextEdit(parent) {
+    setReadOnly(true);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+
+    QString lines;
+    lines.reserve(text.size() + text.size() / kDisplayLineLength + 1);
+    QList<bool> cut; // per display line
+    qsizetype start = 0;
+    qsizetype lineEnd = -1;
+    while (start < text.size()) {
+        if (lineEnd < start) {
+            lineEnd = text.indexOf(u'\n', start);
+            if (lineEnd < 0)
+                lineEnd = text.size();
+        }
+        qsizetype end = lineEnd;
+        if (end - start > kDisplayLineLength) {
+            const qsizetype blank =
+                QStringView(text).sliced(start, kDisplayLineLength).lastIndexOf(u' ');
+            end = start + (blank > 0 ? blank + 1 : kDisplayLineLength);
+        }
+        lines += QStringView(text).sliced(start, end - start);
+        if (end == text.size())
+            break;
+        lines += u'\n';
+        cut.append(end != lineEnd);
+        start = end == lineEnd ? end + 1 : end;
+    }
+    setPlainText(lines);
+    QTextBlock block = document()->firstBlock();
+    for (const bool wasCut : cut) {
+        block.setUserState(wasCut ? kCutLine : 0);
+        block = block.next();
+    }
+}
+
+QString LongTextView::textBetween(int start, int end) const {
+    QString text;
+    for (QTextBlock block = document()->findBlock(start);
+         block.isValid() && block.position() <= end; block = block.next()) {
+        const int from = std::max(start, block.position()) - block.position();
+        const int to = std::min(end, block.position() + block.length() - 1) - block.position();
+        text += QStringView(block.text()).sliced(from, std::max(0, to - from));
+        if (block.position() + block.length() - 1 < end && block.userState() != kCutLine)
+            text += u'\n';
+    }
+    return text;
+}
+
+QMimeData* LongTextView::createMimeDataFromSelection() const {
+    auto* data = new QMimeData;
+    data->setText(textBetween(textCursor().selectionStart(), textCursor().selectionEnd()));
+    return data;
+}
+
+QString displayedMessage(const QString& text) {
     QString shown;
     shown.reserve(text.size());
     qsizetype pendingReturns = 0;
@@ -96,12 +149,11 @@ QString displayedMessage(const QString& text)
     return shown;
 }
 
-QDialog* createMessageBox(const QString& text, int style, QWidget* parent)
-{
+QDialog* createMessageBox(const QString& text, int style, QWidget* parent) {
     if (text.size() > kLongMessageLength)
         return createLongMessageBox(text, style, parent);
-    auto* box = new QMessageBox(iconOf(style), texts::kApplicationTitle, QString(),
-                                QMessageBox::Ok, parent);
+    auto* box = new QMessageBox(iconOf(style), texts::kApplicationTitle, QString(), QMessageBox::Ok,
+                                parent);
     box->setTextFormat(Qt::PlainText);
     box->setText(displayedMessage(text));
     box->setEscapeButton(QMessageBox::Ok);

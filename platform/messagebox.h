@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPlainTextEdit>
 #include <QString>
 
 class QDialog;
@@ -13,6 +14,23 @@ inline constexpr int kLongMessageLength = 2000;
 // once per carriage return (CR LF: a new line; CR CR LF: an empty line between). The text
 // handed to the box is kept as it is; only its display changes.
 QString displayedMessage(const QString& text);
+
+// Shows a very long text at once: the text is cut into display lines at blanks (a view lays
+// out a line at a time, never one line of millions of characters), and copying gives back the
+// text without the cuts.
+class LongTextView : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    LongTextView(const QString& text, QWidget* parent);
+    // The text shown, as it was given.
+    QString text() const { return textBetween(0, document()->characterCount() - 1); }
+
+protected:
+    QMimeData* createMimeDataFromSelection() const override;
+
+private:
+    QString textBetween(int start, int end) const;
+};
 
 // A modal message box with the application's title: the standard box for ordinary texts, a
 // scrolling box that fits the screen for very long ones (a command line of thousands of

@@ -7,13 +7,11 @@ namespace velmora {
 
 namespace {
 
-bool namesFolder(const QString& name)
-{
+bool namesFolder(const QString& name) {
     return name.contains(u'/') || name.contains(QDir::separator());
 }
 
-QString findIn(const QString& name, const QStringList& folders)
-{
+QString findIn(const QString& name, const QStringList& folders) {
     for (const QString& folder : folders) {
         if (folder.isEmpty() || QDir::isRelativePath(folder))
             continue; // a relative folder would be looked up in the current folder
@@ -26,8 +24,7 @@ QString findIn(const QString& name, const QStringList& folders)
 
 } // namespace
 
-QString findProgram(const QString& name, const QString& ownFolder, const QStringList& searchPath)
-{
+QString findProgram(const QString& name, const QString& ownFolder, const QStringList& searchPath) {
     if (name.isEmpty())
         return {};
     if (namesFolder(name))
@@ -41,8 +38,7 @@ QString findProgram(const QString& name, const QString& ownFolder, const QString
     return found;
 }
 
-QStringList systemSearchPath()
-{
+QStringList systemSearchPath() {
     return qEnvironmentVariable("PATH").split(QDir::listSeparator(), Qt::SkipEmptyParts);
 }
 

@@ -29,13 +29,11 @@ namespace velmora {
 
 namespace {
 
-QString reasonOf(const std::error_code& error)
-{
+QString reasonOf(const std::error_code& error) {
     return QString::fromLocal8Bit(error.message());
 }
 
-QWidget* dialogParent()
-{
+QWidget* dialogParent() {
     return QApplication::activeWindow();
 }
 
@@ -45,8 +43,7 @@ struct FilterEntry {
     QStringList patterns;
 };
 
-QList<FilterEntry> parseFilter(const QString& filter)
-{
+QList<FilterEntry> parseFilter(const QString& filter) {
     const QStringList parts = filter.split(u'|');
     QList<FilterEntry> entries;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
@@ -61,13 +58,10 @@ class ExecutableFilter final : public QSortFilterProxyModel {
 public:
     ExecutableFilter(QStringList patterns, QObject* parent)
         : QSortFilterProxyModel(parent)
-        , m_patterns(std::move(patterns))
-    {
-    }
+        , m_patterns(std::move(patterns)) {}
 
 protected:
-    bool filterAcceptsRow(int row, const QModelIndex& parent) const override
-    {
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
         const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
         if (!files)
             return true;
@@ -82,14 +76,12 @@ private:
 
 } // namespace
 
-void QtServices::messageBox(const QString& text, int style)
-{
+void QtServices::messageBox(const QString& text, int style) {
     const std::unique_ptr<QDialog> box(createMessageBox(text, style, dialogParent()));
     box->exec();
 }
 
-Outcome QtServices::launch(const QString& commandLine)
-{
+Outcome QtServices::launch(const QString& commandLine) {
 #ifdef Q_OS_WIN
     // The system takes the command line whole and finds the program itself.
     std::wstring line = commandLine.toStdWString();
@@ -122,8 +114,7 @@ Outcome QtServices::launch(const QString& commandLine)
 #endif
 }
 
-Outcome QtServices::changeDrive(const QString& path)
-{
+Outcome QtServices::changeDrive(const QString& path) {
 #ifdef Q_OS_WIN
     if (path.isEmpty() || !path.at(0).isLetter() || path.at(0).unicode() > 'z')
         return Outcome::failure(qt_error_string(ERROR_INVALID_DRIVE));
@@ -135,8 +126,7 @@ Outcome QtServices::changeDrive(const QString& path)
     return Outcome::success();
 }
 
-Outcome QtServices::changeDirectory(const QString& path)
-{
+Outcome QtServices::changeDirectory(const QString& path) {
     std::error_code error;
     std::filesystem::current_path(fsPath(path), error);
     if (error)
@@ -144,8 +134,7 @@ Outcome QtServices::changeDirectory(const QString& path)
     return Outcome::success();
 }
 
-FileLength QtServices::fileLength(const QString& path)
-{
+FileLength QtServices::fileLength(const QString& path) {
     std::error_code error;
     const auto bytes = std::filesystem::file_size(fsPath(path), error);
     if (error)
@@ -153,8 +142,7 @@ FileLength QtServices::fileLength(const QString& path)
     return {static_cast<qint64>(bytes), Outcome::success()};
 }
 
-std::optional<QString> QtServices::openFile(const QString& filter, const QString& startFile)
-{
+std::optional<QString> QtServices::openFile(const QString& filter, const QString& startFile) {
     QFileDialog dialog(dialogParent());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

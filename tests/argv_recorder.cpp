@@ -7,8 +7,7 @@
 #include <fstream>
 #include <string>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const char* folder = std::getenv("VELMORA_ARGV_RECORD_DIR");
     if (!folder)
         return 0;

@@ -14,7 +14,8 @@ namespace velmora::test {
 
 // One call into the services, in the order the window made it.
 struct Call {
-    QString service; // "messageBox", "launch", "changeDrive", "changeDirectory", "fileLength", "openFile"
+    QString service; // "messageBox", "launch", "changeDrive", "changeDirectory", "fileLength",
+                     // "openFile"
     QString text;    // the text, command line or path handed over (the filter, for openFile)
     int style = 0;   // message box style
     QString extra;   // the dialog's starting file

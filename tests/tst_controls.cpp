@@ -13,24 +13,21 @@ using namespace velmora;
 
 namespace {
 
-QStringList texts(const QListWidget& list)
-{
+QStringList texts(const QListWidget& list) {
     QStringList all;
     for (int row = 0; row < list.count(); ++row)
         all.append(list.item(row)->text());
     return all;
 }
 
-QStringList fileNames(const FileListBox& files)
-{
+QStringList fileNames(const FileListBox& files) {
     QStringList names;
     for (int row = 0; row < files.model()->rowCount(); ++row)
         names.append(files.model()->index(row, 0).data().toString());
     return names;
 }
 
-void doubleClickItem(QListWidget& list, const QString& text)
-{
+void doubleClickItem(QListWidget& list, const QString& text) {
     const QModelIndex item = test::itemShowing(list, text); // subfolders come last
     QVERIFY2(item.isValid(), qPrintable(text));
     test::doubleClick(list, item);
@@ -52,8 +49,7 @@ private Q_SLOTS:
     void driveListRaisesChangeOnlyForTheUser();
 };
 
-void ControlsTest::listBoxIndexesSelectionAndRemoval()
-{
+void ControlsTest::listBoxIndexesSelectionAndRemoval() {
     ListBox list(nullptr);
     QCOMPARE(list.ListIndex(), -1);
     QCOMPARE(list.List(0), QString());
@@ -80,8 +76,7 @@ void ControlsTest::listBoxIndexesSelectionAndRemoval()
     QCOMPARE(list.ListIndex(), 1);
 }
 
-void ControlsTest::directoryListRaisesChangeBeforeTheSetterReturns()
-{
+void ControlsTest::directoryListRaisesChangeBeforeTheSetterReturns() {
     QTemporaryDir temporary;
     const QString a = test::makeFolder(temporary.path(), u"a"_qs);
     const QString b = test::makeFolder(temporary.path(), u"b"_qs);
@@ -99,8 +94,7 @@ void ControlsTest::directoryListRaisesChangeBeforeTheSetterReturns()
     QCOMPARE(pathsSeen, (QStringList{b, a})); // paths are kept in their clean form
 }
 
-void ControlsTest::directoryListShowsRootChainAndSubfolders()
-{
+void ControlsTest::directoryListShowsRootChainAndSubfolders() {
     QTemporaryDir temporary;
     const QString volume = test::makeFolder(temporary.path(), u"volume"_qs);
     const QString folder = test::makeFolder(volume, u"Données d'été"_qs);
@@ -122,15 +116,13 @@ void ControlsTest::directoryListShowsRootChainAndSubfolders()
     doubleClickItem(dir, volume);
     QCOMPARE(dir.Path(), volume);
 
-    QTest::mouseClick(dir.viewport(), Qt::LeftButton, {},
-                      dir.visualItemRect(dir.item(1)).center());
+    QTest::mouseClick(dir.viewport(), Qt::LeftButton, {}, dir.visualItemRect(dir.item(1)).center());
     QCOMPARE(dir.Path(), volume); // a single click only selects
     QTest::keyClick(&dir, Qt::Key_Return);
     QCOMPARE(dir.Path(), folder);
 }
 
-void ControlsTest::directoryListMovesToADrivesCurrentFolder()
-{
+void ControlsTest::directoryListMovesToADrivesCurrentFolder() {
     QTemporaryDir temporary;
     const QString first = test::makeFolder(temporary.path(), u"first"_qs);
     const QString second = test::makeFolder(temporary.path(), u"second"_qs);
@@ -145,8 +137,7 @@ void ControlsTest::directoryListMovesToADrivesCurrentFolder()
     QCOMPARE(dir.Path(), deep);
 }
 
-void ControlsTest::directoryListRefusesAFolderItCannotOpen()
-{
+void ControlsTest::directoryListRefusesAFolderItCannotOpen() {
     QTemporaryDir temporary;
     const QString gone = test::makeFolder(temporary.path(), u"gone"_qs);
     DriveTable drives(DriveTable::mounted());
@@ -169,8 +160,7 @@ void ControlsTest::directoryListRefusesAFolderItCannotOpen()
     QCOMPARE(dir.Path(), QDir::toNativeSeparators(temporary.path()));
 }
 
-void ControlsTest::directoryListSurvivesALoopOfFolderLinks()
-{
+void ControlsTest::directoryListSurvivesALoopOfFolderLinks() {
     QTemporaryDir temporary;
     const QString folder = test::makeFolder(temporary.path(), u"folder"_qs);
     QVERIFY(QFile::link(folder, QDir(folder).filePath(u"again"_qs)));
@@ -189,8 +179,7 @@ void ControlsTest::directoryListSurvivesALoopOfFolderLinks()
     QCOMPARE(dir.Path(), QDir::toNativeSeparators(folder + u"/again/again/again"_qs));
 }
 
-void ControlsTest::fileListShowsPlainVisibleFilesSorted()
-{
+void ControlsTest::fileListShowsPlainVisibleFilesSorted() {
     QTemporaryDir temporary;
     const QString folder = temporary.path();
     for (const QString& name : {u"b.bin"_qs, u"A.bin"_qs, u"c d é.bin"_qs, u".hidden"_qs})
@@ -202,8 +191,8 @@ void ControlsTest::fileListShowsPlainVisibleFilesSorted()
     FileListBox files(nullptr);
     QVERIFY(files.setPath(folder));
     QCOMPARE(files.Path(), folder);
-    QCOMPARE(fileNames(files), (QStringList{u"A.bin"_qs, u"b.bin"_qs, u"c d é.bin"_qs,
-                                            u"link.bin"_qs}));
+    QCOMPARE(fileNames(files),
+             (QStringList{u"A.bin"_qs, u"b.bin"_qs, u"c d é.bin"_qs, u"link.bin"_qs}));
     QCOMPARE(files.FileName(), QString());
     files.setCurrentIndex(files.model()->index(2, 0));
     QCOMPARE(files.FileName(), u"c d é.bin"_qs);
@@ -214,8 +203,7 @@ void ControlsTest::fileListShowsPlainVisibleFilesSorted()
     QCOMPARE(files.FileName(), QString());
 }
 
-void ControlsTest::textBoxClickAndCheckBoxValue()
-{
+void ControlsTest::textBoxClickAndCheckBoxValue() {
     TextBox box(nullptr);
     box.resize(200, 25);
     box.show();
@@ -235,8 +223,7 @@ void ControlsTest::textBoxClickAndCheckBoxValue()
     QCOMPARE(check.Value(), 0);
 }
 
-void ControlsTest::driveListRaisesChangeOnlyForTheUser()
-{
+void ControlsTest::driveListRaisesChangeOnlyForTheUser() {
     QTemporaryDir temporary;
     const QString first = test::makeFolder(temporary.path(), u"first"_qs);
     const QString second = test::makeFolder(temporary.path(), u"second"_qs);

@@ -1,4 +1,339 @@
+// The real services: processes really started (a stand-in tool records its arguments and its
+// current folder), real message boxes and dialogs, real file lengths and folders.
+
+#include "app/form1.h"
+#include "fakeservices.h"
+#include "platform/controls.h"
+#include "platform/messagebox.h"
+#include "platform/qtservices.h"
+#include "testfiles.h"
+#include "tools/commandlines.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QtTest>
-class Placeholder : public QObject { Q_OBJECT private Q_SLOTS: void nothing() {} };
-QTEST_MAIN(Placeholder)
+
+using namespace velmora;
+
+namespace {
+
+struct Record {
+    QString folder;
+    QStringList arguments;
+};
+
+// The stand-in tool, built beside the tests, copied where a test wants it.
+QString installRecorder(const QString& folder, const QString& name) {
+    QDir().mkpath(folder);
+    const QString target = QDir(folder).filePath(name);
+    QFile::copy(QCoreApplication::applicationDirPath() + u"/argv_recorder"_qs, target);
+    QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return QDir::toNativeSeparators(target);
+}
+
+// Waits until `count` launched tools have written their records, then reads them.
+QList<Record> waitForRecords(const QString& folder, int count) {
+    const QDir records(folder, u"*.txt"_qs, QDir::Name);
+    QElapsedTimer waited;
+    waited.start();
+    while (records.entryList(QDir::Files).size() < count && waited.elapsed() < 10000)
+        QTest::qWait(20);
+    QTest::qWait(100); // one more would show up now
+    QList<Record> found;
+    for (const QString& name : records.entryList(QDir::Files)) {
+        QFile file(records.filePath(name));
+        file.open(QIODevice::ReadOnly);
+        QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+        lines.removeLast(); // after the last line break
+        found.append({lines.takeFirst(), lines});
+    }
+    return found;
+}
+
+// Answers the next modal dialog with `answer` once it is shown.
+template <class Dialog> void whenShown(std::function<void(Dialog*)> answer) {
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+            poll->deleteLater();
+            poll->stop();
+            answer(dialog);
+        }
+    });
+    poll->start();
+}
+
+} // namespace
+
+class LaunchTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void buildLaunchesTheToolWithTheShownArgumentsInTheStorageFolder();
+    void extractionLaunchesOncePerEntryInTheUnchangedFolder();
+    void bareNamesAreFoundBesideTheProgramOrOnThePathNeverHere();
+    void launchFailuresGiveTheSystemsReason();
+    void fileLengthsAndFoldersComeFromTheSystem();
+    void messageBoxHasTitleIconAndOneButton();
+    void longMessageShowsAtOnceAndFitsTheScreen();
+    void longTextViewGivesBackItsText_data();
+    void longTextViewGivesBackItsText();
+    void openDialogOffersExecutablesAndMayBeClosedWithoutAChoice();
+
+private:
+    QTemporaryDir m_records;
+};
+
+void LaunchTest::init() {
+    QDir(m_records.path()).removeRecursively();
+    QDir().mkpath(m_records.path());
+    qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(m_records.path()));
+}
+
+void LaunchTest::buildLaunchesTheToolWithTheShownArgumentsInTheStorageFolder() {
+    QTemporaryDir temporary;
+    const QString tool = installRecorder(temporary.path() + u"/my tools"_qs, u"velmora tolk"_qs);
+    const QString storage = test::makeFolder(temporary.path(), u"stockage d'été"_qs);
+    const test::CurrentFolderGuard guard;
+    test::FakeServices services;
+    services.realLaunch = true;
+    Form1 window(services);
+    window.findChild<TextBox*>(u"Velmora"_qs)->setText(tool);
+    window.findChild<TextBox*>(u"Text3"_qs)->setText(storage);
+    window.findChild<TextBox*>(u"Volume"_qs)->setText(u"Mon CD"_qs);
+    auto* list = window.findChild<ListBox*>(u"List1"_qs);
+    list->AddItem(u"/data/a b.bin"_qs);
+    list->AddItem(u"C:\\data\\é.bin"_qs);
+
+    QTest::mouseClick(window.findChild<CommandButton*>(u"Command1"_qs), Qt::LeftButton);
+    QTest::mouseClick(window.findChild<CommandButton*>(u"Command1"_qs), Qt::LeftButton);
+    const QList<Record> records = waitForRecords(m_records.path(), 2);
+    QCOMPARE(records.size(), 2);
+    for (const Record& record : records) {
+        QCOMPARE(QFileInfo(record.folder).canonicalFilePath(),
+                 QFileInfo(storage).canonicalFilePath());
+        QCOMPARE(record.arguments,
+                 (QStringList{u"-v"_qs, u"Mon CD"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs,
+                              u"/data/a b.bin"_qs, u"C:\\data\\é.bin"_qs}));
+    }
+    QCOMPARE(services.messages().constLast(), services.launches().constLast());
+}
+
+void LaunchTest::extractionLaunchesOncePerEntryInTheUnchangedFolder() {
+    QTemporaryDir temporary;
+    const QString tool = installRecorder(temporary.path(), u"dat2file"_qs);
+    const QString here = test::makeFolder(temporary.path(), u"here"_qs);
+    const test::CurrentFolderGuard guard;
+    QDir::setCurrent(here);
+    test::FakeServices services;
+    services.realLaunch = true;
+    Form1 window(services, DriveTable({{u"/"_qs, {}}}));
+    window.findChild<TextBox*>(u"Dat2File"_qs)->setText(tool);
+    window.findChild<TextBox*>(u"Text3"_qs)->setText(u"/out dir/"_qs);
+    auto* list = window.findChild<ListBox*>(u"List1"_qs);
+    list->AddItem(u"/cd/Folder/Name.ext"_qs);
+    list->AddItem(u"/cd/x y.bin"_qs);
+
+    QTest::mouseClick(window.findChild<CommandButton*>(u"Extraire"_qs), Qt::LeftButton);
+    QList<Record> records = waitForRecords(m_records.path(), 2);
+    QCOMPARE(records.size(), 2);
+    QList<QStringList> arguments;
+    for (const Record& record : records) {
+        QCOMPARE(record.folder, here);
+        arguments.append(record.arguments);
+    }
+    QVERIFY(arguments.contains(
+        QStringList{u"/cd/Folder/Name.ext"_qs, u"/out dir/cd/Folder/Name.e"_qs}));
+    QVERIFY(arguments.contains(QStringList{u"/cd/x y.bin"_qs, u"/out dir/cd/x y.b"_qs}));
+
+    QTest::mouseClick(window.findChild<CommandButton*>(u"Extraire"_qs), Qt::LeftButton);
+    QCOMPARE(waitForRecords(m_records.path(), 4).size(), 4);
+    QCOMPARE(QDir::currentPath(), here);
+}
+
+void LaunchTest::bareNamesAreFoundBesideTheProgramOrOnThePathNeverHere() {
+    QTemporaryDir temporary;
+    const QString onPath = temporary.path() + u"/bin"_qs;
+    installRecorder(onPath, u"dat2file"_qs);
+    const QString here = test::makeFolder(temporary.path(), u"storage"_qs);
+    installRecorder(here, u"velmora_tolk.exe"_qs); // planted in the current folder
+    const test::CurrentFolderGuard guard;
+    QDir::setCurrent(here);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(onPath) + ":/usr/bin:/bin");
+    QtServices services;
+
+    const Outcome found = services.launch(
+        extractionCommandLine(u"dat2file.exe"_qs, u"/cd/a.bin"_qs, u"/out/"_qs, u"cd/a."_qs));
+    const Outcome planted = services.launch(u"\"velmora_tolk.exe\" -v \"V\""_qs);
+    qputenv("PATH", path);
+
+    QVERIFY(found);
+    QVERIFY(!planted);
+    QVERIFY(planted.reason.contains(u"No such file"_qs));
+    const QList<Record> records = waitForRecords(m_records.path(), 1);
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.constFirst().arguments, (QStringList{u"/cd/a.bin"_qs, u"/out/cd/a."_qs}));
+}
+
+void LaunchTest::launchFailuresGiveTheSystemsReason() {
+    QTemporaryDir temporary;
+    const QString notExecutable = test::makeFile(temporary.path(), u"data.bin"_qs, 10);
+    const QString tool = installRecorder(temporary.path(), u"tool"_qs);
+    QtServices services;
+
+    const Outcome refused = services.launch(u'"' + notExecutable + u"\" a"_qs);
+    QVERIFY(!refused);
+    QVERIFY2(refused.reason.contains(u"ermission"_qs), qPrintable(refused.reason));
+
+    const QString huge(200000, u'x'); // longer than the system takes for one argument
+    const Outcome tooLong = services.launch(u'"' + tool + u"\" \""_qs + huge + u'"');
+    QVERIFY(!tooLong);
+    QVERIFY2(!tooLong.reason.isEmpty(), "a reason is given");
+    QCOMPARE(waitForRecords(m_records.path(), 0).size(), 0);
+}
+
+void LaunchTest::fileLengthsAndFoldersComeFromTheSystem() {
+    QTemporaryDir temporary;
+    const QString big = test::makeFile(temporary.path(), u"big é.bin"_qs, (qint64(5) << 30) + 3);
+    QtServices services;
+    const FileLength length = services.fileLength(big);
+    QVERIFY(length.outcome);
+    QCOMPARE(length.bytes, (qint64(5) << 30) + 3);
+    const FileLength missing = services.fileLength(temporary.path() + u"/none"_qs);
+    QVERIFY(!missing.outcome);
+    QVERIFY(missing.outcome.reason.contains(u"No such file"_qs));
+
+    const test::CurrentFolderGuard guard;
+    const QString folder = test::makeFolder(temporary.path(), u"dossier é"_qs);
+    QVERIFY(services.changeDrive(folder));
+    QVERIFY(services.changeDirectory(folder));
+    QCOMPARE(QDir::currentPath(), folder);
+    const Outcome failed = services.changeDirectory(big);
+    QVERIFY(!failed);
+    QVERIFY(failed.reason.contains(u"Not a directory"_qs));
+    QCOMPARE(QDir::currentPath(), folder);
+}
+
+void LaunchTest::messageBoxHasTitleIconAndOneButton() {
+    QtServices services;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = 0;
+    const auto inspect = [&](QMessageBox* box) {
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        buttons = int(box->buttons().size());
+        QTest::keyClick(box, Qt::Key_Escape); // Escape closes it as OK does
+    };
+    whenShown<QMessageBox>(inspect);
+    services.messageBox(u"Attention !!!\r\r\nFin <b>!</b>"_qs, Exclamation);
+    QCOMPARE(title, u"Velmora GUI"_qs);
+    QCOMPARE(icon, QMessageBox::Warning);
+    QCOMPARE(buttons, 1);
+    QCOMPARE(text, u"Attention !!!\n\nFin <b>!</b>"_qs);
+
+    whenShown<QMessageBox>(inspect);
+    services.messageBox(u"Taille fichier < 400 Ko"_qs, OkOnly);
+    QCOMPARE(icon, QMessageBox::NoIcon);
+    QCOMPARE(buttons, 1);
+}
+
+void LaunchTest::longMessageShowsAtOnceAndFitsTheScreen() {
+    QStringList entries;
+    for (int i = 0; i < 30000; ++i)
+        entries.append(u"/media/cd/"_qs + QString(84, u'a') + QString::number(100000 + i));
+    const QString commandLine =
+        imageBuildCommandLine(u"velmora_tolk.exe"_qs, u"K"_qs, u"K"_qs, quotedFileList(entries));
+    QtServices services;
+    qint64 shownAfter = -1;
+    QString shownText;
+    QSize shownSize;
+    QElapsedTimer clock;
+    whenShown<QDialog>([&](QDialog* dialog) {
+        shownAfter = clock.elapsed();
+        auto* view = dialog->findChild<LongTextView*>();
+        shownText = view->text();
+        view->selectAll();
+        view->copy();
+        shownSize = dialog->frameGeometry().size();
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    clock.start();
+    services.messageBox(commandLine, OkOnly);
+    qInfo("a command line of %lld characters shown after %lld ms", qint64(commandLine.size()),
+          shownAfter);
+    QVERIFY(shownAfter >= 0);
+    QCOMPARE(shownText, commandLine);
+    QCOMPARE(QGuiApplication::clipboard()->text(), commandLine); // copied without the cuts
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    QVERIFY(shownSize.width() <= screen.width() && shownSize.height() <= screen.height());
+}
+
+void LaunchTest::longTextViewGivesBackItsText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("short") << u"a b"_qs;
+    QTest::newRow("exactly one display line") << QString(100, u'x');
+    QTest::newRow("no blank to cut at") << QString(250, u'x');
+    QTest::newRow("blanks") << QString(40, u' ') + QString(150, u'y') + u" z"_qs;
+    QTest::newRow("line breaks kept") << u"a\n\n"_qs + QString(120, u'w') + u" \nend\n"_qs;
+}
+
+void LaunchTest::longTextViewGivesBackItsText() {
+    QFETCH(QString, text);
+    LongTextView view(text, nullptr);
+    QCOMPARE(view.text(), text);
+    QCOMPARE(view.document()->blockCount() >= text.size() / 100, true);
+}
+
+void LaunchTest::openDialogOffersExecutablesAndMayBeClosedWithoutAChoice() {
+    QTemporaryDir temporary;
+    const QString tool = installRecorder(temporary.path(), u"tool"_qs);
+    test::makeFile(temporary.path(), u"setup.exe"_qs, 1);
+    test::makeFile(temporary.path(), u"readme.txt"_qs, 1);
+    QtServices services;
+
+    QStringList filters, listed;
+    whenShown<QFileDialog>([&](QFileDialog* dialog) {
+        filters.clear();
+        for (QComboBox* box : dialog->findChildren<QComboBox*>(u"fileTypeCombo"_qs))
+            for (int i = 0; i < box->count(); ++i)
+                filters.append(box->itemText(i));
+        QTRY_VERIFY(dialog->proxyModel()->rowCount(dialog->proxyModel()->index(0, 0)) >= 0);
+        dialog->reject();
+    });
+    const std::optional<QString> none = services.openFile(
+        u"Executable(*.exe)|*.exe"_qs, QDir(temporary.path()).filePath(u"readme.txt"_qs));
+    QVERIFY(!none);
+    QCOMPARE(filters, QStringList{u"Executable(*.exe)"_qs});
+
+    whenShown<QFileDialog>([&](QFileDialog* dialog) {
+        auto* proxy = dialog->proxyModel();
+        auto* files = qobject_cast<QFileSystemModel*>(proxy->sourceModel());
+        const QModelIndex folder = proxy->mapFromSource(files->index(temporary.path()));
+        QTRY_COMPARE(proxy->rowCount(folder), 2);
+        for (int row = 0; row < proxy->rowCount(folder); ++row)
+            listed.append(proxy->index(row, 0, folder).data().toString());
+        dialog->selectFile(tool);
+        static_cast<QDialog*>(dialog)->accept(); // as the Open button does
+    });
+    const std::optional<QString> chosen = services.openFile(u"Executable(*.exe)|*.exe"_qs, tool);
+    listed.sort();
+    QCOMPARE(listed, (QStringList{u"setup.exe"_qs, u"tool"_qs}));
+    QCOMPARE(chosen.value_or(QString()), tool);
+}
+
+QTEST_MAIN(LaunchTest)
 #include "tst_launch.moc"

@@ -6,8 +6,8 @@
 #include "platform/driveroot.h"
 #include "platform/messagebox.h"
 #include "platform/programlookup.h"
-#include "tools/commandlines.h"
 #include "testfiles.h"
+#include "tools/commandlines.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -35,24 +35,21 @@ private Q_SLOTS:
     void displayKeepsOneLineBreakPerCarriageReturn();
 };
 
-void RulesTest::fullPathHasOneSeparator_data()
-{
+void RulesTest::fullPathHasOneSeparator_data() {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("file");
     QTest::addColumn<QChar>("separator");
     QTest::addColumn<QString>("expected");
     QTest::newRow("windows root") << u"C:\\"_qs << u"A.DAT"_qs << QChar(u'\\') << u"C:\\A.DAT"_qs;
-    QTest::newRow("windows folder") << u"C:\\DATA"_qs << u"A.DAT"_qs << QChar(u'\\')
-                                    << u"C:\\DATA\\A.DAT"_qs;
+    QTest::newRow("windows folder")
+        << u"C:\\DATA"_qs << u"A.DAT"_qs << QChar(u'\\') << u"C:\\DATA\\A.DAT"_qs;
     QTest::newRow("posix root") << u"/"_qs << u"a.dat"_qs << QChar(u'/') << u"/a.dat"_qs;
-    QTest::newRow("posix folder") << u"/data"_qs << u"a.dat"_qs << QChar(u'/')
-                                  << u"/data/a.dat"_qs;
-    QTest::newRow("blanks and accents kept") << u"/Données d'été"_qs << u" a b.BIN"_qs
-                                             << QChar(u'/') << u"/Données d'été/ a b.BIN"_qs;
+    QTest::newRow("posix folder") << u"/data"_qs << u"a.dat"_qs << QChar(u'/') << u"/data/a.dat"_qs;
+    QTest::newRow("blanks and accents kept")
+        << u"/Données d'été"_qs << u" a b.BIN"_qs << QChar(u'/') << u"/Données d'été/ a b.BIN"_qs;
 }
 
-void RulesTest::fullPathHasOneSeparator()
-{
+void RulesTest::fullPathHasOneSeparator() {
     QFETCH(QString, folder);
     QFETCH(QString, file);
     QFETCH(QChar, separator);
@@ -60,8 +57,7 @@ void RulesTest::fullPathHasOneSeparator()
     QCOMPARE(fullPath(folder, file, separator), expected);
 }
 
-void RulesTest::sizeRoundsHalfToEvenAndBoundIsAbove400_data()
-{
+void RulesTest::sizeRoundsHalfToEvenAndBoundIsAbove400_data() {
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<qint64>("kilobytes");
     QTest::addColumn<bool>("accepted");
@@ -79,8 +75,7 @@ void RulesTest::sizeRoundsHalfToEvenAndBoundIsAbove400_data()
     QTest::newRow("negative half to even") << qint64(-1536) << qint64(-2) << false;
 }
 
-void RulesTest::sizeRoundsHalfToEvenAndBoundIsAbove400()
-{
+void RulesTest::sizeRoundsHalfToEvenAndBoundIsAbove400() {
     QFETCH(qint64, bytes);
     QFETCH(qint64, kilobytes);
     QFETCH(bool, accepted);
@@ -88,16 +83,16 @@ void RulesTest::sizeRoundsHalfToEvenAndBoundIsAbove400()
     QCOMPARE(sizeAccepted(sizeInKilobytes(bytes)), accepted);
 }
 
-void RulesTest::imageBuildCommandLine_data()
-{
+void RulesTest::imageBuildCommandLine_data() {
     QTest::addColumn<QString>("toolBox");
     QTest::addColumn<QString>("volume");
     QTest::addColumn<QString>("image");
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("example") << QString() << u"Kestrel"_qs << u"Kestrel"_qs
-                             << QStringList{u"C:\\data\\a.bin"_qs, u"C:\\data\\b.bin"_qs}
-                             << uR"("velmora_tolk.exe" -v "Kestrel" -o "Kestrel" -m  "C:\data\a.bin" "C:\data\b.bin")"_qs;
+    QTest::newRow("example")
+        << QString() << u"Kestrel"_qs << u"Kestrel"_qs
+        << QStringList{u"C:\\data\\a.bin"_qs, u"C:\\data\\b.bin"_qs}
+        << uR"("velmora_tolk.exe" -v "Kestrel" -o "Kestrel" -m  "C:\data\a.bin" "C:\data\b.bin")"_qs;
     QTest::newRow("one entry, blanks kept everywhere")
         << u"/opt/my tools/velmora_tolk"_qs << u"  "_qs << u"Été 1"_qs
         << QStringList{u"/home/u/Données d'été/a b.bin"_qs}
@@ -107,8 +102,7 @@ void RulesTest::imageBuildCommandLine_data()
         << uR"("t" -v "V" -o "I" -m  "/a.bin" "/a.bin")"_qs;
 }
 
-void RulesTest::imageBuildCommandLine()
-{
+void RulesTest::imageBuildCommandLine() {
     QFETCH(QString, toolBox);
     QFETCH(QString, volume);
     QFETCH(QString, image);
@@ -119,34 +113,33 @@ void RulesTest::imageBuildCommandLine()
              expected);
 }
 
-void RulesTest::extractionCommandLine_data()
-{
+void RulesTest::extractionCommandLine_data() {
     QTest::addColumn<QString>("entry");
     QTest::addColumn<qsizetype>("rootLength");
     QTest::addColumn<QString>("storage");
     QTest::addColumn<QString>("expected"); // empty: the entry has no destination piece
-    QTest::newRow("example") << u"E:\\Folder\\Name.ext"_qs << qsizetype(3) << u"D:\\Out\\"_qs
-                             << uR"("dat2file.exe" "E:\Folder\Name.ext"  "D:\Out\Folder\Name.e")"_qs;
-    QTest::newRow("no separator added") << u"E:\\Folder\\Name.ext"_qs << qsizetype(3)
-                                        << u"D:\\Out"_qs
-                                        << uR"("dat2file.exe" "E:\Folder\Name.ext"  "D:\OutFolder\Name.e")"_qs;
+    QTest::newRow("example")
+        << u"E:\\Folder\\Name.ext"_qs << qsizetype(3) << u"D:\\Out\\"_qs
+        << uR"("dat2file.exe" "E:\Folder\Name.ext"  "D:\Out\Folder\Name.e")"_qs;
+    QTest::newRow("no separator added")
+        << u"E:\\Folder\\Name.ext"_qs << qsizetype(3) << u"D:\\Out"_qs
+        << uR"("dat2file.exe" "E:\Folder\Name.ext"  "D:\OutFolder\Name.e")"_qs;
     QTest::newRow("five characters: empty piece")
-        << u"C:\\AB"_qs << qsizetype(3) << u"D:\\"_qs
-        << uR"("dat2file.exe" "C:\AB"  "D:\")"_qs;
-    QTest::newRow("six characters: one") << u"C:\\ABC"_qs << qsizetype(3) << u"D:\\"_qs
-                                         << uR"("dat2file.exe" "C:\ABC"  "D:\A")"_qs;
-    QTest::newRow("four characters: none") << u"C:\\A"_qs << qsizetype(3) << u"D:\\"_qs
-                                           << QString();
-    QTest::newRow("posix root volume") << u"/home/u/a b.bin"_qs << qsizetype(1) << u"/out/"_qs
-                                       << uR"("dat2file.exe" "/home/u/a b.bin"  "/out/home/u/a b.b")"_qs;
-    QTest::newRow("posix mounted cd") << u"/media/cd/Folder/Name.ext"_qs << qsizetype(10)
-                                      << u"/out"_qs
-                                      << uR"("dat2file.exe" "/media/cd/Folder/Name.ext"  "/outFolder/Name.e")"_qs;
+        << u"C:\\AB"_qs << qsizetype(3) << u"D:\\"_qs << uR"("dat2file.exe" "C:\AB"  "D:\")"_qs;
+    QTest::newRow("six characters: one")
+        << u"C:\\ABC"_qs << qsizetype(3) << u"D:\\"_qs << uR"("dat2file.exe" "C:\ABC"  "D:\A")"_qs;
+    QTest::newRow("four characters: none")
+        << u"C:\\A"_qs << qsizetype(3) << u"D:\\"_qs << QString();
+    QTest::newRow("posix root volume")
+        << u"/home/u/a b.bin"_qs << qsizetype(1) << u"/out/"_qs
+        << uR"("dat2file.exe" "/home/u/a b.bin"  "/out/home/u/a b.b")"_qs;
+    QTest::newRow("posix mounted cd")
+        << u"/media/cd/Folder/Name.ext"_qs << qsizetype(10) << u"/out"_qs
+        << uR"("dat2file.exe" "/media/cd/Folder/Name.ext"  "/outFolder/Name.e")"_qs;
     QTest::newRow("no drive root") << u"abcdef"_qs << qsizetype(0) << u"/out"_qs << QString();
 }
 
-void RulesTest::extractionCommandLine()
-{
+void RulesTest::extractionCommandLine() {
     QFETCH(QString, entry);
     QFETCH(qsizetype, rootLength);
     QFETCH(QString, storage);
@@ -158,52 +151,47 @@ void RulesTest::extractionCommandLine()
                  expected);
 }
 
-void RulesTest::driveRootIsLongestMountOnFolderBoundary_data()
-{
+void RulesTest::driveRootIsLongestMountOnFolderBoundary_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<qsizetype>("length");
     QTest::newRow("root volume") << u"/home/a.bin"_qs << qsizetype(1);
     QTest::newRow("mounted volume") << u"/media/cd/a.bin"_qs << qsizetype(10);
     QTest::newRow("mount with trailing separator") << u"/mnt/usb/a.bin"_qs << qsizetype(9);
-    QTest::newRow("/media/cd is no prefix of /media/cdrom") << u"/media/cdrom/a.bin"_qs << qsizetype(7);
+    QTest::newRow("/media/cd is no prefix of /media/cdrom")
+        << u"/media/cdrom/a.bin"_qs << qsizetype(7);
     QTest::newRow("not absolute") << u"media/cd/a.bin"_qs << qsizetype(0);
 }
 
-void RulesTest::driveRootIsLongestMountOnFolderBoundary()
-{
+void RulesTest::driveRootIsLongestMountOnFolderBoundary() {
     QFETCH(QString, path);
     QFETCH(qsizetype, length);
     const QStringList roots = {u"/"_qs, u"/media/cd"_qs, u"/media"_qs, u"/mnt/usb/"_qs};
     QCOMPARE(driveRootLength(path, roots, u'/'), length);
 }
 
-void RulesTest::splittingGivesBackTheJoinedArguments_data()
-{
+void RulesTest::splittingGivesBackTheJoinedArguments_data() {
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("image build")
         << velmora::imageBuildCommandLine(u"/opt/a b/tool"_qs, u" V "_qs, u"I"_qs,
                                           quotedFileList({u"/x y/a.bin"_qs, u"C:\\b.bin"_qs}))
-        << QStringList{u"/opt/a b/tool"_qs, u"-v"_qs, u" V "_qs,      u"-o"_qs,
-                       u"I"_qs,             u"-m"_qs, u"/x y/a.bin"_qs, u"C:\\b.bin"_qs};
+        << QStringList{u"/opt/a b/tool"_qs, u"-v"_qs,       u" V "_qs, u"-o"_qs, u"I"_qs, u"-m"_qs,
+                       u"/x y/a.bin"_qs,    u"C:\\b.bin"_qs};
     QTest::newRow("extraction, destination is the storage path alone")
         << velmora::extractionCommandLine(u"t"_qs, u"/media/cd/AB"_qs, u"/out dir/"_qs, QString())
         << QStringList{u"t"_qs, u"/media/cd/AB"_qs, u"/out dir/"_qs};
-    QTest::newRow("empty quoted argument") << uR"("t" "" x)"_qs
-                                           << QStringList{u"t"_qs, QString(), u"x"_qs};
-    QTest::newRow("backslash is plain") << uR"(a\ "b\")"_qs
-                                        << QStringList{u"a\\"_qs, u"b\\"_qs};
+    QTest::newRow("empty quoted argument")
+        << uR"("t" "" x)"_qs << QStringList{u"t"_qs, QString(), u"x"_qs};
+    QTest::newRow("backslash is plain") << uR"(a\ "b\")"_qs << QStringList{u"a\\"_qs, u"b\\"_qs};
 }
 
-void RulesTest::splittingGivesBackTheJoinedArguments()
-{
+void RulesTest::splittingGivesBackTheJoinedArguments() {
     QFETCH(QString, commandLine);
     QFETCH(QStringList, arguments);
     QCOMPARE(splitCommandLine(commandLine), arguments);
 }
 
-void RulesTest::programLookupNeverUsesTheCurrentFolder()
-{
+void RulesTest::programLookupNeverUsesTheCurrentFolder() {
     QTemporaryDir own, onPath, current;
     const auto executable = [](const QString& folder, const QString& name) {
         const QString path = test::makeFile(folder, name, 1);
@@ -229,8 +217,7 @@ void RulesTest::programLookupNeverUsesTheCurrentFolder()
              QDir(current.path()).filePath(u"planted"_qs));
 }
 
-void RulesTest::displayKeepsOneLineBreakPerCarriageReturn_data()
-{
+void RulesTest::displayKeepsOneLineBreakPerCarriageReturn_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
     QTest::newRow("CR CR LF is an empty line") << u"a\r\r\nb"_qs << u"a\n\nb"_qs;
@@ -239,8 +226,7 @@ void RulesTest::displayKeepsOneLineBreakPerCarriageReturn_data()
     QTest::newRow("lone CR kept") << u"a\rb\r"_qs << u"a\rb\r"_qs;
 }
 
-void RulesTest::displayKeepsOneLineBreakPerCarriageReturn()
-{
+void RulesTest::displayKeepsOneLineBreakPerCarriageReturn() {
     QFETCH(QString, text);
     QFETCH(QString, shown);
     QCOMPARE(displayedMessage(text), shown);

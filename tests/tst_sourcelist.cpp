@@ -18,13 +18,10 @@ namespace {
 // The window with its controls at hand.
 struct Window {
     explicit Window(test::FakeServices& services, DriveTable drives = DriveTable::mounted())
-        : form(services, std::move(drives))
-    {
+        : form(services, std::move(drives)) {
         form.show();
     }
-    template <class Control>
-    Control* get(const char* name)
-    {
+    template <class Control> Control* get(const char* name) {
         return form.findChild<Control*>(QLatin1StringView(name));
     }
     DriveListBox* Drive1() { return get<DriveListBox>("Drive1"); }
@@ -34,14 +31,12 @@ struct Window {
     CheckBox* Check1() { return get<CheckBox>("Check1"); }
     TextBox* Text3() { return get<TextBox>("Text3"); }
 
-    void doubleClickFile(const QString& name)
-    {
+    void doubleClickFile(const QString& name) {
         const QModelIndex file = test::itemShowing(*File1(), name);
         QVERIFY2(file.isValid(), qPrintable(name));
         test::doubleClick(*File1(), file);
     }
-    void doubleClickFolder(const QString& name)
-    {
+    void doubleClickFolder(const QString& name) {
         const QModelIndex folder = test::itemShowing(*Dir1(), name);
         QVERIFY2(folder.isValid(), qPrintable(name));
         test::doubleClick(*Dir1(), folder);
@@ -68,8 +63,7 @@ private Q_SLOTS:
     void folderThatCannotBeOpenedIsReported();
 };
 
-void SourceListTest::sizeRuleThroughDoubleClicks_data()
-{
+void SourceListTest::sizeRuleThroughDoubleClicks_data() {
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<qint64>("kilobytes");
     QTest::addColumn<bool>("accepted");
@@ -83,8 +77,7 @@ void SourceListTest::sizeRuleThroughDoubleClicks_data()
     QTest::newRow("411136") << qint64(411136) << qint64(402) << true;
 }
 
-void SourceListTest::sizeRuleThroughDoubleClicks()
-{
+void SourceListTest::sizeRuleThroughDoubleClicks() {
     QFETCH(qint64, bytes);
     QFETCH(qint64, kilobytes);
     QFETCH(bool, accepted);
@@ -108,8 +101,7 @@ void SourceListTest::sizeRuleThroughDoubleClicks()
     }
 }
 
-void SourceListTest::filesOver4GiBAreAccepted()
-{
+void SourceListTest::filesOver4GiBAreAccepted() {
     QTemporaryDir folder;
     const QString path = test::makeFile(folder.path(), u"big image.iso"_qs, qint64(5) << 30);
     test::FakeServices services;
@@ -120,8 +112,7 @@ void SourceListTest::filesOver4GiBAreAccepted()
     QCOMPARE(window.List1()->entries(), QStringList{path});
 }
 
-void SourceListTest::entriesKeepOrderAllowDuplicatesAndRemoveOneAtATime()
-{
+void SourceListTest::entriesKeepOrderAllowDuplicatesAndRemoveOneAtATime() {
     QTemporaryDir folder;
     const QString a = test::makeFile(folder.path(), u"a.bin"_qs, 500000);
     const QString b = test::makeFile(folder.path(), u"b.bin"_qs, 500000);
@@ -139,8 +130,7 @@ void SourceListTest::entriesKeepOrderAllowDuplicatesAndRemoveOneAtATime()
     QVERIFY(services.calls.size() == 3); // three lengths asked, nothing else
 }
 
-void SourceListTest::refusalLeavesListAndSelectionAsTheyWere()
-{
+void SourceListTest::refusalLeavesListAndSelectionAsTheyWere() {
     QTemporaryDir folder;
     const QString big = test::makeFile(folder.path(), u"big.bin"_qs, 500000);
     test::makeFile(folder.path(), u"small.bin"_qs, 100);
@@ -159,8 +149,7 @@ void SourceListTest::refusalLeavesListAndSelectionAsTheyWere()
     QCOMPARE(window.form.fileSizeKB(), 0);
 }
 
-void SourceListTest::doubleClickWithoutSelectionDoesNothing()
-{
+void SourceListTest::doubleClickWithoutSelectionDoesNothing() {
     QTemporaryDir folder;
     test::FakeServices services;
     Window window(services);
@@ -171,8 +160,7 @@ void SourceListTest::doubleClickWithoutSelectionDoesNothing()
     QCOMPARE(window.List1()->ListCount(), 0);
 }
 
-void SourceListTest::vanishedFileIsReportedAndChangesNothing()
-{
+void SourceListTest::vanishedFileIsReportedAndChangesNothing() {
     QTemporaryDir folder;
     const QString kept = test::makeFile(folder.path(), u"kept.bin"_qs, 500000);
     const QString gone = test::makeFile(folder.path(), u"gone.bin"_qs, 500000);
@@ -194,8 +182,7 @@ void SourceListTest::vanishedFileIsReportedAndChangesNothing()
     QVERIFY(window.form.isVisible());
 }
 
-void SourceListTest::browserChainFollowsTheCheckBox()
-{
+void SourceListTest::browserChainFollowsTheCheckBox() {
     QTemporaryDir root;
     const QString first = test::makeFolder(root.path(), u"first"_qs);
     const QString second = test::makeFolder(root.path(), u"second folder"_qs);
@@ -220,7 +207,7 @@ void SourceListTest::browserChainFollowsTheCheckBox()
             [&] { filesWhenStorageChanged = window.File1()->Path(); });
     window.doubleClickFolder(u"second folder"_qs);
     QCOMPARE(window.Dir1()->Path(), second);
-    QCOMPARE(window.Text3()->text(), second); // character for character
+    QCOMPARE(window.Text3()->text(), second);  // character for character
     QCOMPARE(filesWhenStorageChanged, second); // the file list was refilled first
     QVERIFY(test::itemShowing(*window.File1(), u"in second.bin"_qs).isValid());
 
@@ -232,8 +219,7 @@ void SourceListTest::browserChainFollowsTheCheckBox()
     QVERIFY(services.calls.isEmpty());
 }
 
-void SourceListTest::newDriveMovesFolderFilesAndStoragePath()
-{
+void SourceListTest::newDriveMovesFolderFilesAndStoragePath() {
     QTemporaryDir root;
     const QString driveA = test::makeFolder(root.path(), u"a"_qs);
     const QString driveB = test::makeFolder(root.path(), u"b"_qs);
@@ -262,8 +248,7 @@ void SourceListTest::newDriveMovesFolderFilesAndStoragePath()
     QVERIFY(services.calls.isEmpty());
 }
 
-void SourceListTest::driveWithoutMediumIsReportedAndControlsAgree()
-{
+void SourceListTest::driveWithoutMediumIsReportedAndControlsAgree() {
     QTemporaryDir root;
     const QString driveA = test::makeFolder(root.path(), u"a"_qs);
     const QString empty = QDir::toNativeSeparators(root.path() + u"/no medium"_qs);
@@ -286,8 +271,7 @@ void SourceListTest::driveWithoutMediumIsReportedAndControlsAgree()
     QCOMPARE(window.Text3()->text(), u"kept"_qs);
 }
 
-void SourceListTest::folderThatCannotBeOpenedIsReported()
-{
+void SourceListTest::folderThatCannotBeOpenedIsReported() {
     QTemporaryDir root;
     const QString locked = test::makeFolder(root.path(), u"locked"_qs);
     const QString gone = test::makeFolder(root.path(), u"gone"_qs);

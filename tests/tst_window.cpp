@@ -44,8 +44,7 @@ private Q_SLOTS:
     void screenReaderNamesEveryInput();
 };
 
-void WindowTest::loadWarnsBeforeTheWindowShowsAndFillsTheStoragePath()
-{
+void WindowTest::loadWarnsBeforeTheWindowShowsAndFillsTheStoragePath() {
     test::FakeServices services;
     Form1 window(services);
     bool visibleDuringWarning = true;
@@ -74,8 +73,7 @@ void WindowTest::loadWarnsBeforeTheWindowShowsAndFillsTheStoragePath()
     QCOMPARE(QApplication::focusWidget(), window.findChild<QWidget*>(u"Drive1"_qs));
 }
 
-void WindowTest::storagePathAtTheRootKeepsItsSeparator()
-{
+void WindowTest::storagePathAtTheRootKeepsItsSeparator() {
     const test::CurrentFolderGuard guard;
     QDir::setCurrent(QDir::rootPath());
     test::FakeServices services;
@@ -85,8 +83,7 @@ void WindowTest::storagePathAtTheRootKeepsItsSeparator()
              QDir::toNativeSeparators(QDir::rootPath()));
 }
 
-void WindowTest::controlsAreAsDescribed_data()
-{
+void WindowTest::controlsAreAsDescribed_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<Expected>("expected");
     const auto px = [](int left, int top, int width, int height) {
@@ -96,60 +93,106 @@ void WindowTest::controlsAreAsDescribed_data()
     const auto row = [&](const char* name, Expected expected) {
         QTest::newRow(name) << QString::fromLatin1(name) << expected;
     };
-    row("Drive1", {"DriveListBox", px(4080, 2520, 3255, 315), {}, {}, Expected::Default, false, false});
-    row("Dir1", {"DirListBox", px(4080, 2880, 3255, 1440), {}, {}, Expected::Default, false, false});
-    row("File1", {"FileListBox", px(120, 2520, 3855, 1845), {},
+    row("Drive1",
+        {"DriveListBox", px(4080, 2520, 3255, 315), {}, {}, Expected::Default, false, false});
+    row("Dir1",
+        {"DirListBox", px(4080, 2880, 3255, 1440), {}, {}, Expected::Default, false, false});
+    row("File1", {"FileListBox",
+                  px(120, 2520, 3855, 1845),
+                  {},
                   u"Double clicks to insert the file / double clicks pour insérer le fichier"_qs,
-                  Expected::Default, false, false});
+                  Expected::Default,
+                  false,
+                  false});
     row("Command1", {"CommandButton", px(5280, 240, 2055, 375), u"CD Image build"_qs,
                      u"This wil use Brannock"_qs, Expected::Default, false, false});
-    row("Volume", {"TextBox", px(1680, 240, 3015, 375), u"Kestrel"_qs,
-                   u"Enter the name for the CD / entrer le nom du CD"_qs, Expected::Default, false,
-                   false});
-    row("Label3", {"Label", px(120, 120, 1455, 255), u"CD Volume Name :"_qs, {}, Expected::Upright,
-                   true, true});
-    row("List1", {"ListBox", px(120, 4920, 7335, 1620), {},
+    row("Volume",
+        {"TextBox", px(1680, 240, 3015, 375), u"Kestrel"_qs,
+         u"Enter the name for the CD / entrer le nom du CD"_qs, Expected::Default, false, false});
+    row("Label3", {"Label",
+                   px(120, 120, 1455, 255),
+                   u"CD Volume Name :"_qs,
+                   {},
+                   Expected::Upright,
+                   true,
+                   true});
+    row("List1", {"ListBox",
+                  px(120, 4920, 7335, 1620),
+                  {},
                   u"Double clcik to remove files / double clicks pour enlever le fichier"_qs,
-                  Expected::Default, false, false});
-    row("Check1", {"CheckBox", px(240, 1320, 2415, 735),
-                   u"Path to store CD image / files extracted"_qs,
-                   u"Check the box and choose the directory  (Double click in the directory box "
-                   u"to select)"_qs,
-                   Expected::Upright, true, false});
-    row("Text3", {"TextBox", px(120, 2040, 7215, 375), {},
+                  Expected::Default,
+                  false,
+                  false});
+    row("Check1",
+        {"CheckBox", px(240, 1320, 2415, 735), u"Path to store CD image / files extracted"_qs,
+         u"Check the box and choose the directory  (Double click in the directory box "
+         u"to select)"_qs,
+         Expected::Upright, true, false});
+    row("Text3", {"TextBox",
+                  px(120, 2040, 7215, 375),
+                  {},
                   u"Enter Path where the Image CD will be stored / files to be extrated (or Check "
                   u"the box above and double click in the directory box to select)"_qs,
-                  Expected::Default, false, false});
-    row("Label1", {"Label", px(120, 4440, 7335, 255),
-                   u"List of files inserted in the CD image / extracted from CD"_qs, {},
-                   Expected::Upright, true, false});
+                  Expected::Default,
+                  false,
+                  false});
+    row("Label1", {"Label",
+                   px(120, 4440, 7335, 255),
+                   u"List of files inserted in the CD image / extracted from CD"_qs,
+                   {},
+                   Expected::Upright,
+                   true,
+                   false});
     row("Extraire", {"CommandButton", px(5280, 720, 2055, 375), u"Extract files from CD"_qs,
                      u"This will use Dat2file"_qs, Expected::Default, false, false});
-    row("Label2", {"Label", px(120, 4680, 5895, 255),
-                   u"Liste de fichiers à insérer dans l'image CD / extraire du CD"_qs, {},
-                   Expected::Italic, false, false});
-    row("Label4", {"Label", px(120, 360, 1215, 255), u"Nom du CD :"_qs, {}, Expected::Italic, false,
-                   true});
-    row("Label5", {"Label", px(2640, 1440, 2535, 615),
-                   u"Chemin de l'image CD à stocker / fichiers à extraire"_qs, {}, Expected::Italic,
-                   false, false});
+    row("Label2", {"Label",
+                   px(120, 4680, 5895, 255),
+                   u"Liste de fichiers à insérer dans l'image CD / extraire du CD"_qs,
+                   {},
+                   Expected::Italic,
+                   false,
+                   false});
+    row("Label4",
+        {"Label", px(120, 360, 1215, 255), u"Nom du CD :"_qs, {}, Expected::Italic, false, true});
+    row("Label5", {"Label",
+                   px(2640, 1440, 2535, 615),
+                   u"Chemin de l'image CD à stocker / fichiers à extraire"_qs,
+                   {},
+                   Expected::Italic,
+                   false,
+                   false});
     row("Velmora", {"TextBox", px(1920, 6600, 5535, 375), {}, {}, Expected::Default, false, false});
-    row("Dat2File", {"TextBox", px(1920, 7080, 5535, 375), {}, {}, Expected::Default, false, false});
-    row("location1", {"Label", px(120, 6720, 1815, 375), u"Velmora_Tolk"_qs, {}, Expected::Default,
-                      false, false});
-    row("location2", {"Label", px(120, 7080, 975, 375), u"Dat2File"_qs, {}, Expected::Default, false,
+    row("Dat2File",
+        {"TextBox", px(1920, 7080, 5535, 375), {}, {}, Expected::Default, false, false});
+    row("location1", {"Label",
+                      px(120, 6720, 1815, 375),
+                      u"Velmora_Tolk"_qs,
+                      {},
+                      Expected::Default,
+                      false,
                       false});
-    row("ImageCD", {"TextBox", px(1680, 840, 3015, 375), u"Kestrel"_qs,
-                    u"Enter the name for the CD / entrer le nom du CD"_qs, Expected::Default, false,
-                    false});
-    row("Label6", {"Label", px(120, 960, 1215, 255), u"Nom image CD :"_qs, {}, Expected::Italic,
-                   false, true});
-    row("Label7", {"Label", px(120, 720, 1455, 255), u"CD Image Name :"_qs, {}, Expected::Upright,
-                   true, true});
+    row("location2",
+        {"Label", px(120, 7080, 975, 375), u"Dat2File"_qs, {}, Expected::Default, false, false});
+    row("ImageCD",
+        {"TextBox", px(1680, 840, 3015, 375), u"Kestrel"_qs,
+         u"Enter the name for the CD / entrer le nom du CD"_qs, Expected::Default, false, false});
+    row("Label6", {"Label",
+                   px(120, 960, 1215, 255),
+                   u"Nom image CD :"_qs,
+                   {},
+                   Expected::Italic,
+                   false,
+                   true});
+    row("Label7", {"Label",
+                   px(120, 720, 1455, 255),
+                   u"CD Image Name :"_qs,
+                   {},
+                   Expected::Upright,
+                   true,
+                   true});
 }
 
-void WindowTest::controlsAreAsDescribed()
-{
+void WindowTest::controlsAreAsDescribed() {
     QFETCH(QString, name);
     QFETCH(Expected, expected);
     test::FakeServices services;
@@ -188,8 +231,7 @@ void WindowTest::controlsAreAsDescribed()
     }
 }
 
-void WindowTest::windowHasItsCaptionSizeAndStartingState()
-{
+void WindowTest::windowHasItsCaptionSizeAndStartingState() {
     test::FakeServices services;
     Form1 window(services);
     window.Form_Load();
@@ -208,8 +250,7 @@ void WindowTest::windowHasItsCaptionSizeAndStartingState()
         QVERIFY(!button->isDefault() && !button->autoDefault());
 }
 
-void WindowTest::highlightColourIsReadWhenDrawn()
-{
+void WindowTest::highlightColourIsReadWhenDrawn() {
     test::FakeServices services;
     Form1 window(services);
     window.show();
@@ -226,12 +267,12 @@ void WindowTest::highlightColourIsReadWhenDrawn()
     palette.setColor(QPalette::Highlight, QColor(250, 0, 250));
     window.setPalette(palette);
     for (const QString& name : {u"Label1"_qs, u"Label3"_qs, u"Label7"_qs, u"Check1"_qs})
-        QVERIFY2(hasColour(window.findChild<QWidget*>(name), QColor(250, 0, 250)), qPrintable(name));
+        QVERIFY2(hasColour(window.findChild<QWidget*>(name), QColor(250, 0, 250)),
+                 qPrintable(name));
     QVERIFY(!hasColour(window.findChild<QWidget*>(u"Label2"_qs), QColor(250, 0, 250)));
 }
 
-void WindowTest::tabVisitsTheControlsInOrderAndWraps()
-{
+void WindowTest::tabVisitsTheControlsInOrderAndWraps() {
     test::FakeServices services;
     Form1 window(services);
     window.show();
@@ -242,14 +283,13 @@ void WindowTest::tabVisitsTheControlsInOrderAndWraps()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         visited.append(QApplication::focusWidget()->objectName());
     }
-    QCOMPARE(visited, (QStringList{u"Drive1"_qs, u"Dir1"_qs, u"File1"_qs, u"Command1"_qs,
-                                   u"Volume"_qs, u"List1"_qs, u"Check1"_qs, u"Text3"_qs,
-                                   u"Extraire"_qs, u"Velmora"_qs, u"Dat2File"_qs, u"ImageCD"_qs,
-                                   u"Drive1"_qs}));
+    QCOMPARE(visited,
+             (QStringList{u"Drive1"_qs, u"Dir1"_qs, u"File1"_qs, u"Command1"_qs, u"Volume"_qs,
+                          u"List1"_qs, u"Check1"_qs, u"Text3"_qs, u"Extraire"_qs, u"Velmora"_qs,
+                          u"Dat2File"_qs, u"ImageCD"_qs, u"Drive1"_qs}));
 }
 
-void WindowTest::enterAndEscapePressNoButton()
-{
+void WindowTest::enterAndEscapePressNoButton() {
     test::FakeServices services;
     Form1 window(services);
     window.show();
@@ -268,8 +308,7 @@ void WindowTest::enterAndEscapePressNoButton()
     QVERIFY(services.calls.isEmpty());
 }
 
-void WindowTest::resizingMovesNothing()
-{
+void WindowTest::resizingMovesNothing() {
     test::FakeServices services;
     Form1 window(services);
     window.show();
@@ -285,8 +324,7 @@ void WindowTest::resizingMovesNothing()
     }
 }
 
-void WindowTest::screenReaderNamesEveryInput()
-{
+void WindowTest::screenReaderNamesEveryInput() {
     test::FakeServices services;
     Form1 window(services);
     window.show();

@@ -9,8 +9,7 @@
 
 namespace velmora {
 
-void Form1::Extraire_Click()
-{
+void Form1::Extraire_Click() {
     using namespace texts;
     InputMissing = false;
     requireInput(List1->ListCount() == 0, kFilesMissing);

@@ -9,8 +9,7 @@
 
 namespace velmora {
 
-void Form1::Command1_Click()
-{
+void Form1::Command1_Click() {
     using namespace texts;
     InputMissing = false;
     requireInput(Volume->text().isEmpty(), kVolumeMissing);

@@ -7,18 +7,15 @@
 
 namespace velmora {
 
-void Form1::Velmora_Click()
-{
+void Form1::Velmora_Click() {
     pickTool(Velmora);
 }
 
-void Form1::Dat2File_Click()
-{
+void Form1::Dat2File_Click() {
     pickTool(Dat2File);
 }
 
-void Form1::pickTool(TextBox* box)
-{
+void Form1::pickTool(TextBox* box) {
     CommonDialog1.Filter = texts::kExecutableFilter;
     CommonDialog1.Flags = 1;
     if (CommonDialog1.ShowOpen(m_services))

@@ -1,15 +1,14 @@
 // Steps shared by the image build and the extraction.
 
 #include "app/form1.h"
+#include "platform/services.h"
 #include "tools/commandlines.h"
 #include "tools/texts.h"
-#include "platform/services.h"
 
 namespace velmora {
 
 // Reports a missing input and remembers that one was missing; later checks still run.
-void Form1::requireInput(bool missing, const QString& message)
-{
+void Form1::requireInput(bool missing, const QString& message) {
     if (!missing)
         return;
     m_services.messageBox(message, OkOnly);
@@ -18,8 +17,7 @@ void Form1::requireInput(bool missing, const QString& message)
 
 // A double quote inside an input would end its argument early and split or add arguments.
 // Names the first input that holds one; true when the request must stop.
-bool Form1::refuseDoubleQuotes(const QList<std::pair<QString, QString>>& namedInputs)
-{
+bool Form1::refuseDoubleQuotes(const QList<std::pair<QString, QString>>& namedInputs) {
     for (const auto& [name, input] : namedInputs) {
         if (holdsDoubleQuote(input)) {
             m_services.messageBox(texts::kDoubleQuoteIn + u"\r\n" + name + u"\r\n" + input, OkOnly);
@@ -29,8 +27,7 @@ bool Form1::refuseDoubleQuotes(const QList<std::pair<QString, QString>>& namedIn
     return false;
 }
 
-bool Form1::launch(const QString& commandLine, const QString& program)
-{
+bool Form1::launch(const QString& commandLine, const QString& program) {
     const Outcome started = m_services.launch(commandLine);
     if (!started)
         reportFailure(texts::kCannotStart, program, started.reason);
