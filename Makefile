@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 PRESET ?= default
 
 # Debian packages the build, the tests and the benchmarks need.
-PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
+PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools \
             fonts-comic-neue fonts-dejavu-core xauth xvfb clang-format
 
 .PHONY: all deps configure build run test sanitize-test format format-check bench screenshot clean
@@ -52,7 +52,7 @@ bench: build
 	cmake --build --preset $(PRESET) --target bench
 
 screenshot: build
-	QT_QPA_PLATFORM=offscreen ./$(BUILD_DIR)/tests/tst_window screenshot -- docs/window.png
+	QT_QPA_PLATFORM=offscreen ./$(BUILD_DIR)/tests/window_screenshot docs/window.png
 
 clean:
 	rm -rf build build-sanitize

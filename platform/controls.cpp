@@ -5,13 +5,16 @@
 #include "platform/filesystem.h"
 
 #include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QStringListModel>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace velmora {
 
@@ -162,43 +165,98 @@ void FileListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 
 // ---- ListBox
 
+// The texts of a list box, appended at the end and removed anywhere.
+class EntryModel final : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(m_texts.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+            return {};
+        return m_texts.at(index.row());
+    }
+    void append(const QString& text) {
+        const int row = int(m_texts.size());
+        beginInsertRows({}, row, row);
+        m_texts.append(text);
+        endInsertRows();
+    }
+    void remove(int row) {
+        beginRemoveRows({}, row, row);
+        m_texts.removeAt(row);
+        endRemoveRows();
+    }
+    const QStringList& texts() const { return m_texts; }
+
+private:
+    QStringList m_texts;
+};
+
 ListBox::ListBox(QWidget* parent)
-    : QListWidget(parent) {
-    setUniformItemSizes(true);
+    : QTableView(parent)
+    , m_entries(new EntryModel(this)) {
+    setModel(m_entries);
+    horizontalHeader()->hide();
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
+    setShowGrid(false);
+    setWordWrap(false);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    fitColumn();
+}
+
+int ListBox::ListCount() const {
+    return m_entries->rowCount();
 }
 
 QString ListBox::List(int index) const {
-    const QListWidgetItem* entry = item(index);
-    return entry ? entry->text() : QString();
+    return m_entries->texts().value(index);
 }
 
 QStringList ListBox::entries() const {
-    QStringList texts;
-    texts.reserve(count());
-    for (int index = 0; index < count(); ++index)
-        texts.append(item(index)->text());
-    return texts;
+    return m_entries->texts();
 }
 
 int ListBox::ListIndex() const {
-    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    const QModelIndexList selected = selectionModel()->selectedRows();
     return selected.isEmpty() ? -1 : selected.constFirst().row();
 }
 
 void ListBox::AddItem(const QString& text) {
-    addItem(text);
+    m_entries->append(text);
+    const int width = fontMetrics().horizontalAdvance(text) + 2 * frameWidth() + 8;
+    if (width > m_widest) {
+        m_widest = width;
+        fitColumn();
+    }
 }
 
 void ListBox::RemoveItem(int index) {
-    delete takeItem(index);
+    m_entries->remove(index);
     clearSelection();
 }
 
 void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {
-    QListWidget::mouseDoubleClickEvent(event);
+    QTableView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         Q_EMIT DblClick();
+}
+
+void ListBox::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    fitColumn();
+}
+
+// The one column is as wide as the box, or as the widest text when that is wider.
+void ListBox::fitColumn() {
+    setColumnWidth(0, std::max(viewport()->width(), m_widest));
 }
 
 // ---- TextBox

@@ -13,6 +13,7 @@
 #include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableView>
 
 class QStringListModel;
 
@@ -91,13 +92,16 @@ private:
     QString m_path;
 };
 
-// A list of texts in the order they were added; one item selected at a time.
-class ListBox : public QListWidget {
+class EntryModel;
+
+// A list of texts in the order they were added; one item selected at a time. Adding a text
+// costs the same however long the list is.
+class ListBox : public QTableView {
     Q_OBJECT
 public:
     explicit ListBox(QWidget* parent);
 
-    int ListCount() const { return count(); }
+    int ListCount() const;
     // The text at `index`; the empty text past the last item.
     QString List(int index) const;
     QStringList entries() const;
@@ -111,6 +115,13 @@ Q_SIGNALS:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void fitColumn();
+
+    EntryModel* m_entries;
+    int m_widest = 0; // the widest text added, in pixels
 };
 
 // A single-line text box; Click on a click of the left button inside it.

@@ -61,7 +61,7 @@ void ControlsTest::listBoxIndexesSelectionAndRemoval() {
     QCOMPARE(list.List(-1), QString());
     QCOMPARE(list.ListIndex(), -1); // adding selects nothing
 
-    list.setCurrentRow(1);
+    list.selectRow(1);
     QCOMPARE(list.ListIndex(), 1);
     list.AddItem(u"d"_qs);
     QCOMPARE(list.ListIndex(), 1); // nor moves the selection
@@ -71,7 +71,7 @@ void ControlsTest::listBoxIndexesSelectionAndRemoval() {
 
     QSignalSpy doubleClicks(&list, &ListBox::DblClick);
     list.show();
-    doubleClickItem(list, u"c"_qs);
+    test::doubleClick(list, list.model()->index(1, 0));
     QCOMPARE(doubleClicks.count(), 1);
     QCOMPARE(list.ListIndex(), 1);
 }

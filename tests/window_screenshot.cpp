@@ -1,0 +1,43 @@
+// Draws the main window offscreen, as it looks with a few files in the source list, and saves
+// it as a PNG: `window_screenshot docs/window.png`.
+
+#include "app/form1.h"
+#include "fakeservices.h"
+#include "platform/controls.h"
+#include "testfiles.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: window_screenshot OUTPUT.png\n");
+        return 2;
+    }
+    const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
+    QTemporaryDir temporary;
+    const QString home = velmora::test::makeFolder(temporary.path(), QStringLiteral("Archives"));
+    for (const QString& folder : {QStringLiteral("2025"), QStringLiteral("2026")})
+        velmora::test::makeFolder(home, folder);
+    const QStringList names = {QStringLiteral("concert.mpg"), QStringLiteral("holiday.avi"),
+                               QStringLiteral("interview.wav"), QStringLiteral("notes.txt")};
+    for (const QString& name : names)
+        velmora::test::makeFile(home, name, 50000000);
+    QDir::setCurrent(home);
+
+    velmora::test::FakeServices services;
+    velmora::Form1 window(services);
+    window.Form_Load();
+    auto* list = window.findChild<velmora::ListBox*>(QStringLiteral("List1"));
+    for (const QString& name : names.first(3))
+        list->AddItem(QDir::toNativeSeparators(QDir(home).filePath(name)));
+    window.findChild<velmora::CheckBox*>(QStringLiteral("Check1"))->setChecked(true);
+    window.show();
+    QCoreApplication::processEvents();
+    return window.grab().save(output) ? 0 : 1;
+}
