@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace cdimage {
+
+// The error detection code of CD-ROM sectors: CRC-32/CD-ROM-EDC (reflected polynomial
+// 0xD8018001, initial value 0, no final xor). `crc` continues an earlier computation.
+std::uint32_t edc(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0);
+
+} // namespace cdimage

@@ -1,0 +1,336 @@
+#include "cdimage/imagebuilder.h"
+
+#include "cdimage/filelist.h"
+#include "cdimage/iso9660.h"
+#include "cdimage/names.h"
+#include "cdimage/sector.h"
+#include "cdimage/sha256.h"
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <system_error>
+
+namespace cdimage {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t kSystemAreaSectors = 16;
+constexpr std::uint32_t kLittleEndianPathTableLba = 18;
+constexpr std::uint32_t kBigEndianPathTableLba = 19;
+constexpr std::uint32_t kRootLba = 20;
+constexpr std::uint32_t kMinimumTrackSectors = 300;
+constexpr std::size_t kSectorsPerChunk = 256;
+
+std::string utf8(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string describe(const fs::path& path)
+{
+    return "\"" + utf8(path) + "\"";
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return text;
+}
+
+std::uint32_t sectorsFor(std::uint64_t bytes, std::size_t perSector)
+{
+    return std::uint32_t((bytes + perSector - 1) / perSector);
+}
+
+struct StoredFile {
+    fs::path path;
+    std::string originalName;
+    std::string identifier; // without ";1"
+    std::uint64_t length = 0;
+    std::uint32_t lba = 0;
+    std::uint32_t sectors = 0;
+};
+
+// The image file being written, sector after sector, through a buffer of whole sectors.
+class SectorWriter {
+public:
+    explicit SectorWriter(const fs::path& path)
+        : m_path(path)
+        , m_out(path, std::ios::binary | std::ios::trunc)
+        , m_buffer(kSectorsPerChunk * kRawSectorSize)
+    {
+        if (!m_out)
+            throw BuildError("cannot create " + describe(path));
+    }
+
+    std::uint32_t lba() const { return m_lba; }
+
+    void form1(std::uint8_t submode, const std::uint8_t* data, std::size_t size)
+    {
+        writeForm1(next(), m_lba - 1, submode, data, size);
+    }
+    void form2(std::uint8_t submode, const std::uint8_t* data, std::size_t size)
+    {
+        writeForm2(next(), m_lba - 1, submode, data, size);
+    }
+    // Writes `data` as consecutive Form 1 sectors; the last one ends the record and the file.
+    void form1Extent(const std::vector<std::uint8_t>& data)
+    {
+        const std::uint32_t count = std::max<std::uint32_t>(1, sectorsFor(data.size(), kForm1DataSize));
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::size_t offset = i * kForm1DataSize;
+            const std::uint8_t submode = i + 1 == count ? Data | EndOfRecord | EndOfFile : Data;
+            form1(submode, data.data() + std::min(offset, data.size()),
+                  data.size() > offset ? data.size() - offset : 0);
+        }
+    }
+    void finish()
+    {
+        flush();
+        m_out.close();
+        if (!m_out)
+            throw BuildError("cannot finish writing " + describe(m_path) + " (is the disk full?)");
+    }
+
+private:
+    std::uint8_t* next()
+    {
+        if (m_used == kSectorsPerChunk)
+            flush();
+        ++m_lba;
+        return m_buffer.data() + kRawSectorSize * m_used++;
+    }
+    void flush()
+    {
+        m_out.write(reinterpret_cast<const char*>(m_buffer.data()),
+                    std::streamsize(m_used * kRawSectorSize));
+        if (!m_out)
+            throw BuildError("cannot write " + describe(m_path) + " (is the disk full?)");
+        m_used = 0;
+    }
+
+    fs::path m_path;
+    std::ofstream m_out;
+    std::vector<std::uint8_t> m_buffer;
+    std::size_t m_used = 0;
+    std::uint32_t m_lba = 0;
+};
+
+// Removes the files it holds unless told the build succeeded.
+class TemporaryFiles {
+public:
+    ~TemporaryFiles()
+    {
+        std::error_code ignored;
+        for (const fs::path& path : m_paths)
+            fs::remove(path, ignored);
+    }
+    fs::path add(const fs::path& path)
+    {
+        m_paths.push_back(path);
+        return path;
+    }
+    void keep() { m_paths.clear(); }
+
+private:
+    std::vector<fs::path> m_paths;
+};
+
+std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths)
+{
+    if (paths.empty())
+        throw BuildError("no file to store");
+    std::vector<StoredFile> files;
+    std::map<std::string, fs::path> byIdentifier{{std::string(kFileListIdentifier), {}}};
+    for (const fs::path& path : paths) {
+        std::error_code error;
+        if (!fs::is_regular_file(path, error))
+            throw BuildError(describe(path) + ": " +
+                             (error ? error.message() : std::string("not a file that can be stored")));
+        const std::uint64_t length = fs::file_size(path, error);
+        if (error)
+            throw BuildError(describe(path) + ": " + error.message());
+        for (const StoredFile& earlier : files) {
+            if (fs::equivalent(earlier.path, path, error))
+                throw BuildError("the same file is listed twice: " + describe(earlier.path) +
+                                 " and " + describe(path));
+        }
+        StoredFile file{path, utf8(path.filename()), fileIdentifier(utf8(path.filename())),
+                        length, 0, sectorsFor(length, kForm2DataSize)};
+        const auto [clash, added] = byIdentifier.emplace(file.identifier, path);
+        if (!added) {
+            if (clash->second.empty())
+                throw BuildError(describe(path) + " would be stored as " + file.identifier +
+                                 ", the name of the file list");
+            throw BuildError(describe(clash->second) + " and " + describe(path) +
+                             " would both be stored as " + file.identifier);
+        }
+        files.push_back(std::move(file));
+    }
+    std::sort(files.begin(), files.end(),
+              [](const StoredFile& a, const StoredFile& b) { return a.identifier < b.identifier; });
+    return files;
+}
+
+} // namespace
+
+std::pair<fs::path, fs::path> imagePaths(std::string imageName)
+{
+    const std::string ending = lowerCase(imageName.size() >= 4 ? imageName.substr(imageName.size() - 4) : "");
+    if (ending == ".bin" || ending == ".cue")
+        imageName.resize(imageName.size() - 4);
+    if (imageName.empty())
+        throw BuildError("the image needs a name");
+    return {fs::path(imageName + ".bin"), fs::path(imageName + ".cue")};
+}
+
+std::string cueSheet(const std::string& binFileName)
+{
+    return "FILE \"" + binFileName + "\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n";
+}
+
+BuildResult buildImage(const BuildRequest& request)
+{
+    BuildResult result;
+    std::tie(result.bin, result.cue) = imagePaths(request.imageName);
+    result.volumeIdentifier = volumeIdentifier(request.volumeName);
+    if (result.volumeIdentifier.empty())
+        throw BuildError("the volume needs a name");
+    if (!request.force) {
+        for (const fs::path& path : {result.bin, result.cue}) {
+            std::error_code error;
+            if (fs::exists(path, error))
+                throw BuildError(describe(path) + " exists already; give --force to replace it");
+        }
+    }
+
+    std::vector<StoredFile> files = collectFiles(request.files);
+    const Timestamp now = Timestamp::now();
+
+    // Where everything goes: the directory first, then the files, then the file list.
+    std::vector<ListedFile> listed;
+    for (const StoredFile& file : files)
+        listed.push_back({file.identifier, file.length, std::string(kSha256HexLength, '0'),
+                          file.originalName});
+    const std::size_t listLength = formatFileList(listed).size();
+    const auto recordsFor = [&](std::uint32_t directorySectors, std::uint32_t listLba) {
+        std::vector<std::vector<std::uint8_t>> records;
+        const std::uint32_t directoryLength = directorySectors * 2048;
+        records.push_back(encodeRecord({std::string(1, '\0'), kRootLba, directoryLength, true, XaDirectory}, now));
+        records.push_back(encodeRecord({std::string(1, '\1'), kRootLba, directoryLength, true, XaDirectory}, now));
+        std::vector<DirectoryRecord> entries;
+        for (const StoredFile& file : files)
+            entries.push_back({file.identifier + ";1", file.lba, file.sectors * 2048u, false, XaForm2File});
+        entries.push_back({std::string(kFileListIdentifier) + ";1", listLba, std::uint32_t(listLength), false,
+                           XaForm1File});
+        std::sort(entries.begin(), entries.end(),
+                  [](const DirectoryRecord& a, const DirectoryRecord& b) { return a.identifier < b.identifier; });
+        for (const DirectoryRecord& entry : entries)
+            records.push_back(encodeRecord(entry, now));
+        return records;
+    };
+    const std::uint32_t directorySectors = std::uint32_t(layOutDirectory(recordsFor(1, 0)).size() / 2048);
+    std::uint32_t lba = kRootLba + directorySectors;
+    std::uint64_t totalBytes = 0;
+    for (StoredFile& file : files) {
+        file.lba = lba;
+        lba += file.sectors;
+        totalBytes += file.length;
+    }
+    const std::uint32_t listLba = lba;
+    const std::uint32_t listSectors = sectorsFor(listLength, kForm1DataSize);
+    const std::uint64_t usedSectors = std::uint64_t(listLba) + listSectors;
+    if (usedSectors > kMaxSectors)
+        throw BuildError("the files need " + std::to_string(usedSectors) +
+                         " sectors; a disc addresses at most " + std::to_string(kMaxSectors));
+    result.sectors = std::max(std::uint32_t(usedSectors), kMinimumTrackSectors);
+    if (result.sectors > kEightyMinuteSectors && request.warn)
+        request.warn("the image holds " + std::to_string(result.sectors) +
+                     " sectors, more than an 80-minute CD (" + std::to_string(kEightyMinuteSectors) + ")");
+
+    TemporaryFiles temporary;
+    const fs::path partialBin = temporary.add(fs::path(result.bin).concat(".partial"));
+    const fs::path partialCue = temporary.add(fs::path(result.cue).concat(".partial"));
+    SectorWriter image(partialBin);
+
+    for (std::uint32_t i = 0; i < kSystemAreaSectors; ++i)
+        image.form1(Data, nullptr, 0);
+    VolumeDescriptor volume;
+    volume.volumeIdentifier = result.volumeIdentifier;
+    volume.volumeSectors = result.sectors;
+    volume.pathTableSize = 10;
+    volume.littleEndianPathTableLba = kLittleEndianPathTableLba;
+    volume.bigEndianPathTableLba = kBigEndianPathTableLba;
+    volume.root = {std::string(1, '\0'), kRootLba, directorySectors * 2048, true, XaDirectory};
+    volume.created = now;
+    const auto descriptor = primaryVolumeDescriptor(volume);
+    image.form1(Data | EndOfRecord, descriptor.data(), descriptor.size());
+    const auto terminator = volumeDescriptorSetTerminator();
+    image.form1(Data | EndOfRecord | EndOfFile, terminator.data(), terminator.size());
+    image.form1Extent(rootPathTable(kRootLba, false));
+    image.form1Extent(rootPathTable(kRootLba, true));
+    image.form1Extent(layOutDirectory(recordsFor(directorySectors, listLba)));
+
+    std::vector<std::uint8_t> chunk(kSectorsPerChunk * kForm2DataSize);
+    std::uint64_t written = 0;
+    for (std::size_t index = 0; index < files.size(); ++index) {
+        const StoredFile& file = files[index];
+        std::ifstream in(file.path, std::ios::binary);
+        if (!in)
+            throw BuildError("cannot open " + describe(file.path));
+        Sha256 hash;
+        std::uint64_t remaining = file.length;
+        std::uint32_t sector = 0;
+        while (remaining > 0) {
+            const std::size_t want = std::size_t(std::min<std::uint64_t>(remaining, chunk.size()));
+            in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(want));
+            if (std::size_t(in.gcount()) != want)
+                throw BuildError(describe(file.path) + " could not be read whole (it shrank, or a read failed)");
+            hash.add(chunk.data(), want);
+            for (std::size_t offset = 0; offset < want; offset += kForm2DataSize) {
+                const bool last = ++sector == file.sectors;
+                image.form2(last ? Data | EndOfRecord | EndOfFile : Data, chunk.data() + offset,
+                            std::min(kForm2DataSize, want - offset));
+            }
+            remaining -= want;
+            written += want;
+            if (request.progress)
+                request.progress(written, totalBytes);
+        }
+        if (in.peek() != std::char_traits<char>::eof())
+            throw BuildError(describe(file.path) + " grew while it was read");
+        listed[index].sha256 = hash.hex();
+    }
+
+    const std::string list = formatFileList(listed);
+    image.form1Extent(std::vector<std::uint8_t>(list.begin(), list.end()));
+    while (image.lba() < result.sectors)
+        image.form1(Data, nullptr, 0);
+    image.finish();
+
+    {
+        std::ofstream cue(partialCue, std::ios::binary | std::ios::trunc);
+        cue << cueSheet(utf8(result.bin.filename()));
+        cue.close();
+        if (!cue)
+            throw BuildError("cannot write " + describe(result.cue));
+    }
+    std::error_code error;
+    fs::rename(partialBin, result.bin, error);
+    if (!error)
+        fs::rename(partialCue, result.cue, error);
+    if (error) {
+        fs::remove(result.bin, error);
+        throw BuildError("cannot put the image in place: " + error.message());
+    }
+    temporary.keep();
+    return result;
+}
+
+} // namespace cdimage

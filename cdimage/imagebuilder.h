@@ -1,0 +1,47 @@
+#pragma once
+
+// Builds a CD image whose files are stored in Mode 2 Form 2 sectors: a raw image (.bin, 2352
+// bytes per sector) and its cue sheet (.cue), in one Mode 2 track. The file system is ISO 9660
+// with the CD-ROM XA extensions, in Form 1 sectors; every file lies in the root directory.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cdimage {
+
+// A build that cannot go on; nothing is left behind.
+struct BuildError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct BuildRequest {
+    std::string volumeName;
+    std::string imageName; // a ".bin" or ".cue" ending is dropped
+    std::vector<std::filesystem::path> files;
+    bool force = false; // replace an existing image
+    // Told the bytes of file data written so far and in all.
+    std::function<void(std::uint64_t written, std::uint64_t total)> progress;
+    // Told about things that do not stop the build.
+    std::function<void(const std::string&)> warn;
+};
+
+struct BuildResult {
+    std::filesystem::path bin;
+    std::filesystem::path cue;
+    std::string volumeIdentifier;
+    std::uint32_t sectors = 0;
+};
+
+BuildResult buildImage(const BuildRequest& request);
+
+// The cue sheet of a one-track Mode 2 image.
+std::string cueSheet(const std::string& binFileName);
+
+// The bin and cue paths for an image name.
+std::pair<std::filesystem::path, std::filesystem::path> imagePaths(std::string imageName);
+
+} // namespace cdimage

@@ -1,0 +1,178 @@
+#include "cdimage/iso9660.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace cdimage {
+
+namespace {
+
+constexpr std::size_t kSectorSize = 2048;
+
+void put16Both(std::uint8_t* out, std::uint16_t value)
+{
+    out[0] = std::uint8_t(value);
+    out[1] = std::uint8_t(value >> 8);
+    out[2] = std::uint8_t(value >> 8);
+    out[3] = std::uint8_t(value);
+}
+
+void put32Little(std::uint8_t* out, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out[i] = std::uint8_t(value >> (8 * i));
+}
+
+void put32Big(std::uint8_t* out, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out[i] = std::uint8_t(value >> (8 * (3 - i)));
+}
+
+void put32Both(std::uint8_t* out, std::uint32_t value)
+{
+    put32Little(out, value);
+    put32Big(out + 4, value);
+}
+
+// A text field padded with blanks.
+void putText(std::uint8_t* out, std::size_t size, const std::string& text)
+{
+    std::memset(out, ' ', size);
+    std::memcpy(out, text.data(), std::min(size, text.size()));
+}
+
+// "YYYYMMDDHHMMSScc" and the offset from UTC in 15-minute steps.
+void putLongDate(std::uint8_t* out, const Timestamp& time)
+{
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d00", time.year, time.month,
+                  time.day, time.hour, time.minute, time.second);
+    std::memcpy(out, digits, 16);
+    out[16] = 0;
+}
+
+void putUnsetLongDate(std::uint8_t* out)
+{
+    std::memset(out, '0', 16);
+    out[16] = 0;
+}
+
+} // namespace
+
+Timestamp Timestamp::now()
+{
+    using namespace std::chrono;
+    const auto moment = floor<seconds>(system_clock::now());
+    const auto day = floor<days>(moment);
+    const year_month_day date(day);
+    const hh_mm_ss time(moment - day);
+    return {int(date.year()),         int(unsigned(date.month())), int(unsigned(date.day())),
+            int(time.hours().count()), int(time.minutes().count()), int(time.seconds().count())};
+}
+
+std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& record, const Timestamp& recorded)
+{
+    const std::size_t nameLength = record.identifier.size();
+    const std::size_t padding = nameLength % 2 == 0 ? 1 : 0;
+    std::vector<std::uint8_t> bytes(33 + nameLength + padding + kXaSystemUseSize, 0);
+    bytes[0] = std::uint8_t(bytes.size());
+    put32Both(&bytes[2], record.lba);
+    put32Both(&bytes[10], record.length);
+    bytes[18] = std::uint8_t(recorded.year - 1900);
+    bytes[19] = std::uint8_t(recorded.month);
+    bytes[20] = std::uint8_t(recorded.day);
+    bytes[21] = std::uint8_t(recorded.hour);
+    bytes[22] = std::uint8_t(recorded.minute);
+    bytes[23] = std::uint8_t(recorded.second);
+    bytes[24] = 0; // UTC
+    bytes[25] = record.directory ? 0x02 : 0x00;
+    put16Both(&bytes[28], 1); // volume sequence number
+    bytes[32] = std::uint8_t(nameLength);
+    std::memcpy(&bytes[33], record.identifier.data(), nameLength);
+    std::uint8_t* xa = &bytes[33 + nameLength + padding];
+    xa[4] = std::uint8_t(record.attributes >> 8); // group and user id stay 0
+    xa[5] = std::uint8_t(record.attributes);
+    xa[6] = 'X';
+    xa[7] = 'A';
+    xa[8] = record.fileNumber;
+    return bytes;
+}
+
+std::vector<std::uint8_t> layOutDirectory(const std::vector<std::vector<std::uint8_t>>& records)
+{
+    std::vector<std::uint8_t> extent;
+    std::size_t used = 0; // in the current sector
+    for (const auto& record : records) {
+        if (used + record.size() > kSectorSize) {
+            extent.resize(extent.size() + (kSectorSize - used), 0);
+            used = 0;
+        }
+        extent.insert(extent.end(), record.begin(), record.end());
+        used += record.size();
+    }
+    extent.resize((extent.size() + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
+    return extent;
+}
+
+std::vector<std::uint8_t> rootPathTable(std::uint32_t rootLba, bool bigEndian)
+{
+    std::vector<std::uint8_t> table(10, 0);
+    table[0] = 1; // identifier length
+    if (bigEndian) {
+        put32Big(&table[2], rootLba);
+        table[7] = 1; // parent: itself
+    } else {
+        put32Little(&table[2], rootLba);
+        table[6] = 1;
+    }
+    table[8] = 0; // the root's identifier, then one byte of padding
+    return table;
+}
+
+std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume)
+{
+    std::vector<std::uint8_t> d(kSectorSize, 0);
+    d[0] = 1;
+    std::memcpy(&d[1], "CD001", 5);
+    d[6] = 1;
+    putText(&d[8], 32, "VELMORA");
+    putText(&d[40], 32, volume.volumeIdentifier);
+    put32Both(&d[80], volume.volumeSectors);
+    put16Both(&d[120], 1); // volume set size
+    put16Both(&d[124], 1); // volume sequence number
+    put16Both(&d[128], std::uint16_t(kSectorSize));
+    put32Both(&d[132], volume.pathTableSize);
+    put32Little(&d[140], volume.littleEndianPathTableLba);
+    put32Big(&d[148], volume.bigEndianPathTableLba);
+    DirectoryRecord root = volume.root;
+    root.identifier = std::string(1, '\0');
+    std::vector<std::uint8_t> rootRecord = encodeRecord(root, volume.created);
+    rootRecord.resize(34); // the descriptor holds the record without system use
+    rootRecord[0] = 34;
+    std::memcpy(&d[156], rootRecord.data(), 34);
+    putText(&d[190], 128, "");                  // volume set
+    putText(&d[318], 128, "");                  // publisher
+    putText(&d[446], 128, "");                  // data preparer
+    putText(&d[574], 128, "VELMORA_TOLK");      // application
+    putText(&d[702], 37 + 37 + 37, "");         // copyright, abstract, bibliographic files
+    putLongDate(&d[813], volume.created);       // created
+    putLongDate(&d[830], volume.created);       // modified
+    putUnsetLongDate(&d[847]);                  // expires
+    putLongDate(&d[864], volume.created);       // effective
+    d[881] = 1;                                 // file structure version
+    std::memcpy(&d[1024], "CD-XA001", 8);       // in the application use area; byte 1032 is 0
+    return d;
+}
+
+std::vector<std::uint8_t> volumeDescriptorSetTerminator()
+{
+    std::vector<std::uint8_t> d(kSectorSize, 0);
+    d[0] = 255;
+    std::memcpy(&d[1], "CD001", 5);
+    d[6] = 1;
+    return d;
+}
+
+} // namespace cdimage

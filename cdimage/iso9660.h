@@ -1,0 +1,59 @@
+#pragma once
+
+// The pieces of an ISO 9660 file system with the CD-ROM XA extensions: directory records with
+// their XA system-use field, path tables and the primary volume descriptor.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cdimage {
+
+inline constexpr std::uint32_t kVolumeDescriptorLba = 16;
+inline constexpr std::size_t kXaSystemUseSize = 14;
+
+// XA attributes of a directory record (big-endian in the record).
+enum XaAttributes : std::uint16_t {
+    XaDirectory = 0x8D55,
+    XaForm1File = 0x0D55,
+    XaForm2File = 0x1555,
+};
+
+// A date and time in UTC.
+struct Timestamp {
+    int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    static Timestamp now();
+};
+
+struct DirectoryRecord {
+    std::string identifier; // "\0" for the folder itself, "\1" for its parent, else NAME.EXT;1
+    std::uint32_t lba = 0;
+    std::uint32_t length = 0; // bytes; for a Form 2 file, its sectors times 2048
+    bool directory = false;
+    std::uint16_t attributes = XaForm1File;
+    std::uint8_t fileNumber = 0;
+};
+
+// The bytes of one directory record, padded to an even length, XA field included.
+std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& record, const Timestamp& recorded);
+
+// Lays records into 2048-byte sectors (a record never crosses a sector boundary).
+std::vector<std::uint8_t> layOutDirectory(const std::vector<std::vector<std::uint8_t>>& records);
+
+// A path table holding the root directory alone; little- or big-endian.
+std::vector<std::uint8_t> rootPathTable(std::uint32_t rootLba, bool bigEndian);
+
+struct VolumeDescriptor {
+    std::string volumeIdentifier;
+    std::uint32_t volumeSectors = 0;
+    std::uint32_t pathTableSize = 0;
+    std::uint32_t littleEndianPathTableLba = 0;
+    std::uint32_t bigEndianPathTableLba = 0;
+    DirectoryRecord root;
+    Timestamp created;
+};
+
+std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume);
+std::vector<std::uint8_t> volumeDescriptorSetTerminator();
+
+} // namespace cdimage

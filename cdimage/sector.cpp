@@ -1,0 +1,106 @@
+#include "cdimage/sector.h"
+
+#include "cdimage/ecc.h"
+#include "cdimage/edc.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace cdimage {
+
+namespace {
+
+constexpr std::uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+
+void writeHeader(std::uint8_t* sector, std::uint32_t lba, std::uint8_t fileNumber,
+                 std::uint8_t submode)
+{
+    std::memcpy(sector, kSync, sizeof kSync);
+    const Msf address = msfOf(lba);
+    sector[12] = toBcd(address.minute);
+    sector[13] = toBcd(address.second);
+    sector[14] = toBcd(address.frame);
+    sector[15] = 2; // mode 2
+    const std::uint8_t subheader[4] = {fileNumber, 0, submode, 0};
+    std::memcpy(sector + 16, subheader, 4);
+    std::memcpy(sector + 20, subheader, 4);
+}
+
+void storeLittleEndian(std::uint8_t* out, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out[i] = std::uint8_t(value >> (8 * i));
+}
+
+} // namespace
+
+Msf msfOf(std::uint32_t lba)
+{
+    const std::uint32_t frames = lba + kPregapFrames;
+    return {std::uint8_t(frames / (60 * 75)), std::uint8_t(frames / 75 % 60),
+            std::uint8_t(frames % 75)};
+}
+
+std::uint8_t toBcd(std::uint8_t value)
+{
+    return std::uint8_t((value / 10) << 4 | (value % 10));
+}
+
+std::uint8_t fromBcd(std::uint8_t bcd)
+{
+    return std::uint8_t((bcd >> 4) * 10 + (bcd & 0x0F));
+}
+
+std::uint32_t lbaOfHeader(const std::uint8_t* header)
+{
+    const std::uint32_t frames =
+        (fromBcd(header[0]) * 60u + fromBcd(header[1])) * 75u + fromBcd(header[2]);
+    return frames - kPregapFrames;
+}
+
+void writeForm1(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
+                const std::uint8_t* data, std::size_t size)
+{
+    writeHeader(sector, lba, 0, std::uint8_t(submode & ~Form2));
+    size = std::min(size, kForm1DataSize);
+    if (size > 0)
+        std::memcpy(sector + kDataOffset, data, size);
+    std::memset(sector + kDataOffset + size, 0, kForm1DataSize - size);
+    storeLittleEndian(sector + 2072, edc(sector + 16, 2056));
+    computeEcc(sector);
+}
+
+void writeForm2(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
+                const std::uint8_t* data, std::size_t size, std::uint8_t fileNumber)
+{
+    writeHeader(sector, lba, fileNumber, std::uint8_t(submode | Form2));
+    size = std::min(size, kForm2DataSize);
+    if (size > 0)
+        std::memcpy(sector + kDataOffset, data, size);
+    std::memset(sector + kDataOffset + size, 0, kForm2DataSize - size);
+    storeLittleEndian(sector + 2348, edc(sector + 16, 2332));
+}
+
+std::string checkForm2(const std::uint8_t* sector)
+{
+    if (std::memcmp(sector, kSync, sizeof kSync) != 0)
+        return "broken sync pattern";
+    if (sector[15] != 2)
+        return "mode " + std::to_string(sector[15]) + ", not mode 2";
+    if (std::memcmp(sector + 16, sector + 20, 4) != 0)
+        return "the two copies of the subheader differ";
+    if (!(sector[18] & Form2))
+        return "a Form 1 sector, not Form 2";
+    return {};
+}
+
+bool form2EdcMatches(const std::uint8_t* sector)
+{
+    const std::uint32_t stored = std::uint32_t(sector[2348]) | std::uint32_t(sector[2349]) << 8 |
+                                 std::uint32_t(sector[2350]) << 16 |
+                                 std::uint32_t(sector[2351]) << 24;
+    return stored == 0 || stored == edc(sector + 16, 2332);
+}
+
+} // namespace cdimage

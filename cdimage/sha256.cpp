@@ -1,0 +1,42 @@
+#include "cdimage/sha256.h"
+
+#include <openssl/evp.h>
+
+#include <stdexcept>
+
+namespace cdimage {
+
+struct Sha256::Context {
+    EVP_MD_CTX* digest = EVP_MD_CTX_new();
+    ~Context() { EVP_MD_CTX_free(digest); }
+};
+
+Sha256::Sha256()
+    : m_context(std::make_unique<Context>())
+{
+    if (!m_context->digest || EVP_DigestInit_ex(m_context->digest, EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("SHA-256 is not available");
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::add(const std::uint8_t* data, std::size_t size)
+{
+    EVP_DigestUpdate(m_context->digest, data, size);
+}
+
+std::string Sha256::hex()
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_DigestFinal_ex(m_context->digest, digest, &size);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < size; ++i) {
+        text += kDigits[digest[i] >> 4];
+        text += kDigits[digest[i] & 0x0F];
+    }
+    return text;
+}
+
+} // namespace cdimage
