@@ -9,9 +9,7 @@
 namespace velmora::bench {
 
 // The best of `runs` timings of `work`, in milliseconds.
-template <class Work>
-double bestOf(int runs, Work&& work)
-{
+template <class Work> double bestOf(int runs, Work&& work) {
     double best = std::numeric_limits<double>::max();
     for (int run = 0; run < runs; ++run) {
         QElapsedTimer clock;
@@ -23,8 +21,7 @@ double bestOf(int runs, Work&& work)
 }
 
 inline void report(const char* what, double measured, const char* baselineName, double baseline,
-                   double bound)
-{
+                   double bound) {
     const double ratio = measured / baseline;
     std::printf("%-48s %10.2f ms  %s %10.2f ms  ratio %6.2f  (bound %.1f: %s)\n", what, measured,
                 baselineName, baseline, ratio, bound, ratio <= bound ? "within" : "OVER");

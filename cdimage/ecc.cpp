@@ -15,8 +15,7 @@ struct Tables {
     std::array<std::uint8_t, 256> dividedByAlphaPlusOne{};
 };
 
-constexpr Tables makeTables()
-{
+constexpr Tables makeTables() {
     Tables tables;
     for (unsigned i = 0; i < 256; ++i) {
         const unsigned doubled = (i << 1) ^ ((i & 0x80u) ? 0x11Du : 0u);
@@ -33,8 +32,7 @@ constexpr Tables kTables = makeTables();
 // bytes (wrapping round the covered area). Its two parity bytes go to parity[w] and
 // parity[w + codes].
 void computeParity(const std::uint8_t* area, std::size_t codes, std::size_t length,
-                   std::size_t start, std::size_t step, std::uint8_t* parity)
-{
+                   std::size_t start, std::size_t step, std::uint8_t* parity) {
     const std::size_t size = codes * length;
     for (std::size_t word = 0; word < codes; ++word) {
         std::size_t index = (word >> 1) * start + (word & 1);
@@ -56,8 +54,7 @@ void computeParity(const std::uint8_t* area, std::size_t codes, std::size_t leng
 
 } // namespace
 
-void computeEcc(std::uint8_t* sector)
-{
+void computeEcc(std::uint8_t* sector) {
     std::uint8_t header[4];
     std::memcpy(header, sector + 12, 4);
     std::memset(sector + 12, 0, 4);

@@ -11,8 +11,7 @@ constexpr std::string_view kHeading =
 
 } // namespace
 
-std::string formatFileList(const std::vector<ListedFile>& files)
-{
+std::string formatFileList(const std::vector<ListedFile>& files) {
     std::string text(kHeading);
     for (const ListedFile& file : files) {
         text += file.sha256;
@@ -27,8 +26,7 @@ std::string formatFileList(const std::vector<ListedFile>& files)
     return text;
 }
 
-std::optional<std::vector<ListedFile>> parseFileList(std::string_view text)
-{
+std::optional<std::vector<ListedFile>> parseFileList(std::string_view text) {
     if (!text.starts_with(kHeading.substr(0, kHeading.find(':'))))
         return std::nullopt;
     std::vector<ListedFile> files;
@@ -40,13 +38,16 @@ std::optional<std::vector<ListedFile>> parseFileList(std::string_view text)
             continue;
         ListedFile file;
         const std::size_t lengthEnd = line.find(' ', kSha256HexLength + 1);
-        const std::size_t nameEnd = lengthEnd == std::string_view::npos ? lengthEnd : line.find(' ', lengthEnd + 1);
+        const std::size_t nameEnd =
+            lengthEnd == std::string_view::npos ? lengthEnd : line.find(' ', lengthEnd + 1);
         if (line.size() <= kSha256HexLength || line[kSha256HexLength] != ' ' ||
             nameEnd == std::string_view::npos)
             return std::nullopt;
         file.sha256 = line.substr(0, kSha256HexLength);
-        const std::string_view length = line.substr(kSha256HexLength + 1, lengthEnd - kSha256HexLength - 1);
-        const auto parsed = std::from_chars(length.data(), length.data() + length.size(), file.length);
+        const std::string_view length =
+            line.substr(kSha256HexLength + 1, lengthEnd - kSha256HexLength - 1);
+        const auto parsed =
+            std::from_chars(length.data(), length.data() + length.size(), file.length);
         if (parsed.ec != std::errc() || parsed.ptr != length.data() + length.size())
             return std::nullopt;
         file.identifier = line.substr(lengthEnd + 1, nameEnd - lengthEnd - 1);

@@ -7,9 +7,13 @@
 #include "cdimage/sha256.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 namespace cdimage {
 
@@ -22,29 +26,25 @@ constexpr std::uint32_t kLittleEndianPathTableLba = 18;
 constexpr std::uint32_t kBigEndianPathTableLba = 19;
 constexpr std::uint32_t kRootLba = 20;
 constexpr std::uint32_t kMinimumTrackSectors = 300;
-constexpr std::size_t kSectorsPerChunk = 256;
+constexpr std::size_t kSectorsPerChunk = 1024; // written at once
 
-std::string utf8(const fs::path& path)
-{
+std::string utf8(const fs::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
 }
 
-std::string describe(const fs::path& path)
-{
+std::string describe(const fs::path& path) {
     return "\"" + utf8(path) + "\"";
 }
 
-std::string lowerCase(std::string text)
-{
+std::string lowerCase(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z')
             c = char(c - 'A' + 'a');
     return text;
 }
 
-std::uint32_t sectorsFor(std::uint64_t bytes, std::size_t perSector)
-{
+std::uint32_t sectorsFor(std::uint64_t bytes, std::size_t perSector) {
     return std::uint32_t((bytes + perSector - 1) / perSector);
 }
 
@@ -63,26 +63,23 @@ public:
     explicit SectorWriter(const fs::path& path)
         : m_path(path)
         , m_out(path, std::ios::binary | std::ios::trunc)
-        , m_buffer(kSectorsPerChunk * kRawSectorSize)
-    {
+        , m_buffer(kSectorsPerChunk * kRawSectorSize) {
         if (!m_out)
             throw BuildError("cannot create " + describe(path));
     }
 
     std::uint32_t lba() const { return m_lba; }
 
-    void form1(std::uint8_t submode, const std::uint8_t* data, std::size_t size)
-    {
+    void form1(std::uint8_t submode, const std::uint8_t* data, std::size_t size) {
         writeForm1(next(), m_lba - 1, submode, data, size);
     }
-    void form2(std::uint8_t submode, const std::uint8_t* data, std::size_t size)
-    {
+    void form2(std::uint8_t submode, const std::uint8_t* data, std::size_t size) {
         writeForm2(next(), m_lba - 1, submode, data, size);
     }
     // Writes `data` as consecutive Form 1 sectors; the last one ends the record and the file.
-    void form1Extent(const std::vector<std::uint8_t>& data)
-    {
-        const std::uint32_t count = std::max<std::uint32_t>(1, sectorsFor(data.size(), kForm1DataSize));
+    void form1Extent(const std::vector<std::uint8_t>& data) {
+        const std::uint32_t count =
+            std::max<std::uint32_t>(1, sectorsFor(data.size(), kForm1DataSize));
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::size_t offset = i * kForm1DataSize;
             const std::uint8_t submode = i + 1 == count ? Data | EndOfRecord | EndOfFile : Data;
@@ -90,8 +87,7 @@ public:
                   data.size() > offset ? data.size() - offset : 0);
         }
     }
-    void finish()
-    {
+    void finish() {
         flush();
         m_out.close();
         if (!m_out)
@@ -99,15 +95,13 @@ public:
     }
 
 private:
-    std::uint8_t* next()
-    {
+    std::uint8_t* next() {
         if (m_used == kSectorsPerChunk)
             flush();
         ++m_lba;
         return m_buffer.data() + kRawSectorSize * m_used++;
     }
-    void flush()
-    {
+    void flush() {
         m_out.write(reinterpret_cast<const char*>(m_buffer.data()),
                     std::streamsize(m_used * kRawSectorSize));
         if (!m_out)
@@ -125,14 +119,12 @@ private:
 // Removes the files it holds unless told the build succeeded.
 class TemporaryFiles {
 public:
-    ~TemporaryFiles()
-    {
+    ~TemporaryFiles() {
         std::error_code ignored;
         for (const fs::path& path : m_paths)
             fs::remove(path, ignored);
     }
-    fs::path add(const fs::path& path)
-    {
+    fs::path add(const fs::path& path) {
         m_paths.push_back(path);
         return path;
     }
@@ -142,8 +134,125 @@ private:
     std::vector<fs::path> m_paths;
 };
 
-std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths)
-{
+// Reads the files one after the other on a thread of its own, in chunks of whole Form 2
+// sectors, and computes each file's SHA-256 on the way.
+class FileReader {
+public:
+    struct Chunk {
+        std::vector<std::uint8_t> data;
+    };
+
+    explicit FileReader(const std::vector<StoredFile>& files)
+        : m_files(files)
+        , m_thread([this] { run(); }) {}
+    ~FileReader() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    // The next chunk of file data, in order; throws what the reader met instead.
+    Chunk next() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_full.empty() || !m_error.empty(); });
+        if (m_full.empty())
+            throw BuildError(m_error);
+        Chunk chunk = std::move(m_full.front());
+        m_full.pop_front();
+        m_changed.notify_all();
+        return chunk;
+    }
+    // Gives a chunk's buffer back for reuse.
+    void recycle(Chunk chunk) {
+        const std::lock_guard lock(m_mutex);
+        m_spare.push_back(std::move(chunk.data));
+    }
+    // The SHA-256 of every file, once every chunk has been taken.
+    std::vector<std::string> sums() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_done || !m_error.empty(); });
+        if (!m_error.empty())
+            throw BuildError(m_error);
+        return m_sums;
+    }
+
+private:
+    static constexpr std::size_t kChunkSize = 1024 * kForm2DataSize;
+    static constexpr std::size_t kChunksAhead = 4;
+
+    void run() {
+        try {
+            for (const StoredFile& file : m_files)
+                read(file);
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        } catch (const std::exception& error) {
+            const std::lock_guard lock(m_mutex);
+            m_error = error.what();
+        }
+        m_changed.notify_all();
+    }
+
+    void read(const StoredFile& file) {
+        std::ifstream in(file.path, std::ios::binary);
+        if (!in)
+            throw BuildError("cannot open " + describe(file.path));
+        Sha256 hash;
+        for (std::uint64_t remaining = file.length; remaining > 0;) {
+            std::vector<std::uint8_t> buffer = spareBuffer();
+            if (buffer.empty())
+                return; // stopping
+            buffer.resize(std::size_t(std::min<std::uint64_t>(remaining, kChunkSize)));
+            in.read(reinterpret_cast<char*>(buffer.data()), std::streamsize(buffer.size()));
+            if (std::size_t(in.gcount()) != buffer.size())
+                throw BuildError(describe(file.path) +
+                                 " could not be read whole (it shrank, or a read failed)");
+            hash.add(buffer.data(), buffer.size());
+            remaining -= buffer.size();
+            const std::lock_guard lock(m_mutex);
+            m_full.push_back({std::move(buffer)});
+            m_changed.notify_all();
+        }
+        if (in.peek() != std::char_traits<char>::eof())
+            throw BuildError(describe(file.path) + " grew while it was read");
+        const std::lock_guard lock(m_mutex);
+        m_sums.push_back(hash.hex());
+    }
+
+    // A buffer to fill, once fewer than kChunksAhead wait to be written; empty when stopping.
+    std::vector<std::uint8_t> spareBuffer() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_full.size() < kChunksAhead || m_stopping; });
+        if (m_stopping)
+            return {};
+        std::vector<std::uint8_t> buffer;
+        if (!m_spare.empty()) {
+            buffer = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        buffer.reserve(kChunkSize);
+        buffer.resize(1); // not empty: empty means stopping
+        return buffer;
+    }
+
+    const std::vector<StoredFile>& m_files;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Chunk> m_full;
+    std::vector<std::vector<std::uint8_t>> m_spare;
+    std::vector<std::string> m_sums;
+    std::string m_error;
+    bool m_done = false;
+    bool m_stopping = false;
+    std::thread m_thread; // last: starts once everything above exists
+};
+
+std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths) {
     if (paths.empty())
         throw BuildError("no file to store");
     std::vector<StoredFile> files;
@@ -151,8 +260,9 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths)
     for (const fs::path& path : paths) {
         std::error_code error;
         if (!fs::is_regular_file(path, error))
-            throw BuildError(describe(path) + ": " +
-                             (error ? error.message() : std::string("not a file that can be stored")));
+            throw BuildError(
+                describe(path) + ": " +
+                (error ? error.message() : std::string("not a file that can be stored")));
         const std::uint64_t length = fs::file_size(path, error);
         if (error)
             throw BuildError(describe(path) + ": " + error.message());
@@ -161,8 +271,12 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths)
                 throw BuildError("the same file is listed twice: " + describe(earlier.path) +
                                  " and " + describe(path));
         }
-        StoredFile file{path, utf8(path.filename()), fileIdentifier(utf8(path.filename())),
-                        length, 0, sectorsFor(length, kForm2DataSize)};
+        StoredFile file{path,
+                        utf8(path.filename()),
+                        fileIdentifier(utf8(path.filename())),
+                        length,
+                        0,
+                        sectorsFor(length, kForm2DataSize)};
         const auto [clash, added] = byIdentifier.emplace(file.identifier, path);
         if (!added) {
             if (clash->second.empty())
@@ -180,9 +294,9 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths)
 
 } // namespace
 
-std::pair<fs::path, fs::path> imagePaths(std::string imageName)
-{
-    const std::string ending = lowerCase(imageName.size() >= 4 ? imageName.substr(imageName.size() - 4) : "");
+std::pair<fs::path, fs::path> imagePaths(std::string imageName) {
+    const std::string ending =
+        lowerCase(imageName.size() >= 4 ? imageName.substr(imageName.size() - 4) : "");
     if (ending == ".bin" || ending == ".cue")
         imageName.resize(imageName.size() - 4);
     if (imageName.empty())
@@ -190,13 +304,11 @@ std::pair<fs::path, fs::path> imagePaths(std::string imageName)
     return {fs::path(imageName + ".bin"), fs::path(imageName + ".cue")};
 }
 
-std::string cueSheet(const std::string& binFileName)
-{
+std::string cueSheet(const std::string& binFileName) {
     return "FILE \"" + binFileName + "\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n";
 }
 
-BuildResult buildImage(const BuildRequest& request)
-{
+BuildResult buildImage(const BuildRequest& request) {
     BuildResult result;
     std::tie(result.bin, result.cue) = imagePaths(request.imageName);
     result.volumeIdentifier = volumeIdentifier(request.volumeName);
@@ -216,26 +328,32 @@ BuildResult buildImage(const BuildRequest& request)
     // Where everything goes: the directory first, then the files, then the file list.
     std::vector<ListedFile> listed;
     for (const StoredFile& file : files)
-        listed.push_back({file.identifier, file.length, std::string(kSha256HexLength, '0'),
-                          file.originalName});
+        listed.push_back(
+            {file.identifier, file.length, std::string(kSha256HexLength, '0'), file.originalName});
     const std::size_t listLength = formatFileList(listed).size();
     const auto recordsFor = [&](std::uint32_t directorySectors, std::uint32_t listLba) {
         std::vector<std::vector<std::uint8_t>> records;
         const std::uint32_t directoryLength = directorySectors * 2048;
-        records.push_back(encodeRecord({std::string(1, '\0'), kRootLba, directoryLength, true, XaDirectory}, now));
-        records.push_back(encodeRecord({std::string(1, '\1'), kRootLba, directoryLength, true, XaDirectory}, now));
+        records.push_back(encodeRecord(
+            {std::string(1, '\0'), kRootLba, directoryLength, true, XaDirectory}, now));
+        records.push_back(encodeRecord(
+            {std::string(1, '\1'), kRootLba, directoryLength, true, XaDirectory}, now));
         std::vector<DirectoryRecord> entries;
         for (const StoredFile& file : files)
-            entries.push_back({file.identifier + ";1", file.lba, file.sectors * 2048u, false, XaForm2File});
-        entries.push_back({std::string(kFileListIdentifier) + ";1", listLba, std::uint32_t(listLength), false,
-                           XaForm1File});
+            entries.push_back(
+                {file.identifier + ";1", file.lba, file.sectors * 2048u, false, XaForm2File});
+        entries.push_back({std::string(kFileListIdentifier) + ";1", listLba,
+                           std::uint32_t(listLength), false, XaForm1File});
         std::sort(entries.begin(), entries.end(),
-                  [](const DirectoryRecord& a, const DirectoryRecord& b) { return a.identifier < b.identifier; });
+                  [](const DirectoryRecord& a, const DirectoryRecord& b) {
+                      return a.identifier < b.identifier;
+                  });
         for (const DirectoryRecord& entry : entries)
             records.push_back(encodeRecord(entry, now));
         return records;
     };
-    const std::uint32_t directorySectors = std::uint32_t(layOutDirectory(recordsFor(1, 0)).size() / 2048);
+    const std::uint32_t directorySectors =
+        std::uint32_t(layOutDirectory(recordsFor(1, 0)).size() / 2048);
     std::uint32_t lba = kRootLba + directorySectors;
     std::uint64_t totalBytes = 0;
     for (StoredFile& file : files) {
@@ -252,7 +370,8 @@ BuildResult buildImage(const BuildRequest& request)
     result.sectors = std::max(std::uint32_t(usedSectors), kMinimumTrackSectors);
     if (result.sectors > kEightyMinuteSectors && request.warn)
         request.warn("the image holds " + std::to_string(result.sectors) +
-                     " sectors, more than an 80-minute CD (" + std::to_string(kEightyMinuteSectors) + ")");
+                     " sectors, more than an 80-minute CD (" +
+                     std::to_string(kEightyMinuteSectors) + ")");
 
     TemporaryFiles temporary;
     const fs::path partialBin = temporary.add(fs::path(result.bin).concat(".partial"));
@@ -277,36 +396,29 @@ BuildResult buildImage(const BuildRequest& request)
     image.form1Extent(rootPathTable(kRootLba, true));
     image.form1Extent(layOutDirectory(recordsFor(directorySectors, listLba)));
 
-    std::vector<std::uint8_t> chunk(kSectorsPerChunk * kForm2DataSize);
+    // One thread reads the files and computes their sums while this one writes the sectors.
+    FileReader reader(files);
     std::uint64_t written = 0;
-    for (std::size_t index = 0; index < files.size(); ++index) {
-        const StoredFile& file = files[index];
-        std::ifstream in(file.path, std::ios::binary);
-        if (!in)
-            throw BuildError("cannot open " + describe(file.path));
-        Sha256 hash;
-        std::uint64_t remaining = file.length;
+    for (const StoredFile& file : files) {
         std::uint32_t sector = 0;
-        while (remaining > 0) {
-            const std::size_t want = std::size_t(std::min<std::uint64_t>(remaining, chunk.size()));
-            in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(want));
-            if (std::size_t(in.gcount()) != want)
-                throw BuildError(describe(file.path) + " could not be read whole (it shrank, or a read failed)");
-            hash.add(chunk.data(), want);
-            for (std::size_t offset = 0; offset < want; offset += kForm2DataSize) {
+        for (std::uint64_t remaining = file.length; remaining > 0;) {
+            const FileReader::Chunk chunk = reader.next(); // throws what the reader met
+            for (std::size_t offset = 0; offset < chunk.data.size(); offset += kForm2DataSize) {
                 const bool last = ++sector == file.sectors;
-                image.form2(last ? Data | EndOfRecord | EndOfFile : Data, chunk.data() + offset,
-                            std::min(kForm2DataSize, want - offset));
+                image.form2(last ? Data | EndOfRecord | EndOfFile : Data,
+                            chunk.data.data() + offset,
+                            std::min(kForm2DataSize, chunk.data.size() - offset));
             }
-            remaining -= want;
-            written += want;
+            remaining -= chunk.data.size();
+            written += chunk.data.size();
+            reader.recycle(chunk);
             if (request.progress)
                 request.progress(written, totalBytes);
         }
-        if (in.peek() != std::char_traits<char>::eof())
-            throw BuildError(describe(file.path) + " grew while it was read");
-        listed[index].sha256 = hash.hex();
     }
+    const std::vector<std::string> sums = reader.sums();
+    for (std::size_t index = 0; index < files.size(); ++index)
+        listed[index].sha256 = sums[index];
 
     const std::string list = formatFileList(listed);
     image.form1Extent(std::vector<std::uint8_t>(list.begin(), list.end()));

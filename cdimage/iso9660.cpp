@@ -10,42 +10,36 @@ namespace {
 
 constexpr std::size_t kSectorSize = 2048;
 
-void put16Both(std::uint8_t* out, std::uint16_t value)
-{
+void put16Both(std::uint8_t* out, std::uint16_t value) {
     out[0] = std::uint8_t(value);
     out[1] = std::uint8_t(value >> 8);
     out[2] = std::uint8_t(value >> 8);
     out[3] = std::uint8_t(value);
 }
 
-void put32Little(std::uint8_t* out, std::uint32_t value)
-{
+void put32Little(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out[i] = std::uint8_t(value >> (8 * i));
 }
 
-void put32Big(std::uint8_t* out, std::uint32_t value)
-{
+void put32Big(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out[i] = std::uint8_t(value >> (8 * (3 - i)));
 }
 
-void put32Both(std::uint8_t* out, std::uint32_t value)
-{
+void put32Both(std::uint8_t* out, std::uint32_t value) {
     put32Little(out, value);
     put32Big(out + 4, value);
 }
 
 // A text field padded with blanks.
-void putText(std::uint8_t* out, std::size_t size, const std::string& text)
-{
+void putText(std::uint8_t* out, std::size_t size, const std::string& text) {
     std::memset(out, ' ', size);
     std::memcpy(out, text.data(), std::min(size, text.size()));
 }
 
 // "YYYYMMDDHHMMSScc" and the offset from UTC in 15-minute steps.
-void putLongDate(std::uint8_t* out, const Timestamp& time)
-{
+void putLongDate(std::uint8_t* out, const Timestamp& time) {
     char digits[17];
     std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d00", time.year, time.month,
                   time.day, time.hour, time.minute, time.second);
@@ -53,27 +47,24 @@ void putLongDate(std::uint8_t* out, const Timestamp& time)
     out[16] = 0;
 }
 
-void putUnsetLongDate(std::uint8_t* out)
-{
+void putUnsetLongDate(std::uint8_t* out) {
     std::memset(out, '0', 16);
     out[16] = 0;
 }
 
 } // namespace
 
-Timestamp Timestamp::now()
-{
+Timestamp Timestamp::now() {
     using namespace std::chrono;
     const auto moment = floor<seconds>(system_clock::now());
     const auto day = floor<days>(moment);
     const year_month_day date(day);
     const hh_mm_ss time(moment - day);
-    return {int(date.year()),         int(unsigned(date.month())), int(unsigned(date.day())),
+    return {int(date.year()),          int(unsigned(date.month())), int(unsigned(date.day())),
             int(time.hours().count()), int(time.minutes().count()), int(time.seconds().count())};
 }
 
-std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& record, const Timestamp& recorded)
-{
+std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& record, const Timestamp& recorded) {
     const std::size_t nameLength = record.identifier.size();
     const std::size_t padding = nameLength % 2 == 0 ? 1 : 0;
     std::vector<std::uint8_t> bytes(33 + nameLength + padding + kXaSystemUseSize, 0);
@@ -100,8 +91,7 @@ std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& record, const Time
     return bytes;
 }
 
-std::vector<std::uint8_t> layOutDirectory(const std::vector<std::vector<std::uint8_t>>& records)
-{
+std::vector<std::uint8_t> layOutDirectory(const std::vector<std::vector<std::uint8_t>>& records) {
     std::vector<std::uint8_t> extent;
     std::size_t used = 0; // in the current sector
     for (const auto& record : records) {
@@ -116,8 +106,7 @@ std::vector<std::uint8_t> layOutDirectory(const std::vector<std::vector<std::uin
     return extent;
 }
 
-std::vector<std::uint8_t> rootPathTable(std::uint32_t rootLba, bool bigEndian)
-{
+std::vector<std::uint8_t> rootPathTable(std::uint32_t rootLba, bool bigEndian) {
     std::vector<std::uint8_t> table(10, 0);
     table[0] = 1; // identifier length
     if (bigEndian) {
@@ -131,8 +120,7 @@ std::vector<std::uint8_t> rootPathTable(std::uint32_t rootLba, bool bigEndian)
     return table;
 }
 
-std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume)
-{
+std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume) {
     std::vector<std::uint8_t> d(kSectorSize, 0);
     d[0] = 1;
     std::memcpy(&d[1], "CD001", 5);
@@ -152,22 +140,21 @@ std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume
     rootRecord.resize(34); // the descriptor holds the record without system use
     rootRecord[0] = 34;
     std::memcpy(&d[156], rootRecord.data(), 34);
-    putText(&d[190], 128, "");                  // volume set
-    putText(&d[318], 128, "");                  // publisher
-    putText(&d[446], 128, "");                  // data preparer
-    putText(&d[574], 128, "VELMORA_TOLK");      // application
-    putText(&d[702], 37 + 37 + 37, "");         // copyright, abstract, bibliographic files
-    putLongDate(&d[813], volume.created);       // created
-    putLongDate(&d[830], volume.created);       // modified
-    putUnsetLongDate(&d[847]);                  // expires
-    putLongDate(&d[864], volume.created);       // effective
-    d[881] = 1;                                 // file structure version
-    std::memcpy(&d[1024], "CD-XA001", 8);       // in the application use area; byte 1032 is 0
+    putText(&d[190], 128, "");             // volume set
+    putText(&d[318], 128, "");             // publisher
+    putText(&d[446], 128, "");             // data preparer
+    putText(&d[574], 128, "VELMORA_TOLK"); // application
+    putText(&d[702], 37 + 37 + 37, "");    // copyright, abstract, bibliographic files
+    putLongDate(&d[813], volume.created);  // created
+    putLongDate(&d[830], volume.created);  // modified
+    putUnsetLongDate(&d[847]);             // expires
+    putLongDate(&d[864], volume.created);  // effective
+    d[881] = 1;                            // file structure version
+    std::memcpy(&d[1024], "CD-XA001", 8);  // in the application use area; byte 1032 is 0
     return d;
 }
 
-std::vector<std::uint8_t> volumeDescriptorSetTerminator()
-{
+std::vector<std::uint8_t> volumeDescriptorSetTerminator() {
     std::vector<std::uint8_t> d(kSectorSize, 0);
     d[0] = 255;
     std::memcpy(&d[1], "CD001", 5);

@@ -7,8 +7,7 @@ namespace cdimage {
 namespace {
 
 // Upper case d-characters; each other character, a whole UTF-8 sequence included, is '_'.
-std::string mapped(std::string_view text)
-{
+std::string mapped(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -20,7 +19,8 @@ std::string mapped(std::string_view text)
         } else {
             out += '_';
             if (c >= 0xC0) // skip the continuation bytes of this sequence
-                while (i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80)
+                while (i + 1 < text.size() &&
+                       (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80)
                     ++i;
         }
     }
@@ -29,19 +29,18 @@ std::string mapped(std::string_view text)
 
 } // namespace
 
-std::string volumeIdentifier(std::string_view volumeName)
-{
+std::string volumeIdentifier(std::string_view volumeName) {
     std::string identifier = mapped(volumeName);
     if (identifier.size() > kVolumeIdentifierLength)
         identifier.resize(kVolumeIdentifierLength);
     return identifier;
 }
 
-std::string fileIdentifier(std::string_view fileName)
-{
+std::string fileIdentifier(std::string_view fileName) {
     const std::size_t dot = fileName.rfind('.');
     std::string name = mapped(fileName.substr(0, dot));
-    std::string extension = dot == std::string_view::npos ? std::string() : mapped(fileName.substr(dot + 1));
+    std::string extension =
+        dot == std::string_view::npos ? std::string() : mapped(fileName.substr(dot + 1));
     const std::size_t room = kFileIdentifierLength - 1; // less the dot
     extension.resize(std::min(extension.size(), room - std::min<std::size_t>(name.size(), 1)));
     name.resize(std::min(name.size(), room - extension.size()));

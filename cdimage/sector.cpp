@@ -14,8 +14,7 @@ constexpr std::uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 
 void writeHeader(std::uint8_t* sector, std::uint32_t lba, std::uint8_t fileNumber,
-                 std::uint8_t submode)
-{
+                 std::uint8_t submode) {
     std::memcpy(sector, kSync, sizeof kSync);
     const Msf address = msfOf(lba);
     sector[12] = toBcd(address.minute);
@@ -27,41 +26,35 @@ void writeHeader(std::uint8_t* sector, std::uint32_t lba, std::uint8_t fileNumbe
     std::memcpy(sector + 20, subheader, 4);
 }
 
-void storeLittleEndian(std::uint8_t* out, std::uint32_t value)
-{
+void storeLittleEndian(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out[i] = std::uint8_t(value >> (8 * i));
 }
 
 } // namespace
 
-Msf msfOf(std::uint32_t lba)
-{
+Msf msfOf(std::uint32_t lba) {
     const std::uint32_t frames = lba + kPregapFrames;
     return {std::uint8_t(frames / (60 * 75)), std::uint8_t(frames / 75 % 60),
             std::uint8_t(frames % 75)};
 }
 
-std::uint8_t toBcd(std::uint8_t value)
-{
+std::uint8_t toBcd(std::uint8_t value) {
     return std::uint8_t((value / 10) << 4 | (value % 10));
 }
 
-std::uint8_t fromBcd(std::uint8_t bcd)
-{
+std::uint8_t fromBcd(std::uint8_t bcd) {
     return std::uint8_t((bcd >> 4) * 10 + (bcd & 0x0F));
 }
 
-std::uint32_t lbaOfHeader(const std::uint8_t* header)
-{
+std::uint32_t lbaOfHeader(const std::uint8_t* header) {
     const std::uint32_t frames =
         (fromBcd(header[0]) * 60u + fromBcd(header[1])) * 75u + fromBcd(header[2]);
     return frames - kPregapFrames;
 }
 
 void writeForm1(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
-                const std::uint8_t* data, std::size_t size)
-{
+                const std::uint8_t* data, std::size_t size) {
     writeHeader(sector, lba, 0, std::uint8_t(submode & ~Form2));
     size = std::min(size, kForm1DataSize);
     if (size > 0)
@@ -72,8 +65,7 @@ void writeForm1(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
 }
 
 void writeForm2(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
-                const std::uint8_t* data, std::size_t size, std::uint8_t fileNumber)
-{
+                const std::uint8_t* data, std::size_t size, std::uint8_t fileNumber) {
     writeHeader(sector, lba, fileNumber, std::uint8_t(submode | Form2));
     size = std::min(size, kForm2DataSize);
     if (size > 0)
@@ -82,8 +74,7 @@ void writeForm2(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
     storeLittleEndian(sector + 2348, edc(sector + 16, 2332));
 }
 
-std::string checkForm2(const std::uint8_t* sector)
-{
+std::string checkForm2(const std::uint8_t* sector) {
     if (std::memcmp(sector, kSync, sizeof kSync) != 0)
         return "broken sync pattern";
     if (sector[15] != 2)
@@ -95,8 +86,7 @@ std::string checkForm2(const std::uint8_t* sector)
     return {};
 }
 
-bool form2EdcMatches(const std::uint8_t* sector)
-{
+bool form2EdcMatches(const std::uint8_t* sector) {
     const std::uint32_t stored = std::uint32_t(sector[2348]) | std::uint32_t(sector[2349]) << 8 |
                                  std::uint32_t(sector[2350]) << 16 |
                                  std::uint32_t(sector[2351]) << 24;

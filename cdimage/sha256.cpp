@@ -12,21 +12,18 @@ struct Sha256::Context {
 };
 
 Sha256::Sha256()
-    : m_context(std::make_unique<Context>())
-{
+    : m_context(std::make_unique<Context>()) {
     if (!m_context->digest || EVP_DigestInit_ex(m_context->digest, EVP_sha256(), nullptr) != 1)
         throw std::runtime_error("SHA-256 is not available");
 }
 
 Sha256::~Sha256() = default;
 
-void Sha256::add(const std::uint8_t* data, std::size_t size)
-{
+void Sha256::add(const std::uint8_t* data, std::size_t size) {
     EVP_DigestUpdate(m_context->digest, data, size);
 }
 
-std::string Sha256::hex()
-{
+std::string Sha256::hex() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_DigestFinal_ex(m_context->digest, digest, &size);

@@ -26,15 +26,13 @@ constexpr const char* kUsage =
     "  --help      this text\n"
     "  --version   the version\n";
 
-int fail(const std::string& message)
-{
+int fail(const std::string& message) {
     std::fprintf(stderr, "velmora_tolk: %s\n", message.c_str());
     return 1;
 }
 
 // Percent and bytes on standard error, at most once a second, for builds of 64 MB or more.
-void showProgress(std::uint64_t written, std::uint64_t total)
-{
+void showProgress(std::uint64_t written, std::uint64_t total) {
     using Clock = std::chrono::steady_clock;
     static Clock::time_point last = Clock::now();
     if (total < (64u << 20))
@@ -50,8 +48,7 @@ void showProgress(std::uint64_t written, std::uint64_t total)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     cdimage::BuildRequest request;
     bool haveVolume = false;
     bool haveImage = false;

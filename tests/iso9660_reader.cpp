@@ -11,8 +11,7 @@
 #include <cstdio>
 #include <vector>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: iso9660_reader IMAGE.cue PATH OUTPUT\n");
         return 2;

@@ -1,4 +1,230 @@
+// The image-building tool as a program: the images it writes, read back by Debian's cd-info
+// and libiso9660, and the builds it refuses without leaving anything behind.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QtTest>
-class Placeholder : public QObject { Q_OBJECT private Q_SLOTS: void nothing() {} };
-QTEST_GUILESS_MAIN(Placeholder)
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString output;
+    QString errors;
+};
+
+Run run(const QString& program, const QStringList& arguments, const QString& folder) {
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    if (!process.waitForFinished(300000))
+        return {};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+Run build(const QString& folder, const QStringList& arguments) {
+    return run(QStringLiteral(VELMORA_TOLK), arguments, folder);
+}
+
+QByteArray randomBytes(qint64 size, quint32 seed) {
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (char& byte : data)
+        byte = char(generator.generate());
+    return data;
+}
+
+QString writeFile(const QString& folder, const QString& name, const QByteArray& data) {
+    QFile file(QDir(folder).filePath(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(data);
+    return file.fileName();
+}
+
+// What a failed build may not leave: an image, a cue sheet or a part of either.
+QStringList leftovers(const QString& folder) {
+    return QDir(folder).entryList({QStringLiteral("Kestrel*")}, QDir::Files | QDir::System);
+}
+
+} // namespace
+
+class VelmoraTolkTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void imageIsReadByCdInfoAndLibiso9660();
+    void namesAndEndingsAreMapped();
+    void refusedBuildsLeaveNothingBehind_data();
+    void refusedBuildsLeaveNothingBehind();
+    void existingImageIsKeptUnlessForced();
+    void fullDiskLeavesNothingBehind();
+    void helpAndBadArguments();
+};
+
+void VelmoraTolkTest::imageIsReadByCdInfoAndLibiso9660() {
+    QTemporaryDir sources, storage;
+    struct Stored {
+        QString name;
+        QString identifier;
+        QByteArray data;
+    };
+    const QList<Stored> files = {
+        {QStringLiteral("empty.dat"), QStringLiteral("EMPTY.DAT"), {}},
+        {QStringLiteral("one.bin"), QStringLiteral("ONE.BIN"), randomBytes(1, 1)},
+        {QStringLiteral("a2323.bin"), QStringLiteral("A2323.BIN"), randomBytes(2323, 2)},
+        {QStringLiteral("a2324.bin"), QStringLiteral("A2324.BIN"), randomBytes(2324, 3)},
+        {QStringLiteral("a2325.bin"), QStringLiteral("A2325.BIN"), randomBytes(2325, 4)},
+        {QStringLiteral("big file é.raw"), QStringLiteral("BIG_FILE__.RAW"),
+         randomBytes(3000000, 5)},
+    };
+    QStringList arguments = {QStringLiteral("-v"), QStringLiteral("Kestrel"), QStringLiteral("-o"),
+                             QStringLiteral("Kestrel"), QStringLiteral("-m")};
+    for (const Stored& file : files)
+        arguments.append(writeFile(sources.path(), file.name, file.data));
+
+    const Run built = build(storage.path(), arguments);
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    const QString cue = QDir(storage.path()).filePath(QStringLiteral("Kestrel.cue"));
+    QFile cueFile(cue);
+    QVERIFY(cueFile.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(cueFile.readAll()),
+             QStringLiteral(
+                 "FILE \"Kestrel.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"));
+    QCOMPARE(QFileInfo(storage.path() + QStringLiteral("/Kestrel.bin")).size() % 2352, 0);
+    QVERIFY(QFileInfo(storage.path() + QStringLiteral("/Kestrel.bin")).size() >= 300 * 2352);
+
+    const Run info = run(QStringLiteral("cd-info"),
+                         {QStringLiteral("--no-header"), QStringLiteral("--no-device-info"),
+                          QStringLiteral("--iso9660"), QStringLiteral("-c"), cue},
+                         storage.path());
+    QVERIFY2(info.status == 0, qPrintable(info.output + info.errors));
+    QVERIFY(info.output.contains(QStringLiteral("CD DATA (Mode 2)")));
+    QVERIFY(info.output.contains(QStringLiteral("Volume     : KESTREL")));
+    const QStringList lines = info.output.split(u'\n');
+    for (const Stored& file : files) {
+        const qint64 sectors = (file.data.size() + 2323) / 2324;
+        const QString name =
+            file.identifier.toLower().remove(QRegularExpression(QStringLiteral("\\.$")));
+        const auto line = std::find_if(lines.cbegin(), lines.cend(), [&](const QString& line) {
+            return line.endsWith(u"  "_qs + name);
+        });
+        QVERIFY2(line != lines.cend(), qPrintable(name + u" in\n"_qs + info.output));
+        QVERIFY2(line->contains(QStringLiteral("---2-")), qPrintable(*line));
+        QVERIFY2(line->contains(QRegularExpression(
+                     QStringLiteral(" %1 \\( *%2\\)").arg(sectors * 2324).arg(sectors * 2048))),
+                 qPrintable(*line));
+
+        const QString readBack = QDir(storage.path()).filePath(QStringLiteral("read.back"));
+        const Run read = run(QStringLiteral(ISO9660_READER),
+                             {cue, u"/"_qs + file.identifier + u";1"_qs, readBack}, storage.path());
+        QVERIFY2(read.status == 0, qPrintable(read.errors));
+        QVERIFY2(read.output.startsWith(QStringLiteral("attributes 0x1555 ")),
+                 qPrintable(read.output));
+        QVERIFY(read.output.contains(QStringLiteral(" sectors %1 ").arg(sectors)));
+        QFile back(readBack);
+        QVERIFY(back.open(QIODevice::ReadOnly));
+        QByteArray expected = file.data;
+        expected.append(QByteArray(sectors * 2324 - file.data.size(), '\0'));
+        QVERIFY2(back.readAll() == expected, qPrintable(file.name));
+    }
+    QVERIFY(info.output.contains(QStringLiteral("velmora.lst")));
+    QCOMPARE(leftovers(storage.path()),
+             (QStringList{QStringLiteral("Kestrel.bin"), QStringLiteral("Kestrel.cue")}));
+}
+
+void VelmoraTolkTest::namesAndEndingsAreMapped() {
+    QTemporaryDir folder;
+    const QString file = writeFile(folder.path(), QStringLiteral("a.bin"), randomBytes(10, 1));
+    const Run built = build(folder.path(), {QStringLiteral("-v"), QStringLiteral("Été 2026!"),
+                                            QStringLiteral("-o"), QStringLiteral("Mon image.BIN"),
+                                            QStringLiteral("-m"), file});
+    QCOMPARE(built.status, 0);
+    QVERIFY(built.output.contains(QStringLiteral("volume identifier _T__2026_")));
+    QVERIFY(QFile::exists(folder.filePath(QStringLiteral("Mon image.bin"))));
+    QVERIFY(QFile::exists(folder.filePath(QStringLiteral("Mon image.cue"))));
+}
+
+void VelmoraTolkTest::refusedBuildsLeaveNothingBehind_data() {
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("missing file") << QStringList{QStringLiteral("a.bin"),
+                                                 QStringLiteral("gone.bin")}
+                                  << QStringLiteral("gone.bin");
+    QTest::newRow("names that clash")
+        << QStringList{QStringLiteral("a b.bin"), QStringLiteral("a_b.bin")}
+        << QStringLiteral("would both be stored as A_B.BIN");
+    QTest::newRow("the same file twice")
+        << QStringList{QStringLiteral("a.bin"), QStringLiteral("./a.bin")}
+        << QStringLiteral("the same file is listed twice");
+    QTest::newRow("the list's own name") << QStringList{QStringLiteral("velmora.lst")}
+                                         << QStringLiteral("the name of the file list");
+    QTest::newRow("a folder") << QStringList{QStringLiteral("sub")} << QStringLiteral("not a file");
+    QTest::newRow("more than a disc addresses")
+        << QStringList{QStringLiteral("huge.bin")} << QStringLiteral("a disc addresses at most");
+}
+
+void VelmoraTolkTest::refusedBuildsLeaveNothingBehind() {
+    QFETCH(QStringList, files);
+    QFETCH(QString, named);
+    QTemporaryDir folder;
+    for (const QString& name : {u"a.bin"_qs, u"a b.bin"_qs, u"a_b.bin"_qs, u"velmora.lst"_qs})
+        writeFile(folder.path(), name, randomBytes(3000, 1));
+    QFile huge(folder.filePath(QStringLiteral("huge.bin")));
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(450000) * 2324)); // sparse
+    huge.close();
+    QDir(folder.path()).mkdir(QStringLiteral("sub"));
+
+    const Run built = build(
+        folder.path(), QStringList{u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs} + files);
+    QCOMPARE(built.status, 1);
+    QVERIFY2(built.errors.contains(named), qPrintable(built.errors));
+    QCOMPARE(leftovers(folder.path()), QStringList());
+}
+
+void VelmoraTolkTest::existingImageIsKeptUnlessForced() {
+    QTemporaryDir folder;
+    const QString file = writeFile(folder.path(), QStringLiteral("a.bin"), randomBytes(10, 1));
+    writeFile(folder.path(), QStringLiteral("Kestrel.bin"), QByteArray("old"));
+    const QStringList arguments = {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, file};
+    const Run refused = build(folder.path(), arguments);
+    QCOMPARE(refused.status, 1);
+    QVERIFY(refused.errors.contains(QStringLiteral("--force")));
+    QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("Kestrel.bin"))).size(), 3);
+    QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("Kestrel.cue"))));
+
+    QCOMPARE(build(folder.path(), QStringList{u"--force"_qs} + arguments).status, 0);
+    QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("Kestrel.bin"))).size(), 300 * 2352);
+}
+
+void VelmoraTolkTest::fullDiskLeavesNothingBehind() {
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full on this system");
+    QTemporaryDir folder;
+    const QString file = writeFile(folder.path(), QStringLiteral("a.bin"), randomBytes(100000, 1));
+    // The image is written under a temporary name: make that name lead to a full disk.
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"),
+                        folder.filePath(QStringLiteral("Kestrel.bin.partial"))));
+    const Run built =
+        build(folder.path(), {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, file});
+    QCOMPARE(built.status, 1);
+    QVERIFY2(built.errors.contains(QStringLiteral("disk full")), qPrintable(built.errors));
+    QCOMPARE(leftovers(folder.path()), QStringList());
+}
+
+void VelmoraTolkTest::helpAndBadArguments() {
+    QTemporaryDir folder;
+    const Run help = build(folder.path(), {QStringLiteral("--help")});
+    QCOMPARE(help.status, 0);
+    QVERIFY(help.output.contains(QStringLiteral("-v VOLUME -o IMAGE -m FILE...")));
+    QCOMPARE(build(folder.path(), {QStringLiteral("--version")}).status, 0);
+    QCOMPARE(build(folder.path(), {QStringLiteral("-v"), QStringLiteral("V")}).status, 2);
+    QCOMPARE(build(folder.path(), {QStringLiteral("-x")}).status, 2);
+    QCOMPARE(leftovers(folder.path()), QStringList());
+}
+
+QTEST_GUILESS_MAIN(VelmoraTolkTest)
 #include "tst_velmora_tolk.moc"

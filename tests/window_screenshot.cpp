@@ -12,8 +12,7 @@
 
 #include <cstdio>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication application(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: window_screenshot OUTPUT.png\n");
