@@ -16,8 +16,7 @@
 
 namespace {
 
-bool runQuietly(const QString& program, const QStringList& arguments, const QString& folder)
-{
+bool runQuietly(const QString& program, const QStringList& arguments, const QString& folder) {
     QProcess process;
     process.setWorkingDirectory(folder);
     process.setStandardOutputFile(QProcess::nullDevice());
@@ -28,11 +27,11 @@ bool runQuietly(const QString& program, const QStringList& arguments, const QStr
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const QString genisoimage = QStandardPaths::findExecutable(QStringLiteral("genisoimage"));
-    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/../velmora_tolk");
+    const QString tool =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../velmora_tolk");
     if (genisoimage.isEmpty()) {
         std::printf("genisoimage is not installed: nothing to compare with\n");
         return 1;
@@ -62,14 +61,20 @@ int main(int argc, char** argv)
     };
     const double plain = velmora::bench::bestOf(3, [&] {
         clean();
-        ok &= runQuietly(genisoimage, QStringList{QStringLiteral("-quiet"), QStringLiteral("-o"),
-                                                  QStringLiteral("x.iso")} + files, output);
+        ok &= runQuietly(
+            genisoimage,
+            QStringList{QStringLiteral("-quiet"), QStringLiteral("-o"), QStringLiteral("x.iso")} +
+                files,
+            output);
     });
     const double form2 = velmora::bench::bestOf(3, [&] {
         clean();
-        ok &= runQuietly(tool, QStringList{QStringLiteral("-v"), QStringLiteral("Kestrel"),
-                                           QStringLiteral("-o"), QStringLiteral("Kestrel"),
-                                           QStringLiteral("-m")} + files, output);
+        ok &= runQuietly(tool,
+                         QStringList{QStringLiteral("-v"), QStringLiteral("Kestrel"),
+                                     QStringLiteral("-o"), QStringLiteral("Kestrel"),
+                                     QStringLiteral("-m")} +
+                             files,
+                         output);
     });
     if (!ok)
         return 1;
@@ -77,9 +82,11 @@ int main(int argc, char** argv)
 
     std::vector<std::uint8_t> data(64 << 20, 0x5A);
     std::uint32_t sink = 0;
-    const double edcTime = velmora::bench::bestOf(5, [&] { sink ^= cdimage::edc(data.data(), data.size()); });
+    const double edcTime =
+        velmora::bench::bestOf(5, [&] { sink ^= cdimage::edc(data.data(), data.size()); });
     std::printf("%-48s %10.0f MB/s (bound 1000 MB/s: %s)%s\n", "EDC on one core",
-                data.size() / 1e6 / (edcTime / 1e3), data.size() / 1e6 / (edcTime / 1e3) >= 1000 ? "within" : "UNDER",
+                data.size() / 1e6 / (edcTime / 1e3),
+                data.size() / 1e6 / (edcTime / 1e3) >= 1000 ? "within" : "UNDER",
                 sink == 1 ? " " : "");
     return 0;
 }

@@ -8,42 +8,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "toolrun.h"
+
+using namespace velmora::test;
+
 namespace {
-
-struct Run {
-    int status = -1;
-    QString output;
-    QString errors;
-};
-
-Run run(const QString& program, const QStringList& arguments, const QString& folder) {
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(program, arguments);
-    if (!process.waitForFinished(300000))
-        return {};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
 
 Run build(const QString& folder, const QStringList& arguments) {
     return run(QStringLiteral(VELMORA_TOLK), arguments, folder);
-}
-
-QByteArray randomBytes(qint64 size, quint32 seed) {
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& byte : data)
-        byte = char(generator.generate());
-    return data;
-}
-
-QString writeFile(const QString& folder, const QString& name, const QByteArray& data) {
-    QFile file(QDir(folder).filePath(name));
-    file.open(QIODevice::WriteOnly);
-    file.write(data);
-    return file.fileName();
 }
 
 // What a failed build may not leave: an image, a cue sheet or a part of either.

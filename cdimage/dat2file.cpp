@@ -1,0 +1,438 @@
+// dat2file: gives back the exact files stored in Mode 2 Form 2 sectors, from a RIFF "CDXA"
+// file (the way Windows presents such a file of a CD), from a file of a mounted CD, or from a
+// file inside a BIN/CUE image. When the file list that velmora_tolk stores in the root of every
+// image is found, the output is cut to the file's exact length and its SHA-256 is checked.
+
+#include "cdimage/edc.h"
+#include "cdimage/filelist.h"
+#include "cdimage/riff.h"
+#include "cdimage/sector.h"
+#include "cdimage/sha256.h"
+
+#include <cdio/bytesex.h>
+#include <cdio/cdio.h>
+#include <cdio/iso9660.h>
+#include <cdio/logging.h>
+#include <cdio/xa.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: dat2file [--force] SOURCE DESTINATION\n"
+    "       dat2file [--force] --image IMAGE.cue PATH DESTINATION\n"
+    "       dat2file --list IMAGE.cue\n"
+    "\n"
+    "Writes the file stored in Mode 2 Form 2 sectors to DESTINATION. SOURCE is a RIFF CDXA\n"
+    "file, or a file of a mounted CD; with --image, PATH names a file inside a BIN/CUE image.\n"
+    "With the image's file list the output has the file's exact length and its SHA-256 is\n"
+    "checked: a damaged copy is written as DESTINATION.damaged and the exit status is 3.\n"
+    "Without the list the output is whole sectors of 2324 bytes.\n"
+    "\n"
+    "  --force     replace an existing DESTINATION\n"
+    "  --list      the files of an image: name, exact length, SHA-256, original name\n"
+    "  --help      this text\n"
+    "  --version   the version\n";
+
+enum ExitStatus { Done = 0, Failed = 1, Usage = 2, Damaged = 3 };
+
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string utf8(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string quoted(const fs::path& path)
+{
+    return "\"" + utf8(path) + "\"";
+}
+
+// A name as the list and the CD know it: upper case, without version and without a final dot.
+std::string comparable(std::string name)
+{
+    if (const std::size_t version = name.find(';'); version != std::string::npos)
+        name.resize(version);
+    if (!name.empty() && name.back() == '.')
+        name.pop_back();
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return name;
+}
+
+std::optional<cdimage::ListedFile> entryFor(const std::optional<std::vector<cdimage::ListedFile>>& list,
+                                            const std::string& name)
+{
+    if (!list)
+        return std::nullopt;
+    for (const cdimage::ListedFile& file : *list)
+        if (comparable(file.identifier) == comparable(name))
+            return file;
+    return std::nullopt;
+}
+
+// The destination, written under a temporary name and put in place only when complete.
+class Destination {
+public:
+    Destination(fs::path path, bool force)
+        : m_path(std::move(path))
+        , m_partial(fs::path(m_path).concat(".partial"))
+    {
+        std::error_code error;
+        if (!force && fs::exists(m_path, error))
+            throw Failure(quoted(m_path) + " exists already; give --force to replace it");
+        if (m_path.has_parent_path())
+            fs::create_directories(m_path.parent_path(), error);
+        if (error)
+            throw Failure("cannot make the folder " + quoted(m_path.parent_path()) + ": " + error.message());
+        m_out.open(m_partial, std::ios::binary | std::ios::trunc);
+        if (!m_out)
+            throw Failure("cannot create " + quoted(m_partial));
+    }
+    ~Destination()
+    {
+        if (!m_committed) {
+            m_out.close();
+            std::error_code ignored;
+            fs::remove(m_partial, ignored);
+        }
+    }
+    Destination(const Destination&) = delete;
+    Destination& operator=(const Destination&) = delete;
+
+    void write(const std::uint8_t* data, std::size_t size)
+    {
+        m_out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+        if (!m_out)
+            throw Failure("cannot write " + quoted(m_partial) + " (is the disk full?)");
+    }
+    // Puts the output in place: under its name, or with ".damaged" added. Returns where.
+    fs::path commit(bool damaged)
+    {
+        m_out.close();
+        if (!m_out)
+            throw Failure("cannot finish writing " + quoted(m_partial) + " (is the disk full?)");
+        const fs::path target = damaged ? fs::path(m_path).concat(".damaged") : m_path;
+        std::error_code error;
+        fs::rename(m_partial, target, error);
+        if (error)
+            throw Failure("cannot put " + quoted(target) + " in place: " + error.message());
+        m_committed = true;
+        return target;
+    }
+
+private:
+    fs::path m_path;
+    fs::path m_partial;
+    std::ofstream m_out;
+    bool m_committed = false;
+};
+
+// Takes the data of the file's sectors in order and writes the file: whole sectors, or, with
+// its entry in the file list, exactly its length, checked against its SHA-256.
+class Extraction {
+public:
+    Extraction(Destination& destination, std::optional<cdimage::ListedFile> entry)
+        : m_destination(destination)
+        , m_entry(std::move(entry))
+    {
+    }
+
+    void sector(const std::uint8_t* data, bool edcMatches)
+    {
+        std::size_t size = cdimage::kForm2DataSize;
+        if (m_entry)
+            size = std::size_t(std::min<std::uint64_t>(size, m_entry->length - std::min(m_entry->length, m_written)));
+        m_destination.write(data, size);
+        m_hash.add(data, size);
+        m_written += size;
+        if (!edcMatches)
+            ++m_badSectors;
+    }
+
+    // Reports what was written; returns the exit status.
+    int finish(const std::string& source)
+    {
+        std::string problem;
+        if (m_badSectors > 0)
+            problem = std::to_string(m_badSectors) + " sector(s) fail their EDC check";
+        if (m_entry && m_written < m_entry->length)
+            problem = "the copy holds " + std::to_string(m_written) + " bytes, the file list says " +
+                      std::to_string(m_entry->length);
+        else if (m_entry && m_hash.hex() != m_entry->sha256)
+            problem = "its SHA-256 differs from the one in the file list";
+        const fs::path written = m_destination.commit(!problem.empty());
+        if (!problem.empty()) {
+            std::fprintf(stderr, "dat2file: %s is a damaged copy: %s; written as %s\n", source.c_str(),
+                         problem.c_str(), quoted(written).c_str());
+            return Damaged;
+        }
+        if (!m_entry)
+            std::fprintf(stderr,
+                         "dat2file: no file list names %s: %s holds whole sectors (%llu bytes), "
+                         "its exact length is not known\n",
+                         source.c_str(), quoted(written).c_str(),
+                         static_cast<unsigned long long>(m_written));
+        return Done;
+    }
+
+private:
+    Destination& m_destination;
+    std::optional<cdimage::ListedFile> m_entry;
+    cdimage::Sha256 m_hash;
+    std::uint64_t m_written = 0;
+    std::uint64_t m_badSectors = 0;
+};
+
+// ---- RIFF CDXA files
+
+std::optional<std::vector<cdimage::ListedFile>> listNear(const fs::path& source)
+{
+    std::error_code error;
+    fs::path folder = fs::absolute(source, error).parent_path();
+    for (;;) {
+        for (const char* name : {"VELMORA.LST", "velmora.lst", "VELMORA.LST;1"}) {
+            std::ifstream in(folder / name, std::ios::binary);
+            if (in) {
+                const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                if (auto list = cdimage::parseFileList(text))
+                    return list;
+            }
+        }
+        if (!folder.has_relative_path())
+            return std::nullopt;
+        folder = folder.parent_path();
+    }
+}
+
+int extractRiff(const fs::path& source, const fs::path& destinationPath, bool force)
+{
+    std::ifstream in(source, std::ios::binary);
+    if (!in)
+        throw Failure("cannot open " + quoted(source));
+    std::uint8_t header[cdimage::kRiffHeaderSize];
+    in.read(reinterpret_cast<char*>(header), sizeof header);
+    cdimage::RiffHeader riff;
+    try {
+        riff = cdimage::parseRiffHeader(header, std::size_t(in.gcount()));
+    } catch (const std::runtime_error& error) {
+        throw Failure(quoted(source) + ": " + error.what());
+    }
+    std::error_code error;
+    const std::uint64_t available = fs::file_size(source, error) - cdimage::kRiffHeaderSize;
+    if (!error && available < riff.dataSize)
+        throw Failure(quoted(source) + ": truncated: sector " + std::to_string(available / cdimage::kRawSectorSize) +
+                      " of " + std::to_string(riff.dataSize / cdimage::kRawSectorSize) + " is incomplete");
+
+    const auto entry = entryFor(listNear(source), utf8(source.filename()));
+    Destination destination(destinationPath, force);
+    Extraction extraction(destination, entry);
+    std::vector<std::uint8_t> sector(cdimage::kRawSectorSize);
+    const std::uint64_t sectors = riff.dataSize / cdimage::kRawSectorSize;
+    for (std::uint64_t index = 0; index < sectors; ++index) {
+        in.read(reinterpret_cast<char*>(sector.data()), std::streamsize(sector.size()));
+        if (std::size_t(in.gcount()) != sector.size())
+            throw Failure(quoted(source) + ": sector " + std::to_string(index) + " cannot be read whole");
+        if (const std::string fault = cdimage::checkForm2(sector.data()); !fault.empty())
+            throw Failure(quoted(source) + ": sector " + std::to_string(index) + ": " + fault);
+        extraction.sector(sector.data() + cdimage::kDataOffset, cdimage::form2EdcMatches(sector.data()));
+    }
+    return extraction.finish(quoted(source));
+}
+
+// ---- files on a disc or in an image, through libcdio
+
+class Disc {
+public:
+    Disc(const std::string& source, driver_id_t driver)
+        : m_cdio(cdio_open(source.c_str(), driver))
+    {
+        if (!m_cdio)
+            throw Failure("cannot open \"" + source + "\" as a CD or CD image");
+    }
+    ~Disc() { cdio_destroy(m_cdio); }
+    Disc(const Disc&) = delete;
+    Disc& operator=(const Disc&) = delete;
+
+    struct Stat {
+        std::string name;
+        lsn_t lsn = 0;
+        std::uint32_t sectors = 0;
+        std::uint32_t size = 0;
+        bool form2 = false;
+    };
+
+    std::optional<Stat> stat(const std::string& path) const
+    {
+        std::string withRoot = path.starts_with('/') ? path : "/" + path;
+        iso9660_stat_t* found = iso9660_fs_stat(m_cdio, withRoot.c_str());
+        if (!found)
+            found = iso9660_fs_stat_translate(m_cdio, withRoot.c_str());
+        if (!found && withRoot.find(';') == std::string::npos)
+            found = iso9660_fs_stat(m_cdio, (withRoot + ";1").c_str());
+        if (!found)
+            return std::nullopt;
+        Stat stat{found->filename, found->lsn, found->secsize, found->size,
+                  found->b_xa && (uint16_from_be(found->xa.attributes) & XA_ATTR_MODE2FORM2)};
+        if (found->type == iso9660_stat_s::_STAT_DIR)
+            stat.sectors = 0;
+        iso9660_stat_free(found);
+        return stat;
+    }
+
+    // The file list in the disc's root, if there is one.
+    std::optional<std::vector<cdimage::ListedFile>> fileList() const
+    {
+        const auto list = stat(std::string(cdimage::kFileListIdentifier) + ";1");
+        if (!list || list->form2)
+            return std::nullopt;
+        std::vector<std::uint8_t> data(std::size_t(list->sectors) * cdimage::kForm1DataSize);
+        if (list->sectors == 0 ||
+            cdio_read_mode2_sectors(m_cdio, data.data(), list->lsn, false, list->sectors) != DRIVER_OP_SUCCESS)
+            return std::nullopt;
+        return cdimage::parseFileList(
+            std::string_view(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(list->size, data.size())));
+    }
+
+    // The subheader, data and EDC of one Form 2 sector (2336 bytes).
+    void readForm2(lsn_t lsn, std::uint8_t* out) const
+    {
+        if (cdio_read_mode2_sectors(m_cdio, out, lsn, true, 1) != DRIVER_OP_SUCCESS)
+            throw Failure("sector " + std::to_string(lsn) + " cannot be read");
+    }
+
+private:
+    CdIo_t* m_cdio;
+};
+
+int extractFromDisc(const Disc& disc, const std::string& where, const std::string& path,
+                    const fs::path& destinationPath, bool force)
+{
+    const auto file = disc.stat(path);
+    if (!file)
+        throw Failure("no file \"" + path + "\" in " + where);
+    if (!file->form2)
+        throw Failure("\"" + path + "\" in " + where + " is not stored in Form 2 sectors");
+    const auto entry = entryFor(disc.fileList(), file->name);
+    Destination destination(destinationPath, force);
+    Extraction extraction(destination, entry);
+    std::vector<std::uint8_t> sector(M2RAW_SECTOR_SIZE);
+    for (std::uint32_t index = 0; index < file->sectors; ++index) {
+        const lsn_t lsn = file->lsn + lsn_t(index);
+        disc.readForm2(lsn, sector.data());
+        const std::uint8_t* subheader = sector.data();
+        if (std::memcmp(subheader, subheader + 4, 4) != 0 || !(subheader[2] & cdimage::Form2))
+            throw Failure("\"" + path + "\" in " + where + ": sector " + std::to_string(lsn) +
+                          ": not a Form 2 sector with agreeing subheaders");
+        const std::uint32_t stored = std::uint32_t(sector[2332]) | std::uint32_t(sector[2333]) << 8 |
+                                     std::uint32_t(sector[2334]) << 16 | std::uint32_t(sector[2335]) << 24;
+        const bool edcMatches = stored == 0 || stored == cdimage::edc(sector.data(), 2332);
+        extraction.sector(sector.data() + CDIO_CD_SUBHEADER_SIZE, edcMatches);
+    }
+    return extraction.finish("\"" + path + "\" in " + where);
+}
+
+int listImage(const std::string& cue)
+{
+    const Disc disc(cue, DRIVER_BINCUE);
+    const auto list = disc.fileList();
+    if (!list)
+        throw Failure("\"" + cue + "\" holds no file list");
+    for (const cdimage::ListedFile& file : *list)
+        std::printf("%-31s %12llu  %s  %s\n", file.identifier.c_str(),
+                    static_cast<unsigned long long>(file.length), file.sha256.c_str(),
+                    file.originalName.c_str());
+    return Done;
+}
+
+#ifdef __linux__
+// The device and the path inside it, when `source` lies on a mounted ISO 9660 CD.
+std::optional<std::pair<std::string, std::string>> mountedDisc(const fs::path& source)
+{
+    std::error_code error;
+    const std::string path = utf8(fs::canonical(source, error));
+    std::ifstream mounts("/proc/self/mounts");
+    std::string device, mountPoint, type, rest, bestDevice, bestMount;
+    const auto unescape = [](std::string text) {
+        for (std::size_t at = text.find('\\'); at != std::string::npos && at + 3 < text.size(); at = text.find('\\', at + 1))
+            text.replace(at, 4, 1, char(std::stoi(text.substr(at + 1, 3), nullptr, 8)));
+        return text;
+    };
+    while (mounts >> device >> mountPoint >> type && std::getline(mounts, rest)) {
+        mountPoint = unescape(mountPoint);
+        const bool holds = path.starts_with(mountPoint) &&
+                           (path.size() == mountPoint.size() || mountPoint == "/" || path[mountPoint.size()] == '/');
+        if (holds && mountPoint.size() > bestMount.size()) {
+            bestMount = mountPoint;
+            bestDevice = type == "iso9660" ? unescape(device) : std::string();
+        }
+    }
+    if (error || bestDevice.empty())
+        return std::nullopt;
+    return std::pair{bestDevice, path.substr(bestMount == "/" ? 0 : bestMount.size())};
+}
+#endif
+
+int extract(const fs::path& source, const fs::path& destination, bool force)
+{
+#ifdef __linux__
+    // The kernel reads only 2048 bytes of each Form 2 sector: read the CD itself.
+    if (const auto disc = mountedDisc(source))
+        return extractFromDisc(Disc(disc->first, DRIVER_DEVICE), "the CD in " + disc->first, disc->second,
+                               destination, force);
+#endif
+    return extractRiff(source, destination, force);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    bool force = false;
+    std::erase_if(arguments, [&](const std::string& argument) {
+        if (argument != "--force")
+            return false;
+        force = true;
+        return true;
+    });
+    cdio_loglevel_default = CDIO_LOG_ERROR;
+    try {
+        if (arguments.size() == 1 && arguments[0] == "--help") {
+            std::fputs(kUsage, stdout);
+            return Done;
+        }
+        if (arguments.size() == 1 && arguments[0] == "--version") {
+            std::puts("dat2file 0.2");
+            return Done;
+        }
+        if (arguments.size() == 2 && arguments[0] == "--list")
+            return listImage(arguments[1]);
+        if (arguments.size() == 4 && arguments[0] == "--image")
+            return extractFromDisc(Disc(arguments[1], DRIVER_BINCUE), "\"" + arguments[1] + "\"", arguments[2],
+                                   fs::path(arguments[3]), force);
+        if (arguments.size() == 2 && !arguments[0].starts_with("--"))
+            return extract(fs::path(arguments[0]), fs::path(arguments[1]), force);
+        std::fputs(kUsage, stderr);
+        return Usage;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "dat2file: %s\n", error.what());
+        return Failed;
+    }
+}
