@@ -3,6 +3,7 @@
 // file inside a BIN/CUE image. When the file list that velmora_tolk stores in the root of every
 // image is found, the output is cut to the file's exact length and its SHA-256 is checked.
 
+#include "cdimage/chunkqueue.h"
 #include "cdimage/edc.h"
 #include "cdimage/filelist.h"
 #include "cdimage/riff.h"
@@ -48,24 +49,23 @@ constexpr const char* kUsage =
 
 enum ExitStatus { Done = 0, Failed = 1, Usage = 2, Damaged = 3 };
 
+constexpr std::uint32_t kSectorsPerChunk = 256; // read at once
+
 struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-std::string utf8(const fs::path& path)
-{
+std::string utf8(const fs::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
 }
 
-std::string quoted(const fs::path& path)
-{
+std::string quoted(const fs::path& path) {
     return "\"" + utf8(path) + "\"";
 }
 
 // A name as the list and the CD know it: upper case, without version and without a final dot.
-std::string comparable(std::string name)
-{
+std::string comparable(std::string name) {
     if (const std::size_t version = name.find(';'); version != std::string::npos)
         name.resize(version);
     if (!name.empty() && name.back() == '.')
@@ -76,9 +76,8 @@ std::string comparable(std::string name)
     return name;
 }
 
-std::optional<cdimage::ListedFile> entryFor(const std::optional<std::vector<cdimage::ListedFile>>& list,
-                                            const std::string& name)
-{
+std::optional<cdimage::ListedFile>
+entryFor(const std::optional<std::vector<cdimage::ListedFile>>& list, const std::string& name) {
     if (!list)
         return std::nullopt;
     for (const cdimage::ListedFile& file : *list)
@@ -92,21 +91,20 @@ class Destination {
 public:
     Destination(fs::path path, bool force)
         : m_path(std::move(path))
-        , m_partial(fs::path(m_path).concat(".partial"))
-    {
+        , m_partial(fs::path(m_path).concat(".partial")) {
         std::error_code error;
         if (!force && fs::exists(m_path, error))
             throw Failure(quoted(m_path) + " exists already; give --force to replace it");
         if (m_path.has_parent_path())
             fs::create_directories(m_path.parent_path(), error);
         if (error)
-            throw Failure("cannot make the folder " + quoted(m_path.parent_path()) + ": " + error.message());
+            throw Failure("cannot make the folder " + quoted(m_path.parent_path()) + ": " +
+                          error.message());
         m_out.open(m_partial, std::ios::binary | std::ios::trunc);
         if (!m_out)
             throw Failure("cannot create " + quoted(m_partial));
     }
-    ~Destination()
-    {
+    ~Destination() {
         if (!m_committed) {
             m_out.close();
             std::error_code ignored;
@@ -116,15 +114,14 @@ public:
     Destination(const Destination&) = delete;
     Destination& operator=(const Destination&) = delete;
 
-    void write(const std::uint8_t* data, std::size_t size)
-    {
-        m_out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-        if (!m_out)
-            throw Failure("cannot write " + quoted(m_partial) + " (is the disk full?)");
+    void write(const std::uint8_t* data, std::size_t size) {
+        m_buffer.insert(m_buffer.end(), data, data + size);
+        if (m_buffer.size() >= kBufferSize)
+            flush();
     }
     // Puts the output in place: under its name, or with ".damaged" added. Returns where.
-    fs::path commit(bool damaged)
-    {
+    fs::path commit(bool damaged) {
+        flush();
         m_out.close();
         if (!m_out)
             throw Failure("cannot finish writing " + quoted(m_partial) + " (is the disk full?)");
@@ -138,9 +135,20 @@ public:
     }
 
 private:
+    static constexpr std::size_t kBufferSize = 1 << 20;
+
+    void flush() {
+        m_out.write(reinterpret_cast<const char*>(m_buffer.data()),
+                    std::streamsize(m_buffer.size()));
+        if (!m_out)
+            throw Failure("cannot write " + quoted(m_partial) + " (is the disk full?)");
+        m_buffer.clear();
+    }
+
     fs::path m_path;
     fs::path m_partial;
     std::ofstream m_out;
+    std::vector<std::uint8_t> m_buffer;
     bool m_committed = false;
 };
 
@@ -150,15 +158,13 @@ class Extraction {
 public:
     Extraction(Destination& destination, std::optional<cdimage::ListedFile> entry)
         : m_destination(destination)
-        , m_entry(std::move(entry))
-    {
-    }
+        , m_entry(std::move(entry)) {}
 
-    void sector(const std::uint8_t* data, bool edcMatches)
-    {
+    void sector(const std::uint8_t* data, bool edcMatches) {
         std::size_t size = cdimage::kForm2DataSize;
         if (m_entry)
-            size = std::size_t(std::min<std::uint64_t>(size, m_entry->length - std::min(m_entry->length, m_written)));
+            size = std::size_t(std::min<std::uint64_t>(
+                size, m_entry->length - std::min(m_entry->length, m_written)));
         m_destination.write(data, size);
         m_hash.add(data, size);
         m_written += size;
@@ -167,20 +173,19 @@ public:
     }
 
     // Reports what was written; returns the exit status.
-    int finish(const std::string& source)
-    {
+    int finish(const std::string& source) {
         std::string problem;
         if (m_badSectors > 0)
             problem = std::to_string(m_badSectors) + " sector(s) fail their EDC check";
         if (m_entry && m_written < m_entry->length)
-            problem = "the copy holds " + std::to_string(m_written) + " bytes, the file list says " +
-                      std::to_string(m_entry->length);
+            problem = "the copy holds " + std::to_string(m_written) +
+                      " bytes, the file list says " + std::to_string(m_entry->length);
         else if (m_entry && m_hash.hex() != m_entry->sha256)
             problem = "its SHA-256 differs from the one in the file list";
         const fs::path written = m_destination.commit(!problem.empty());
         if (!problem.empty()) {
-            std::fprintf(stderr, "dat2file: %s is a damaged copy: %s; written as %s\n", source.c_str(),
-                         problem.c_str(), quoted(written).c_str());
+            std::fprintf(stderr, "dat2file: %s is a damaged copy: %s; written as %s\n",
+                         source.c_str(), problem.c_str(), quoted(written).c_str());
             return Damaged;
         }
         if (!m_entry)
@@ -202,15 +207,15 @@ private:
 
 // ---- RIFF CDXA files
 
-std::optional<std::vector<cdimage::ListedFile>> listNear(const fs::path& source)
-{
+std::optional<std::vector<cdimage::ListedFile>> listNear(const fs::path& source) {
     std::error_code error;
     fs::path folder = fs::absolute(source, error).parent_path();
     for (;;) {
         for (const char* name : {"VELMORA.LST", "velmora.lst", "VELMORA.LST;1"}) {
             std::ifstream in(folder / name, std::ios::binary);
             if (in) {
-                const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                const std::string text((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
                 if (auto list = cdimage::parseFileList(text))
                     return list;
             }
@@ -221,8 +226,7 @@ std::optional<std::vector<cdimage::ListedFile>> listNear(const fs::path& source)
     }
 }
 
-int extractRiff(const fs::path& source, const fs::path& destinationPath, bool force)
-{
+int extractRiff(const fs::path& source, const fs::path& destinationPath, bool force) {
     std::ifstream in(source, std::ios::binary);
     if (!in)
         throw Failure("cannot open " + quoted(source));
@@ -237,21 +241,42 @@ int extractRiff(const fs::path& source, const fs::path& destinationPath, bool fo
     std::error_code error;
     const std::uint64_t available = fs::file_size(source, error) - cdimage::kRiffHeaderSize;
     if (!error && available < riff.dataSize)
-        throw Failure(quoted(source) + ": truncated: sector " + std::to_string(available / cdimage::kRawSectorSize) +
-                      " of " + std::to_string(riff.dataSize / cdimage::kRawSectorSize) + " is incomplete");
+        throw Failure(quoted(source) + ": truncated: sector " +
+                      std::to_string(available / cdimage::kRawSectorSize) + " of " +
+                      std::to_string(riff.dataSize / cdimage::kRawSectorSize) + " is incomplete");
 
     const auto entry = entryFor(listNear(source), utf8(source.filename()));
     Destination destination(destinationPath, force);
     Extraction extraction(destination, entry);
-    std::vector<std::uint8_t> sector(cdimage::kRawSectorSize);
     const std::uint64_t sectors = riff.dataSize / cdimage::kRawSectorSize;
-    for (std::uint64_t index = 0; index < sectors; ++index) {
-        in.read(reinterpret_cast<char*>(sector.data()), std::streamsize(sector.size()));
-        if (std::size_t(in.gcount()) != sector.size())
-            throw Failure(quoted(source) + ": sector " + std::to_string(index) + " cannot be read whole");
-        if (const std::string fault = cdimage::checkForm2(sector.data()); !fault.empty())
-            throw Failure(quoted(source) + ": sector " + std::to_string(index) + ": " + fault);
-        extraction.sector(sector.data() + cdimage::kDataOffset, cdimage::form2EdcMatches(sector.data()));
+    cdimage::ChunkQueue reader([&in, sectors](cdimage::ChunkQueue& queue) {
+        for (std::uint64_t first = 0; first < sectors; first += kSectorsPerChunk) {
+            cdimage::ChunkQueue::Chunk chunk = queue.spare();
+            chunk.resize(std::size_t(std::min<std::uint64_t>(kSectorsPerChunk, sectors - first)) *
+                         cdimage::kRawSectorSize);
+            in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(chunk.size()));
+            if (std::size_t(in.gcount()) != chunk.size())
+                throw Failure(
+                    "sector " +
+                    std::to_string(first + std::size_t(in.gcount()) / cdimage::kRawSectorSize) +
+                    " cannot be read whole");
+            queue.push(std::move(chunk));
+        }
+    });
+    std::uint64_t index = 0;
+    try {
+        while (std::optional<cdimage::ChunkQueue::Chunk> chunk = reader.next()) {
+            for (std::size_t offset = 0; offset < chunk->size();
+                 offset += cdimage::kRawSectorSize, ++index) {
+                const std::uint8_t* sector = chunk->data() + offset;
+                if (const std::string fault = cdimage::checkForm2(sector); !fault.empty())
+                    throw Failure("sector " + std::to_string(index) + ": " + fault);
+                extraction.sector(sector + cdimage::kDataOffset, cdimage::form2EdcMatches(sector));
+            }
+            reader.recycle(std::move(*chunk));
+        }
+    } catch (const std::exception& error) {
+        throw Failure(quoted(source) + ": " + error.what());
     }
     return extraction.finish(quoted(source));
 }
@@ -261,8 +286,7 @@ int extractRiff(const fs::path& source, const fs::path& destinationPath, bool fo
 class Disc {
 public:
     Disc(const std::string& source, driver_id_t driver)
-        : m_cdio(cdio_open(source.c_str(), driver))
-    {
+        : m_cdio(cdio_open(source.c_str(), driver)) {
         if (!m_cdio)
             throw Failure("cannot open \"" + source + "\" as a CD or CD image");
     }
@@ -278,8 +302,7 @@ public:
         bool form2 = false;
     };
 
-    std::optional<Stat> stat(const std::string& path) const
-    {
+    std::optional<Stat> stat(const std::string& path) const {
         std::string withRoot = path.starts_with('/') ? path : "/" + path;
         iso9660_stat_t* found = iso9660_fs_stat(m_cdio, withRoot.c_str());
         if (!found)
@@ -297,24 +320,24 @@ public:
     }
 
     // The file list in the disc's root, if there is one.
-    std::optional<std::vector<cdimage::ListedFile>> fileList() const
-    {
+    std::optional<std::vector<cdimage::ListedFile>> fileList() const {
         const auto list = stat(std::string(cdimage::kFileListIdentifier) + ";1");
         if (!list || list->form2)
             return std::nullopt;
         std::vector<std::uint8_t> data(std::size_t(list->sectors) * cdimage::kForm1DataSize);
-        if (list->sectors == 0 ||
-            cdio_read_mode2_sectors(m_cdio, data.data(), list->lsn, false, list->sectors) != DRIVER_OP_SUCCESS)
+        if (list->sectors == 0 || cdio_read_mode2_sectors(m_cdio, data.data(), list->lsn, false,
+                                                          list->sectors) != DRIVER_OP_SUCCESS)
             return std::nullopt;
         return cdimage::parseFileList(
-            std::string_view(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(list->size, data.size())));
+            std::string_view(reinterpret_cast<const char*>(data.data()),
+                             std::min<std::size_t>(list->size, data.size())));
     }
 
-    // The subheader, data and EDC of one Form 2 sector (2336 bytes).
-    void readForm2(lsn_t lsn, std::uint8_t* out) const
-    {
-        if (cdio_read_mode2_sectors(m_cdio, out, lsn, true, 1) != DRIVER_OP_SUCCESS)
-            throw Failure("sector " + std::to_string(lsn) + " cannot be read");
+    // The subheader, data and EDC of `count` Form 2 sectors (2336 bytes each).
+    void readForm2(lsn_t lsn, std::uint32_t count, std::uint8_t* out) const {
+        if (cdio_read_mode2_sectors(m_cdio, out, lsn, true, count) != DRIVER_OP_SUCCESS)
+            throw Failure("sectors " + std::to_string(lsn) + " to " +
+                          std::to_string(lsn + lsn_t(count) - 1) + " cannot be read");
     }
 
 private:
@@ -322,8 +345,7 @@ private:
 };
 
 int extractFromDisc(const Disc& disc, const std::string& where, const std::string& path,
-                    const fs::path& destinationPath, bool force)
-{
+                    const fs::path& destinationPath, bool force) {
     const auto file = disc.stat(path);
     if (!file)
         throw Failure("no file \"" + path + "\" in " + where);
@@ -332,24 +354,40 @@ int extractFromDisc(const Disc& disc, const std::string& where, const std::strin
     const auto entry = entryFor(disc.fileList(), file->name);
     Destination destination(destinationPath, force);
     Extraction extraction(destination, entry);
-    std::vector<std::uint8_t> sector(M2RAW_SECTOR_SIZE);
-    for (std::uint32_t index = 0; index < file->sectors; ++index) {
-        const lsn_t lsn = file->lsn + lsn_t(index);
-        disc.readForm2(lsn, sector.data());
-        const std::uint8_t* subheader = sector.data();
-        if (std::memcmp(subheader, subheader + 4, 4) != 0 || !(subheader[2] & cdimage::Form2))
-            throw Failure("\"" + path + "\" in " + where + ": sector " + std::to_string(lsn) +
-                          ": not a Form 2 sector with agreeing subheaders");
-        const std::uint32_t stored = std::uint32_t(sector[2332]) | std::uint32_t(sector[2333]) << 8 |
-                                     std::uint32_t(sector[2334]) << 16 | std::uint32_t(sector[2335]) << 24;
-        const bool edcMatches = stored == 0 || stored == cdimage::edc(sector.data(), 2332);
-        extraction.sector(sector.data() + CDIO_CD_SUBHEADER_SIZE, edcMatches);
+    cdimage::ChunkQueue reader([&disc, &file](cdimage::ChunkQueue& queue) {
+        for (std::uint32_t first = 0; first < file->sectors; first += kSectorsPerChunk) {
+            const std::uint32_t count =
+                std::min<std::uint32_t>(kSectorsPerChunk, file->sectors - first);
+            cdimage::ChunkQueue::Chunk chunk = queue.spare();
+            chunk.resize(std::size_t(count) * M2RAW_SECTOR_SIZE);
+            disc.readForm2(file->lsn + lsn_t(first), count, chunk.data());
+            queue.push(std::move(chunk));
+        }
+    });
+    lsn_t lsn = file->lsn;
+    try {
+        while (std::optional<cdimage::ChunkQueue::Chunk> chunk = reader.next()) {
+            for (std::size_t offset = 0; offset < chunk->size();
+                 offset += M2RAW_SECTOR_SIZE, ++lsn) {
+                const std::uint8_t* sector = chunk->data() + offset; // subheader, data, EDC
+                if (std::memcmp(sector, sector + 4, 4) != 0 || !(sector[2] & cdimage::Form2))
+                    throw Failure("sector " + std::to_string(lsn) +
+                                  ": not a Form 2 sector with agreeing subheaders");
+                const std::uint32_t stored =
+                    std::uint32_t(sector[2332]) | std::uint32_t(sector[2333]) << 8 |
+                    std::uint32_t(sector[2334]) << 16 | std::uint32_t(sector[2335]) << 24;
+                extraction.sector(sector + CDIO_CD_SUBHEADER_SIZE,
+                                  stored == 0 || stored == cdimage::edc(sector, 2332));
+            }
+            reader.recycle(std::move(*chunk));
+        }
+    } catch (const std::exception& error) {
+        throw Failure("\"" + path + "\" in " + where + ": " + error.what());
     }
     return extraction.finish("\"" + path + "\" in " + where);
 }
 
-int listImage(const std::string& cue)
-{
+int listImage(const std::string& cue) {
     const Disc disc(cue, DRIVER_BINCUE);
     const auto list = disc.fileList();
     if (!list)
@@ -363,21 +401,22 @@ int listImage(const std::string& cue)
 
 #ifdef __linux__
 // The device and the path inside it, when `source` lies on a mounted ISO 9660 CD.
-std::optional<std::pair<std::string, std::string>> mountedDisc(const fs::path& source)
-{
+std::optional<std::pair<std::string, std::string>> mountedDisc(const fs::path& source) {
     std::error_code error;
     const std::string path = utf8(fs::canonical(source, error));
     std::ifstream mounts("/proc/self/mounts");
     std::string device, mountPoint, type, rest, bestDevice, bestMount;
     const auto unescape = [](std::string text) {
-        for (std::size_t at = text.find('\\'); at != std::string::npos && at + 3 < text.size(); at = text.find('\\', at + 1))
+        for (std::size_t at = text.find('\\'); at != std::string::npos && at + 3 < text.size();
+             at = text.find('\\', at + 1))
             text.replace(at, 4, 1, char(std::stoi(text.substr(at + 1, 3), nullptr, 8)));
         return text;
     };
     while (mounts >> device >> mountPoint >> type && std::getline(mounts, rest)) {
         mountPoint = unescape(mountPoint);
-        const bool holds = path.starts_with(mountPoint) &&
-                           (path.size() == mountPoint.size() || mountPoint == "/" || path[mountPoint.size()] == '/');
+        const bool holds =
+            path.starts_with(mountPoint) && (path.size() == mountPoint.size() ||
+                                             mountPoint == "/" || path[mountPoint.size()] == '/');
         if (holds && mountPoint.size() > bestMount.size()) {
             bestMount = mountPoint;
             bestDevice = type == "iso9660" ? unescape(device) : std::string();
@@ -389,21 +428,19 @@ std::optional<std::pair<std::string, std::string>> mountedDisc(const fs::path& s
 }
 #endif
 
-int extract(const fs::path& source, const fs::path& destination, bool force)
-{
+int extract(const fs::path& source, const fs::path& destination, bool force) {
 #ifdef __linux__
     // The kernel reads only 2048 bytes of each Form 2 sector: read the CD itself.
     if (const auto disc = mountedDisc(source))
-        return extractFromDisc(Disc(disc->first, DRIVER_DEVICE), "the CD in " + disc->first, disc->second,
-                               destination, force);
+        return extractFromDisc(Disc(disc->first, DRIVER_DEVICE), "the CD in " + disc->first,
+                               disc->second, destination, force);
 #endif
     return extractRiff(source, destination, force);
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     bool force = false;
     std::erase_if(arguments, [&](const std::string& argument) {
@@ -425,8 +462,8 @@ int main(int argc, char** argv)
         if (arguments.size() == 2 && arguments[0] == "--list")
             return listImage(arguments[1]);
         if (arguments.size() == 4 && arguments[0] == "--image")
-            return extractFromDisc(Disc(arguments[1], DRIVER_BINCUE), "\"" + arguments[1] + "\"", arguments[2],
-                                   fs::path(arguments[3]), force);
+            return extractFromDisc(Disc(arguments[1], DRIVER_BINCUE), "\"" + arguments[1] + "\"",
+                                   arguments[2], fs::path(arguments[3]), force);
         if (arguments.size() == 2 && !arguments[0].starts_with("--"))
             return extract(fs::path(arguments[0]), fs::path(arguments[1]), force);
         std::fputs(kUsage, stderr);

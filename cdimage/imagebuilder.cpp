@@ -1,5 +1,6 @@
 #include "cdimage/imagebuilder.h"
 
+#include "cdimage/chunkqueue.h"
 #include "cdimage/filelist.h"
 #include "cdimage/iso9660.h"
 #include "cdimage/names.h"
@@ -7,13 +8,9 @@
 #include "cdimage/sha256.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 namespace cdimage {
 
@@ -134,123 +131,29 @@ private:
     std::vector<fs::path> m_paths;
 };
 
-// Reads the files one after the other on a thread of its own, in chunks of whole Form 2
-// sectors, and computes each file's SHA-256 on the way.
-class FileReader {
-public:
-    struct Chunk {
-        std::vector<std::uint8_t> data;
-    };
+constexpr std::size_t kReadChunkSize = 1024 * kForm2DataSize; // whole Form 2 sectors
 
-    explicit FileReader(const std::vector<StoredFile>& files)
-        : m_files(files)
-        , m_thread([this] { run(); }) {}
-    ~FileReader() {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
+// Reads a file into the queue in chunks of whole Form 2 sectors; returns its SHA-256.
+std::string readFile(ChunkQueue& queue, const StoredFile& file) {
+    std::ifstream in(file.path, std::ios::binary);
+    if (!in)
+        throw BuildError("cannot open " + describe(file.path));
+    Sha256 hash;
+    for (std::uint64_t remaining = file.length; remaining > 0;) {
+        ChunkQueue::Chunk chunk = queue.spare();
+        chunk.resize(std::size_t(std::min<std::uint64_t>(remaining, kReadChunkSize)));
+        in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(chunk.size()));
+        if (std::size_t(in.gcount()) != chunk.size())
+            throw BuildError(describe(file.path) +
+                             " could not be read whole (it shrank, or a read failed)");
+        hash.add(chunk.data(), chunk.size());
+        remaining -= chunk.size();
+        queue.push(std::move(chunk));
     }
-    FileReader(const FileReader&) = delete;
-    FileReader& operator=(const FileReader&) = delete;
-
-    // The next chunk of file data, in order; throws what the reader met instead.
-    Chunk next() {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return !m_full.empty() || !m_error.empty(); });
-        if (m_full.empty())
-            throw BuildError(m_error);
-        Chunk chunk = std::move(m_full.front());
-        m_full.pop_front();
-        m_changed.notify_all();
-        return chunk;
-    }
-    // Gives a chunk's buffer back for reuse.
-    void recycle(Chunk chunk) {
-        const std::lock_guard lock(m_mutex);
-        m_spare.push_back(std::move(chunk.data));
-    }
-    // The SHA-256 of every file, once every chunk has been taken.
-    std::vector<std::string> sums() {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_done || !m_error.empty(); });
-        if (!m_error.empty())
-            throw BuildError(m_error);
-        return m_sums;
-    }
-
-private:
-    static constexpr std::size_t kChunkSize = 1024 * kForm2DataSize;
-    static constexpr std::size_t kChunksAhead = 4;
-
-    void run() {
-        try {
-            for (const StoredFile& file : m_files)
-                read(file);
-            const std::lock_guard lock(m_mutex);
-            m_done = true;
-        } catch (const std::exception& error) {
-            const std::lock_guard lock(m_mutex);
-            m_error = error.what();
-        }
-        m_changed.notify_all();
-    }
-
-    void read(const StoredFile& file) {
-        std::ifstream in(file.path, std::ios::binary);
-        if (!in)
-            throw BuildError("cannot open " + describe(file.path));
-        Sha256 hash;
-        for (std::uint64_t remaining = file.length; remaining > 0;) {
-            std::vector<std::uint8_t> buffer = spareBuffer();
-            if (buffer.empty())
-                return; // stopping
-            buffer.resize(std::size_t(std::min<std::uint64_t>(remaining, kChunkSize)));
-            in.read(reinterpret_cast<char*>(buffer.data()), std::streamsize(buffer.size()));
-            if (std::size_t(in.gcount()) != buffer.size())
-                throw BuildError(describe(file.path) +
-                                 " could not be read whole (it shrank, or a read failed)");
-            hash.add(buffer.data(), buffer.size());
-            remaining -= buffer.size();
-            const std::lock_guard lock(m_mutex);
-            m_full.push_back({std::move(buffer)});
-            m_changed.notify_all();
-        }
-        if (in.peek() != std::char_traits<char>::eof())
-            throw BuildError(describe(file.path) + " grew while it was read");
-        const std::lock_guard lock(m_mutex);
-        m_sums.push_back(hash.hex());
-    }
-
-    // A buffer to fill, once fewer than kChunksAhead wait to be written; empty when stopping.
-    std::vector<std::uint8_t> spareBuffer() {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_full.size() < kChunksAhead || m_stopping; });
-        if (m_stopping)
-            return {};
-        std::vector<std::uint8_t> buffer;
-        if (!m_spare.empty()) {
-            buffer = std::move(m_spare.back());
-            m_spare.pop_back();
-        }
-        buffer.reserve(kChunkSize);
-        buffer.resize(1); // not empty: empty means stopping
-        return buffer;
-    }
-
-    const std::vector<StoredFile>& m_files;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Chunk> m_full;
-    std::vector<std::vector<std::uint8_t>> m_spare;
-    std::vector<std::string> m_sums;
-    std::string m_error;
-    bool m_done = false;
-    bool m_stopping = false;
-    std::thread m_thread; // last: starts once everything above exists
-};
+    if (in.peek() != std::char_traits<char>::eof())
+        throw BuildError(describe(file.path) + " grew while it was read");
+    return hash.hex();
+}
 
 std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths) {
     if (paths.empty())
@@ -397,26 +300,32 @@ BuildResult buildImage(const BuildRequest& request) {
     image.form1Extent(layOutDirectory(recordsFor(directorySectors, listLba)));
 
     // One thread reads the files and computes their sums while this one writes the sectors.
-    FileReader reader(files);
+    std::vector<std::string> sums;
+    ChunkQueue reader([&files, &sums](ChunkQueue& queue) {
+        for (const StoredFile& file : files)
+            sums.push_back(readFile(queue, file));
+    });
     std::uint64_t written = 0;
     for (const StoredFile& file : files) {
         std::uint32_t sector = 0;
         for (std::uint64_t remaining = file.length; remaining > 0;) {
-            const FileReader::Chunk chunk = reader.next(); // throws what the reader met
-            for (std::size_t offset = 0; offset < chunk.data.size(); offset += kForm2DataSize) {
+            std::optional<ChunkQueue::Chunk> chunk = reader.next(); // throws what the reader met
+            if (!chunk)
+                throw BuildError(describe(file.path) + " ended early");
+            for (std::size_t offset = 0; offset < chunk->size(); offset += kForm2DataSize) {
                 const bool last = ++sector == file.sectors;
-                image.form2(last ? Data | EndOfRecord | EndOfFile : Data,
-                            chunk.data.data() + offset,
-                            std::min(kForm2DataSize, chunk.data.size() - offset));
+                image.form2(last ? Data | EndOfRecord | EndOfFile : Data, chunk->data() + offset,
+                            std::min(kForm2DataSize, chunk->size() - offset));
             }
-            remaining -= chunk.data.size();
-            written += chunk.data.size();
-            reader.recycle(chunk);
+            remaining -= chunk->size();
+            written += chunk->size();
+            reader.recycle(std::move(*chunk));
             if (request.progress)
                 request.progress(written, totalBytes);
         }
     }
-    const std::vector<std::string> sums = reader.sums();
+    if (reader.next()) // waits for the reader's end, and throws what it met last
+        throw BuildError("the files grew while they were read");
     for (std::size_t index = 0; index < files.size(); ++index)
         listed[index].sha256 = sums[index];
 

@@ -9,22 +9,19 @@ namespace cdimage {
 
 namespace {
 
-std::uint32_t littleEndian(const std::uint8_t* bytes)
-{
+std::uint32_t littleEndian(const std::uint8_t* bytes) {
     return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
            std::uint32_t(bytes[3]) << 24;
 }
 
-void putLittleEndian(std::uint8_t* out, std::uint32_t value)
-{
+void putLittleEndian(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out[i] = std::uint8_t(value >> (8 * i));
 }
 
 } // namespace
 
-RiffHeader parseRiffHeader(const std::uint8_t* header, std::size_t size)
-{
+RiffHeader parseRiffHeader(const std::uint8_t* header, std::size_t size) {
     if (size < kRiffHeaderSize)
         throw std::runtime_error("shorter than a RIFF header (" + std::to_string(size) + " bytes)");
     if (std::memcmp(header, "RIFF", 4) != 0)
@@ -39,15 +36,15 @@ RiffHeader parseRiffHeader(const std::uint8_t* header, std::size_t size)
     parsed.attributes = std::uint16_t(header[24] << 8 | header[25]);
     parsed.dataSize = littleEndian(header + 40);
     if (parsed.dataSize % kRawSectorSize != 0)
-        throw std::runtime_error("the data chunk (byte 40) holds " + std::to_string(parsed.dataSize) +
-                                 " bytes, not whole sectors of 2352: sector " +
-                                 std::to_string(parsed.dataSize / kRawSectorSize) + " is cut short");
+        throw std::runtime_error(
+            "the data chunk (byte 40) holds " + std::to_string(parsed.dataSize) +
+            " bytes, not whole sectors of 2352: sector " +
+            std::to_string(parsed.dataSize / kRawSectorSize) + " is cut short");
     return parsed;
 }
 
 std::vector<std::uint8_t> riffHeader(std::uint32_t sectors, std::uint16_t attributes,
-                                     std::uint8_t fileNumber)
-{
+                                     std::uint8_t fileNumber) {
     std::vector<std::uint8_t> header(kRiffHeaderSize, 0);
     const std::uint32_t dataSize = sectors * std::uint32_t(kRawSectorSize);
     std::memcpy(&header[0], "RIFF", 4);

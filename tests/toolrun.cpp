@@ -4,11 +4,13 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include "cdimage/riff.h"
 
 namespace velmora::test {
 
-Run run(const QString& program, const QStringList& arguments, const QString& folder)
-{
+Run run(const QString& program, const QStringList& arguments, const QString& folder) {
     QProcess process;
     process.setWorkingDirectory(folder);
     process.start(program, arguments);
@@ -19,8 +21,7 @@ Run run(const QString& program, const QStringList& arguments, const QString& fol
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-QByteArray randomBytes(qint64 size, quint32 seed)
-{
+QByteArray randomBytes(qint64 size, quint32 seed) {
     QByteArray data(size, Qt::Uninitialized);
     QRandomGenerator generator(seed);
     for (char& byte : data)
@@ -28,8 +29,7 @@ QByteArray randomBytes(qint64 size, quint32 seed)
     return data;
 }
 
-QString writeFile(const QString& folder, const QString& name, const QByteArray& data)
-{
+QString writeFile(const QString& folder, const QString& name, const QByteArray& data) {
     QDir().mkpath(QFileInfo(QDir(folder).filePath(name)).path());
     QFile file(QDir(folder).filePath(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
@@ -37,10 +37,39 @@ QString writeFile(const QString& folder, const QString& name, const QByteArray& 
     return file.fileName();
 }
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::pair<qint64, qint64> placeOf(const QString& cue, const QString& identifier,
+                                  const QString& scratch) {
+    const Run read = run(QStringLiteral(ISO9660_READER),
+                         {cue, u"/"_qs + identifier + u";1"_qs, scratch + u"/place"_qs}, scratch);
+    const auto match =
+        QRegularExpression(QStringLiteral("lsn (\\d+) sectors (\\d+)")).match(read.output);
+    return {match.captured(1).toLongLong(), match.captured(2).toLongLong()};
+}
+
+QByteArray riffOf(const QString& bin, std::pair<qint64, qint64> place) {
+    const std::vector<std::uint8_t> header =
+        cdimage::riffHeader(std::uint32_t(place.second), 0x1555);
+    QFile image(bin);
+    image.open(QIODevice::ReadOnly);
+    image.seek(place.first * 2352);
+    return QByteArray(reinterpret_cast<const char*>(header.data()), qsizetype(header.size())) +
+           image.read(place.second * 2352);
+}
+
+void layOutCd(const QString& cue, const QString& cdFolder, const QStringList& identifiers) {
+    const QString scratch = QFileInfo(cue).path();
+    const QString bin = cue.chopped(4) + u".bin"_qs;
+    run(QStringLiteral(ISO9660_READER), {cue, u"/VELMORA.LST;1"_qs, scratch + u"/list"_qs},
+        scratch);
+    writeFile(cdFolder, QStringLiteral("VELMORA.LST"), readFile(scratch + u"/list"_qs));
+    for (const QString& identifier : identifiers)
+        writeFile(cdFolder, u"FILES/"_qs + identifier,
+                  riffOf(bin, placeOf(cue, identifier, scratch)));
 }
 
 } // namespace velmora::test

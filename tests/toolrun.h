@@ -22,4 +22,14 @@ QByteArray randomBytes(qint64 size, quint32 seed);
 QString writeFile(const QString& folder, const QString& name, const QByteArray& data);
 QByteArray readFile(const QString& path);
 
+// Where a file lies in an image, as libiso9660 sees it: first sector and sector count.
+std::pair<qint64, qint64> placeOf(const QString& cue, const QString& identifier,
+                                  const QString& scratch);
+// A RIFF CDXA file holding a file's raw sectors from an image, as Windows presents a Form 2
+// file of a CD.
+QByteArray riffOf(const QString& bin, std::pair<qint64, qint64> place);
+// Lays out a folder as Windows shows the image's CD: the file list in its root, and the given
+// Form 2 files as RIFF CDXA files under FILES/.
+void layOutCd(const QString& cue, const QString& cdFolder, const QStringList& identifiers);
+
 } // namespace velmora::test

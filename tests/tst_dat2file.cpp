@@ -2,7 +2,6 @@
 // through libcdio and from RIFF CDXA files assembled from the image's raw sectors; damaged,
 // broken and truncated copies.
 
-#include "cdimage/riff.h"
 #include "toolrun.h"
 
 #include <QCryptographicHash>
@@ -21,8 +20,7 @@ struct Stored {
     QByteArray data;
 };
 
-const QList<Stored>& storedFiles()
-{
+const QList<Stored>& storedFiles() {
     static const QList<Stored> files = {
         {QStringLiteral("empty.dat"), QStringLiteral("EMPTY.DAT"), {}},
         {QStringLiteral("one.bin"), QStringLiteral("ONE.BIN"), randomBytes(1, 1)},
@@ -34,29 +32,8 @@ const QList<Stored>& storedFiles()
     return files;
 }
 
-Run dat2file(const QStringList& arguments, const QString& folder)
-{
+Run dat2file(const QStringList& arguments, const QString& folder) {
     return run(QStringLiteral(DAT2FILE), arguments, folder);
-}
-
-// Where a file lies in the image, as libiso9660 sees it: first sector and sector count.
-std::pair<qint64, qint64> placeOf(const QString& cue, const QString& identifier, const QString& scratch)
-{
-    const Run read = run(QStringLiteral(ISO9660_READER),
-                         {cue, u"/"_qs + identifier + u";1"_qs, scratch + u"/place"_qs}, scratch);
-    const auto match = QRegularExpression(QStringLiteral("lsn (\\d+) sectors (\\d+)")).match(read.output);
-    return {match.captured(1).toLongLong(), match.captured(2).toLongLong()};
-}
-
-// A RIFF CDXA file holding a file's raw sectors, as Windows presents a Form 2 file of a CD.
-QByteArray riffOf(const QString& bin, std::pair<qint64, qint64> place)
-{
-    const std::vector<std::uint8_t> header = cdimage::riffHeader(std::uint32_t(place.second), 0x1555);
-    QFile image(bin);
-    image.open(QIODevice::ReadOnly);
-    image.seek(place.first * 2352);
-    return QByteArray(reinterpret_cast<const char*>(header.data()), qsizetype(header.size())) +
-           image.read(place.second * 2352);
 }
 
 } // namespace
@@ -79,8 +56,7 @@ private:
     QString m_cue, m_bin, m_cd; // the image, and a folder laid out as its CD would be
 };
 
-void Dat2FileTest::initTestCase()
-{
+void Dat2FileTest::initTestCase() {
     const QString sources = m_folder.filePath(QStringLiteral("sources"));
     QStringList arguments = {u"-v"_qs, u"Kestrel"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
     for (const Stored& file : storedFiles())
@@ -92,21 +68,19 @@ void Dat2FileTest::initTestCase()
 
     // The CD as Windows shows it: the file list in its root, each Form 2 file as RIFF CDXA.
     m_cd = m_folder.filePath(QStringLiteral("cd"));
-    const Run list = run(QStringLiteral(ISO9660_READER),
-                         {m_cue, u"/VELMORA.LST;1"_qs, m_folder.filePath(u"list"_qs)}, m_folder.path());
-    QCOMPARE(list.status, 0);
-    writeFile(m_cd, QStringLiteral("VELMORA.LST"), readFile(m_folder.filePath(u"list"_qs)));
+    QStringList identifiers;
     for (const Stored& file : storedFiles())
-        writeFile(m_cd, u"FILES/"_qs + file.identifier,
-                  riffOf(m_bin, placeOf(m_cue, file.identifier, m_folder.path())));
+        identifiers.append(file.identifier);
+    layOutCd(m_cue, m_cd, identifiers);
+    QVERIFY(QFile::exists(m_cd + u"/VELMORA.LST"_qs));
 }
 
-void Dat2FileTest::filesComeBackExactFromTheImage()
-{
+void Dat2FileTest::filesComeBackExactFromTheImage() {
     QTemporaryDir out;
     for (const Stored& file : storedFiles()) {
         const QString target = out.filePath(u"new folder/"_qs + file.name);
-        const Run extracted = dat2file({u"--image"_qs, m_cue, u"/"_qs + file.identifier + u";1"_qs, target}, out.path());
+        const Run extracted = dat2file(
+            {u"--image"_qs, m_cue, u"/"_qs + file.identifier + u";1"_qs, target}, out.path());
         QVERIFY2(extracted.status == 0, qPrintable(file.name + u": "_qs + extracted.errors));
         QVERIFY2(readFile(target) == file.data, qPrintable(file.name));
         QVERIFY(!QFile::exists(target + u".partial"_qs));
@@ -116,73 +90,77 @@ void Dat2FileTest::filesComeBackExactFromTheImage()
     QCOMPARE(dat2file({u"--image"_qs, m_cue, u"some_data.raw"_qs, target}, out.path()).status, 0);
     QVERIFY(readFile(target) == storedFiles().last().data);
 
-    const Run missing = dat2file({u"--image"_qs, m_cue, u"/NOT_THERE.BIN"_qs, out.filePath(u"x"_qs)}, out.path());
+    const Run missing =
+        dat2file({u"--image"_qs, m_cue, u"/NOT_THERE.BIN"_qs, out.filePath(u"x"_qs)}, out.path());
     QCOMPARE(missing.status, 1);
     QVERIFY(missing.errors.contains(QStringLiteral("NOT_THERE.BIN")));
     QVERIFY(!QFile::exists(out.filePath(u"x"_qs)));
 }
 
-void Dat2FileTest::filesComeBackExactFromRiffFiles()
-{
+void Dat2FileTest::filesComeBackExactFromRiffFiles() {
     QTemporaryDir out;
     for (const Stored& file : storedFiles()) {
         const QString target = out.filePath(file.name);
-        const Run extracted = dat2file({m_cd + u"/FILES/"_qs + file.identifier, target}, out.path());
+        const Run extracted =
+            dat2file({m_cd + u"/FILES/"_qs + file.identifier, target}, out.path());
         QVERIFY2(extracted.status == 0, qPrintable(file.name + u": "_qs + extracted.errors));
         QVERIFY2(readFile(target) == file.data, qPrintable(file.name));
     }
 }
 
-void Dat2FileTest::listShowsWhatWasStored()
-{
+void Dat2FileTest::listShowsWhatWasStored() {
     const Run listed = dat2file({u"--list"_qs, m_cue}, m_folder.path());
     QCOMPARE(listed.status, 0);
     const QStringList lines = listed.output.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), storedFiles().size());
     for (const Stored& file : storedFiles()) {
-        const QString sum = QString::fromLatin1(QCryptographicHash::hash(file.data, QCryptographicHash::Sha256).toHex());
+        const QString sum = QString::fromLatin1(
+            QCryptographicHash::hash(file.data, QCryptographicHash::Sha256).toHex());
         const QRegularExpression line(QRegularExpression::escape(file.identifier) + u" +"_qs +
-                                      QString::number(file.data.size()) + u"  "_qs + sum + u"  "_qs +
-                                      QRegularExpression::escape(file.name));
+                                      QString::number(file.data.size()) + u"  "_qs + sum +
+                                      u"  "_qs + QRegularExpression::escape(file.name));
         QVERIFY2(lines.filter(line).size() == 1, qPrintable(file.name + u"\n"_qs + listed.output));
     }
 }
 
-void Dat2FileTest::damagedCopyIsWrittenAsDamaged()
-{
+void Dat2FileTest::damagedCopyIsWrittenAsDamaged() {
     QTemporaryDir out;
     QByteArray riff = readFile(m_cd + u"/FILES/SOME_DATA.RAW"_qs);
-    riff[44 + 2352 * 3 + 24 + 100] = char(riff[44 + 2352 * 3 + 24 + 100] ^ 0x01); // one data byte of sector 3
+    riff[44 + 2352 * 3 + 24 + 100] =
+        char(riff[44 + 2352 * 3 + 24 + 100] ^ 0x01); // one data byte of sector 3
     writeFile(m_cd, u"FILES/SOME_DATA.RAW"_qs, riff);
     const QString target = out.filePath(u"some data.raw"_qs);
     const Run extracted = dat2file({m_cd + u"/FILES/SOME_DATA.RAW"_qs, target}, out.path());
-    writeFile(m_cd, u"FILES/SOME_DATA.RAW"_qs, riffOf(m_bin, placeOf(m_cue, u"SOME_DATA.RAW"_qs, out.path())));
+    writeFile(m_cd, u"FILES/SOME_DATA.RAW"_qs,
+              riffOf(m_bin, placeOf(m_cue, u"SOME_DATA.RAW"_qs, out.path())));
 
     QCOMPARE(extracted.status, 3);
     QVERIFY2(extracted.errors.contains(QStringLiteral("damaged")), qPrintable(extracted.errors));
-    QVERIFY(extracted.errors.contains(QStringLiteral("SHA-256")) || extracted.errors.contains(QStringLiteral("EDC")));
+    QVERIFY(extracted.errors.contains(QStringLiteral("SHA-256")) ||
+            extracted.errors.contains(QStringLiteral("EDC")));
     QVERIFY(!QFile::exists(target));
     QByteArray expected = storedFiles().last().data;
     expected[2324 * 3 + 100] = char(expected[2324 * 3 + 100] ^ 0x01);
     QVERIFY(readFile(target + u".damaged"_qs) == expected); // the data are still given back
 }
 
-void Dat2FileTest::brokenInputIsRefusedWithItsSectorAndLeavesNothing_data()
-{
-    QTest::addColumn<int>("cut");      // bytes cut off the end
-    QTest::addColumn<int>("byte");     // a byte changed, -1 for none
+void Dat2FileTest::brokenInputIsRefusedWithItsSectorAndLeavesNothing_data() {
+    QTest::addColumn<int>("cut");  // bytes cut off the end
+    QTest::addColumn<int>("byte"); // a byte changed, -1 for none
     QTest::addColumn<QString>("said");
-    QTest::newRow("broken sync") << 0 << 44 + 2352 * 5 + 3 << QStringLiteral("sector 5: broken sync pattern");
+    QTest::newRow("broken sync") << 0 << 44 + 2352 * 5 + 3
+                                 << QStringLiteral("sector 5: broken sync pattern");
     QTest::newRow("not mode 2") << 0 << 44 + 2352 * 2 + 15 << QStringLiteral("sector 2: mode");
-    QTest::newRow("subheaders differ") << 0 << 44 + 2352 * 7 + 17 << QStringLiteral("sector 7: the two copies");
+    QTest::newRow("subheaders differ")
+        << 0 << 44 + 2352 * 7 + 17 << QStringLiteral("sector 7: the two copies");
     QTest::newRow("truncated last sector") << 100 << -1 << QStringLiteral("truncated: sector 1290");
     QTest::newRow("not RIFF") << 0 << 0 << QStringLiteral("not a RIFF file");
     QTest::newRow("not CDXA") << 0 << 9 << QStringLiteral("not of the form CDXA");
-    QTest::newRow("shorter than a header") << 2352 * 1291 + 10 << -1 << QStringLiteral("shorter than a RIFF header");
+    QTest::newRow("shorter than a header")
+        << 2352 * 1291 + 10 << -1 << QStringLiteral("shorter than a RIFF header");
 }
 
-void Dat2FileTest::brokenInputIsRefusedWithItsSectorAndLeavesNothing()
-{
+void Dat2FileTest::brokenInputIsRefusedWithItsSectorAndLeavesNothing() {
     QFETCH(int, cut);
     QFETCH(int, byte);
     QFETCH(QString, said);
@@ -201,10 +179,10 @@ void Dat2FileTest::brokenInputIsRefusedWithItsSectorAndLeavesNothing()
     QCOMPARE(QDir(out.filePath(u"sub"_qs)).entryList(QDir::Files), QStringList());
 }
 
-void Dat2FileTest::withoutTheListWholeSectorsAreWritten()
-{
+void Dat2FileTest::withoutTheListWholeSectorsAreWritten() {
     QTemporaryDir out;
-    const QString source = writeFile(out.path(), u"A2325.BIN"_qs, readFile(m_cd + u"/FILES/A2325.BIN"_qs));
+    const QString source =
+        writeFile(out.path(), u"A2325.BIN"_qs, readFile(m_cd + u"/FILES/A2325.BIN"_qs));
     const Run extracted = dat2file({source, out.filePath(u"whole"_qs)}, out.path());
     QCOMPARE(extracted.status, 0);
     QVERIFY(extracted.errors.contains(QStringLiteral("exact length is not known")));
@@ -213,8 +191,7 @@ void Dat2FileTest::withoutTheListWholeSectorsAreWritten()
     QVERIFY(readFile(out.filePath(u"whole"_qs)) == expected);
 }
 
-void Dat2FileTest::destinationIsKeptUnlessForced()
-{
+void Dat2FileTest::destinationIsKeptUnlessForced() {
     QTemporaryDir out;
     const QString target = writeFile(out.path(), u"kept"_qs, QByteArray("old"));
     const QStringList arguments = {m_cd + u"/FILES/ONE.BIN"_qs, target};

@@ -7,6 +7,7 @@
 #include "platform/messagebox.h"
 #include "platform/qtservices.h"
 #include "testfiles.h"
+#include "toolrun.h"
 #include "tools/commandlines.h"
 
 #include <QClipboard>
@@ -89,6 +90,7 @@ private Q_SLOTS:
     void longTextViewGivesBackItsText_data();
     void longTextViewGivesBackItsText();
     void openDialogOffersExecutablesAndMayBeClosedWithoutAChoice();
+    void defaultToolsBuildAndExtractFromTheWindow();
 
 private:
     QTemporaryDir m_records;
@@ -333,6 +335,49 @@ void LaunchTest::openDialogOffersExecutablesAndMayBeClosedWithoutAChoice() {
     listed.sort();
     QCOMPARE(listed, (QStringList{u"setup.exe"_qs, u"tool"_qs}));
     QCOMPARE(chosen.value_or(QString()), tool);
+}
+
+void LaunchTest::defaultToolsBuildAndExtractFromTheWindow() {
+    QTemporaryDir temporary;
+    const QString sources = test::makeFolder(temporary.path(), u"concerts d'été"_qs);
+    const QByteArray recording = test::randomBytes(600000, 9);
+    test::writeFile(sources, u"live take.mpg"_qs, recording);
+    const QString storage = test::makeFolder(temporary.path(), u"images"_qs);
+    const QString extracted = test::makeFolder(temporary.path(), u"extracted"_qs);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(QStringLiteral(VELMORA_TOOLS_DIR)) + ':' + path);
+    const test::CurrentFolderGuard guard;
+    test::FakeServices services;
+    services.realLaunch = true;
+    Form1 window(services, DriveTable({{u"/"_qs, {}}}));
+    window.show();
+    auto* files = window.findChild<FileListBox*>(u"File1"_qs);
+    auto* list = window.findChild<ListBox*>(u"List1"_qs);
+    auto* storagePath = window.findChild<TextBox*>(u"Text3"_qs);
+
+    // Build: the default tool writes Kestrel.bin and Kestrel.cue into the storage folder.
+    QVERIFY(window.findChild<DirListBox*>(u"Dir1"_qs)->setPath(sources));
+    test::doubleClick(*files, test::itemShowing(*files, u"live take.mpg"_qs));
+    QCOMPARE(list->ListCount(), 1);
+    storagePath->setText(storage);
+    QTest::mouseClick(window.findChild<CommandButton*>(u"Command1"_qs), Qt::LeftButton);
+    const QString cue = QDir(storage).filePath(u"Kestrel.cue"_qs);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(cue), 20000);
+
+    // Extract: the CD as Windows shows it, its file's entry, the default extraction tool.
+    const QString cd = QDir(temporary.path()).filePath(u"cd"_qs);
+    test::layOutCd(cue, cd, {u"LIVE_TAKE.MPG"_qs});
+    list->RemoveItem(0);
+    QVERIFY(window.findChild<DirListBox*>(u"Dir1"_qs)->setPath(cd + u"/FILES"_qs));
+    test::doubleClick(*files, test::itemShowing(*files, u"LIVE_TAKE.MPG"_qs));
+    storagePath->setText(extracted + u"/"_qs);
+    QTest::mouseClick(window.findChild<CommandButton*>(u"Extraire"_qs), Qt::LeftButton);
+    qputenv("PATH", path);
+    const QString entry = list->List(0);
+    const QString target = extracted + u"/"_qs + entry.mid(1).chopped(2); // the window's rule
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(target), 20000);
+    QVERIFY(test::readFile(target) == recording);
+    QCOMPARE(services.messages().size(), 2); // the two command lines, no failure
 }
 
 QTEST_MAIN(LaunchTest)
