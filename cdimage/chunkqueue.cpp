@@ -3,12 +3,9 @@
 namespace cdimage {
 
 ChunkQueue::ChunkQueue(std::function<void(ChunkQueue&)> produce)
-    : m_thread([this, produce = std::move(produce)] { run(produce); })
-{
-}
+    : m_thread([this, produce = std::move(produce)] { run(produce); }) {}
 
-ChunkQueue::~ChunkQueue()
-{
+ChunkQueue::~ChunkQueue() {
     {
         const std::lock_guard lock(m_mutex);
         m_stopping = true;
@@ -17,8 +14,7 @@ ChunkQueue::~ChunkQueue()
     m_thread.join();
 }
 
-void ChunkQueue::run(const std::function<void(ChunkQueue&)>& produce)
-{
+void ChunkQueue::run(const std::function<void(ChunkQueue&)>& produce) {
     std::string error;
     try {
         produce(*this);
@@ -32,8 +28,7 @@ void ChunkQueue::run(const std::function<void(ChunkQueue&)>& produce)
     m_changed.notify_all();
 }
 
-ChunkQueue::Chunk ChunkQueue::spare()
-{
+ChunkQueue::Chunk ChunkQueue::spare() {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] { return m_full.size() < kAhead || m_stopping; });
     if (m_stopping)
@@ -45,15 +40,13 @@ ChunkQueue::Chunk ChunkQueue::spare()
     return chunk;
 }
 
-void ChunkQueue::push(Chunk chunk)
-{
+void ChunkQueue::push(Chunk chunk) {
     const std::lock_guard lock(m_mutex);
     m_full.push_back(std::move(chunk));
     m_changed.notify_all();
 }
 
-std::optional<ChunkQueue::Chunk> ChunkQueue::next()
-{
+std::optional<ChunkQueue::Chunk> ChunkQueue::next() {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] { return !m_full.empty() || m_ended; });
     if (!m_full.empty()) {
@@ -67,8 +60,7 @@ std::optional<ChunkQueue::Chunk> ChunkQueue::next()
     return std::nullopt;
 }
 
-void ChunkQueue::recycle(Chunk chunk)
-{
+void ChunkQueue::recycle(Chunk chunk) {
     const std::lock_guard lock(m_mutex);
     m_spare.push_back(std::move(chunk));
 }

@@ -6,6 +6,7 @@
 #include "cdimage/chunkqueue.h"
 #include "cdimage/edc.h"
 #include "cdimage/filelist.h"
+#include "cdimage/paths.h"
 #include "cdimage/riff.h"
 #include "cdimage/sector.h"
 #include "cdimage/sha256.h"
@@ -28,6 +29,8 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using cdimage::quoted;
+using cdimage::utf8;
 
 namespace {
 
@@ -54,15 +57,6 @@ constexpr std::uint32_t kSectorsPerChunk = 256; // read at once
 struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-std::string utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-std::string quoted(const fs::path& path) {
-    return "\"" + utf8(path) + "\"";
-}
 
 // A name as the list and the CD know it: upper case, without version and without a final dot.
 std::string comparable(std::string name) {

@@ -4,6 +4,7 @@
 #include "cdimage/filelist.h"
 #include "cdimage/iso9660.h"
 #include "cdimage/names.h"
+#include "cdimage/paths.h"
 #include "cdimage/sector.h"
 #include "cdimage/sha256.h"
 
@@ -24,15 +25,6 @@ constexpr std::uint32_t kBigEndianPathTableLba = 19;
 constexpr std::uint32_t kRootLba = 20;
 constexpr std::uint32_t kMinimumTrackSectors = 300;
 constexpr std::size_t kSectorsPerChunk = 1024; // written at once
-
-std::string utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-std::string describe(const fs::path& path) {
-    return "\"" + utf8(path) + "\"";
-}
 
 std::string lowerCase(std::string text) {
     for (char& c : text)
@@ -62,7 +54,7 @@ public:
         , m_out(path, std::ios::binary | std::ios::trunc)
         , m_buffer(kSectorsPerChunk * kRawSectorSize) {
         if (!m_out)
-            throw BuildError("cannot create " + describe(path));
+            throw BuildError("cannot create " + quoted(path));
     }
 
     std::uint32_t lba() const { return m_lba; }
@@ -88,7 +80,7 @@ public:
         flush();
         m_out.close();
         if (!m_out)
-            throw BuildError("cannot finish writing " + describe(m_path) + " (is the disk full?)");
+            throw BuildError("cannot finish writing " + quoted(m_path) + " (is the disk full?)");
     }
 
 private:
@@ -102,7 +94,7 @@ private:
         m_out.write(reinterpret_cast<const char*>(m_buffer.data()),
                     std::streamsize(m_used * kRawSectorSize));
         if (!m_out)
-            throw BuildError("cannot write " + describe(m_path) + " (is the disk full?)");
+            throw BuildError("cannot write " + quoted(m_path) + " (is the disk full?)");
         m_used = 0;
     }
 
@@ -137,21 +129,21 @@ constexpr std::size_t kReadChunkSize = 1024 * kForm2DataSize; // whole Form 2 se
 std::string readFile(ChunkQueue& queue, const StoredFile& file) {
     std::ifstream in(file.path, std::ios::binary);
     if (!in)
-        throw BuildError("cannot open " + describe(file.path));
+        throw BuildError("cannot open " + quoted(file.path));
     Sha256 hash;
     for (std::uint64_t remaining = file.length; remaining > 0;) {
         ChunkQueue::Chunk chunk = queue.spare();
         chunk.resize(std::size_t(std::min<std::uint64_t>(remaining, kReadChunkSize)));
         in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(chunk.size()));
         if (std::size_t(in.gcount()) != chunk.size())
-            throw BuildError(describe(file.path) +
+            throw BuildError(quoted(file.path) +
                              " could not be read whole (it shrank, or a read failed)");
         hash.add(chunk.data(), chunk.size());
         remaining -= chunk.size();
         queue.push(std::move(chunk));
     }
     if (in.peek() != std::char_traits<char>::eof())
-        throw BuildError(describe(file.path) + " grew while it was read");
+        throw BuildError(quoted(file.path) + " grew while it was read");
     return hash.hex();
 }
 
@@ -164,15 +156,15 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths) {
         std::error_code error;
         if (!fs::is_regular_file(path, error))
             throw BuildError(
-                describe(path) + ": " +
+                quoted(path) + ": " +
                 (error ? error.message() : std::string("not a file that can be stored")));
         const std::uint64_t length = fs::file_size(path, error);
         if (error)
-            throw BuildError(describe(path) + ": " + error.message());
+            throw BuildError(quoted(path) + ": " + error.message());
         for (const StoredFile& earlier : files) {
             if (fs::equivalent(earlier.path, path, error))
-                throw BuildError("the same file is listed twice: " + describe(earlier.path) +
-                                 " and " + describe(path));
+                throw BuildError("the same file is listed twice: " + quoted(earlier.path) +
+                                 " and " + quoted(path));
         }
         StoredFile file{path,
                         utf8(path.filename()),
@@ -183,9 +175,9 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths) {
         const auto [clash, added] = byIdentifier.emplace(file.identifier, path);
         if (!added) {
             if (clash->second.empty())
-                throw BuildError(describe(path) + " would be stored as " + file.identifier +
+                throw BuildError(quoted(path) + " would be stored as " + file.identifier +
                                  ", the name of the file list");
-            throw BuildError(describe(clash->second) + " and " + describe(path) +
+            throw BuildError(quoted(clash->second) + " and " + quoted(path) +
                              " would both be stored as " + file.identifier);
         }
         files.push_back(std::move(file));
@@ -221,7 +213,7 @@ BuildResult buildImage(const BuildRequest& request) {
         for (const fs::path& path : {result.bin, result.cue}) {
             std::error_code error;
             if (fs::exists(path, error))
-                throw BuildError(describe(path) + " exists already; give --force to replace it");
+                throw BuildError(quoted(path) + " exists already; give --force to replace it");
         }
     }
 
@@ -311,7 +303,7 @@ BuildResult buildImage(const BuildRequest& request) {
         for (std::uint64_t remaining = file.length; remaining > 0;) {
             std::optional<ChunkQueue::Chunk> chunk = reader.next(); // throws what the reader met
             if (!chunk)
-                throw BuildError(describe(file.path) + " ended early");
+                throw BuildError(quoted(file.path) + " ended early");
             for (std::size_t offset = 0; offset < chunk->size(); offset += kForm2DataSize) {
                 const bool last = ++sector == file.sectors;
                 image.form2(last ? Data | EndOfRecord | EndOfFile : Data, chunk->data() + offset,
@@ -340,7 +332,7 @@ BuildResult buildImage(const BuildRequest& request) {
         cue << cueSheet(utf8(result.bin.filename()));
         cue.close();
         if (!cue)
-            throw BuildError("cannot write " + describe(result.cue));
+            throw BuildError("cannot write " + quoted(result.cue));
     }
     std::error_code error;
     fs::rename(partialBin, result.bin, error);
