@@ -52,7 +52,7 @@ constexpr const char* kUsage =
 
 enum ExitStatus { Done = 0, Failed = 1, Usage = 2, Damaged = 3 };
 
-constexpr std::uint32_t kSectorsPerChunk = 256; // read at once
+constexpr std::uint32_t kSectorsPerChunk = 64; // read at once; small chunks stay in the cache
 
 struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -154,7 +154,7 @@ public:
         : m_destination(destination)
         , m_entry(std::move(entry)) {}
 
-    void sector(const std::uint8_t* data, bool edcMatches) {
+    void sector(const std::uint8_t* data) {
         std::size_t size = cdimage::kForm2DataSize;
         if (m_entry)
             size = std::size_t(std::min<std::uint64_t>(
@@ -162,15 +162,13 @@ public:
         m_destination.write(data, size);
         m_hash.add(data, size);
         m_written += size;
-        if (!edcMatches)
-            ++m_badSectors;
     }
 
     // Reports what was written; returns the exit status.
-    int finish(const std::string& source) {
+    int finish(const std::string& source, std::uint64_t badSectors) {
         std::string problem;
-        if (m_badSectors > 0)
-            problem = std::to_string(m_badSectors) + " sector(s) fail their EDC check";
+        if (badSectors > 0)
+            problem = std::to_string(badSectors) + " sector(s) fail their EDC check";
         if (m_entry && m_written < m_entry->length)
             problem = "the copy holds " + std::to_string(m_written) +
                       " bytes, the file list says " + std::to_string(m_entry->length);
@@ -196,8 +194,18 @@ private:
     std::optional<cdimage::ListedFile> m_entry;
     cdimage::Sha256 m_hash;
     std::uint64_t m_written = 0;
-    std::uint64_t m_badSectors = 0;
 };
+
+// Writes the data of every sector the reader hands over; `stride` bytes a sector, the data
+// `dataOffset` bytes into each.
+void drain(cdimage::ChunkQueue& reader, Extraction& extraction, std::size_t stride,
+           std::size_t dataOffset) {
+    while (std::optional<cdimage::ChunkQueue::Chunk> chunk = reader.next()) {
+        for (std::size_t offset = 0; offset < chunk->size(); offset += stride)
+            extraction.sector(chunk->data() + offset + dataOffset);
+        reader.recycle(std::move(*chunk));
+    }
+}
 
 // ---- RIFF CDXA files
 
@@ -243,7 +251,9 @@ int extractRiff(const fs::path& source, const fs::path& destinationPath, bool fo
     Destination destination(destinationPath, force);
     Extraction extraction(destination, entry);
     const std::uint64_t sectors = riff.dataSize / cdimage::kRawSectorSize;
-    cdimage::ChunkQueue reader([&in, sectors](cdimage::ChunkQueue& queue) {
+    // The reader checks each sector (structure, EDC) while this thread writes.
+    std::uint64_t badSectors = 0;
+    cdimage::ChunkQueue reader([&in, sectors, &badSectors](cdimage::ChunkQueue& queue) {
         for (std::uint64_t first = 0; first < sectors; first += kSectorsPerChunk) {
             cdimage::ChunkQueue::Chunk chunk = queue.spare();
             chunk.resize(std::size_t(std::min<std::uint64_t>(kSectorsPerChunk, sectors - first)) *
@@ -254,25 +264,23 @@ int extractRiff(const fs::path& source, const fs::path& destinationPath, bool fo
                     "sector " +
                     std::to_string(first + std::size_t(in.gcount()) / cdimage::kRawSectorSize) +
                     " cannot be read whole");
+            for (std::size_t offset = 0; offset < chunk.size(); offset += cdimage::kRawSectorSize) {
+                const std::uint8_t* sector = chunk.data() + offset;
+                if (const std::string fault = cdimage::checkForm2(sector); !fault.empty())
+                    throw Failure("sector " +
+                                  std::to_string(first + offset / cdimage::kRawSectorSize) + ": " +
+                                  fault);
+                badSectors += cdimage::form2EdcMatches(sector) ? 0 : 1;
+            }
             queue.push(std::move(chunk));
         }
     });
-    std::uint64_t index = 0;
     try {
-        while (std::optional<cdimage::ChunkQueue::Chunk> chunk = reader.next()) {
-            for (std::size_t offset = 0; offset < chunk->size();
-                 offset += cdimage::kRawSectorSize, ++index) {
-                const std::uint8_t* sector = chunk->data() + offset;
-                if (const std::string fault = cdimage::checkForm2(sector); !fault.empty())
-                    throw Failure("sector " + std::to_string(index) + ": " + fault);
-                extraction.sector(sector + cdimage::kDataOffset, cdimage::form2EdcMatches(sector));
-            }
-            reader.recycle(std::move(*chunk));
-        }
+        drain(reader, extraction, cdimage::kRawSectorSize, cdimage::kDataOffset);
     } catch (const std::exception& error) {
         throw Failure(quoted(source) + ": " + error.what());
     }
-    return extraction.finish(quoted(source));
+    return extraction.finish(quoted(source), badSectors);
 }
 
 // ---- files on a disc or in an image, through libcdio
@@ -348,37 +356,34 @@ int extractFromDisc(const Disc& disc, const std::string& where, const std::strin
     const auto entry = entryFor(disc.fileList(), file->name);
     Destination destination(destinationPath, force);
     Extraction extraction(destination, entry);
-    cdimage::ChunkQueue reader([&disc, &file](cdimage::ChunkQueue& queue) {
+    // The reader checks each sector (subheaders, form, EDC) while this thread writes.
+    std::uint64_t badSectors = 0;
+    cdimage::ChunkQueue reader([&disc, &file, &badSectors](cdimage::ChunkQueue& queue) {
         for (std::uint32_t first = 0; first < file->sectors; first += kSectorsPerChunk) {
             const std::uint32_t count =
                 std::min<std::uint32_t>(kSectorsPerChunk, file->sectors - first);
             cdimage::ChunkQueue::Chunk chunk = queue.spare();
             chunk.resize(std::size_t(count) * M2RAW_SECTOR_SIZE);
             disc.readForm2(file->lsn + lsn_t(first), count, chunk.data());
-            queue.push(std::move(chunk));
-        }
-    });
-    lsn_t lsn = file->lsn;
-    try {
-        while (std::optional<cdimage::ChunkQueue::Chunk> chunk = reader.next()) {
-            for (std::size_t offset = 0; offset < chunk->size();
-                 offset += M2RAW_SECTOR_SIZE, ++lsn) {
-                const std::uint8_t* sector = chunk->data() + offset; // subheader, data, EDC
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const std::uint8_t* sector = chunk.data() + std::size_t(i) * M2RAW_SECTOR_SIZE;
                 if (std::memcmp(sector, sector + 4, 4) != 0 || !(sector[2] & cdimage::Form2))
-                    throw Failure("sector " + std::to_string(lsn) +
+                    throw Failure("sector " + std::to_string(file->lsn + lsn_t(first + i)) +
                                   ": not a Form 2 sector with agreeing subheaders");
                 const std::uint32_t stored =
                     std::uint32_t(sector[2332]) | std::uint32_t(sector[2333]) << 8 |
                     std::uint32_t(sector[2334]) << 16 | std::uint32_t(sector[2335]) << 24;
-                extraction.sector(sector + CDIO_CD_SUBHEADER_SIZE,
-                                  stored == 0 || stored == cdimage::edc(sector, 2332));
+                badSectors += stored == 0 || stored == cdimage::edc(sector, 2332) ? 0 : 1;
             }
-            reader.recycle(std::move(*chunk));
+            queue.push(std::move(chunk));
         }
+    });
+    try {
+        drain(reader, extraction, M2RAW_SECTOR_SIZE, CDIO_CD_SUBHEADER_SIZE);
     } catch (const std::exception& error) {
         throw Failure("\"" + path + "\" in " + where + ": " + error.what());
     }
-    return extraction.finish("\"" + path + "\" in " + where);
+    return extraction.finish("\"" + path + "\" in " + where, badSectors);
 }
 
 int listImage(const std::string& cue) {

@@ -24,7 +24,7 @@ constexpr std::uint32_t kLittleEndianPathTableLba = 18;
 constexpr std::uint32_t kBigEndianPathTableLba = 19;
 constexpr std::uint32_t kRootLba = 20;
 constexpr std::uint32_t kMinimumTrackSectors = 300;
-constexpr std::size_t kSectorsPerChunk = 1024; // written at once
+constexpr std::size_t kSectorsPerChunk = 128; // written at once; small chunks stay in the cache
 
 std::string lowerCase(std::string text) {
     for (char& c : text)
@@ -123,7 +123,8 @@ private:
     std::vector<fs::path> m_paths;
 };
 
-constexpr std::size_t kReadChunkSize = 1024 * kForm2DataSize; // whole Form 2 sectors
+// Whole Form 2 sectors, few enough that a chunk is still in the cache when it is written.
+constexpr std::size_t kReadChunkSize = 128 * kForm2DataSize;
 
 // Reads a file into the queue in chunks of whole Form 2 sectors; returns its SHA-256.
 std::string readFile(ChunkQueue& queue, const StoredFile& file) {
