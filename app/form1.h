@@ -71,7 +71,8 @@ private:
 
     // Shared steps of the handlers
     void requireInput(bool missing, const QString& message);
-    bool refuseDoubleQuotes(const QList<std::pair<QString, QString>>& namedInputs);
+    bool refuseDoubleQuotes(const QList<std::pair<QString, QString>>& namedInputs,
+                            const QStringList& entries);
     bool launch(const QString& commandLine, const QString& program);
     void pickTool(TextBox* box);
     void reportFailure(const QString& what, const QString& subject, const QString& reason);

@@ -18,11 +18,8 @@ void Form1::Extraire_Click() {
         return;
 
     const QStringList entries = List1->entries();
-    QList<std::pair<QString, QString>> inputs;
-    for (qsizetype index = 0; index < entries.size(); ++index)
-        inputs.append({kInEntry.arg(index + 1), entries.at(index)});
-    inputs.append({{kInStoragePath, Text3->text()}, {kInExtractionTool, Dat2File->text()}});
-    if (refuseDoubleQuotes(inputs))
+    if (refuseDoubleQuotes({{kInStoragePath, Text3->text()}, {kInExtractionTool, Dat2File->text()}},
+                           entries))
         return;
 
     const QString program = programOrDefault(Dat2File->text(), kDefaultExtractionTool);

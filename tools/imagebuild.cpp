@@ -20,12 +20,11 @@ void Form1::Command1_Click() {
         return;
 
     const QStringList entries = List1->entries();
-    QList<std::pair<QString, QString>> inputs = {{kInVolume, Volume->text()},
-                                                 {kInImage, ImageCD->text()}};
-    for (qsizetype index = 0; index < entries.size(); ++index)
-        inputs.append({kInEntry.arg(index + 1), entries.at(index)});
-    inputs.append({{kInStoragePath, Text3->text()}, {kInImageTool, Velmora->text()}});
-    if (refuseDoubleQuotes(inputs))
+    if (refuseDoubleQuotes({{kInVolume, Volume->text()},
+                            {kInImage, ImageCD->text()},
+                            {kInStoragePath, Text3->text()},
+                            {kInImageTool, Velmora->text()}},
+                           entries))
         return;
 
     const QString fileList = quotedFileList(entries);

@@ -16,13 +16,21 @@ void Form1::requireInput(bool missing, const QString& message) {
 }
 
 // A double quote inside an input would end its argument early and split or add arguments.
-// Names the first input that holds one; true when the request must stop.
-bool Form1::refuseDoubleQuotes(const QList<std::pair<QString, QString>>& namedInputs) {
+// Names the first input, or else the first entry of the source list, that holds one; true when
+// the request must stop.
+bool Form1::refuseDoubleQuotes(const QList<std::pair<QString, QString>>& namedInputs,
+                               const QStringList& entries) {
+    const auto refuse = [this](const QString& name, const QString& input) {
+        m_services.messageBox(texts::kDoubleQuoteIn + u"\r\n" + name + u"\r\n" + input, OkOnly);
+        return true;
+    };
     for (const auto& [name, input] : namedInputs) {
-        if (holdsDoubleQuote(input)) {
-            m_services.messageBox(texts::kDoubleQuoteIn + u"\r\n" + name + u"\r\n" + input, OkOnly);
-            return true;
-        }
+        if (holdsDoubleQuote(input))
+            return refuse(name, input);
+    }
+    for (qsizetype index = 0; index < entries.size(); ++index) {
+        if (holdsDoubleQuote(entries.at(index)))
+            return refuse(texts::kInEntry.arg(index + 1), entries.at(index));
     }
     return false;
 }
