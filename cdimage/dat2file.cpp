@@ -3,13 +3,12 @@
 // file inside a BIN/CUE image. When the file list that velmora_tolk stores in the root of every
 // image is found, the output is cut to the file's exact length and its SHA-256 is checked.
 
-#include "cdimage/chunkqueue.h"
 #include "cdimage/edc.h"
 #include "cdimage/filelist.h"
+#include "cdimage/parallelsums.h"
 #include "cdimage/paths.h"
 #include "cdimage/riff.h"
 #include "cdimage/sector.h"
-#include "cdimage/sha256.h"
 
 #include <cdio/bytesex.h>
 #include <cdio/cdio.h>
@@ -52,7 +51,7 @@ constexpr const char* kUsage =
 
 enum ExitStatus { Done = 0, Failed = 1, Usage = 2, Damaged = 3 };
 
-constexpr std::uint32_t kSectorsPerChunk = 64; // read at once; small chunks stay in the cache
+constexpr std::size_t kSectorsPerChunk = 64; // read at once; small chunks stay in the cache
 
 struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -109,13 +108,12 @@ public:
     Destination& operator=(const Destination&) = delete;
 
     void write(const std::uint8_t* data, std::size_t size) {
-        m_buffer.insert(m_buffer.end(), data, data + size);
-        if (m_buffer.size() >= kBufferSize)
-            flush();
+        m_out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+        if (!m_out)
+            throw Failure("cannot write " + quoted(m_partial) + " (is the disk full?)");
     }
     // Puts the output in place: under its name, or with ".damaged" added. Returns where.
     fs::path commit(bool damaged) {
-        flush();
         m_out.close();
         if (!m_out)
             throw Failure("cannot finish writing " + quoted(m_partial) + " (is the disk full?)");
@@ -129,50 +127,44 @@ public:
     }
 
 private:
-    static constexpr std::size_t kBufferSize = 1 << 20;
-
-    void flush() {
-        m_out.write(reinterpret_cast<const char*>(m_buffer.data()),
-                    std::streamsize(m_buffer.size()));
-        if (!m_out)
-            throw Failure("cannot write " + quoted(m_partial) + " (is the disk full?)");
-        m_buffer.clear();
-    }
-
     fs::path m_path;
     fs::path m_partial;
     std::ofstream m_out;
-    std::vector<std::uint8_t> m_buffer;
     bool m_committed = false;
 };
 
 // Takes the data of the file's sectors in order and writes the file: whole sectors, or, with
-// its entry in the file list, exactly its length, checked against its SHA-256.
+// its entry in the file list, exactly its length, checked against its SHA-256. Another thread
+// sums what this one writes.
 class Extraction {
 public:
     Extraction(Destination& destination, std::optional<cdimage::ListedFile> entry)
         : m_destination(destination)
-        , m_entry(std::move(entry)) {}
+        , m_entry(std::move(entry))
+        , m_chunk(m_sums.spare()) {}
 
     void sector(const std::uint8_t* data) {
         std::size_t size = cdimage::kForm2DataSize;
         if (m_entry)
             size = std::size_t(std::min<std::uint64_t>(
                 size, m_entry->length - std::min(m_entry->length, m_written)));
-        m_destination.write(data, size);
-        m_hash.add(data, size);
+        m_chunk.insert(m_chunk.end(), data, data + size);
         m_written += size;
+        if (m_chunk.size() >= kChunkSize)
+            pass();
     }
 
     // Reports what was written; returns the exit status.
     int finish(const std::string& source, std::uint64_t badSectors) {
+        pass();
+        m_sums.endFile();
         std::string problem;
         if (badSectors > 0)
             problem = std::to_string(badSectors) + " sector(s) fail their EDC check";
         if (m_entry && m_written < m_entry->length)
             problem = "the copy holds " + std::to_string(m_written) +
                       " bytes, the file list says " + std::to_string(m_entry->length);
-        else if (m_entry && m_hash.hex() != m_entry->sha256)
+        else if (m_entry && m_sums.sums().front() != m_entry->sha256)
             problem = "its SHA-256 differs from the one in the file list";
         const fs::path written = m_destination.commit(!problem.empty());
         if (!problem.empty()) {
@@ -190,22 +182,21 @@ public:
     }
 
 private:
+    static constexpr std::size_t kChunkSize = kSectorsPerChunk * cdimage::kForm2DataSize;
+
+    // Writes the data gathered so far and hands it to the summing thread.
+    void pass() {
+        m_destination.write(m_chunk.data(), m_chunk.size());
+        m_sums.add(std::move(m_chunk));
+        m_chunk = m_sums.spare();
+    }
+
     Destination& m_destination;
     std::optional<cdimage::ListedFile> m_entry;
-    cdimage::Sha256 m_hash;
+    cdimage::ParallelSums m_sums;
+    std::vector<std::uint8_t> m_chunk;
     std::uint64_t m_written = 0;
 };
-
-// Writes the data of every sector the reader hands over; `stride` bytes a sector, the data
-// `dataOffset` bytes into each.
-void drain(cdimage::ChunkQueue& reader, Extraction& extraction, std::size_t stride,
-           std::size_t dataOffset) {
-    while (std::optional<cdimage::ChunkQueue::Chunk> chunk = reader.next()) {
-        for (std::size_t offset = 0; offset < chunk->size(); offset += stride)
-            extraction.sector(chunk->data() + offset + dataOffset);
-        reader.recycle(std::move(*chunk));
-    }
-}
 
 // ---- RIFF CDXA files
 
@@ -251,34 +242,26 @@ int extractRiff(const fs::path& source, const fs::path& destinationPath, bool fo
     Destination destination(destinationPath, force);
     Extraction extraction(destination, entry);
     const std::uint64_t sectors = riff.dataSize / cdimage::kRawSectorSize;
-    // The reader checks each sector (structure, EDC) while this thread writes.
     std::uint64_t badSectors = 0;
-    cdimage::ChunkQueue reader([&in, sectors, &badSectors](cdimage::ChunkQueue& queue) {
-        for (std::uint64_t first = 0; first < sectors; first += kSectorsPerChunk) {
-            cdimage::ChunkQueue::Chunk chunk = queue.spare();
-            chunk.resize(std::size_t(std::min<std::uint64_t>(kSectorsPerChunk, sectors - first)) *
-                         cdimage::kRawSectorSize);
-            in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(chunk.size()));
-            if (std::size_t(in.gcount()) != chunk.size())
-                throw Failure(
-                    "sector " +
-                    std::to_string(first + std::size_t(in.gcount()) / cdimage::kRawSectorSize) +
-                    " cannot be read whole");
-            for (std::size_t offset = 0; offset < chunk.size(); offset += cdimage::kRawSectorSize) {
-                const std::uint8_t* sector = chunk.data() + offset;
-                if (const std::string fault = cdimage::checkForm2(sector); !fault.empty())
-                    throw Failure("sector " +
-                                  std::to_string(first + offset / cdimage::kRawSectorSize) + ": " +
-                                  fault);
-                badSectors += cdimage::form2EdcMatches(sector) ? 0 : 1;
-            }
-            queue.push(std::move(chunk));
+    std::vector<std::uint8_t> chunk(kSectorsPerChunk * cdimage::kRawSectorSize);
+    for (std::uint64_t first = 0; first < sectors; first += kSectorsPerChunk) {
+        const std::size_t count =
+            std::size_t(std::min<std::uint64_t>(kSectorsPerChunk, sectors - first));
+        in.read(reinterpret_cast<char*>(chunk.data()),
+                std::streamsize(count * cdimage::kRawSectorSize));
+        if (std::size_t(in.gcount()) != count * cdimage::kRawSectorSize)
+            throw Failure(
+                quoted(source) + ": sector " +
+                std::to_string(first + std::size_t(in.gcount()) / cdimage::kRawSectorSize) +
+                " cannot be read whole");
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* sector = chunk.data() + i * cdimage::kRawSectorSize;
+            if (const std::string fault = cdimage::checkForm2(sector); !fault.empty())
+                throw Failure(quoted(source) + ": sector " + std::to_string(first + i) + ": " +
+                              fault);
+            badSectors += cdimage::form2EdcMatches(sector) ? 0 : 1;
+            extraction.sector(sector + cdimage::kDataOffset);
         }
-    });
-    try {
-        drain(reader, extraction, cdimage::kRawSectorSize, cdimage::kDataOffset);
-    } catch (const std::exception& error) {
-        throw Failure(quoted(source) + ": " + error.what());
     }
     return extraction.finish(quoted(source), badSectors);
 }
@@ -356,32 +339,24 @@ int extractFromDisc(const Disc& disc, const std::string& where, const std::strin
     const auto entry = entryFor(disc.fileList(), file->name);
     Destination destination(destinationPath, force);
     Extraction extraction(destination, entry);
-    // The reader checks each sector (subheaders, form, EDC) while this thread writes.
     std::uint64_t badSectors = 0;
-    cdimage::ChunkQueue reader([&disc, &file, &badSectors](cdimage::ChunkQueue& queue) {
-        for (std::uint32_t first = 0; first < file->sectors; first += kSectorsPerChunk) {
-            const std::uint32_t count =
-                std::min<std::uint32_t>(kSectorsPerChunk, file->sectors - first);
-            cdimage::ChunkQueue::Chunk chunk = queue.spare();
-            chunk.resize(std::size_t(count) * M2RAW_SECTOR_SIZE);
-            disc.readForm2(file->lsn + lsn_t(first), count, chunk.data());
-            for (std::uint32_t i = 0; i < count; ++i) {
-                const std::uint8_t* sector = chunk.data() + std::size_t(i) * M2RAW_SECTOR_SIZE;
-                if (std::memcmp(sector, sector + 4, 4) != 0 || !(sector[2] & cdimage::Form2))
-                    throw Failure("sector " + std::to_string(file->lsn + lsn_t(first + i)) +
-                                  ": not a Form 2 sector with agreeing subheaders");
-                const std::uint32_t stored =
-                    std::uint32_t(sector[2332]) | std::uint32_t(sector[2333]) << 8 |
-                    std::uint32_t(sector[2334]) << 16 | std::uint32_t(sector[2335]) << 24;
-                badSectors += stored == 0 || stored == cdimage::edc(sector, 2332) ? 0 : 1;
-            }
-            queue.push(std::move(chunk));
+    std::vector<std::uint8_t> chunk(kSectorsPerChunk * M2RAW_SECTOR_SIZE); // subheader, data, EDC
+    for (std::uint32_t first = 0; first < file->sectors; first += kSectorsPerChunk) {
+        const std::uint32_t count =
+            std::min<std::uint32_t>(kSectorsPerChunk, file->sectors - first);
+        disc.readForm2(file->lsn + lsn_t(first), count, chunk.data());
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint8_t* sector = chunk.data() + std::size_t(i) * M2RAW_SECTOR_SIZE;
+            if (std::memcmp(sector, sector + 4, 4) != 0 || !(sector[2] & cdimage::Form2))
+                throw Failure("\"" + path + "\" in " + where + ": sector " +
+                              std::to_string(file->lsn + lsn_t(first + i)) +
+                              ": not a Form 2 sector with agreeing subheaders");
+            const std::uint32_t stored =
+                std::uint32_t(sector[2332]) | std::uint32_t(sector[2333]) << 8 |
+                std::uint32_t(sector[2334]) << 16 | std::uint32_t(sector[2335]) << 24;
+            badSectors += stored == 0 || stored == cdimage::edc(sector, 2332) ? 0 : 1;
+            extraction.sector(sector + CDIO_CD_SUBHEADER_SIZE);
         }
-    });
-    try {
-        drain(reader, extraction, M2RAW_SECTOR_SIZE, CDIO_CD_SUBHEADER_SIZE);
-    } catch (const std::exception& error) {
-        throw Failure("\"" + path + "\" in " + where + ": " + error.what());
     }
     return extraction.finish("\"" + path + "\" in " + where, badSectors);
 }

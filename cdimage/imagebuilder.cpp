@@ -1,9 +1,9 @@
 #include "cdimage/imagebuilder.h"
 
-#include "cdimage/chunkqueue.h"
 #include "cdimage/filelist.h"
 #include "cdimage/iso9660.h"
 #include "cdimage/names.h"
+#include "cdimage/parallelsums.h"
 #include "cdimage/paths.h"
 #include "cdimage/sector.h"
 #include "cdimage/sha256.h"
@@ -123,30 +123,8 @@ private:
     std::vector<fs::path> m_paths;
 };
 
-// Whole Form 2 sectors, few enough that a chunk is still in the cache when it is written.
+// Whole Form 2 sectors, few enough that a chunk is still in the cache when it is used.
 constexpr std::size_t kReadChunkSize = 128 * kForm2DataSize;
-
-// Reads a file into the queue in chunks of whole Form 2 sectors; returns its SHA-256.
-std::string readFile(ChunkQueue& queue, const StoredFile& file) {
-    std::ifstream in(file.path, std::ios::binary);
-    if (!in)
-        throw BuildError("cannot open " + quoted(file.path));
-    Sha256 hash;
-    for (std::uint64_t remaining = file.length; remaining > 0;) {
-        ChunkQueue::Chunk chunk = queue.spare();
-        chunk.resize(std::size_t(std::min<std::uint64_t>(remaining, kReadChunkSize)));
-        in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(chunk.size()));
-        if (std::size_t(in.gcount()) != chunk.size())
-            throw BuildError(quoted(file.path) +
-                             " could not be read whole (it shrank, or a read failed)");
-        hash.add(chunk.data(), chunk.size());
-        remaining -= chunk.size();
-        queue.push(std::move(chunk));
-    }
-    if (in.peek() != std::char_traits<char>::eof())
-        throw BuildError(quoted(file.path) + " grew while it was read");
-    return hash.hex();
-}
 
 std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths) {
     if (paths.empty())
@@ -292,33 +270,37 @@ BuildResult buildImage(const BuildRequest& request) {
     image.form1Extent(rootPathTable(kRootLba, true));
     image.form1Extent(layOutDirectory(recordsFor(directorySectors, listLba)));
 
-    // One thread reads the files and computes their sums while this one writes the sectors.
-    std::vector<std::string> sums;
-    ChunkQueue reader([&files, &sums](ChunkQueue& queue) {
-        for (const StoredFile& file : files)
-            sums.push_back(readFile(queue, file));
-    });
+    // This thread reads the files and writes their sectors while another one sums them.
+    ParallelSums summing;
     std::uint64_t written = 0;
     for (const StoredFile& file : files) {
+        std::ifstream in(file.path, std::ios::binary);
+        if (!in)
+            throw BuildError("cannot open " + quoted(file.path));
         std::uint32_t sector = 0;
         for (std::uint64_t remaining = file.length; remaining > 0;) {
-            std::optional<ChunkQueue::Chunk> chunk = reader.next(); // throws what the reader met
-            if (!chunk)
-                throw BuildError(quoted(file.path) + " ended early");
-            for (std::size_t offset = 0; offset < chunk->size(); offset += kForm2DataSize) {
+            std::vector<std::uint8_t> chunk = summing.spare();
+            chunk.resize(std::size_t(std::min<std::uint64_t>(remaining, kReadChunkSize)));
+            in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(chunk.size()));
+            if (std::size_t(in.gcount()) != chunk.size())
+                throw BuildError(quoted(file.path) +
+                                 " could not be read whole (it shrank, or a read failed)");
+            for (std::size_t offset = 0; offset < chunk.size(); offset += kForm2DataSize) {
                 const bool last = ++sector == file.sectors;
-                image.form2(last ? Data | EndOfRecord | EndOfFile : Data, chunk->data() + offset,
-                            std::min(kForm2DataSize, chunk->size() - offset));
+                image.form2(last ? Data | EndOfRecord | EndOfFile : Data, chunk.data() + offset,
+                            std::min(kForm2DataSize, chunk.size() - offset));
             }
-            remaining -= chunk->size();
-            written += chunk->size();
-            reader.recycle(std::move(*chunk));
+            remaining -= chunk.size();
+            written += chunk.size();
+            summing.add(std::move(chunk));
             if (request.progress)
                 request.progress(written, totalBytes);
         }
+        if (in.peek() != std::char_traits<char>::eof())
+            throw BuildError(quoted(file.path) + " grew while it was read");
+        summing.endFile();
     }
-    if (reader.next()) // waits for the reader's end, and throws what it met last
-        throw BuildError("the files grew while they were read");
+    const std::vector<std::string> sums = summing.sums();
     for (std::size_t index = 0; index < files.size(); ++index)
         listed[index].sha256 = sums[index];
 

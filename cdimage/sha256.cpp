@@ -19,6 +19,10 @@ Sha256::Sha256()
 
 Sha256::~Sha256() = default;
 
+void Sha256::restart() {
+    EVP_DigestInit_ex(m_context->digest, EVP_sha256(), nullptr);
+}
+
 void Sha256::add(const std::uint8_t* data, std::size_t size) {
     EVP_DigestUpdate(m_context->digest, data, size);
 }

@@ -18,6 +18,8 @@ public:
     void add(const std::uint8_t* data, std::size_t size);
     // The digest as 64 lower-case hex digits; ends the computation.
     std::string hex();
+    // Starts a new computation.
+    void restart();
 
 private:
     struct Context;
