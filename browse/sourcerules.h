@@ -13,9 +13,9 @@ QString fullPath(const QString& folder, const QString& fileName, QChar separator
 qint64 sizeInKilobytes(qint64 bytes);
 
 // Files of more than 400 kilobytes are taken into the source list.
-constexpr qint64 kSmallestAcceptedKB = 401;
+constexpr qint64 kLargestRefusedKB = 400;
 constexpr bool sizeAccepted(qint64 kilobytes) {
-    return kilobytes >= kSmallestAcceptedKB;
+    return kilobytes > kLargestRefusedKB;
 }
 
 } // namespace velmora

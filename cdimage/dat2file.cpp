@@ -3,7 +3,6 @@
 // file inside a BIN/CUE image. When the file list that velmora_tolk stores in the root of every
 // image is found, the output is cut to the file's exact length and its SHA-256 is checked.
 
-#include "cdimage/edc.h"
 #include "cdimage/filelist.h"
 #include "cdimage/parallelsums.h"
 #include "cdimage/paths.h"
@@ -351,10 +350,7 @@ int extractFromDisc(const Disc& disc, const std::string& where, const std::strin
                 throw Failure("\"" + path + "\" in " + where + ": sector " +
                               std::to_string(file->lsn + lsn_t(first + i)) +
                               ": not a Form 2 sector with agreeing subheaders");
-            const std::uint32_t stored =
-                std::uint32_t(sector[2332]) | std::uint32_t(sector[2333]) << 8 |
-                std::uint32_t(sector[2334]) << 16 | std::uint32_t(sector[2335]) << 24;
-            badSectors += stored == 0 || stored == cdimage::edc(sector, 2332) ? 0 : 1;
+            badSectors += cdimage::edcMatchesFromSubheader(sector) ? 0 : 1;
             extraction.sector(sector + CDIO_CD_SUBHEADER_SIZE);
         }
     }

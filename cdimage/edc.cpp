@@ -1,5 +1,7 @@
 #include "cdimage/edc.h"
 
+#include "cdimage/bytes.h"
+
 #include <array>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -30,15 +32,10 @@ constexpr std::array<std::array<std::uint32_t, 256>, 8> makeTables() {
 
 constexpr auto kTables = makeTables();
 
-std::uint32_t littleEndian(const std::uint8_t* bytes) {
-    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
-           std::uint32_t(bytes[3]) << 24;
-}
-
 std::uint32_t edcByTables(const std::uint8_t* data, std::size_t size, std::uint32_t crc) {
     while (size >= 8) {
-        std::uint32_t low = littleEndian(data) ^ crc;
-        const std::uint32_t high = littleEndian(data + 4);
+        std::uint32_t low = readLittleEndian32(data) ^ crc;
+        const std::uint32_t high = readLittleEndian32(data + 4);
         crc = kTables[7][low & 0xFF] ^ kTables[6][(low >> 8) & 0xFF] ^
               kTables[5][(low >> 16) & 0xFF] ^ kTables[4][low >> 24] ^ kTables[3][high & 0xFF] ^
               kTables[2][(high >> 8) & 0xFF] ^ kTables[1][(high >> 16) & 0xFF] ^

@@ -1,5 +1,7 @@
 #include "cdimage/iso9660.h"
 
+#include "cdimage/bytes.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -17,18 +19,13 @@ void put16Both(std::uint8_t* out, std::uint16_t value) {
     out[3] = std::uint8_t(value);
 }
 
-void put32Little(std::uint8_t* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out[i] = std::uint8_t(value >> (8 * i));
-}
-
 void put32Big(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out[i] = std::uint8_t(value >> (8 * (3 - i)));
 }
 
 void put32Both(std::uint8_t* out, std::uint32_t value) {
-    put32Little(out, value);
+    writeLittleEndian32(out, value);
     put32Big(out + 4, value);
 }
 
@@ -113,7 +110,7 @@ std::vector<std::uint8_t> rootPathTable(std::uint32_t rootLba, bool bigEndian) {
         put32Big(&table[2], rootLba);
         table[7] = 1; // parent: itself
     } else {
-        put32Little(&table[2], rootLba);
+        writeLittleEndian32(&table[2], rootLba);
         table[6] = 1;
     }
     table[8] = 0; // the root's identifier, then one byte of padding
@@ -132,7 +129,7 @@ std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume
     put16Both(&d[124], 1); // volume sequence number
     put16Both(&d[128], std::uint16_t(kSectorSize));
     put32Both(&d[132], volume.pathTableSize);
-    put32Little(&d[140], volume.littleEndianPathTableLba);
+    writeLittleEndian32(&d[140], volume.littleEndianPathTableLba);
     put32Big(&d[148], volume.bigEndianPathTableLba);
     DirectoryRecord root = volume.root;
     root.identifier = std::string(1, '\0');

@@ -1,5 +1,6 @@
 #include "cdimage/riff.h"
 
+#include "cdimage/bytes.h"
 #include "cdimage/sector.h"
 
 #include <cstring>
@@ -7,19 +8,7 @@
 
 namespace cdimage {
 
-namespace {
-
-std::uint32_t littleEndian(const std::uint8_t* bytes) {
-    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
-           std::uint32_t(bytes[3]) << 24;
-}
-
-void putLittleEndian(std::uint8_t* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out[i] = std::uint8_t(value >> (8 * i));
-}
-
-} // namespace
+namespace {} // namespace
 
 RiffHeader parseRiffHeader(const std::uint8_t* header, std::size_t size) {
     if (size < kRiffHeaderSize)
@@ -28,13 +17,13 @@ RiffHeader parseRiffHeader(const std::uint8_t* header, std::size_t size) {
         throw std::runtime_error("not a RIFF file (bytes 0-3)");
     if (std::memcmp(header + 8, "CDXA", 4) != 0)
         throw std::runtime_error("a RIFF file, but not of the form CDXA (bytes 8-11)");
-    if (std::memcmp(header + 12, "fmt ", 4) != 0 || littleEndian(header + 16) != 16)
+    if (std::memcmp(header + 12, "fmt ", 4) != 0 || readLittleEndian32(header + 16) != 16)
         throw std::runtime_error("no 16-byte \"fmt \" chunk at byte 12");
     if (std::memcmp(header + 36, "data", 4) != 0)
         throw std::runtime_error("no \"data\" chunk at byte 36");
     RiffHeader parsed;
     parsed.attributes = std::uint16_t(header[24] << 8 | header[25]);
-    parsed.dataSize = littleEndian(header + 40);
+    parsed.dataSize = readLittleEndian32(header + 40);
     if (parsed.dataSize % kRawSectorSize != 0)
         throw std::runtime_error(
             "the data chunk (byte 40) holds " + std::to_string(parsed.dataSize) +
@@ -48,17 +37,17 @@ std::vector<std::uint8_t> riffHeader(std::uint32_t sectors, std::uint16_t attrib
     std::vector<std::uint8_t> header(kRiffHeaderSize, 0);
     const std::uint32_t dataSize = sectors * std::uint32_t(kRawSectorSize);
     std::memcpy(&header[0], "RIFF", 4);
-    putLittleEndian(&header[4], dataSize + 36);
+    writeLittleEndian32(&header[4], dataSize + 36);
     std::memcpy(&header[8], "CDXA", 4);
     std::memcpy(&header[12], "fmt ", 4);
-    putLittleEndian(&header[16], 16);
+    writeLittleEndian32(&header[16], 16);
     header[24] = std::uint8_t(attributes >> 8);
     header[25] = std::uint8_t(attributes);
     header[26] = 'X';
     header[27] = 'A';
     header[28] = fileNumber;
     std::memcpy(&header[36], "data", 4);
-    putLittleEndian(&header[40], dataSize);
+    writeLittleEndian32(&header[40], dataSize);
     return header;
 }
 

@@ -1,5 +1,6 @@
 #include "cdimage/sector.h"
 
+#include "cdimage/bytes.h"
 #include "cdimage/ecc.h"
 #include "cdimage/edc.h"
 
@@ -24,11 +25,6 @@ void writeHeader(std::uint8_t* sector, std::uint32_t lba, std::uint8_t fileNumbe
     const std::uint8_t subheader[4] = {fileNumber, 0, submode, 0};
     std::memcpy(sector + 16, subheader, 4);
     std::memcpy(sector + 20, subheader, 4);
-}
-
-void storeLittleEndian(std::uint8_t* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out[i] = std::uint8_t(value >> (8 * i));
 }
 
 } // namespace
@@ -60,7 +56,7 @@ void writeForm1(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
     if (size > 0)
         std::memcpy(sector + kDataOffset, data, size);
     std::memset(sector + kDataOffset + size, 0, kForm1DataSize - size);
-    storeLittleEndian(sector + 2072, edc(sector + 16, 2056));
+    writeLittleEndian32(sector + 2072, edc(sector + 16, 2056));
     computeEcc(sector);
 }
 
@@ -71,7 +67,7 @@ void writeForm2(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
     if (size > 0)
         std::memcpy(sector + kDataOffset, data, size);
     std::memset(sector + kDataOffset + size, 0, kForm2DataSize - size);
-    storeLittleEndian(sector + 2348, edc(sector + 16, 2332));
+    writeLittleEndian32(sector + 2348, edc(sector + 16, 2332));
 }
 
 std::string checkForm2(const std::uint8_t* sector) {
@@ -87,10 +83,12 @@ std::string checkForm2(const std::uint8_t* sector) {
 }
 
 bool form2EdcMatches(const std::uint8_t* sector) {
-    const std::uint32_t stored = std::uint32_t(sector[2348]) | std::uint32_t(sector[2349]) << 8 |
-                                 std::uint32_t(sector[2350]) << 16 |
-                                 std::uint32_t(sector[2351]) << 24;
-    return stored == 0 || stored == edc(sector + 16, 2332);
+    return edcMatchesFromSubheader(sector + 16);
+}
+
+bool edcMatchesFromSubheader(const std::uint8_t* subheader) {
+    const std::uint32_t stored = readLittleEndian32(subheader + 8 + kForm2DataSize);
+    return stored == 0 || stored == edc(subheader, 8 + kForm2DataSize);
 }
 
 } // namespace cdimage

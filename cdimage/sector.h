@@ -53,5 +53,8 @@ void writeForm2(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
 std::string checkForm2(const std::uint8_t* sector);
 // Whether the stored EDC of a Form 2 sector matches its contents (0 means "not computed").
 bool form2EdcMatches(const std::uint8_t* sector);
+// The same for a Form 2 sector given from its subheader on (subheader, data, EDC: 2336 bytes),
+// as a drive reads it.
+bool edcMatchesFromSubheader(const std::uint8_t* subheader);
 
 } // namespace cdimage
