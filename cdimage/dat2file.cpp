@@ -4,6 +4,7 @@
 // image is found, the output is cut to the file's exact length and its SHA-256 is checked.
 
 #include "cdimage/filelist.h"
+#include "cdimage/mappedfile.h"
 #include "cdimage/parallelsums.h"
 #include "cdimage/paths.h"
 #include "cdimage/riff.h"
@@ -158,13 +159,14 @@ public:
         pass();
         m_sums.endFile();
         std::string problem;
-        if (badSectors > 0)
-            problem = std::to_string(badSectors) + " sector(s) fail their EDC check";
         if (m_entry && m_written < m_entry->length)
             problem = "the copy holds " + std::to_string(m_written) +
                       " bytes, the file list says " + std::to_string(m_entry->length);
         else if (m_entry && m_sums.sums().front() != m_entry->sha256)
             problem = "its SHA-256 differs from the one in the file list";
+        if (badSectors > 0)
+            problem += (problem.empty() ? "" : ", and ") + std::to_string(badSectors) +
+                       " sector(s) fail their EDC check";
         const fs::path written = m_destination.commit(!problem.empty());
         if (!problem.empty()) {
             std::fprintf(stderr, "dat2file: %s is a damaged copy: %s; written as %s\n",
@@ -273,6 +275,8 @@ public:
         : m_cdio(cdio_open(source.c_str(), driver)) {
         if (!m_cdio)
             throw Failure("cannot open \"" + source + "\" as a CD or CD image");
+        if (driver == DRIVER_BINCUE)
+            mapImage();
     }
     ~Disc() { cdio_destroy(m_cdio); }
     Disc(const Disc&) = delete;
@@ -317,18 +321,59 @@ public:
                              std::min<std::size_t>(list->size, data.size())));
     }
 
-    // The subheader, data and EDC of `count` Form 2 sectors (2336 bytes each).
-    void readForm2(lsn_t lsn, std::uint32_t count, std::uint8_t* out) const {
-        if (cdio_read_mode2_sectors(m_cdio, out, lsn, true, count) != DRIVER_OP_SUCCESS)
-            throw Failure("sectors " + std::to_string(lsn) + " to " +
-                          std::to_string(lsn + lsn_t(count) - 1) + " cannot be read");
+    // `count` Form 2 sectors, each from its subheader on (subheader, data, EDC), `stride` bytes
+    // apart. They stay valid until the next read.
+    struct Sectors {
+        const std::uint8_t* first;
+        std::size_t stride;
+    };
+    Sectors readForm2(lsn_t lsn, std::uint32_t count) {
+        const std::uint64_t end = std::uint64_t(lsn) + count;
+        if (m_image && lsn >= 0 && end * CDIO_CD_FRAMESIZE_RAW <= m_image->size())
+            return {m_image->data() + std::uint64_t(lsn) * CDIO_CD_FRAMESIZE_RAW + kSubheaderOffset,
+                    CDIO_CD_FRAMESIZE_RAW};
+        m_buffer.resize(std::size_t(count) * M2RAW_SECTOR_SIZE);
+        if (cdio_read_mode2_sectors(m_cdio, m_buffer.data(), lsn, true, count) != DRIVER_OP_SUCCESS)
+            throw Failure("sectors " + std::to_string(lsn) + " to " + std::to_string(end - 1) +
+                          " cannot be read");
+        return {m_buffer.data(), M2RAW_SECTOR_SIZE};
     }
 
 private:
+    static constexpr std::size_t kSubheaderOffset = CDIO_CD_SYNC_SIZE + CDIO_CD_HEADER_SIZE;
+
+    // An image of one data track that starts its .bin file, as velmora_tolk writes them, holds
+    // sector n at n × 2352 bytes: those sectors are used where they lie in the mapped file,
+    // which spares copying every byte twice. libcdio still finds the files, and any other
+    // image is read through it; so is an image whose volume descriptor is not where the
+    // mapping expects it.
+    void mapImage() {
+        const char* bin = cdio_get_arg(m_cdio, "source");
+        if (!bin || cdio_get_num_tracks(m_cdio) != 1 ||
+            cdio_get_track_format(m_cdio, 1) != TRACK_FORMAT_XA ||
+            cdio_get_track_lsn(m_cdio, 1) != 0)
+            return;
+        m_image = cdimage::MappedFile::open(bin);
+        constexpr lsn_t kVolumeDescriptor = 16;
+        std::uint8_t descriptor[M2RAW_SECTOR_SIZE];
+        if (m_image && (m_image->size() != std::uint64_t(cdio_get_track_sec_count(m_cdio, 1)) *
+                                               CDIO_CD_FRAMESIZE_RAW ||
+                        m_image->size() < (kVolumeDescriptor + 1) * CDIO_CD_FRAMESIZE_RAW ||
+                        cdio_read_mode2_sector(m_cdio, descriptor, kVolumeDescriptor, true) !=
+                            DRIVER_OP_SUCCESS ||
+                        std::memcmp(descriptor,
+                                    m_image->data() + kVolumeDescriptor * CDIO_CD_FRAMESIZE_RAW +
+                                        kSubheaderOffset,
+                                    sizeof descriptor) != 0))
+            m_image.reset();
+    }
+
     CdIo_t* m_cdio;
+    std::optional<cdimage::MappedFile> m_image;
+    std::vector<std::uint8_t> m_buffer;
 };
 
-int extractFromDisc(const Disc& disc, const std::string& where, const std::string& path,
+int extractFromDisc(Disc& disc, const std::string& where, const std::string& path,
                     const fs::path& destinationPath, bool force) {
     const auto file = disc.stat(path);
     if (!file)
@@ -339,13 +384,12 @@ int extractFromDisc(const Disc& disc, const std::string& where, const std::strin
     Destination destination(destinationPath, force);
     Extraction extraction(destination, entry);
     std::uint64_t badSectors = 0;
-    std::vector<std::uint8_t> chunk(kSectorsPerChunk * M2RAW_SECTOR_SIZE); // subheader, data, EDC
     for (std::uint32_t first = 0; first < file->sectors; first += kSectorsPerChunk) {
         const std::uint32_t count =
             std::min<std::uint32_t>(kSectorsPerChunk, file->sectors - first);
-        disc.readForm2(file->lsn + lsn_t(first), count, chunk.data());
+        const Disc::Sectors sectors = disc.readForm2(file->lsn + lsn_t(first), count);
         for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint8_t* sector = chunk.data() + std::size_t(i) * M2RAW_SECTOR_SIZE;
+            const std::uint8_t* sector = sectors.first + std::size_t(i) * sectors.stride;
             if (std::memcmp(sector, sector + 4, 4) != 0 || !(sector[2] & cdimage::Form2))
                 throw Failure("\"" + path + "\" in " + where + ": sector " +
                               std::to_string(file->lsn + lsn_t(first + i)) +
@@ -401,9 +445,11 @@ std::optional<std::pair<std::string, std::string>> mountedDisc(const fs::path& s
 int extract(const fs::path& source, const fs::path& destination, bool force) {
 #ifdef __linux__
     // The kernel reads only 2048 bytes of each Form 2 sector: read the CD itself.
-    if (const auto disc = mountedDisc(source))
-        return extractFromDisc(Disc(disc->first, DRIVER_DEVICE), "the CD in " + disc->first,
-                               disc->second, destination, force);
+    if (const auto mounted = mountedDisc(source)) {
+        Disc disc(mounted->first, DRIVER_DEVICE);
+        return extractFromDisc(disc, "the CD in " + mounted->first, mounted->second, destination,
+                               force);
+    }
 #endif
     return extractRiff(source, destination, force);
 }
@@ -431,9 +477,11 @@ int main(int argc, char** argv) {
         }
         if (arguments.size() == 2 && arguments[0] == "--list")
             return listImage(arguments[1]);
-        if (arguments.size() == 4 && arguments[0] == "--image")
-            return extractFromDisc(Disc(arguments[1], DRIVER_BINCUE), "\"" + arguments[1] + "\"",
-                                   arguments[2], fs::path(arguments[3]), force);
+        if (arguments.size() == 4 && arguments[0] == "--image") {
+            Disc image(arguments[1], DRIVER_BINCUE);
+            return extractFromDisc(image, "\"" + arguments[1] + "\"", arguments[2],
+                                   fs::path(arguments[3]), force);
+        }
         if (arguments.size() == 2 && !arguments[0].starts_with("--"))
             return extract(fs::path(arguments[0]), fs::path(arguments[1]), force);
         std::fputs(kUsage, stderr);

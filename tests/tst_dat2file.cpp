@@ -1,6 +1,6 @@
-// The extraction tool as a program: exact files back from images built by velmora_tolk, read
-// through libcdio and from RIFF CDXA files assembled from the image's raw sectors; damaged,
-// broken and truncated copies.
+// The extraction tool as a program: exact files back from images built by velmora_tolk (taken
+// straight from the image file, or read through libcdio when another track follows) and from
+// RIFF CDXA files assembled from the image's raw sectors; damaged, broken and truncated copies.
 
 #include "toolrun.h"
 
@@ -43,6 +43,8 @@ class Dat2FileTest : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void filesComeBackExactFromTheImage();
+    void imagesOfEveryLayoutGiveExactOrDamagedCopies_data();
+    void imagesOfEveryLayoutGiveExactOrDamagedCopies();
     void filesComeBackExactFromRiffFiles();
     void listShowsWhatWasStored();
     void damagedCopyIsWrittenAsDamaged();
@@ -95,6 +97,56 @@ void Dat2FileTest::filesComeBackExactFromTheImage() {
     QCOMPARE(missing.status, 1);
     QVERIFY(missing.errors.contains(QStringLiteral("NOT_THERE.BIN")));
     QVERIFY(!QFile::exists(out.filePath(u"x"_qs)));
+}
+
+void Dat2FileTest::imagesOfEveryLayoutGiveExactOrDamagedCopies_data() {
+    // Sectors after the data track: none (the image is taken straight from its .bin file), or
+    // an audio track (a mixed-mode CD, read through libcdio as a drive would be).
+    QTest::addColumn<int>("audioSectors");
+    QTest::newRow("one data track") << 0;
+    QTest::newRow("data and audio tracks") << 150;
+}
+
+void Dat2FileTest::imagesOfEveryLayoutGiveExactOrDamagedCopies() {
+    QFETCH(int, audioSectors);
+    QTemporaryDir out;
+    QByteArray bin = readFile(m_bin);
+    const qint64 dataSectors = bin.size() / 2352;
+    QString cue = u"FILE \"Copy.bin\" BINARY\r\n  TRACK 01 MODE2/2352\r\n"
+                  u"    INDEX 01 00:00:00\r\n"_qs;
+    if (audioSectors > 0) {
+        bin.append(QByteArray(2352 * audioSectors, '\0'));
+        cue += u"  TRACK 02 AUDIO\r\n    INDEX 01 %1:%2:%3\r\n"_qs
+                   .arg(dataSectors / 75 / 60, 2, 10, QChar(u'0'))
+                   .arg(dataSectors / 75 % 60, 2, 10, QChar(u'0'))
+                   .arg(dataSectors % 75, 2, 10, QChar(u'0'));
+    }
+    const QString copy = writeFile(out.path(), u"Copy.cue"_qs, cue.toUtf8());
+    const auto extracted = [&](const Stored& file, const QString& target) {
+        return dat2file({u"--image"_qs, copy, file.identifier, target}, out.path());
+    };
+
+    writeFile(out.path(), u"Copy.bin"_qs, bin);
+    for (const Stored& file : storedFiles()) {
+        const QString target = out.filePath(file.name);
+        const Run run = extracted(file, target);
+        QVERIFY2(run.status == 0, qPrintable(file.name + u": "_qs + run.errors));
+        QVERIFY2(readFile(target) == file.data, qPrintable(file.name));
+    }
+
+    // One data byte of the large file's sector 3 changed.
+    const Stored& large = storedFiles().last();
+    const qint64 sector = placeOf(copy, large.identifier, out.path()).first + 3;
+    bin[sector * 2352 + 24 + 100] = char(bin[sector * 2352 + 24 + 100] ^ 0x01);
+    writeFile(out.path(), u"Copy.bin"_qs, bin);
+    const QString target = out.filePath(u"damaged copy"_qs);
+    const Run damaged = extracted(large, target);
+    QCOMPARE(damaged.status, 3);
+    QVERIFY2(damaged.errors.contains(QStringLiteral("1 sector(s) fail their EDC check")),
+             qPrintable(damaged.errors));
+    QByteArray expected = large.data;
+    expected[2324 * 3 + 100] = char(expected[2324 * 3 + 100] ^ 0x01);
+    QVERIFY(readFile(target + u".damaged"_qs) == expected);
 }
 
 void Dat2FileTest::filesComeBackExactFromRiffFiles() {
