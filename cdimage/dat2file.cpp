@@ -140,8 +140,10 @@ class Extraction {
 public:
     Extraction(Destination& destination, std::optional<cdimage::ListedFile> entry)
         : m_destination(destination)
-        , m_entry(std::move(entry))
-        , m_chunk(m_sums.spare()) {}
+        , m_entry(std::move(entry)) {
+        if (m_entry) // only a listed file has a sum to check
+            m_sums.emplace();
+    }
 
     void sector(const std::uint8_t* data) {
         std::size_t size = cdimage::kForm2DataSize;
@@ -157,12 +159,13 @@ public:
     // Reports what was written; returns the exit status.
     int finish(const std::string& source, std::uint64_t badSectors) {
         pass();
-        m_sums.endFile();
+        if (m_sums)
+            m_sums->endFile();
         std::string problem;
         if (m_entry && m_written < m_entry->length)
             problem = "the copy holds " + std::to_string(m_written) +
                       " bytes, the file list says " + std::to_string(m_entry->length);
-        else if (m_entry && m_sums.sums().front() != m_entry->sha256)
+        else if (m_sums && m_sums->sums().front() != m_entry->sha256)
             problem = "its SHA-256 differs from the one in the file list";
         if (badSectors > 0)
             problem += (problem.empty() ? "" : ", and ") + std::to_string(badSectors) +
@@ -185,16 +188,20 @@ public:
 private:
     static constexpr std::size_t kChunkSize = kSectorsPerChunk * cdimage::kForm2DataSize;
 
-    // Writes the data gathered so far and hands it to the summing thread.
+    // Writes the data gathered so far and hands it to the summing thread, if any.
     void pass() {
         m_destination.write(m_chunk.data(), m_chunk.size());
-        m_sums.add(std::move(m_chunk));
-        m_chunk = m_sums.spare();
+        if (!m_sums) {
+            m_chunk.clear();
+            return;
+        }
+        m_sums->add(std::move(m_chunk));
+        m_chunk = m_sums->spare();
     }
 
     Destination& m_destination;
     std::optional<cdimage::ListedFile> m_entry;
-    cdimage::ParallelSums m_sums;
+    std::optional<cdimage::ParallelSums> m_sums;
     std::vector<std::uint8_t> m_chunk;
     std::uint64_t m_written = 0;
 };
