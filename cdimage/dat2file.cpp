@@ -107,6 +107,8 @@ public:
     Destination(const Destination&) = delete;
     Destination& operator=(const Destination&) = delete;
 
+    const fs::path& partial() const { return m_partial; }
+
     void write(const std::uint8_t* data, std::size_t size) {
         m_out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
         if (!m_out)
@@ -389,6 +391,10 @@ int extractFromDisc(Disc& disc, const std::string& where, const std::string& pat
         throw Failure("\"" + path + "\" in " + where + " is not stored in Form 2 sectors");
     const auto entry = entryFor(disc.fileList(), file->name);
     Destination destination(destinationPath, force);
+    cdimage::MappedFile::whenUnreadable("dat2file: \"" + path + "\" in " + where +
+                                            " cannot be read: a read error, or the image was "
+                                            "changed meanwhile; nothing was written\n",
+                                        destination.partial());
     Extraction extraction(destination, entry);
     std::uint64_t badSectors = 0;
     for (std::uint32_t first = 0; first < file->sectors; first += kSectorsPerChunk) {

@@ -3,6 +3,8 @@
 #include <utility>
 
 #if __has_include(<sys/mman.h>)
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -11,6 +13,43 @@
 #endif
 
 namespace cdimage {
+
+#ifdef CDIMAGE_CAN_MAP
+namespace {
+
+// What the bus-error handler needs, kept where a signal handler may read it.
+char g_unreadableMessage[1024];
+char g_leftover[4096];
+
+void stopOnBusError(int) {
+    (void)!::write(STDERR_FILENO, g_unreadableMessage, std::strlen(g_unreadableMessage));
+    if (g_leftover[0] != '\0')
+        ::unlink(g_leftover);
+    ::_exit(1);
+}
+
+template <std::size_t N> void copyInto(char (&buffer)[N], const std::string& text) {
+    const std::size_t size =
+        text.size() < N ? text.size() : 0; // too long: nothing rather than a part
+    std::memcpy(buffer, text.data(), size);
+    buffer[size] = '\0';
+}
+
+} // namespace
+#endif
+
+void MappedFile::whenUnreadable(const std::string& message, const std::filesystem::path& leftover) {
+#ifdef CDIMAGE_CAN_MAP
+    struct sigaction action {};
+    action.sa_handler = stopOnBusError;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, nullptr);
+    copyInto(g_unreadableMessage, message);
+    copyInto(g_leftover, leftover.string());
+#else
+    (void)message, (void)leftover;
+#endif
+}
 
 std::optional<MappedFile> MappedFile::open(const std::filesystem::path& path) {
 #ifdef CDIMAGE_CAN_MAP

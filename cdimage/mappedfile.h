@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace cdimage {
 
@@ -20,6 +21,11 @@ public:
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
     ~MappedFile();
+
+    // A read error inside a mapped file (a bad block, or the file cut short meanwhile) cannot be
+    // reported where it happens: the system stops the program. Before it stops, `message` is
+    // written on standard error and `leftover`, if not empty, is removed. Later calls replace both.
+    static void whenUnreadable(const std::string& message, const std::filesystem::path& leftover);
 
     const std::uint8_t* data() const { return m_data; }
     std::uint64_t size() const { return m_size; }

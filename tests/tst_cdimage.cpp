@@ -3,10 +3,13 @@
 #include "cdimage/ecc.h"
 #include "cdimage/edc.h"
 #include "cdimage/filelist.h"
+#include "cdimage/mappedfile.h"
 #include "cdimage/names.h"
 #include "cdimage/sector.h"
+#include "toolrun.h"
 
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <array>
@@ -93,6 +96,7 @@ private Q_SLOTS:
     void namesMapToDCharacters_data();
     void namesMapToDCharacters();
     void fileListRoundTrip();
+    void mappedFileGivesItsBytesAndEndsCleanlyWhenCutShort();
 };
 
 void CdImageTest::edcCheckValueAndKnownSectors() {
@@ -230,4 +234,24 @@ void CdImageTest::fileListRoundTrip() {
 }
 
 QTEST_GUILESS_MAIN(CdImageTest)
+void CdImageTest::mappedFileGivesItsBytesAndEndsCleanlyWhenCutShort() {
+    using namespace velmora::test;
+    QTemporaryDir folder;
+    const QByteArray data = randomBytes(3 * 4096 + 5, 7);
+    const QString path = writeFile(folder.path(), u"image.bin"_qs, data);
+    {
+        const auto mapped = cdimage::MappedFile::open(path.toStdString());
+        QVERIFY(mapped);
+        QVERIFY(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped->data()),
+                                        qsizetype(mapped->size())) == data);
+    }
+    QVERIFY(!cdimage::MappedFile::open(folder.filePath(u"none"_qs).toStdString()));
+
+    const QString leftover = writeFile(folder.path(), u"out.partial"_qs, "half");
+    const Run cut = run(QStringLiteral(MAPPED_READER), {path, leftover}, folder.path());
+    QCOMPARE(cut.status, 1);
+    QCOMPARE(cut.errors, u"mapped_reader: cannot read\n"_qs);
+    QVERIFY(!QFile::exists(leftover));
+}
+
 #include "tst_cdimage.moc"
