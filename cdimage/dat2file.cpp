@@ -363,18 +363,23 @@ private:
             cdio_get_track_lsn(m_cdio, 1) != 0)
             return;
         m_image = cdimage::MappedFile::open(bin);
-        constexpr lsn_t kVolumeDescriptor = 16;
-        std::uint8_t descriptor[M2RAW_SECTOR_SIZE];
-        if (m_image && (m_image->size() != std::uint64_t(cdio_get_track_sec_count(m_cdio, 1)) *
-                                               CDIO_CD_FRAMESIZE_RAW ||
-                        m_image->size() < (kVolumeDescriptor + 1) * CDIO_CD_FRAMESIZE_RAW ||
-                        cdio_read_mode2_sector(m_cdio, descriptor, kVolumeDescriptor, true) !=
-                            DRIVER_OP_SUCCESS ||
-                        std::memcmp(descriptor,
-                                    m_image->data() + kVolumeDescriptor * CDIO_CD_FRAMESIZE_RAW +
-                                        kSubheaderOffset,
-                                    sizeof descriptor) != 0))
+        if (m_image && !mappingAgreesWithLibcdio())
             m_image.reset();
+    }
+
+    // The mapped file is as long as the track, and its volume descriptor is what libcdio reads.
+    bool mappingAgreesWithLibcdio() const {
+        constexpr lsn_t kVolumeDescriptor = 16;
+        const std::uint64_t sectors = cdio_get_track_sec_count(m_cdio, 1);
+        std::uint8_t descriptor[M2RAW_SECTOR_SIZE];
+        return m_image->size() == sectors * CDIO_CD_FRAMESIZE_RAW &&
+               sectors > std::uint64_t(kVolumeDescriptor) &&
+               cdio_read_mode2_sector(m_cdio, descriptor, kVolumeDescriptor, true) ==
+                   DRIVER_OP_SUCCESS &&
+               std::memcmp(descriptor,
+                           m_image->data() + kVolumeDescriptor * CDIO_CD_FRAMESIZE_RAW +
+                               kSubheaderOffset,
+                           sizeof descriptor) == 0;
     }
 
     CdIo_t* m_cdio;
