@@ -60,10 +60,12 @@ public:
     std::uint32_t lba() const { return m_lba; }
 
     void form1(std::uint8_t submode, const std::uint8_t* data, std::size_t size) {
-        writeForm1(next(), m_lba - 1, submode, data, size);
+        const Slot slot = next();
+        writeForm1(slot.sector, slot.lba, submode, data, size);
     }
     void form2(std::uint8_t submode, const std::uint8_t* data, std::size_t size) {
-        writeForm2(next(), m_lba - 1, submode, data, size);
+        const Slot slot = next();
+        writeForm2(slot.sector, slot.lba, submode, data, size);
     }
     // Writes `data` as consecutive Form 1 sectors; the last one ends the record and the file.
     void form1Extent(const std::vector<std::uint8_t>& data) {
@@ -84,11 +86,15 @@ public:
     }
 
 private:
-    std::uint8_t* next() {
+    // The next sector of the buffer and the logical block it will stand at.
+    struct Slot {
+        std::uint8_t* sector;
+        std::uint32_t lba;
+    };
+    Slot next() {
         if (m_used == kSectorsPerChunk)
             flush();
-        ++m_lba;
-        return m_buffer.data() + kRawSectorSize * m_used++;
+        return {m_buffer.data() + kRawSectorSize * m_used++, m_lba++};
     }
     void flush() {
         m_out.write(reinterpret_cast<const char*>(m_buffer.data()),

@@ -23,12 +23,47 @@ QStringList leftovers(const QString& folder) {
     return QDir(folder).entryList({QStringLiteral("Kestrel*")}, QDir::Files | QDir::System);
 }
 
+// Checks every raw sector of an image as ECMA-130 lays it out, with nothing of the writer's own:
+// the sync pattern, the header address (position + 150 frames, in BCD), mode 2, and the two
+// copies of the CD-ROM XA subheader. Returns the first fault found, or nothing.
+QString firstSectorFault(const QString& bin) {
+    QFile file(bin);
+    if (!file.open(QIODevice::ReadOnly))
+        return u"cannot open "_qs + bin;
+    static const QByteArray sync = QByteArray::fromHex("00ffffffffffffffffffff00");
+    const auto bcd = [](int value) {
+        return char(((value / 10) << 4) | (value % 10));
+    };
+    for (qint64 position = 0;; ++position) {
+        const QByteArray sector = file.read(2352);
+        if (sector.isEmpty())
+            return {};
+        const qint64 frames = position + 150;
+        const QByteArray header = QByteArray() + bcd(int(frames / 4500)) +
+                                  bcd(int(frames / 75 % 60)) + bcd(int(frames % 75)) + char(2);
+        const auto fault = [&](const char* what) {
+            return QStringLiteral("sector %1: %2").arg(position).arg(QLatin1StringView(what));
+        };
+        if (sector.size() != 2352)
+            return fault("short");
+        if (sector.first(12) != sync)
+            return fault("sync");
+        if (sector.mid(12, 4) != header)
+            return fault("header address or mode") + u' ' +
+                   QString::fromLatin1(sector.mid(12, 4).toHex()) + u" instead of "_qs +
+                   QString::fromLatin1(header.toHex());
+        if (sector.mid(16, 4) != sector.mid(20, 4))
+            return fault("the two subheader copies differ");
+    }
+}
+
 } // namespace
 
 class VelmoraTolkTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void imageIsReadByCdInfoAndLibiso9660();
+    void everySectorHeaderIsExact();
     void namesAndEndingsAreMapped();
     void refusedBuildsLeaveNothingBehind_data();
     void refusedBuildsLeaveNothingBehind();
@@ -106,6 +141,18 @@ void VelmoraTolkTest::imageIsReadByCdInfoAndLibiso9660() {
     QVERIFY(info.output.contains(QStringLiteral("velmora.lst")));
     QCOMPARE(leftovers(storage.path()),
              (QStringList{QStringLiteral("Kestrel.bin"), QStringLiteral("Kestrel.cue")}));
+}
+
+void VelmoraTolkTest::everySectorHeaderIsExact() {
+    QTemporaryDir folder;
+    QStringList arguments = {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
+    for (const int size : {0, 1, 2324, 2325, 3000000})
+        arguments.append(
+            writeFile(folder.path(), QString::number(size) + u".dat"_qs, randomBytes(size, 9)));
+    const Run built = build(folder.path(), arguments);
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    const QString fault = firstSectorFault(folder.filePath(QStringLiteral("Kestrel.bin")));
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
 }
 
 void VelmoraTolkTest::namesAndEndingsAreMapped() {
