@@ -132,7 +132,7 @@ void RequestsTest::buildShowsThenLaunchesInTheStorageFolder() {
 
     window.build();
     const QString commandLine =
-        uR"("velmora_tolk.exe" -v "Kestrel" -o "Kestrel" -m  "/data/a b.bin" "/data/é.bin" "/data/a b.bin")"_qs;
+        uR"("velmora_tolk" -v "Kestrel" -o "Kestrel" -m  "/data/a b.bin" "/data/é.bin" "/data/a b.bin")"_qs;
     QCOMPARE(services.sequence(), u"changeDrive changeDirectory messageBox launch"_qs);
     QCOMPARE(services.calls.at(0).text, folder);
     QCOMPARE(services.calls.at(1).text, folder);
@@ -183,9 +183,9 @@ void RequestsTest::extractionShowsAndLaunchesEachEntryInOrder() {
 
     window.extract();
     const QStringList expected = {
-        uR"("dat2file.exe" "/media/cd/Folder/Name.ext"  "/out/Folder/Name.e")"_qs,
-        uR"("dat2file.exe" "/home/u/a b.bin"  "/out/home/u/a b.b")"_qs,
-        uR"("dat2file.exe" "/media/cd/Folder/Name.ext"  "/out/Folder/Name.e")"_qs,
+        uR"("dat2file" "/media/cd/Folder/Name.ext"  "/out/Folder/Name.ext")"_qs,
+        uR"("dat2file" "/home/u/a b.bin"  "/out/home/u/a b.bin")"_qs,
+        uR"("dat2file" "/media/cd/Folder/Name.ext"  "/out/Folder/Name.ext")"_qs,
     };
     QCOMPARE(services.sequence(), u"messageBox launch messageBox launch messageBox launch"_qs);
     QCOMPARE(services.messages(), expected);
@@ -197,31 +197,31 @@ void RequestsTest::extractionShowsAndLaunchesEachEntryInOrder() {
     window.box("Dat2File")->setText(u"/opt/my tools/dat2file"_qs);
     window.extract();
     QCOMPARE(services.launches().value(0),
-             uR"("/opt/my tools/dat2file" "/media/cd/Folder/Name.ext"  "/outFolder/Name.e")"_qs);
+             uR"("/opt/my tools/dat2file" "/media/cd/Folder/Name.ext"  "/out/Folder/Name.ext")"_qs);
     QCOMPARE(services.launches().size(), 3);
 }
 
 void RequestsTest::extractionPieceAtTheEdges() {
     test::FakeServices services;
     Window window(services);
-    window.add({u"/media/cd/AB"_qs, u"/media/cd/ABC"_qs});
+    window.add({u"/media/cd/AB"_qs, u"/media/cd/A;1"_qs});
     window.box("Text3")->setText(u"/out/"_qs);
     window.extract();
-    QCOMPARE(services.launches(), (QStringList{uR"("dat2file.exe" "/media/cd/AB"  "/out/")"_qs,
-                                               uR"("dat2file.exe" "/media/cd/ABC"  "/out/A")"_qs}));
+    QCOMPARE(services.launches(), (QStringList{uR"("dat2file" "/media/cd/AB"  "/out/AB")"_qs,
+                                               uR"("dat2file" "/media/cd/A;1"  "/out/A")"_qs}));
 }
 
 void RequestsTest::tooShortEntryIsReportedAndSkipped() {
     test::FakeServices services;
     Window window(services);
-    window.add({u"/media/cd/ab.bin"_qs, u"/A"_qs, u"/media/cd/cd.bin"_qs});
+    window.add({u"/media/cd/ab.bin"_qs, u"/"_qs, u"/media/cd/cd.bin"_qs});
     window.box("Text3")->setText(u"/out/"_qs);
     window.extract();
     QCOMPARE(services.sequence(), u"messageBox launch messageBox messageBox launch"_qs);
-    QCOMPARE(services.messages().at(1), texts::kEntryTooShort + u"\r\n/A"_qs);
+    QCOMPARE(services.messages().at(1), texts::kEntryTooShort + u"\r\n/"_qs);
     QCOMPARE(services.launches(),
-             (QStringList{uR"("dat2file.exe" "/media/cd/ab.bin"  "/out/ab.b")"_qs,
-                          uR"("dat2file.exe" "/media/cd/cd.bin"  "/out/cd.b")"_qs}));
+             (QStringList{uR"("dat2file" "/media/cd/ab.bin"  "/out/ab.bin")"_qs,
+                          uR"("dat2file" "/media/cd/cd.bin"  "/out/cd.bin")"_qs}));
 }
 
 void RequestsTest::doubleQuoteIsRefusedBeforeAnythingChanges_data() {
@@ -302,13 +302,13 @@ void RequestsTest::programThatCannotStartStopsTheRequest() {
     QCOMPARE(services.sequence(), u"changeDrive changeDirectory messageBox launch messageBox"_qs);
     QCOMPARE(services.calls.constLast().style, int(Critical));
     QCOMPARE(services.calls.constLast().text,
-             texts::kCannotStart + u"\r\nvelmora_tolk.exe\r\nPermission denied"_qs);
+             texts::kCannotStart + u"\r\nvelmora_tolk\r\nPermission denied"_qs);
     QCOMPARE(QDir::currentPath(), storage.path()); // the change of folder stays
 
     services.clear();
     window.extract();
     QCOMPARE(services.sequence(), u"messageBox launch messageBox"_qs); // the second never shown
-    QVERIFY(services.calls.constLast().text.contains(u"dat2file.exe"_qs));
+    QVERIFY(services.calls.constLast().text.contains(u"dat2file"_qs));
     QVERIFY(window.form.isVisible());
 }
 

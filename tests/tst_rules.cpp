@@ -117,38 +117,49 @@ void RulesTest::extractionCommandLine_data() {
     QTest::addColumn<QString>("entry");
     QTest::addColumn<qsizetype>("rootLength");
     QTest::addColumn<QString>("storage");
+    QTest::addColumn<QChar>("separator");
     QTest::addColumn<QString>("expected"); // empty: the entry has no destination piece
+    const QChar backslash = u'\\';
     QTest::newRow("example")
-        << u"E:\\Folder\\Name.ext"_qs << qsizetype(3) << u"D:\\Out\\"_qs
-        << uR"("dat2file.exe" "E:\Folder\Name.ext"  "D:\Out\Folder\Name.e")"_qs;
-    QTest::newRow("no separator added")
-        << u"E:\\Folder\\Name.ext"_qs << qsizetype(3) << u"D:\\Out"_qs
-        << uR"("dat2file.exe" "E:\Folder\Name.ext"  "D:\OutFolder\Name.e")"_qs;
-    QTest::newRow("five characters: empty piece")
-        << u"C:\\AB"_qs << qsizetype(3) << u"D:\\"_qs << uR"("dat2file.exe" "C:\AB"  "D:\")"_qs;
-    QTest::newRow("six characters: one")
-        << u"C:\\ABC"_qs << qsizetype(3) << u"D:\\"_qs << uR"("dat2file.exe" "C:\ABC"  "D:\A")"_qs;
-    QTest::newRow("four characters: none")
-        << u"C:\\A"_qs << qsizetype(3) << u"D:\\"_qs << QString();
+        << u"E:\\Folder\\Name.ext"_qs << qsizetype(3) << u"D:\\Out\\"_qs << backslash
+        << uR"("dat2file.exe" "E:\Folder\Name.ext"  "D:\Out\Folder\Name.ext")"_qs;
+    QTest::newRow("separator put in after the storage path")
+        << u"E:\\Folder\\Name.ext"_qs << qsizetype(3) << u"D:\\Out"_qs << backslash
+        << uR"("dat2file.exe" "E:\Folder\Name.ext"  "D:\Out\Folder\Name.ext")"_qs;
+    QTest::newRow("version suffix dropped")
+        << u"E:\\CLIP1.DAT;1"_qs << qsizetype(3) << u"D:\\"_qs << backslash
+        << uR"("dat2file.exe" "E:\CLIP1.DAT;1"  "D:\CLIP1.DAT")"_qs;
+    QTest::newRow("a semicolon without digits stays")
+        << u"E:\\a;b;"_qs << qsizetype(3) << u"D:\\"_qs << backslash
+        << uR"("dat2file.exe" "E:\a;b;"  "D:\a;b;")"_qs;
+    QTest::newRow("one character") << u"C:\\A"_qs << qsizetype(3) << u"D:\\"_qs << backslash
+                                   << uR"("dat2file.exe" "C:\A"  "D:\A")"_qs;
+    QTest::newRow("the root alone: none")
+        << u"C:\\"_qs << qsizetype(3) << u"D:\\"_qs << backslash << QString();
+    QTest::newRow("a version alone: none")
+        << u"C:\\;1"_qs << qsizetype(3) << u"D:\\"_qs << backslash << QString();
     QTest::newRow("posix root volume")
-        << u"/home/u/a b.bin"_qs << qsizetype(1) << u"/out/"_qs
-        << uR"("dat2file.exe" "/home/u/a b.bin"  "/out/home/u/a b.b")"_qs;
-    QTest::newRow("posix mounted cd")
-        << u"/media/cd/Folder/Name.ext"_qs << qsizetype(10) << u"/out"_qs
-        << uR"("dat2file.exe" "/media/cd/Folder/Name.ext"  "/outFolder/Name.e")"_qs;
-    QTest::newRow("no drive root") << u"abcdef"_qs << qsizetype(0) << u"/out"_qs << QString();
+        << u"/home/u/a b.bin"_qs << qsizetype(1) << u"/out/"_qs << QChar(u'/')
+        << uR"("dat2file.exe" "/home/u/a b.bin"  "/out/home/u/a b.bin")"_qs;
+    QTest::newRow("posix mounted cd, storage path from the folder list")
+        << u"/media/cd/Folder/holiday.avi"_qs << qsizetype(10) << u"/home/u/out"_qs << QChar(u'/')
+        << uR"("dat2file.exe" "/media/cd/Folder/holiday.avi"  "/home/u/out/Folder/holiday.avi")"_qs;
+    QTest::newRow("no drive root")
+        << u"abcdef"_qs << qsizetype(0) << u"/out"_qs << QChar(u'/') << QString();
 }
 
 void RulesTest::extractionCommandLine() {
     QFETCH(QString, entry);
     QFETCH(qsizetype, rootLength);
     QFETCH(QString, storage);
+    QFETCH(QChar, separator);
     QFETCH(QString, expected);
     const std::optional<QString> piece = destinationPiece(entry, rootLength);
     QCOMPARE(piece.has_value(), !expected.isEmpty());
     if (piece)
-        QCOMPARE(velmora::extractionCommandLine(u"dat2file.exe"_qs, entry, storage, *piece),
-                 expected);
+        QCOMPARE(
+            velmora::extractionCommandLine(u"dat2file.exe"_qs, entry, storage, *piece, separator),
+            expected);
 }
 
 void RulesTest::driveRootIsLongestMountOnFolderBoundary_data() {
@@ -177,9 +188,9 @@ void RulesTest::splittingGivesBackTheJoinedArguments_data() {
                                           quotedFileList({u"/x y/a.bin"_qs, u"C:\\b.bin"_qs}))
         << QStringList{u"/opt/a b/tool"_qs, u"-v"_qs,       u" V "_qs, u"-o"_qs, u"I"_qs, u"-m"_qs,
                        u"/x y/a.bin"_qs,    u"C:\\b.bin"_qs};
-    QTest::newRow("extraction, destination is the storage path alone")
-        << velmora::extractionCommandLine(u"t"_qs, u"/media/cd/AB"_qs, u"/out dir/"_qs, QString())
-        << QStringList{u"t"_qs, u"/media/cd/AB"_qs, u"/out dir/"_qs};
+    QTest::newRow("extraction") << velmora::extractionCommandLine(u"t"_qs, u"/media/cd/AB"_qs,
+                                                                  u"/out dir/"_qs, u"AB"_qs, u'/')
+                                << QStringList{u"t"_qs, u"/media/cd/AB"_qs, u"/out dir/AB"_qs};
     QTest::newRow("empty quoted argument")
         << uR"("t" "" x)"_qs << QStringList{u"t"_qs, QString(), u"x"_qs};
     QTest::newRow("backslash is plain") << uR"(a\ "b\")"_qs << QStringList{u"a\\"_qs, u"b\\"_qs};

@@ -26,15 +26,24 @@ QString imageBuildCommandLine(const QString& program, const QString& volume, con
 }
 
 std::optional<QString> destinationPiece(const QString& entry, qsizetype rootLength) {
-    const qsizetype length = entry.size() - rootLength - 2;
-    if (rootLength <= 0 || length < 0)
+    if (rootLength <= 0 || rootLength >= entry.size())
         return std::nullopt;
-    return entry.mid(rootLength, length);
+    QStringView piece = QStringView(entry).mid(rootLength);
+    qsizetype digits = 0;
+    while (digits < piece.size() && piece.at(piece.size() - 1 - digits).isDigit())
+        ++digits;
+    if (digits > 0 && digits < piece.size() && piece.at(piece.size() - 1 - digits) == u';')
+        piece.chop(digits + 1);
+    if (piece.isEmpty())
+        return std::nullopt;
+    return piece.toString();
 }
 
 QString extractionCommandLine(const QString& program, const QString& entry,
-                              const QString& storagePath, const QString& piece) {
-    return u'"' + program + u"\" \"" + entry + u"\"  \"" + storagePath + piece + u'"';
+                              const QString& storagePath, const QString& piece, QChar separator) {
+    const QStringView between =
+        storagePath.endsWith(separator) ? QStringView() : QStringView(&separator, 1);
+    return u'"' + program + u"\" \"" + entry + u"\"  \"" + storagePath + between + piece + u'"';
 }
 
 bool holdsDoubleQuote(const QString& input) {

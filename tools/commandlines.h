@@ -18,13 +18,14 @@ QString imageBuildCommandLine(const QString& program, const QString& volume, con
                               const QString& fileList);
 
 // The part of an entry that names its place under the storage path: the entry without its
-// drive root (`rootLength` characters) and without its last two characters. Nothing when the
-// entry is too short to hold both.
+// drive root (`rootLength` characters) and without a trailing ISO 9660 version (";1"). Nothing
+// when no drive root holds the entry or nothing is left of it.
 std::optional<QString> destinationPiece(const QString& entry, qsizetype rootLength);
 
-// `"<program>" "<entry>"  "<storage path><piece>"`: nothing put between path and piece.
+// `"<program>" "<entry>"  "<storage path><separator><piece>"`, the separator put in only when
+// the storage path does not already end with it.
 QString extractionCommandLine(const QString& program, const QString& entry,
-                              const QString& storagePath, const QString& piece);
+                              const QString& storagePath, const QString& piece, QChar separator);
 
 // A double quote inside an input would end its quoted argument early.
 bool holdsDoubleQuote(const QString& input);

@@ -7,6 +7,8 @@
 #include "tools/commandlines.h"
 #include "tools/texts.h"
 
+#include <QDir>
+
 namespace velmora {
 
 void Form1::Extraire_Click() {
@@ -29,7 +31,8 @@ void Form1::Extraire_Click() {
             m_services.messageBox(kEntryTooShort + u"\r\n" + entry, OkOnly);
             continue;
         }
-        const QString commandLine = extractionCommandLine(program, entry, Text3->text(), *piece);
+        const QString commandLine =
+            extractionCommandLine(program, entry, Text3->text(), *piece, QDir::separator());
         m_services.messageBox(commandLine, OkOnly);
         if (!launch(commandLine, program))
             return;

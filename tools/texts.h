@@ -17,8 +17,14 @@ inline const QString kStoragePathMissing =
 inline const QString kExtractionPathMissing =
     QStringLiteral("CD Image storage path not defined / Répertoire destination non définit");
 
+// The tools as the system names its programs, so the command line shown runs as it stands.
+#ifdef Q_OS_WIN
 inline const QString kDefaultImageTool = QStringLiteral("velmora_tolk.exe");
 inline const QString kDefaultExtractionTool = QStringLiteral("dat2file.exe");
+#else
+inline const QString kDefaultImageTool = QStringLiteral("velmora_tolk");
+inline const QString kDefaultExtractionTool = QStringLiteral("dat2file");
+#endif
 inline const QString kExecutableFilter = QStringLiteral("Executable(*.exe)|*.exe");
 
 // A double quote in an input would cut its argument short on the command line.
