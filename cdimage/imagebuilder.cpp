@@ -7,6 +7,7 @@
 #include "cdimage/paths.h"
 #include "cdimage/sector.h"
 #include "cdimage/sha256.h"
+#include "cdimage/stopsignals.h"
 
 #include <algorithm>
 #include <fstream>
@@ -235,12 +236,12 @@ BuildResult buildImage(const BuildRequest& request) {
     const std::uint32_t directorySectors =
         std::uint32_t(layOutDirectory(recordsFor(1, 0)).size() / 2048);
     std::uint32_t lba = kRootLba + directorySectors;
-    std::uint64_t totalBytes = 0;
     for (StoredFile& file : files) {
         file.lba = lba;
         lba += file.sectors;
-        totalBytes += file.length;
+        result.bytes += file.length;
     }
+    result.files = files.size();
     const std::uint32_t listLba = lba;
     const std::uint32_t listSectors = sectorsFor(listLength, kForm1DataSize);
     const std::uint64_t usedSectors = std::uint64_t(listLba) + listSectors;
@@ -278,8 +279,14 @@ BuildResult buildImage(const BuildRequest& request) {
 
     // This thread reads the files and writes their sectors while another one sums them.
     ParallelSums summing;
-    std::uint64_t written = 0;
-    for (const StoredFile& file : files) {
+    for (std::size_t index = 0; index < files.size(); ++index) {
+        const StoredFile& file = files[index];
+        const auto tell = [&] {
+            if (request.progress)
+                request.progress(image.lba(), result.sectors, index + 1, files.size(),
+                                 file.originalName);
+        };
+        tell();
         std::ifstream in(file.path, std::ios::binary);
         if (!in)
             throw BuildError("cannot open " + quoted(file.path));
@@ -297,10 +304,9 @@ BuildResult buildImage(const BuildRequest& request) {
                             std::min(kForm2DataSize, chunk.size() - offset));
             }
             remaining -= chunk.size();
-            written += chunk.size();
             summing.add(std::move(chunk));
-            if (request.progress)
-                request.progress(written, totalBytes);
+            tell();
+            stopIfAsked();
         }
         if (in.peek() != std::char_traits<char>::eof())
             throw BuildError(quoted(file.path) + " grew while it was read");

@@ -23,8 +23,11 @@ struct BuildRequest {
     std::string imageName; // a ".bin" or ".cue" ending is dropped
     std::vector<std::filesystem::path> files;
     bool force = false; // replace an existing image
-    // Told the bytes of file data written so far and in all.
-    std::function<void(std::uint64_t written, std::uint64_t total)> progress;
+    // Told, as each file begins and after each chunk, the sectors written so far and in all,
+    // and which file is being stored (counted from 1) under which original name.
+    std::function<void(std::uint32_t sectorsWritten, std::uint32_t sectors, std::size_t file,
+                       std::size_t files, const std::string& name)>
+        progress;
     // Told about things that do not stop the build.
     std::function<void(const std::string&)> warn;
 };
@@ -33,7 +36,9 @@ struct BuildResult {
     std::filesystem::path bin;
     std::filesystem::path cue;
     std::string volumeIdentifier;
-    std::uint32_t sectors = 0;
+    std::uint32_t sectors = 0; // of the track, the file system and the file list included
+    std::size_t files = 0;
+    std::uint64_t bytes = 0; // of the files stored
 };
 
 BuildResult buildImage(const BuildRequest& request);

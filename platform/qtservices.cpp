@@ -72,9 +72,30 @@ protected:
 private:
     QStringList m_patterns;
 };
+
+// Whether the system would start `program`: an existing file that may be run.
+Outcome startableProgram(const QString& program) {
+    const QFileInfo file(program);
+    if (!file.exists())
+        return Outcome::failure(qt_error_string(ENOENT));
+    if (file.isDir() || !file.isExecutable())
+        return Outcome::failure(qt_error_string(EACCES));
+    return Outcome::success();
+}
 #endif
 
 } // namespace
+
+QtServices::QtServices(QString console)
+    : m_console(std::move(console)) {}
+
+QString QtServices::consoleBesideProgram() {
+#ifdef Q_OS_WIN
+    return {}; // the system gives every console program its console
+#else
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("velmora_console"));
+#endif
+}
 
 void QtServices::messageBox(const QString& text, int style) {
     const std::unique_ptr<QDialog> box(createMessageBox(text, style, dialogParent()));
@@ -107,6 +128,13 @@ Outcome QtServices::launch(const QString& commandLine) {
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments.mid(1));
+    if (const QFileInfo console(m_console); console.isFile() && console.isExecutable()) {
+        // The console starts the tool: what would stop the tool from starting is told here.
+        if (const Outcome startable = startableProgram(program); !startable)
+            return startable;
+        process.setArguments(QStringList{program} + process.arguments());
+        process.setProgram(m_console);
+    }
     process.setWorkingDirectory(QDir::currentPath());
     if (!process.startDetached())
         return Outcome::failure(process.errorString());

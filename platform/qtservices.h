@@ -11,12 +11,22 @@ namespace velmora {
 // The real services, on Qt and the standard library.
 class QtServices final : public Services {
 public:
+    // `console`: where the tools get a window of their own to run in on systems that give a
+    // console program none (the console program beside this one, by default); where it is not
+    // found, the tools start directly.
+    explicit QtServices(QString console = consoleBesideProgram());
+
+    static QString consoleBesideProgram();
+
     void messageBox(const QString& text, int style) override;
     Outcome launch(const QString& commandLine) override;
     Outcome changeDrive(const QString& path) override;
     Outcome changeDirectory(const QString& path) override;
     FileLength fileLength(const QString& path) override;
     std::optional<QString> openFile(const QString& filter, const QString& startFile) override;
+
+private:
+    QString m_console;
 };
 
 } // namespace velmora

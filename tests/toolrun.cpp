@@ -8,6 +8,9 @@
 
 #include "cdimage/riff.h"
 
+#include <csignal>
+#include <sys/types.h>
+
 namespace velmora::test {
 
 Run run(const QString& program, const QStringList& arguments, const QString& folder) {
@@ -19,6 +22,27 @@ Run run(const QString& program, const QStringList& arguments, const QString& fol
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
+}
+
+Stop stopMidway(const QString& program, const QStringList& arguments, const QString& folder,
+                int signal) {
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    Stop stop;
+    const QRegularExpression midway(QStringLiteral(": progress [1-9][0-9]?%"));
+    while (process.state() != QProcess::NotRunning && !stop.sawProgress) {
+        process.waitForReadyRead(100);
+        stop.errors += QString::fromUtf8(process.readAllStandardError());
+        stop.sawProgress = stop.errors.contains(midway);
+    }
+    if (stop.sawProgress)
+        ::kill(pid_t(process.processId()), signal);
+    process.waitForFinished(60000);
+    stop.errors += QString::fromUtf8(process.readAllStandardError());
+    if (process.exitStatus() == QProcess::CrashExit)
+        stop.signal = process.exitCode();
+    return stop;
 }
 
 QByteArray randomBytes(qint64 size, quint32 seed) {

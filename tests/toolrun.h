@@ -16,6 +16,15 @@ struct Run {
 
 Run run(const QString& program, const QStringList& arguments, const QString& folder);
 
+struct Stop {
+    bool sawProgress = false; // a progress line came before the signal was sent
+    int signal = 0;           // that ended the tool; 0 when it ended otherwise
+    QString errors;
+};
+// Runs a tool and sends it `signal` once it has written its first progress line past 0%.
+Stop stopMidway(const QString& program, const QStringList& arguments, const QString& folder,
+                int signal);
+
 // `size` pseudo-random bytes, the same for the same seed.
 QByteArray randomBytes(qint64 size, quint32 seed);
 // Writes a file under `folder`; returns its path.

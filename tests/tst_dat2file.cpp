@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 using namespace velmora::test;
 
 namespace {
@@ -52,6 +54,7 @@ private Q_SLOTS:
     void brokenInputIsRefusedWithItsSectorAndLeavesNothing();
     void withoutTheListWholeSectorsAreWritten();
     void destinationIsKeptUnlessForced();
+    void stopSignalLeavesWhatStoodBefore();
 
 private:
     QTemporaryDir m_folder;
@@ -253,6 +256,27 @@ void Dat2FileTest::destinationIsKeptUnlessForced() {
     QCOMPARE(readFile(target), QByteArray("old"));
     QCOMPARE(dat2file(QStringList{u"--force"_qs} + arguments, out.path()).status, 0);
     QVERIFY(readFile(target) == storedFiles().at(1).data);
+}
+
+void Dat2FileTest::stopSignalLeavesWhatStoodBefore() {
+    QTemporaryDir folder;
+    QFile big(folder.filePath(QStringLiteral("big.raw")));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(400) << 20)); // sparse
+    big.close();
+    const Run built =
+        run(QStringLiteral(VELMORA_TOLK),
+            {u"-v"_qs, u"V"_qs, u"-o"_qs, u"big"_qs, u"-m"_qs, big.fileName()}, folder.path());
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    QVERIFY(big.remove());
+    const QString target = writeFile(folder.path(), u"out/big.raw"_qs, QByteArray("mine"));
+    const Stop stopped = stopMidway(
+        QStringLiteral(DAT2FILE),
+        {u"--force"_qs, u"--image"_qs, folder.filePath(u"big.cue"_qs), u"BIG.RAW"_qs, target},
+        folder.path(), SIGTERM);
+    QVERIFY2(stopped.sawProgress, qPrintable(stopped.errors));
+    QCOMPARE(stopped.signal, SIGTERM);
+    QCOMPARE(readFile(target), QByteArray("mine"));
+    QCOMPARE(QDir(folder.filePath(u"out"_qs)).entryList(QDir::Files), QStringList{u"big.raw"_qs});
 }
 
 QTEST_GUILESS_MAIN(Dat2FileTest)

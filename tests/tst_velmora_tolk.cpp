@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 #include "toolrun.h"
 
 using namespace velmora::test;
@@ -69,6 +71,9 @@ private Q_SLOTS:
     void refusedBuildsLeaveNothingBehind();
     void existingImageIsKeptUnlessForced();
     void fullDiskLeavesNothingBehind();
+    void stopSignalLeavesNothingBehind_data();
+    void stopSignalLeavesNothingBehind();
+    void reportSaysWhatWasWrittenAndHowFull();
     void helpAndBadArguments();
 };
 
@@ -232,6 +237,51 @@ void VelmoraTolkTest::fullDiskLeavesNothingBehind() {
     QCOMPARE(built.status, 1);
     QVERIFY2(built.errors.contains(QStringLiteral("disk full")), qPrintable(built.errors));
     QCOMPARE(leftovers(folder.path()), QStringList());
+}
+
+void VelmoraTolkTest::stopSignalLeavesNothingBehind_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+void VelmoraTolkTest::stopSignalLeavesNothingBehind() {
+    QFETCH(int, signal);
+    QTemporaryDir folder;
+    QFile big(folder.filePath(QStringLiteral("big.raw")));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(900) << 20)); // sparse
+    big.close();
+    const Stop stopped =
+        stopMidway(QStringLiteral(VELMORA_TOLK),
+                   {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, big.fileName()},
+                   folder.path(), signal);
+    QVERIFY2(stopped.sawProgress, qPrintable(stopped.errors));
+    QCOMPARE(stopped.signal, signal);
+    QVERIFY(stopped.errors.contains(QStringLiteral("stopped by a signal")));
+    QCOMPARE(leftovers(folder.path()), QStringList());
+}
+
+void VelmoraTolkTest::reportSaysWhatWasWrittenAndHowFull() {
+    QTemporaryDir folder;
+    const QString file = writeFile(folder.path(), QStringLiteral("a.bin"), randomBytes(5000, 1));
+    const Run built =
+        build(folder.path(), {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, file});
+    QCOMPARE(built.status, 0);
+    // 300 sectors and the 150 of the lead-in's pause: 450 frames, 6 seconds.
+    QCOMPARE(built.output,
+             QStringLiteral("velmora_tolk: wrote Kestrel.bin and Kestrel.cue: 1 file(s), 5000 "
+                            "bytes, 300 sectors, 00:06:00 of an 80-minute disc (0.1%)\n"));
+    QVERIFY(built.errors.contains(QStringLiteral("velmora_tolk: progress 100% done\n")));
+
+    for (const QString& name : {u"a\"b"_qs, u"a\nb"_qs}) {
+        const Run refused =
+            build(folder.path(), {u"-v"_qs, name, u"-o"_qs, u"Other"_qs, u"-m"_qs, file});
+        QCOMPARE(refused.status, 1);
+        QVERIFY(refused.errors.contains(QStringLiteral("double quote or a control character")));
+        QCOMPARE(build(folder.path(), {u"-v"_qs, u"V"_qs, u"-o"_qs, name, u"-m"_qs, file}).status,
+                 1);
+    }
+    QCOMPARE(leftovers(folder.path()).size(), 2);
 }
 
 void VelmoraTolkTest::helpAndBadArguments() {

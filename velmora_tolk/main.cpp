@@ -2,8 +2,11 @@
 // Mode 2 Form 2), as IMAGE.bin and IMAGE.cue in the current folder.
 
 #include "cdimage/imagebuilder.h"
+#include "cdimage/progress.h"
+#include "cdimage/sector.h"
+#include "cdimage/stopsignals.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,26 +27,36 @@ constexpr const char* kUsage =
     "  -m FILE...  the files to store; everything after -m is a file\n"
     "  --force     replace an image of the same name\n"
     "  --help      this text\n"
-    "  --version   the version\n";
+    "  --version   the version\n"
+    "\n"
+    "While it works it writes progress lines on standard error, one each time they change:\n"
+    "  velmora_tolk: progress PERCENT% file I of N: NAME\n"
+    "PERCENT counts the image's sectors written. On a terminal they replace one another on one\n"
+    "line. At the end one line says what was written and how full an 80-minute disc would be,\n"
+    "or why nothing was. SIGINT and SIGTERM stop it and remove what it had half-written.\n"
+    "Exit status: 0 done, 1 failed, 2 bad arguments.\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "velmora_tolk: %s\n", message.c_str());
     return 1;
 }
 
-// Percent and bytes on standard error, at most once a second, for builds of 64 MB or more.
-void showProgress(std::uint64_t written, std::uint64_t total) {
-    using Clock = std::chrono::steady_clock;
-    static Clock::time_point last = Clock::now();
-    if (total < (64u << 20))
-        return;
-    const bool done = written == total;
-    if (!done && Clock::now() - last < std::chrono::seconds(1))
-        return;
-    last = Clock::now();
-    std::fprintf(stderr, "velmora_tolk: %3d%% (%llu of %llu bytes)%s", int(written * 100 / total),
-                 static_cast<unsigned long long>(written), static_cast<unsigned long long>(total),
-                 done ? "\n" : "\r");
+// A name that would not stand whole in a cue sheet or on a command line.
+bool unfitName(std::string_view name) {
+    return std::any_of(name.begin(), name.end(), [](char c) {
+        return c == '"' || (static_cast<unsigned char>(c) < 0x20) || c == 0x7f;
+    });
+}
+
+// How much of an 80-minute disc the image takes: its length as minutes:seconds:frames (the
+// lead-in's 2 seconds included, as a burner counts them) and in percent.
+std::string fill(std::uint32_t sectors) {
+    const std::uint32_t frames = sectors + cdimage::kPregapFrames;
+    constexpr std::uint32_t kEightyMinutes = 80 * 60 * 75;
+    char text[64];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u of an 80-minute disc (%.1f%%)", frames / 4500,
+                  frames / 75 % 60, frames % 75, frames * 100.0 / kEightyMinutes);
+    return text;
 }
 
 } // namespace
@@ -66,6 +79,9 @@ int main(int argc, char** argv) {
         if (argument == "--force") {
             request.force = true;
         } else if ((argument == "-v" || argument == "-o") && i + 1 < argc) {
+            if (unfitName(argv[i + 1]))
+                return fail(std::string(argument == "-v" ? "the volume" : "the image") +
+                            " name may not hold a double quote or a control character");
             (argument == "-v" ? request.volumeName : request.imageName) = argv[++i];
             (argument == "-v" ? haveVolume : haveImage) = true;
         } else if (argument == "-m") {
@@ -81,20 +97,35 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    request.progress = showProgress;
-    request.warn = [](const std::string& warning) {
+    cdimage::ProgressLine progress("velmora_tolk");
+    request.progress = [&](std::uint32_t written, std::uint32_t sectors, std::size_t file,
+                           std::size_t files, const std::string& name) {
+        progress.report(written, sectors,
+                        "file " + std::to_string(file) + " of " + std::to_string(files) + ": " +
+                            name);
+    };
+    request.warn = [&](const std::string& warning) {
+        progress.finish();
         std::fprintf(stderr, "velmora_tolk: warning: %s\n", warning.c_str());
     };
+    cdimage::catchStopSignals();
     try {
         const cdimage::BuildResult result = cdimage::buildImage(request);
+        progress.report(1, 1, "done");
+        progress.finish();
         if (result.volumeIdentifier != request.volumeName)
             std::printf("velmora_tolk: volume identifier %s\n", result.volumeIdentifier.c_str());
-        std::printf("velmora_tolk: wrote %s and %s (%u sectors)\n", result.bin.string().c_str(),
-                    result.cue.string().c_str(), result.sectors);
+        std::printf("velmora_tolk: wrote %s and %s: %zu file(s), %llu bytes, %u sectors, %s\n",
+                    result.bin.string().c_str(), result.cue.string().c_str(), result.files,
+                    static_cast<unsigned long long>(result.bytes), result.sectors,
+                    fill(result.sectors).c_str());
         return 0;
-    } catch (const cdimage::BuildError& error) {
-        return fail(error.what());
+    } catch (const cdimage::Stopped& stopped) {
+        progress.finish();
+        std::fprintf(stderr, "velmora_tolk: %s\n", stopped.what());
+        cdimage::endByStopSignal();
     } catch (const std::exception& error) {
+        progress.finish();
         return fail(error.what());
     }
 }

@@ -7,8 +7,10 @@
 #include "cdimage/mappedfile.h"
 #include "cdimage/parallelsums.h"
 #include "cdimage/paths.h"
+#include "cdimage/progress.h"
 #include "cdimage/riff.h"
 #include "cdimage/sector.h"
+#include "cdimage/stopsignals.h"
 
 #include <cdio/bytesex.h>
 #include <cdio/cdio.h>
@@ -47,7 +49,14 @@ constexpr const char* kUsage =
     "  --force     replace an existing DESTINATION\n"
     "  --list      the files of an image: name, exact length, SHA-256, original name\n"
     "  --help      this text\n"
-    "  --version   the version\n";
+    "  --version   the version\n"
+    "\n"
+    "While it works it writes progress lines on standard error, one each time they change:\n"
+    "  dat2file: progress PERCENT%\n"
+    "PERCENT counts the file's sectors read. On a terminal they replace one another on one\n"
+    "line. At the end one line says what was written, or why nothing was. SIGINT and SIGTERM\n"
+    "stop it and remove what it had half-written.\n"
+    "Exit status: 0 done, 1 failed, 2 bad arguments, 3 a damaged copy.\n";
 
 enum ExitStatus { Done = 0, Failed = 1, Usage = 2, Damaged = 3 };
 
@@ -178,12 +187,16 @@ public:
                          source.c_str(), problem.c_str(), quoted(written).c_str());
             return Damaged;
         }
-        if (!m_entry)
+        if (!m_entry) {
             std::fprintf(stderr,
                          "dat2file: no file list names %s: %s holds whole sectors (%llu bytes), "
                          "its exact length is not known\n",
                          source.c_str(), quoted(written).c_str(),
                          static_cast<unsigned long long>(m_written));
+            return Done;
+        }
+        std::printf("dat2file: wrote %s: %llu bytes, SHA-256 checked against the file list\n",
+                    quoted(written).c_str(), static_cast<unsigned long long>(m_written));
         return Done;
     }
 
@@ -254,7 +267,10 @@ int extractRiff(const fs::path& source, const fs::path& destinationPath, bool fo
     const std::uint64_t sectors = riff.dataSize / cdimage::kRawSectorSize;
     std::uint64_t badSectors = 0;
     std::vector<std::uint8_t> chunk(kSectorsPerChunk * cdimage::kRawSectorSize);
+    cdimage::ProgressLine progress("dat2file");
     for (std::uint64_t first = 0; first < sectors; first += kSectorsPerChunk) {
+        progress.report(first, sectors);
+        cdimage::stopIfAsked();
         const std::size_t count =
             std::size_t(std::min<std::uint64_t>(kSectorsPerChunk, sectors - first));
         in.read(reinterpret_cast<char*>(chunk.data()),
@@ -273,6 +289,8 @@ int extractRiff(const fs::path& source, const fs::path& destinationPath, bool fo
             extraction.sector(sector + cdimage::kDataOffset);
         }
     }
+    progress.report(sectors, sectors);
+    progress.finish();
     return extraction.finish(quoted(source), badSectors);
 }
 
@@ -402,7 +420,10 @@ int extractFromDisc(Disc& disc, const std::string& where, const std::string& pat
                                         destination.partial());
     Extraction extraction(destination, entry);
     std::uint64_t badSectors = 0;
+    cdimage::ProgressLine progress("dat2file");
     for (std::uint32_t first = 0; first < file->sectors; first += kSectorsPerChunk) {
+        progress.report(first, file->sectors);
+        cdimage::stopIfAsked();
         const std::uint32_t count =
             std::min<std::uint32_t>(kSectorsPerChunk, file->sectors - first);
         const Disc::Sectors sectors = disc.readForm2(file->lsn + lsn_t(first), count);
@@ -416,6 +437,8 @@ int extractFromDisc(Disc& disc, const std::string& where, const std::string& pat
             extraction.sector(sector + CDIO_CD_SUBHEADER_SIZE);
         }
     }
+    progress.report(file->sectors, file->sectors);
+    progress.finish();
     return extraction.finish("\"" + path + "\" in " + where, badSectors);
 }
 
@@ -484,6 +507,7 @@ int main(int argc, char** argv) {
         return true;
     });
     cdio_loglevel_default = CDIO_LOG_ERROR;
+    cdimage::catchStopSignals();
     try {
         if (arguments.size() == 1 && arguments[0] == "--help") {
             std::fputs(kUsage, stdout);
@@ -504,6 +528,9 @@ int main(int argc, char** argv) {
             return extract(fs::path(arguments[0]), fs::path(arguments[1]), force);
         std::fputs(kUsage, stderr);
         return Usage;
+    } catch (const cdimage::Stopped& stopped) {
+        std::fprintf(stderr, "dat2file: %s\n", stopped.what());
+        cdimage::endByStopSignal();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "dat2file: %s\n", error.what());
         return Failed;

@@ -1,0 +1,37 @@
+#pragma once
+
+// How the tools tell how far they are, on standard error, in one form that both share and that
+// the console window turns into its progress bar:
+//
+//     TOOL: progress PERCENT% DETAIL
+//
+// PERCENT from 0 to 100, DETAIL optional. A line is written each time the percent or the detail
+// changes. On a terminal the lines replace one another in place (carriage return), and the last
+// one is ended with a line break by finish().
+
+#include <cstdint>
+#include <string>
+
+namespace cdimage {
+
+class ProgressLine {
+public:
+    explicit ProgressLine(std::string tool);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    // `done` of `total` units; a total of 0 counts as complete.
+    void report(std::uint64_t done, std::uint64_t total, const std::string& detail = {});
+    // Ends the line in place on a terminal; nothing otherwise.
+    void finish();
+
+private:
+    std::string m_tool;
+    bool m_terminal;
+    int m_percent = -1;
+    std::string m_detail;
+    std::size_t m_width = 0; // of the line shown in place
+};
+
+} // namespace cdimage

@@ -1,0 +1,48 @@
+#pragma once
+
+// The rules of the console window, on text alone: the progress lines of the tools, the lines of
+// a stream that arrives in pieces, the window's title and the command line it shows.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace velmora::console {
+
+struct Progress {
+    int percent = 0;
+    QString detail; // what the tool is at, such as "file 2 of 7: a.dat"; may be empty
+};
+
+// What a tool's progress line, `TOOL: progress PERCENT% DETAIL`, says; nothing for any other
+// line.
+std::optional<Progress> progressOf(QStringView line);
+
+// "velmora_tolk — Kestrel": the tool's file name and what it works on (the image after -o, or
+// else the last argument).
+QString windowTitle(const QStringList& command);
+
+// The program and its arguments as a command line, each between double quotes where it is
+// empty or holds a blank.
+QString commandLineOf(const QStringList& command);
+
+// The name of a signal that ends a process.
+QString signalName(int signal);
+
+// Cuts a stream into lines as its pieces arrive: a line ends with a line feed, a carriage
+// return, or both.
+class LineSplitter {
+public:
+    // The lines completed by `piece`, decoded from UTF-8.
+    QStringList add(const QByteArray& piece);
+    // What is left after the last line break, as a line of its own.
+    std::optional<QString> rest();
+
+private:
+    QByteArray m_pending;
+    bool m_afterReturn = false;
+};
+
+} // namespace velmora::console

@@ -1,0 +1,52 @@
+// A stand-in tool for the console window, doing what its first argument says:
+//   lines N      N lines on standard output, a progress line after each tenth, status 0
+//   fail S       a line on each channel, the last on standard error, then status S
+//   crash        ends by SIGABRT
+//   wait         a progress line, then waits for a signal; SIGTERM ends it by SIGTERM
+//   flood BYTES  BYTES of 100-character lines on standard output, as fast as it can, status 0
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+int main(int argc, char** argv) {
+    const std::string what = argc > 1 ? argv[1] : "";
+    const long long count = argc > 2 ? std::atoll(argv[2]) : 0;
+    if (what == "lines") {
+        for (long long i = 1; i <= count; ++i) {
+            std::printf("line %lld\n", i);
+            if (i % 10 == 0) {
+                std::fflush(stdout);
+                std::fprintf(stderr, "scripted_tool: progress %lld%% line %lld\n", i * 100 / count,
+                             i);
+            }
+        }
+        return 0;
+    }
+    if (what == "fail") {
+        std::printf("working\n");
+        std::fflush(stdout);
+        std::fprintf(stderr, "scripted_tool: first problem\nscripted_tool: the real reason\n");
+        return int(count);
+    }
+    if (what == "crash")
+        std::abort();
+    if (what == "wait") {
+        std::fprintf(stderr, "scripted_tool: progress 10%%\n");
+        for (int i = 0; i < 600; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return 0;
+    }
+    if (what == "flood") {
+        std::string line(99, 'x');
+        line += '\n';
+        for (long long written = 0; written < count; written += static_cast<long long>(line.size()))
+            std::fwrite(line.data(), 1, line.size(), stdout);
+        return 0;
+    }
+    return 2;
+}

@@ -1,0 +1,289 @@
+// The console window: its rules on text, the window run in this process with a scripted tool,
+// and the real console program started by the real launcher.
+
+#include "console/consolewindow.h"
+#include "console/texts.h"
+#include "console/toolrun.h"
+#include "platform/qtservices.h"
+#include "tools/commandlines.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace velmora;
+using namespace velmora::console;
+
+namespace {
+
+const QString kScriptedTool = QStringLiteral(SCRIPTED_TOOL);
+
+QString readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Waits for a file that a detached process writes whole (it renames it into place).
+QString waitForFile(const QString& path, int milliseconds = 20000) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(path) && waited.elapsed() < milliseconds)
+        QTest::qWait(20);
+    return readAll(path);
+}
+
+} // namespace
+
+class ConsoleTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void progressLinesOfBothTools_data();
+    void progressLinesOfBothTools();
+    void linesArriveInPieces();
+    void titleAndCommandLine();
+
+    void outputAndProgressAppearAsTheToolRuns();
+    void failureShowsStatusAndLastErrorLine_data();
+    void failureShowsStatusAndLastErrorLine();
+    void stopAsksFirstThenEndsTheTool();
+    void closingWhileRunningAsksTheSame();
+    void everyControlIsNamed();
+
+    void launcherStartsTheToolInTheConsoleInTheCurrentFolder();
+    void launcherWithoutConsoleStartsTheToolDirectly();
+    void launcherReportsAToolThatCannotStart();
+};
+
+void ConsoleTest::progressLinesOfBothTools_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("percent"); // -1: not a progress line
+    QTest::addColumn<QString>("detail");
+    QTest::newRow("image tool") << u"velmora_tolk: progress 42% file 3 of 7: a b.dat"_qs << 42
+                                << u"file 3 of 7: a b.dat"_qs;
+    QTest::newRow("extraction tool") << u"dat2file: progress 100%"_qs << 100 << QString();
+    QTest::newRow("zero") << u"dat2file: progress 0%"_qs << 0 << QString();
+    QTest::newRow("over 100") << u"dat2file: progress 101%"_qs << -1 << QString();
+    QTest::newRow("no percent sign") << u"dat2file: progress 5"_qs << -1 << QString();
+    QTest::newRow("glued detail") << u"dat2file: progress 5%x"_qs << -1 << QString();
+    QTest::newRow("no tool") << u": progress 5%"_qs << -1 << QString();
+    QTest::newRow("inside a message")
+        << u"dat2file: \"a: progress 5%\" exists already"_qs << -1 << QString();
+    QTest::newRow("an ordinary line")
+        << u"velmora_tolk: wrote a.bin and a.cue"_qs << -1 << QString();
+}
+
+void ConsoleTest::progressLinesOfBothTools() {
+    QFETCH(QString, line);
+    QFETCH(int, percent);
+    QFETCH(QString, detail);
+    const std::optional<Progress> progress = progressOf(line);
+    QCOMPARE(progress.has_value(), percent >= 0);
+    if (progress) {
+        QCOMPARE(progress->percent, percent);
+        QCOMPARE(progress->detail, detail);
+    }
+}
+
+void ConsoleTest::linesArriveInPieces() {
+    LineSplitter splitter;
+    QCOMPARE(splitter.add("ab"), QStringList());
+    QCOMPARE(splitter.add("c\nd"), QStringList{u"abc"_qs});
+    QCOMPARE(splitter.add("\r"), QStringList{u"d"_qs});
+    QCOMPARE(splitter.add("\n\n"), QStringList{QString()}); // CR LF is one break, then an empty
+    QCOMPARE(splitter.add("\xc3"), QStringList());          // a character cut in two
+    QCOMPARE(splitter.add("\xa9t\rx"), QStringList{u"ét"_qs});
+    QCOMPARE(splitter.rest(), std::optional<QString>(u"x"_qs));
+    QCOMPARE(splitter.rest(), std::optional<QString>());
+}
+
+void ConsoleTest::titleAndCommandLine() {
+    QCOMPARE(windowTitle({u"/usr/bin/velmora_tolk"_qs, u"-v"_qs, u"V"_qs, u"-o"_qs, u"Mon CD"_qs,
+                          u"-m"_qs, u"/a.bin"_qs}),
+             u"velmora_tolk — Mon CD"_qs);
+    QCOMPARE(windowTitle({u"/usr/bin/dat2file"_qs, u"/cd/a.bin"_qs, u"/out/cd/a.bin"_qs}),
+             u"dat2file — /out/cd/a.bin"_qs);
+    QCOMPARE(windowTitle({u"tool"_qs}), u"tool"_qs);
+    QCOMPARE(commandLineOf({u"/opt/my tools/t"_qs, u"-v"_qs, u""_qs, u"a b"_qs}),
+             uR"("/opt/my tools/t" -v "" "a b")"_qs);
+    QCOMPARE(signalName(SIGTERM), u"SIGTERM"_qs);
+}
+
+void ConsoleTest::outputAndProgressAppearAsTheToolRuns() {
+    ConsoleWindow window({kScriptedTool, u"lines"_qs, u"200"_qs});
+    auto* bar = window.findChild<QProgressBar*>(u"progress"_qs);
+    QList<int> seen;
+    connect(bar, &QProgressBar::valueChanged, this, [&](int value) { seen.append(value); });
+    QSignalSpy finished(&window, &ConsoleWindow::toolFinished);
+    window.show();
+    window.start();
+    QVERIFY(finished.wait(10000));
+    const QString output = window.findChild<QPlainTextEdit*>(u"output"_qs)->toPlainText();
+    QCOMPARE(output.count(u'\n'), 199);
+    QVERIFY(output.startsWith(u"line 1\nline 2\n"_qs));
+    QVERIFY(output.endsWith(u"line 200"_qs));
+    QVERIFY2(!output.contains(u"progress"_qs), "progress lines feed the bar, not the text");
+    QVERIFY2(seen.size() >= 10, qPrintable(QString::number(seen.size())));
+    QVERIFY(std::is_sorted(seen.cbegin(), seen.cend()));
+    QCOMPARE(bar->value(), 100);
+    QCOMPARE(window.findChild<QLabel*>(u"progressDetail"_qs)->text(), u"line 200"_qs);
+    QCOMPARE(window.exitStatus(), 0);
+    QCOMPARE(window.status(), texts::kSucceeded.arg(u"scripted_tool"_qs));
+    QVERIFY(window.findChild<QLabel*>(u"lastError"_qs)->isHidden());
+    QVERIFY(!window.findChild<QPushButton*>(u"stop"_qs)->isEnabled());
+    QVERIFY(window.isVisible()); // it stays until the user closes it
+}
+
+void ConsoleTest::failureShowsStatusAndLastErrorLine_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("lastError");
+    QTest::newRow("exit status 3")
+        << QStringList{u"fail"_qs, u"3"_qs} << texts::kFailed.arg(u"scripted_tool"_qs).arg(3)
+        << u"scripted_tool: the real reason"_qs;
+    QTest::newRow("a signal")
+        << QStringList{u"crash"_qs}
+        << texts::kKilled.arg(u"scripted_tool"_qs).arg(SIGABRT).arg(u"SIGABRT"_qs) << QString();
+}
+
+void ConsoleTest::failureShowsStatusAndLastErrorLine() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, status);
+    QFETCH(QString, lastError);
+    ConsoleWindow window(QStringList{kScriptedTool} + arguments);
+    QSignalSpy finished(&window, &ConsoleWindow::toolFinished);
+    window.show();
+    window.start();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(window.status(), status);
+    auto* error = window.findChild<QLabel*>(u"lastError"_qs);
+    QCOMPARE(error->isVisible(), !lastError.isEmpty());
+    if (!lastError.isEmpty())
+        QCOMPARE(error->text(), lastError);
+    QVERIFY(!window.findChild<QLabel*>(u"statusIcon"_qs)->pixmap().isNull());
+    QVERIFY(window.findChild<QLabel*>(u"status"_qs)->accessibleName().contains(status));
+}
+
+void ConsoleTest::stopAsksFirstThenEndsTheTool() {
+    ConsoleWindow window({kScriptedTool, u"wait"_qs});
+    QStringList asked;
+    bool answer = false;
+    window.setConfirmation([&](const QString& question) {
+        asked.append(question);
+        return answer;
+    });
+    QSignalSpy finished(&window, &ConsoleWindow::toolFinished);
+    window.show();
+    window.start();
+    auto* bar = window.findChild<QProgressBar*>(u"progress"_qs);
+    QTRY_COMPARE(bar->value(), 10);
+    auto* stop = window.findChild<QPushButton*>(u"stop"_qs);
+
+    QTest::mouseClick(stop, Qt::LeftButton); // answered No
+    QCOMPARE(asked, QStringList{texts::kConfirmStop.arg(u"scripted_tool"_qs)});
+    QTest::qWait(200);
+    QVERIFY(window.running());
+
+    answer = true;
+    QTest::keyClick(stop, Qt::Key_Space);
+    QCOMPARE(asked.size(), 2);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(window.status(),
+             texts::kKilled.arg(u"scripted_tool"_qs).arg(SIGTERM).arg(u"SIGTERM"_qs));
+    QVERIFY(window.isVisible());
+}
+
+void ConsoleTest::closingWhileRunningAsksTheSame() {
+    ConsoleWindow window({kScriptedTool, u"wait"_qs});
+    int asked = 0;
+    bool answer = false;
+    window.setConfirmation([&](const QString&) {
+        ++asked;
+        return answer;
+    });
+    QSignalSpy finished(&window, &ConsoleWindow::toolFinished);
+    window.show();
+    window.start();
+    QTRY_VERIFY(window.running());
+    QVERIFY(!window.close());
+    QCOMPARE(asked, 1);
+    QVERIFY(window.isVisible() && window.running());
+
+    answer = true;
+    window.close();
+    QVERIFY(finished.wait(10000));
+    QTRY_VERIFY(!window.isVisible());
+    QCOMPARE(asked, 2);
+}
+
+void ConsoleTest::everyControlIsNamed() {
+    ConsoleWindow window({kScriptedTool, u"lines"_qs, u"1"_qs});
+    const QList<QWidget*> controls = window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(controls.size(), 9);
+    for (const QWidget* control : controls)
+        QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+    QCOMPARE(window.windowTitle(), u"scripted_tool — 1"_qs);
+}
+
+void ConsoleTest::launcherStartsTheToolInTheConsoleInTheCurrentFolder() {
+    QTemporaryDir folder;
+    const QString report = folder.filePath(u"report.txt"_qs);
+    qputenv("VELMORA_CONSOLE_REPORT", QFile::encodeName(report));
+    qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(folder.path()));
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+    QtServices services(QStringLiteral(VELMORA_CONSOLE));
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome started =
+        services.launch(u'"' + QStringLiteral(ARGV_RECORDER) + u"\" \"a b\" -c"_qs);
+    QDir::setCurrent(previous);
+    QVERIFY(started);
+    const QString shown = waitForFile(report);
+    qInfo("the console had run its tool and shown the result %lld ms after the launch",
+          clock.elapsed());
+    QVERIFY2(shown.contains(u"\nstatus: "_qs + texts::kSucceeded.arg(u"argv_recorder"_qs)),
+             qPrintable(shown));
+    QVERIFY(shown.startsWith(u"title: argv_recorder — -c\n"_qs));
+    const QStringList records = QDir(folder.path()).entryList({u"record-*.txt"_qs});
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(readAll(folder.filePath(records.first())), folder.path() + u"\na b\n-c\n"_qs);
+
+    QFile::remove(report);
+    QVERIFY(services.launch(u'"' + kScriptedTool + u"\" fail 3"_qs));
+    const QString failed = waitForFile(report);
+    QVERIFY2(failed.contains(texts::kFailed.arg(u"scripted_tool"_qs).arg(3)), qPrintable(failed));
+    QVERIFY(failed.contains(u"\nlast error: scripted_tool: the real reason\n"_qs));
+    qunsetenv("VELMORA_CONSOLE_REPORT");
+}
+
+void ConsoleTest::launcherWithoutConsoleStartsTheToolDirectly() {
+    QTemporaryDir folder;
+    qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(folder.path()));
+    QtServices services(folder.filePath(u"velmora_console"_qs)); // not there
+    QVERIFY(services.launch(u'"' + QStringLiteral(ARGV_RECORDER) + u"\" x"_qs));
+    QTRY_COMPARE(QDir(folder.path()).entryList({u"record-*.txt"_qs}).size(), 1);
+}
+
+void ConsoleTest::launcherReportsAToolThatCannotStart() {
+    QTemporaryDir folder;
+    QFile data(folder.filePath(u"data.bin"_qs));
+    QVERIFY(data.open(QIODevice::WriteOnly));
+    data.close();
+    QtServices services(QStringLiteral(VELMORA_CONSOLE));
+    const Outcome notExecutable = services.launch(u'"' + data.fileName() + u'"');
+    QVERIFY(!notExecutable);
+    QVERIFY(notExecutable.reason.contains(u"ermission"_qs));
+    const Outcome missing = services.launch(u'"' + folder.filePath(u"none"_qs) + u'"');
+    QVERIFY(!missing);
+    QVERIFY(missing.reason.contains(u"No such file"_qs));
+}
+
+QTEST_MAIN(ConsoleTest)
+#include "tst_console.moc"
