@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStringListModel>
 #include <QStyleOptionButton>
@@ -19,6 +20,15 @@
 namespace velmora {
 
 namespace {
+
+// Makes `watcher` follow `folder` alone.
+void watchOnly(QFileSystemWatcher& watcher, const QString& folder) {
+    if (watcher.directories() == QStringList{folder})
+        return;
+    if (!watcher.directories().isEmpty())
+        watcher.removePaths(watcher.directories());
+    watcher.addPath(folder);
+}
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kLevelRole = Qt::UserRole + 1;
@@ -65,6 +75,11 @@ DirListBox::DirListBox(DriveTable& drives, QWidget* parent)
     setItemDelegate(new IndentDelegate(this));
     setUniformItemSizes(true);
     connect(this, &QListWidget::itemDoubleClicked, this, &DirListBox::open);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+        const int scrolled = verticalScrollBar()->value();
+        if (moveTo(m_path)) // the same folder again: no Change
+            verticalScrollBar()->setValue(scrolled);
+    });
 }
 
 Outcome DirListBox::setPath(const QString& folderOrDrive) {
@@ -81,6 +96,7 @@ Outcome DirListBox::moveTo(const QString& folder) {
     m_path = folder;
     m_drives.remember(folder);
     fill(subfolders);
+    watchOnly(m_watcher, folder);
     if (changed)
         Q_EMIT Change();
     return Outcome::success();
@@ -141,6 +157,7 @@ FileListBox::FileListBox(QWidget* parent)
     setUniformItemSizes(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &FileListBox::refresh);
 }
 
 Outcome FileListBox::setPath(const QString& folder) {
@@ -149,7 +166,19 @@ Outcome FileListBox::setPath(const QString& folder) {
     m_files->setStringList(opened
                                ? QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase)
                                : QStringList());
+    watchOnly(m_watcher, folder);
     return opened;
+}
+
+// Lists the folder again, keeping the selected file and the scrolled place where they remain.
+void FileListBox::refresh() {
+    const QString selected = FileName();
+    const int scrolled = verticalScrollBar()->value();
+    m_files->setStringList(QDir(m_path).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase));
+    verticalScrollBar()->setValue(scrolled);
+    const int row = selected.isEmpty() ? -1 : int(m_files->stringList().indexOf(selected));
+    if (row >= 0)
+        setCurrentIndex(m_files->index(row));
 }
 
 QString FileListBox::FileName() const {

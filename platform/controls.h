@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -40,7 +41,8 @@ private:
 };
 
 // The folder being browsed: its drive's root, the chain of folders down to it, then its
-// subfolders, indented. A double-click (or Enter) on a folder makes it the current one.
+// subfolders, indented. A double-click (or Enter) on a folder makes it the current one. The
+// subfolders shown follow the disk: a folder made or removed there shows at once.
 class DirListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -66,9 +68,11 @@ private:
 
     DriveTable& m_drives;
     QString m_path;
+    QFileSystemWatcher m_watcher{this};
 };
 
-// The plain, non-hidden files of a folder, sorted by name.
+// The plain, non-hidden files of a folder, sorted by name. The list follows the disk: a file
+// written or removed there shows at once, and the selected file stays selected.
 class FileListBox : public QListView {
     Q_OBJECT
 public:
@@ -88,8 +92,11 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    void refresh();
+
     QStringListModel* m_files;
     QString m_path;
+    QFileSystemWatcher m_watcher{this};
 };
 
 class EntryModel;

@@ -45,6 +45,7 @@ private Q_SLOTS:
     void directoryListRefusesAFolderItCannotOpen();
     void directoryListSurvivesALoopOfFolderLinks();
     void fileListShowsPlainVisibleFilesSorted();
+    void listsFollowTheDiskWithoutAnyHandler();
     void textBoxClickAndCheckBoxValue();
     void driveListRaisesChangeOnlyForTheUser();
 };
@@ -143,6 +144,9 @@ void ControlsTest::directoryListRefusesAFolderItCannotOpen() {
     DriveTable drives(DriveTable::mounted());
     DirListBox dir(drives, nullptr);
     QVERIFY(dir.setPath(temporary.path()));
+    dir.show();
+    // The folder goes before the list hears of it.
+    const QSignalBlocker unheard(dir.findChild<QFileSystemWatcher*>());
     QVERIFY(QDir(gone).removeRecursively());
 
     QSignalSpy changes(&dir, &DirListBox::Change);
@@ -153,7 +157,6 @@ void ControlsTest::directoryListRefusesAFolderItCannotOpen() {
     QCOMPARE(dir.Path(), QDir::toNativeSeparators(temporary.path()));
     QCOMPARE(changes.count(), 0);
 
-    dir.show();
     doubleClickItem(dir, u"gone"_qs); // still listed: the list was filled before
     QCOMPARE(failures.count(), 1);
     QCOMPARE(failures.at(0).at(0).toString(), gone);
@@ -201,6 +204,32 @@ void ControlsTest::fileListShowsPlainVisibleFilesSorted() {
     QCOMPARE(files.Path(), folder + u"/none"_qs);
     QCOMPARE(fileNames(files), QStringList());
     QCOMPARE(files.FileName(), QString());
+}
+
+void ControlsTest::listsFollowTheDiskWithoutAnyHandler() {
+    QTemporaryDir temporary;
+    const QString folder = temporary.path();
+    test::makeFile(folder, u"b.bin"_qs, 1);
+    DriveTable drives({{u"/"_qs, {}}});
+    DirListBox dirs(drives, nullptr);
+    FileListBox files(nullptr);
+    QVERIFY(dirs.setPath(folder));
+    QVERIFY(files.setPath(folder));
+    files.setCurrentIndex(files.model()->index(0, 0));
+    QSignalSpy changes(&dirs, &DirListBox::Change);
+
+    // What a tool writes into the folder shows up, and the selection stays on its file.
+    test::makeFile(folder, u"a.bin"_qs, 1);
+    test::makeFile(folder, u"Kestrel.cue"_qs, 1);
+    QTRY_COMPARE(fileNames(files), (QStringList{u"a.bin"_qs, u"b.bin"_qs, u"Kestrel.cue"_qs}));
+    QCOMPARE(files.FileName(), u"b.bin"_qs);
+    QFile::remove(QDir(folder).filePath(u"a.bin"_qs));
+    QTRY_COMPARE(fileNames(files), (QStringList{u"b.bin"_qs, u"Kestrel.cue"_qs}));
+
+    test::makeFolder(folder, u"new"_qs);
+    QTRY_VERIFY(texts(dirs).contains(u"new"_qs));
+    QCOMPARE(dirs.Path(), folder);
+    QCOMPARE(changes.count(), 0);
 }
 
 void ControlsTest::textBoxClickAndCheckBoxValue() {
