@@ -17,12 +17,14 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace velmora::console {
 
 namespace {
 
 constexpr int kFlushMilliseconds = 50;
+constexpr qsizetype kLargestPiece = 256 * 1024; // characters put into the view at once
 
 bool askUser(QWidget* parent, const QString& question) {
     return QMessageBox::question(parent, texts::kConfirmTitle, question,
@@ -191,25 +193,39 @@ void ConsoleWindow::take(const QString& line, QProcess::ProcessChannel channel) 
     m_batch += line;
     m_batch += u'\n';
     if (!m_flushTimer.isActive())
-        m_flushTimer.start();
+        m_flushTimer.start(kFlushMilliseconds);
 }
 
 // Appends the lines gathered since the last time, following the end when the view was there.
 void ConsoleWindow::flush() {
-    if (m_batch.isEmpty())
+    if (m_batch.isEmpty()) {
+        if (m_ending)
+            std::exchange(m_ending, {})();
         return;
+    }
     QScrollBar* bar = m_output->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     QTextCursor end(m_output->document());
     end.movePosition(QTextCursor::End);
-    if (m_batch.endsWith(u'\n'))
-        m_batch.chop(1);
+    // A large batch goes in pieces, the window answering the user between them.
+    qsizetype length = m_batch.size();
+    if (length > kLargestPiece)
+        length = m_batch.lastIndexOf(u'\n', kLargestPiece) + 1;
+    if (length <= 0)
+        length = std::min(m_batch.size(), kLargestPiece);
+    QStringView piece = QStringView(m_batch).left(length);
+    if (piece.endsWith(u'\n'))
+        piece.chop(1);
     if (!m_output->document()->isEmpty())
         end.insertBlock();
-    end.insertText(m_batch);
-    m_batch.clear();
+    end.insertText(piece.toString());
+    m_batch.remove(0, length);
     if (atEnd)
         bar->setValue(bar->maximum());
+    if (!m_batch.isEmpty())
+        m_flushTimer.start(0);
+    else if (m_ending)
+        std::exchange(m_ending, {})();
 }
 
 void ConsoleWindow::askToStop() {
@@ -248,20 +264,26 @@ void ConsoleWindow::finished(int code, QProcess::ExitStatus how) {
         if (const std::optional<QString> line = splitter.rest())
             take(*line, channel);
     }
-    flush();
-    if (how == QProcess::NormalExit) {
-        m_exitStatus = code;
-        if (code == 0) {
-            m_progress->setValue(100);
-            showResult(true, texts::kSucceeded.arg(m_toolName));
+    m_ending = [this, code, how] {
+        if (how == QProcess::NormalExit) {
+            m_exitStatus = code;
+            if (code == 0) {
+                m_progress->setValue(100);
+                showResult(true, texts::kSucceeded.arg(m_toolName));
+            } else {
+                showResult(false, texts::kFailed.arg(m_toolName).arg(code));
+            }
         } else {
-            showResult(false, texts::kFailed.arg(m_toolName).arg(code));
+            showResult(false, texts::kKilled.arg(m_toolName).arg(code).arg(signalName(code)));
         }
-    } else {
-        showResult(false, texts::kKilled.arg(m_toolName).arg(code).arg(signalName(code)));
-    }
-    if (m_closeWhenDone)
-        close();
+        if (m_closeWhenDone)
+            close();
+    };
+    // The result shows once the output before it is all in view.
+    if (m_batch.isEmpty())
+        std::exchange(m_ending, {})();
+    else
+        m_flushTimer.start(0);
 }
 
 void ConsoleWindow::failedToStart(QProcess::ProcessError error) {

@@ -77,6 +77,7 @@ private:
     bool m_closeWhenDone = false;
     bool m_ended = false;
     std::function<bool(const QString&)> m_confirm;
+    std::function<void()> m_ending; // shows the result once the output is all in view
 
     QLabel* m_commandLine = nullptr;
     QPlainTextEdit* m_output = nullptr;

@@ -1,0 +1,106 @@
+// The console window under load: 100 MB of tool output shown in the window, against the same
+// output read and dropped by a bare process, with the longest time the window's event loop
+// waited meanwhile; and how soon a launched console has shown its tool's result, against
+// starting the tool alone. All in the same run.
+
+#include "benchclock.h"
+#include "console/consolewindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+const QString kTool = QStringLiteral(SCRIPTED_TOOL);
+const QString kConsole = QStringLiteral(VELMORA_CONSOLE);
+constexpr qint64 kFlood = qint64(100) << 20;
+
+double drainedByAProcess() {
+    return velmora::bench::bestOf(3, [] {
+        QProcess process;
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, &process,
+                         [&process] { process.readAllStandardOutput(); });
+        process.start(kTool, {QStringLiteral("flood"), QString::number(kFlood)});
+        QSignalSpy done(&process, &QProcess::finished);
+        done.wait(600000);
+    });
+}
+
+struct Shown {
+    double milliseconds = 0;
+    qint64 longestWait = 0; // of the event loop, in milliseconds
+    qint64 characters = 0;
+};
+
+Shown shownInTheWindow() {
+    velmora::console::ConsoleWindow window(
+        {kTool, QStringLiteral("flood"), QString::number(kFlood)});
+    window.show();
+    QElapsedTimer beat;
+    qint64 longest = 0;
+    QTimer heart;
+    heart.setInterval(5);
+    QObject::connect(&heart, &QTimer::timeout, &heart,
+                     [&] { longest = std::max(longest, beat.restart()); });
+    QSignalSpy finished(&window, &velmora::console::ConsoleWindow::toolFinished);
+    QElapsedTimer clock;
+    clock.start();
+    beat.start();
+    heart.start();
+    window.start();
+    finished.wait(600000);
+    Shown shown;
+    shown.milliseconds = clock.nsecsElapsed() / 1e6;
+    shown.longestWait = longest;
+    shown.characters = window.findChild<QPlainTextEdit*>()->document()->characterCount();
+    return shown;
+}
+
+double untilReported(const QString& report, const QString& program, const QStringList& arguments) {
+    return velmora::bench::bestOf(5, [&] {
+        QFile::remove(report);
+        QElapsedTimer clock;
+        clock.start();
+        QProcess::startDetached(program, arguments);
+        while (!QFile::exists(report) && clock.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    const double drained = drainedByAProcess();
+    const Shown shown = shownInTheWindow();
+    std::printf("%-48s %10.2f ms  read and dropped %10.2f ms  ratio %6.2f  (%.0f MB/s)\n",
+                "console: 100 MB of output shown", shown.milliseconds, drained,
+                shown.milliseconds / drained, 100 * 1000 / shown.milliseconds);
+    std::printf("%-48s %10lld ms  (bound 100: %s; %lld characters in the view)\n",
+                "console: longest wait of its event loop meanwhile", shown.longestWait,
+                shown.longestWait <= 100 ? "within" : "OVER", shown.characters);
+
+    QTemporaryDir folder;
+    const QString report = folder.filePath(QStringLiteral("report"));
+    const QString record = folder.filePath(QStringLiteral("records"));
+    qputenv("VELMORA_CONSOLE_REPORT", QFile::encodeName(report));
+    const double console =
+        untilReported(report, kConsole, {kTool, QStringLiteral("lines"), QStringLiteral("1")});
+    qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(folder.path()));
+    const double bare = velmora::bench::bestOf(5, [] {
+        QProcess process;
+        process.start(kTool, {QStringLiteral("lines"), QStringLiteral("1")});
+        process.waitForFinished();
+    });
+    velmora::bench::report("console: launched, tool run, result shown", console, "tool alone", bare,
+                           300.0 / std::max(bare, 0.001));
+    return 0;
+}
