@@ -45,9 +45,11 @@ public:
     // The services called, in order, as one text: "messageBox launch messageBox ..."
     QString sequence() const;
     void clear() { calls.clear(); }
+    // Real launches go through this console program (none by default).
+    void useConsole(const QString& console) { m_real = QtServices(console); }
 
 private:
-    QtServices m_real;
+    QtServices m_real{QString()};
 };
 
 } // namespace velmora::test

@@ -91,6 +91,7 @@ private Q_SLOTS:
     void longTextViewGivesBackItsText();
     void openDialogOffersExecutablesAndMayBeClosedWithoutAChoice();
     void defaultToolsBuildAndExtractFromTheWindow();
+    void buildFromTheWindowShowsItsOutcomeInAConsole();
 
 private:
     QTemporaryDir m_records;
@@ -378,6 +379,53 @@ void LaunchTest::defaultToolsBuildAndExtractFromTheWindow() {
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(target), 20000);
     QVERIFY(test::readFile(target) == recording);
     QCOMPARE(services.messages().size(), 2); // the two command lines, no failure
+}
+
+void LaunchTest::buildFromTheWindowShowsItsOutcomeInAConsole() {
+    QTemporaryDir temporary;
+    const QString sources = test::makeFolder(temporary.path(), u"sources"_qs);
+    test::writeFile(sources, u"clip.mpg"_qs, test::randomBytes(500000, 4));
+    const QString report = QDir(temporary.path()).filePath(u"console report"_qs);
+    qputenv("VELMORA_CONSOLE_REPORT", QFile::encodeName(report));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(QStringLiteral(VELMORA_TOOLS_DIR)) + ':' + path);
+    const test::CurrentFolderGuard guard;
+    test::FakeServices services;
+    services.realLaunch = true;
+    services.useConsole(QStringLiteral(VELMORA_TOOLS_DIR) + u"/velmora_console"_qs);
+    Form1 window(services, DriveTable({{u"/"_qs, {}}}));
+    auto* files = window.findChild<FileListBox*>(u"File1"_qs);
+    QVERIFY(window.findChild<DirListBox*>(u"Dir1"_qs)->setPath(sources));
+    test::doubleClick(*files, test::itemShowing(*files, u"clip.mpg"_qs));
+    window.findChild<TextBox*>(u"Text3"_qs)->setText(sources); // the images land beside it
+
+    const auto build = [&]() -> QString {
+        QFile::remove(report);
+        QTest::mouseClick(window.findChild<CommandButton*>(u"Command1"_qs), Qt::LeftButton);
+        QElapsedTimer waited;
+        waited.start();
+        while (!QFile::exists(report) && waited.elapsed() < 20000)
+            QTest::qWait(20);
+        return QString::fromUtf8(test::readFile(report));
+    };
+    const QString built = build();
+    QVERIFY2(built.contains(u"status: Done: velmora_tolk ended successfully"_qs),
+             qPrintable(built));
+    QVERIFY(built.startsWith(u"title: velmora_tolk — Kestrel\n"_qs));
+    QVERIFY(built.contains(u"progress: 100 highest 100\n"_qs));
+    QVERIFY(built.contains(u"velmora_tolk: wrote Kestrel.bin and Kestrel.cue: 1 file(s), 500000 "
+                           "bytes, 300 sectors, 00:06:00 of an 80-minute disc (0.1%)"_qs));
+    // The image shows in the file list, with no handler run.
+    QTRY_VERIFY(test::itemShowing(*files, u"Kestrel.bin"_qs).isValid());
+    QVERIFY(test::itemShowing(*files, u"Kestrel.cue"_qs).isValid());
+
+    const QString refused = build();
+    qunsetenv("VELMORA_CONSOLE_REPORT");
+    qputenv("PATH", path);
+    QVERIFY2(refused.contains(u"status: Failed: velmora_tolk ended with exit status 1."_qs),
+             qPrintable(refused));
+    QVERIFY(refused.contains(
+        u"last error: velmora_tolk: \"Kestrel.bin\" exists already; give --force to replace it"_qs));
 }
 
 QTEST_MAIN(LaunchTest)
