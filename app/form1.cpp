@@ -2,6 +2,7 @@
 
 #include "app/texts.h"
 #include "browse/texts.h"
+#include "platform/accessibility.h"
 #include "platform/controls.h"
 #include "platform/services.h"
 
@@ -33,6 +34,14 @@ void describe(QWidget* control, const QString& toolTip, const QString& accessibl
         control->setAccessibleName(accessibleName);
 }
 
+// The geometry is fixed, in pixels: the controls' own texts take the size they were drawn for
+// (8 points at 96 dots per inch), whatever size the desktop's font has. Displays of high
+// density still scale everything, pixels included.
+QFont fontForTheGeometry(QFont font) {
+    font.setPixelSize(11);
+    return font;
+}
+
 enum class Slant { Upright, Italic };
 
 // The font of the captions that explain an input.
@@ -62,8 +71,11 @@ Form1::Form1(Services& services, DriveTable drives, QWidget* parent)
     : QWidget(parent)
     , m_services(services)
     , m_drives(std::move(drives)) {
+    installAccessibility();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(texts::kFormCaption);
+    setAccessibleName(texts::kFormCaption);
+    setFont(fontForTheGeometry(font()));
     setWindowIcon(icon());
     resize(pixels(7560), pixels(7470));
 
@@ -148,8 +160,10 @@ void Form1::createControls() {
 
     Velmora = place(new TextBox(this), "Velmora", 1920, 6600, 5535, 375);
     Velmora->setAccessibleName(kLocation1);
+    Velmora->setAccessibleDescription(kToolBoxHint);
     Dat2File = place(new TextBox(this), "Dat2File", 1920, 7080, 5535, 375);
     Dat2File->setAccessibleName(kLocation2);
+    Dat2File->setAccessibleDescription(kToolBoxHint);
 }
 
 void Form1::setTabOrder() {
@@ -168,6 +182,8 @@ void Form1::connectHandlers() {
     connect(List1, &ListBox::DblClick, this, &Form1::List1_DblClick);
     connect(Velmora, &TextBox::Click, this, &Form1::Velmora_Click);
     connect(Dat2File, &TextBox::Click, this, &Form1::Dat2File_Click);
+    // The drive list shows the volume of the folder shown, wherever the folder list went.
+    connect(Dir1, &DirListBox::Change, this, [this] { Drive1->showDriveOf(Dir1->Path()); });
     connect(Dir1, &DirListBox::openFailed, this, [this](const QString& folder, const QString& why) {
         reportFailure(texts::kCannotOpenFolder, folder, why);
     });

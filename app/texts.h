@@ -43,6 +43,11 @@ inline const QString kExtraireTip = QStringLiteral("This will use Dat2file");
 
 // Names a screen reader gives the browser's lists, which have no caption of their own.
 inline const QString kDrive1Name = QStringLiteral("Drive / Lecteur");
+// What a click in a tool box does, for those who cannot see it.
+inline const QString kToolBoxHint =
+    QStringLiteral("A click opens the file dialog to choose the program; a path may also be typed "
+                   "/ Un clic ouvre la boîte de dialogue pour choisir le programme ; un chemin "
+                   "peut aussi être tapé");
 inline const QString kDir1Name = QStringLiteral("Folder / Répertoire");
 inline const QString kFile1Name = QStringLiteral("Files / Fichiers");
 

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QProxyStyle>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStringListModel>
@@ -33,6 +34,21 @@ void watchOnly(QFileSystemWatcher& watcher, const QString& folder) {
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kLevelRole = Qt::UserRole + 1;
 constexpr int kIndentPerLevel = 8;
+// Deeper folders are indented no further, so that a deep current folder stays in view.
+constexpr int kDeepestIndent = 12;
+
+bool isActivation(const QKeyEvent* event) {
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+           event->key() == Qt::Key_Select;
+}
+
+// The item the keyboard is on is the one an activation key acts on, selected or not yet.
+void selectCurrent(QAbstractItemView& view) {
+    const QModelIndex current = view.currentIndex();
+    if (current.isValid() && !view.selectionModel()->isSelected(current))
+        view.selectionModel()->select(current, QItemSelectionModel::ClearAndSelect |
+                                                   QItemSelectionModel::Rows);
+}
 
 // Draws each folder of the directory list indented by its depth.
 class IndentDelegate final : public QStyledItemDelegate {
@@ -42,7 +58,8 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
         QStyleOptionViewItem indented = option;
-        indented.rect.adjust(index.data(kLevelRole).toInt() * kIndentPerLevel, 0, 0, 0);
+        const int level = std::min(index.data(kLevelRole).toInt(), kDeepestIndent);
+        indented.rect.adjust(level * kIndentPerLevel, 0, 0, 0);
         QStyledItemDelegate::paint(painter, indented, index);
     }
 };
@@ -74,6 +91,7 @@ DirListBox::DirListBox(DriveTable& drives, QWidget* parent)
     , m_drives(drives) {
     setItemDelegate(new IndentDelegate(this));
     setUniformItemSizes(true);
+    setTextElideMode(Qt::ElideLeft); // a long name keeps its end in view
     connect(this, &QListWidget::itemDoubleClicked, this, &DirListBox::open);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
         const int scrolled = verticalScrollBar()->value();
@@ -103,7 +121,7 @@ Outcome DirListBox::moveTo(const QString& folder) {
 }
 
 void DirListBox::keyPressEvent(QKeyEvent* event) {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem()) {
+    if (isActivation(event) && currentItem()) {
         open(currentItem());
         return;
     }
@@ -192,6 +210,15 @@ void FileListBox::mouseDoubleClickEvent(QMouseEvent* event) {
         Q_EMIT DblClick();
 }
 
+void FileListBox::keyPressEvent(QKeyEvent* event) {
+    if (isActivation(event)) {
+        selectCurrent(*this);
+        Q_EMIT DblClick();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
 // ---- ListBox
 
 // The texts of a list box, appended at the end and removed anywhere.
@@ -238,6 +265,7 @@ ListBox::ListBox(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setTabKeyNavigation(false);
     fitColumn();
 }
 
@@ -260,6 +288,18 @@ int ListBox::ListIndex() const {
 
 void ListBox::AddItem(const QString& text) {
     m_entries->append(text);
+    // Once the view has taken the new row in (after this event), the last entry comes into view.
+    if (!m_scrollQueued) {
+        m_scrollQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_scrollQueued = false;
+                if (ListCount() > 0)
+                    scrollTo(m_entries->index(ListCount() - 1), QAbstractItemView::EnsureVisible);
+            },
+            Qt::QueuedConnection);
+    }
     const int width = fontMetrics().horizontalAdvance(text) + 2 * frameWidth() + 8;
     if (width > m_widest) {
         m_widest = width;
@@ -267,7 +307,27 @@ void ListBox::AddItem(const QString& text) {
     }
 }
 
+ListBox::~ListBox() {
+    forgetAccessibleEntries();
+}
+
+QAccessibleInterface*
+ListBox::accessibleEntry(int row, const std::function<QAccessibleInterface*()>& make) const {
+    if (const auto known = m_accessibleEntries.constFind(row); known != m_accessibleEntries.cend())
+        return QAccessible::accessibleInterface(*known);
+    QAccessibleInterface* entry = make();
+    m_accessibleEntries.insert(row, QAccessible::registerAccessibleInterface(entry));
+    return entry;
+}
+
+void ListBox::forgetAccessibleEntries() {
+    for (const QAccessible::Id id : std::as_const(m_accessibleEntries))
+        QAccessible::deleteAccessibleInterface(id);
+    m_accessibleEntries.clear();
+}
+
 void ListBox::RemoveItem(int index) {
+    forgetAccessibleEntries(); // the rows after it move up
     m_entries->remove(index);
     clearSelection();
 }
@@ -276,6 +336,15 @@ void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     QTableView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         Q_EMIT DblClick();
+}
+
+void ListBox::keyPressEvent(QKeyEvent* event) {
+    if (isActivation(event)) {
+        selectCurrent(*this);
+        Q_EMIT DblClick();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }
 
 void ListBox::resizeEvent(QResizeEvent* event) {
@@ -301,8 +370,23 @@ void TextBox::mouseReleaseEvent(QMouseEvent* event) {
 
 // ---- CheckBox
 
+// A check box whose whole area answers a click, and says so to screen readers.
+class WholeAreaStyle final : public QProxyStyle {
+public:
+    QRect subElementRect(SubElement element, const QStyleOption* option,
+                         const QWidget* widget) const override {
+        if (element == SE_CheckBoxClickRect && widget)
+            return widget->rect();
+        return QProxyStyle::subElementRect(element, option, widget);
+    }
+};
+
 CheckBox::CheckBox(QWidget* parent)
-    : QCheckBox(parent) {}
+    : QCheckBox(parent) {
+    auto* style = new WholeAreaStyle;
+    style->setParent(this);
+    setStyle(style);
+}
 
 void CheckBox::setHighlighted(bool highlighted) {
     m_highlighted = highlighted;
@@ -344,6 +428,15 @@ CommandButton::CommandButton(QWidget* parent)
     setAutoDefault(false);
     setDefault(false);
     connect(this, &QPushButton::clicked, this, &CommandButton::Click);
+}
+
+void CommandButton::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !event->isAutoRepeat()) {
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 // ---- Label

@@ -6,6 +6,7 @@
 
 #include "platform/services.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileSystemWatcher>
@@ -15,6 +16,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableView>
+
+#include <functional>
 
 class QStringListModel;
 
@@ -72,7 +75,8 @@ private:
 };
 
 // The plain, non-hidden files of a folder, sorted by name. The list follows the disk: a file
-// written or removed there shows at once, and the selected file stays selected.
+// written or removed there shows at once, and the selected file stays selected. Enter on a
+// file raises DblClick, as a double-click does.
 class FileListBox : public QListView {
     Q_OBJECT
 public:
@@ -90,6 +94,7 @@ Q_SIGNALS:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void refresh();
@@ -102,11 +107,13 @@ private:
 class EntryModel;
 
 // A list of texts in the order they were added; one item selected at a time. Adding a text
-// costs the same however long the list is.
+// costs the same however long the list is, and brings it into view. Enter on an item raises
+// DblClick; Tab leaves the list.
 class ListBox : public QTableView {
     Q_OBJECT
 public:
     explicit ListBox(QWidget* parent);
+    ~ListBox() override;
 
     int ListCount() const;
     // The text at `index`; the empty text past the last item.
@@ -117,18 +124,27 @@ public:
     void AddItem(const QString& text);
     void RemoveItem(int index);
 
+    // The screen reader's view of the entry at `row`, made by `make` the first time it is
+    // asked for and kept until the rows move.
+    QAccessibleInterface* accessibleEntry(int row,
+                                          const std::function<QAccessibleInterface*()>& make) const;
+
 Q_SIGNALS:
     void DblClick();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void fitColumn();
+    void forgetAccessibleEntries();
 
     EntryModel* m_entries;
+    mutable QHash<int, QAccessible::Id> m_accessibleEntries;
     int m_widest = 0; // the widest text added, in pixels
+    bool m_scrollQueued = false;
 };
 
 // A single-line text box; Click on a click of the left button inside it.
@@ -162,7 +178,8 @@ private:
     bool m_highlighted = false;
 };
 
-// A push button that is never the window's default button.
+// A push button that is never the window's default button; Enter presses it while it has the
+// focus, as Space does.
 class CommandButton : public QPushButton {
     Q_OBJECT
 public:
@@ -170,6 +187,9 @@ public:
 
 Q_SIGNALS:
     void Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // A fixed caption, wrapped at word boundaries; optionally in the highlight colour, read from

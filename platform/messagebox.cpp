@@ -75,6 +75,9 @@ constexpr int kCutLine = 1; // block state: the line was cut for display, not by
 LongTextView::LongTextView(const QString& text, QWidget* parent)
     : QPlainTextEdit(parent) {
     setReadOnly(true);
+    // The keyboard scrolls it (PageUp, PageDown, Ctrl+Home, Ctrl+End), selects and copies.
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setAccessibleName(QStringLiteral("Message / Message"));
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
 
