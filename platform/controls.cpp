@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -63,6 +64,21 @@ public:
         QStyledItemDelegate::paint(painter, indented, index);
     }
 };
+
+// A border that stands out in light and dark colour schemes alike: halfway between the text
+// and the field it surrounds.
+QColor borderColour(const QPalette& palette) {
+    const QColor text = palette.color(QPalette::Text);
+    const QColor base = palette.color(QPalette::Base);
+    return QColor::fromRgbF((text.redF() + base.redF()) / 2, (text.greenF() + base.greenF()) / 2,
+                            (text.blueF() + base.blueF()) / 2);
+}
+
+void drawBorder(QPainter& painter, const QRect& rect, const QPalette& palette) {
+    painter.setPen(borderColour(palette));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect.adjusted(0, 0, -1, -1));
+}
 
 } // namespace
 
@@ -362,6 +378,12 @@ void ListBox::fitColumn() {
 TextBox::TextBox(QWidget* parent)
     : QLineEdit(parent) {}
 
+void TextBox::paintEvent(QPaintEvent* event) {
+    QLineEdit::paintEvent(event);
+    QPainter painter(this);
+    drawBorder(painter, rect(), palette());
+}
+
 void TextBox::mouseReleaseEvent(QMouseEvent* event) {
     QLineEdit::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
@@ -403,6 +425,7 @@ void CheckBox::paintEvent(QPaintEvent*) {
     indicator.rect = style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, this);
     indicator.rect.moveTop((height() - indicator.rect.height()) / 2);
     painter.drawPrimitive(QStyle::PE_IndicatorCheckBox, indicator);
+    drawBorder(painter, indicator.rect, palette());
 
     const int spacing = style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, &option, this);
     const QRect captionRect = rect().adjusted(indicator.rect.right() + 1 + spacing, 0, 0, 0);

@@ -147,7 +147,8 @@ private:
     bool m_scrollQueued = false;
 };
 
-// A single-line text box; Click on a click of the left button inside it.
+// A single-line text box; Click on a click of the left button inside it. Its border keeps to
+// the colour scheme, light or dark.
 class TextBox : public QLineEdit {
     Q_OBJECT
 public:
@@ -158,6 +159,7 @@ Q_SIGNALS:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A check box whose caption wraps at word boundaries and may take the highlight colour.

@@ -11,6 +11,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QSignalSpy>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -38,6 +39,8 @@ private Q_SLOTS:
     void deepFolderStaysInView();
     void newEntryComesIntoViewUnselected();
     void driveListFollowsTheFolderAcrossVolumes();
+    void bordersShowInLightAndDarkSchemes_data();
+    void bordersShowInLightAndDarkSchemes();
 };
 
 void AccessTest::keyboardAddsRemovesAndPresses() {
@@ -219,6 +222,42 @@ void AccessTest::driveListFollowsTheFolderAcrossVolumes() {
     QVERIFY(control<DirListBox>(window, "Dir1")->setPath(u"/"_qs));
     QCOMPARE(drives->Drive(), DriveTable::driveText({u"/"_qs, {}}));
     QCOMPARE(changes.count(), 0);
+}
+
+void AccessTest::bordersShowInLightAndDarkSchemes_data() {
+    QTest::addColumn<QColor>("field");
+    QTest::addColumn<QColor>("text");
+    QTest::newRow("light") << QColor(Qt::white) << QColor(Qt::black);
+    QTest::newRow("dark") << QColor(0x1e, 0x1e, 0x1e) << QColor(0xee, 0xee, 0xee);
+}
+
+void AccessTest::bordersShowInLightAndDarkSchemes() {
+    QFETCH(QColor, field);
+    QFETCH(QColor, text);
+    QPalette scheme;
+    for (const auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+        scheme.setColor(role, field);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        scheme.setColor(role, text);
+    test::FakeServices services;
+    Form1 window(services, DriveTable({{u"/"_qs, {}}}));
+    window.setPalette(scheme);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto contrast = [](QColor a, QColor b) {
+        return std::abs(a.lightness() - b.lightness());
+    };
+    const QImage box = control<QWidget>(window, "Volume")->grab().toImage();
+    QVERIFY2(contrast(box.pixelColor(0, box.height() / 2), field) >= 80,
+             qPrintable(box.pixelColor(0, box.height() / 2).name()));
+    auto* check = control<QCheckBox>(window, "Check1");
+    QStyleOptionButton option;
+    option.initFrom(check);
+    QRect indicator = check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, check);
+    indicator.moveTop((check->height() - indicator.height()) / 2);
+    const QImage drawn = check->grab().toImage();
+    QVERIFY2(contrast(drawn.pixelColor(indicator.left(), indicator.center().y()), field) >= 80,
+             qPrintable(drawn.pixelColor(indicator.left(), indicator.center().y()).name()));
 }
 
 QTEST_MAIN(AccessTest)
