@@ -168,8 +168,9 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths) {
         }
         files.push_back(std::move(file));
     }
-    std::sort(files.begin(), files.end(),
-              [](const StoredFile& a, const StoredFile& b) { return a.identifier < b.identifier; });
+    std::sort(files.begin(), files.end(), [](const StoredFile& a, const StoredFile& b) {
+        return precedesInDirectory(a.identifier, b.identifier);
+    });
     return files;
 }
 
@@ -227,7 +228,7 @@ BuildResult buildImage(const BuildRequest& request) {
                            std::uint32_t(listLength), false, XaForm1File});
         std::sort(entries.begin(), entries.end(),
                   [](const DirectoryRecord& a, const DirectoryRecord& b) {
-                      return a.identifier < b.identifier;
+                      return precedesInDirectory(a.identifier, b.identifier);
                   });
         for (const DirectoryRecord& entry : entries)
             records.push_back(encodeRecord(entry, now));

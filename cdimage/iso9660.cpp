@@ -2,6 +2,7 @@
 
 #include "cdimage/bytes.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -157,6 +158,50 @@ std::vector<std::uint8_t> volumeDescriptorSetTerminator() {
     std::memcpy(&d[1], "CD001", 5);
     d[6] = 1;
     return d;
+}
+
+namespace {
+
+struct IdentifierParts {
+    std::string_view name, extension;
+    unsigned long version = 0;
+};
+
+IdentifierParts partsOf(std::string_view identifier) {
+    IdentifierParts parts;
+    if (const std::size_t semicolon = identifier.find(';'); semicolon != identifier.npos) {
+        for (const char digit : identifier.substr(semicolon + 1))
+            if (digit >= '0' && digit <= '9')
+                parts.version = parts.version * 10 + unsigned(digit - '0');
+        identifier = identifier.substr(0, semicolon);
+    }
+    const std::size_t dot = identifier.find('.');
+    parts.name = identifier.substr(0, dot);
+    parts.extension = dot == identifier.npos ? std::string_view() : identifier.substr(dot + 1);
+    return parts;
+}
+
+// -1, 0 or 1 as `a` comes before, with or after `b`, the shorter padded with blanks.
+int compareBlankPadded(std::string_view a, std::string_view b) {
+    for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        const auto x = static_cast<unsigned char>(i < a.size() ? a[i] : ' ');
+        const auto y = static_cast<unsigned char>(i < b.size() ? b[i] : ' ');
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool precedesInDirectory(std::string_view a, std::string_view b) {
+    const IdentifierParts x = partsOf(a);
+    const IdentifierParts y = partsOf(b);
+    if (const int byName = compareBlankPadded(x.name, y.name); byName != 0)
+        return byName < 0;
+    if (const int byExtension = compareBlankPadded(x.extension, y.extension); byExtension != 0)
+        return byExtension < 0;
+    return x.version > y.version;
 }
 
 } // namespace cdimage

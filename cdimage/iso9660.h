@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cdimage {
@@ -55,5 +56,10 @@ struct VolumeDescriptor {
 
 std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume);
 std::vector<std::uint8_t> volumeDescriptorSetTerminator();
+
+// Whether a file identifier ("NAME.EXT;1", the version optional) comes before another in a
+// directory: names compared as if padded with blanks to the same length, then extensions
+// likewise, then versions, the higher first (ECMA-119, 9.3).
+bool precedesInDirectory(std::string_view a, std::string_view b);
 
 } // namespace cdimage

@@ -59,6 +59,38 @@ QString firstSectorFault(const QString& bin) {
     }
 }
 
+// The identifiers of the root directory's records, in the order they stand, read from the raw
+// image as ECMA-119 lays them out: the primary volume descriptor at block 16, its root record
+// at byte 156, records in Form 1 sectors (user data from byte 24 of each raw sector).
+QStringList rootIdentifiers(const QString& bin) {
+    QFile file(bin);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const auto block = [&](qint64 lba) {
+        file.seek(lba * 2352 + 24);
+        return file.read(2048);
+    };
+    const auto le32 = [](const QByteArray& data, int at) {
+        return quint32(quint8(data[at])) | quint32(quint8(data[at + 1])) << 8 |
+               quint32(quint8(data[at + 2])) << 16 | quint32(quint8(data[at + 3])) << 24;
+    };
+    const QByteArray descriptor = block(16);
+    const quint32 extent = le32(descriptor, 156 + 2);
+    const quint32 size = le32(descriptor, 156 + 10);
+    QStringList identifiers;
+    for (quint32 sector = 0; sector < (size + 2047) / 2048; ++sector) {
+        const QByteArray records = block(extent + sector);
+        for (int at = 0; at < records.size() && quint8(records[at]) > 0;
+             at += quint8(records[at])) {
+            const int length = quint8(records[at + 32]);
+            const QByteArray identifier = records.mid(at + 33, length);
+            if (identifier != QByteArray(1, '\0') && identifier != QByteArray(1, '\1'))
+                identifiers.append(QString::fromLatin1(identifier));
+        }
+    }
+    return identifiers;
+}
+
 } // namespace
 
 class VelmoraTolkTest : public QObject {
@@ -67,6 +99,7 @@ private Q_SLOTS:
     void imageIsReadByCdInfoAndLibiso9660();
     void everySectorHeaderIsExact();
     void namesAndEndingsAreMapped();
+    void rootDirectoryIsInStandardOrder();
     void refusedBuildsLeaveNothingBehind_data();
     void refusedBuildsLeaveNothingBehind();
     void existingImageIsKeptUnlessForced();
@@ -170,6 +203,20 @@ void VelmoraTolkTest::namesAndEndingsAreMapped() {
     QVERIFY(built.output.contains(QStringLiteral("volume identifier _T__2026_")));
     QVERIFY(QFile::exists(folder.filePath(QStringLiteral("Mon image.bin"))));
     QVERIFY(QFile::exists(folder.filePath(QStringLiteral("Mon image.cue"))));
+}
+
+void VelmoraTolkTest::rootDirectoryIsInStandardOrder() {
+    QTemporaryDir folder;
+    QStringList arguments = {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
+    for (const QString& name : {u"x.b1"_qs, u"readme.1"_qs, u"x.b"_qs, u"readme"_qs, u"x_b.a"_qs})
+        arguments.append(writeFile(folder.path(), name, randomBytes(10, 1)));
+    const Run built = build(folder.path(), arguments);
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    // Names padded with blanks, then extensions likewise: "README." before "README.1",
+    // "X.B" before "X.B1", and "X" before "X_B".
+    QCOMPARE(rootIdentifiers(folder.filePath(u"Kestrel.bin"_qs)),
+             (QStringList{u"README.;1"_qs, u"README.1;1"_qs, u"VELMORA.LST;1"_qs, u"X.B;1"_qs,
+                          u"X.B1;1"_qs, u"X_B.A;1"_qs}));
 }
 
 void VelmoraTolkTest::refusedBuildsLeaveNothingBehind_data() {
