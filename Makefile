@@ -5,7 +5,7 @@ PRESET ?= default
 
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools \
-            libssl-dev libcdio-dev libiso9660-dev libcdio-utils genisoimage \
+            libssl-dev libcdio-dev libiso9660-dev libcdio-utils genisoimage cdrdao \
             fonts-comic-neue fonts-dejavu-core xauth xvfb clang-format
 
 .PHONY: all deps configure build run test sanitize-test format format-check bench screenshot clean

@@ -176,28 +176,36 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths) {
 
 } // namespace
 
-std::pair<fs::path, fs::path> imagePaths(std::string imageName) {
+ImagePaths imagePaths(std::string imageName) {
     const std::string ending =
         lowerCase(imageName.size() >= 4 ? imageName.substr(imageName.size() - 4) : "");
     if (ending == ".bin" || ending == ".cue")
         imageName.resize(imageName.size() - 4);
     if (imageName.empty())
         throw BuildError("the image needs a name");
-    return {fs::path(imageName + ".bin"), fs::path(imageName + ".cue")};
+    return {fs::path(imageName + ".bin"), fs::path(imageName + ".cue"),
+            fs::path(imageName + ".toc")};
 }
 
 std::string cueSheet(const std::string& binFileName) {
     return "FILE \"" + binFileName + "\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n";
 }
 
+std::string cdrdaoToc(const std::string& binFileName) {
+    return "CD_ROM_XA\n\nTRACK MODE2_RAW\nDATAFILE \"" + binFileName + "\"\n";
+}
+
 BuildResult buildImage(const BuildRequest& request) {
     BuildResult result;
-    std::tie(result.bin, result.cue) = imagePaths(request.imageName);
+    const ImagePaths paths = imagePaths(request.imageName);
+    result.bin = paths.bin;
+    result.cue = paths.cue;
+    result.toc = paths.toc;
     result.volumeIdentifier = volumeIdentifier(request.volumeName);
     if (result.volumeIdentifier.empty())
         throw BuildError("the volume needs a name");
     if (!request.force) {
-        for (const fs::path& path : {result.bin, result.cue}) {
+        for (const fs::path& path : {result.bin, result.cue, result.toc}) {
             std::error_code error;
             if (fs::exists(path, error))
                 throw BuildError(quoted(path) + " exists already; give --force to replace it");
@@ -258,6 +266,7 @@ BuildResult buildImage(const BuildRequest& request) {
     TemporaryFiles temporary;
     const fs::path partialBin = temporary.add(fs::path(result.bin).concat(".partial"));
     const fs::path partialCue = temporary.add(fs::path(result.cue).concat(".partial"));
+    const fs::path partialToc = temporary.add(fs::path(result.toc).concat(".partial"));
     SectorWriter image(partialBin);
 
     for (std::uint32_t i = 0; i < kSystemAreaSectors; ++i)
@@ -323,20 +332,28 @@ BuildResult buildImage(const BuildRequest& request) {
         image.form1(Data, nullptr, 0);
     image.finish();
 
-    {
-        std::ofstream cue(partialCue, std::ios::binary | std::ios::trunc);
-        cue << cueSheet(utf8(result.bin.filename()));
-        cue.close();
-        if (!cue)
-            throw BuildError("cannot write " + quoted(result.cue));
-    }
+    const auto writeText = [](const fs::path& partial, const fs::path& path,
+                              const std::string& text) {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (!out)
+            throw BuildError("cannot write " + quoted(path));
+    };
+    const std::string binName = utf8(result.bin.filename());
+    writeText(partialCue, result.cue, cueSheet(binName));
+    writeText(partialToc, result.toc, cdrdaoToc(binName));
     std::error_code error;
     fs::rename(partialBin, result.bin, error);
     if (!error)
         fs::rename(partialCue, result.cue, error);
+    if (!error)
+        fs::rename(partialToc, result.toc, error);
     if (error) {
-        fs::remove(result.bin, error);
-        throw BuildError("cannot put the image in place: " + error.message());
+        const std::string reason = error.message();
+        for (const fs::path& path : {result.bin, result.cue})
+            fs::remove(path, error);
+        throw BuildError("cannot put the image in place: " + reason);
     }
     temporary.keep();
     return result;

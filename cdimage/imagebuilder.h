@@ -35,6 +35,7 @@ struct BuildRequest {
 struct BuildResult {
     std::filesystem::path bin;
     std::filesystem::path cue;
+    std::filesystem::path toc; // the same image described for cdrdao
     std::string volumeIdentifier;
     std::uint32_t sectors = 0; // of the track, the file system and the file list included
     std::size_t files = 0;
@@ -46,7 +47,13 @@ BuildResult buildImage(const BuildRequest& request);
 // The cue sheet of a one-track Mode 2 image.
 std::string cueSheet(const std::string& binFileName);
 
-// The bin and cue paths for an image name.
-std::pair<std::filesystem::path, std::filesystem::path> imagePaths(std::string imageName);
+// The table of contents of the same image for cdrdao: one CD-ROM XA track of raw sectors.
+std::string cdrdaoToc(const std::string& binFileName);
+
+struct ImagePaths {
+    std::filesystem::path bin, cue, toc;
+};
+// The paths of an image's files for an image name.
+ImagePaths imagePaths(std::string imageName);
 
 } // namespace cdimage

@@ -178,7 +178,23 @@ void VelmoraTolkTest::imageIsReadByCdInfoAndLibiso9660() {
     }
     QVERIFY(info.output.contains(QStringLiteral("velmora.lst")));
     QCOMPARE(leftovers(storage.path()),
-             (QStringList{QStringLiteral("Kestrel.bin"), QStringLiteral("Kestrel.cue")}));
+             (QStringList{QStringLiteral("Kestrel.bin"), QStringLiteral("Kestrel.cue"),
+                          QStringLiteral("Kestrel.toc")}));
+
+    // cdrdao takes the same image through its table of contents, the whole track readable.
+    const QString toc = QDir(storage.path()).filePath(QStringLiteral("Kestrel.toc"));
+    const qint64 trackSectors =
+        QFileInfo(storage.path() + QStringLiteral("/Kestrel.bin")).size() / 2352;
+    const Run shown = run(QStringLiteral("cdrdao"), {u"show-toc"_qs, toc}, storage.path());
+    QVERIFY2(shown.status == 0, qPrintable(shown.errors));
+    QVERIFY(shown.output.contains(QStringLiteral("TOC TYPE: CD_ROM_XA")));
+    QVERIFY(shown.output.contains(QStringLiteral("Mode MODE2_RAW")));
+    const Run size = run(QStringLiteral("cdrdao"), {u"toc-size"_qs, toc}, storage.path());
+    QCOMPARE(size.output.trimmed().split(u'\n').constLast(), QString::number(trackSectors));
+    const Run read = run(QStringLiteral("cdrdao"), {u"read-test"_qs, toc}, storage.path());
+    QVERIFY2(read.status == 0, qPrintable(read.errors));
+    QVERIFY(QString(read.output + read.errors)
+                .contains(QStringLiteral("Read %1 blocks.").arg(trackSectors)));
 }
 
 void VelmoraTolkTest::everySectorHeaderIsExact() {
@@ -316,8 +332,9 @@ void VelmoraTolkTest::reportSaysWhatWasWrittenAndHowFull() {
     QCOMPARE(built.status, 0);
     // 300 sectors and the 150 of the lead-in's pause: 450 frames, 6 seconds.
     QCOMPARE(built.output,
-             QStringLiteral("velmora_tolk: wrote Kestrel.bin and Kestrel.cue: 1 file(s), 5000 "
-                            "bytes, 300 sectors, 00:06:00 of an 80-minute disc (0.1%)\n"));
+             QStringLiteral(
+                 "velmora_tolk: wrote Kestrel.bin, Kestrel.cue and Kestrel.toc: 1 file(s), 5000 "
+                 "bytes, 300 sectors, 00:06:00 of an 80-minute disc (0.1%)\n"));
     QVERIFY(built.errors.contains(QStringLiteral("velmora_tolk: progress 100% done\n")));
 
     for (const QString& name : {u"a\"b"_qs, u"a\nb"_qs}) {
@@ -328,7 +345,7 @@ void VelmoraTolkTest::reportSaysWhatWasWrittenAndHowFull() {
         QCOMPARE(build(folder.path(), {u"-v"_qs, u"V"_qs, u"-o"_qs, name, u"-m"_qs, file}).status,
                  1);
     }
-    QCOMPARE(leftovers(folder.path()).size(), 2);
+    QCOMPARE(leftovers(folder.path()).size(), 3);
 }
 
 void VelmoraTolkTest::helpAndBadArguments() {

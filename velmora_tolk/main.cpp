@@ -17,10 +17,11 @@ namespace {
 constexpr const char* kUsage =
     "usage: velmora_tolk [--force] -v VOLUME -o IMAGE -m FILE...\n"
     "\n"
-    "Writes IMAGE.bin (raw 2352-byte sectors) and IMAGE.cue into the current folder: an ISO 9660\n"
-    "file system with the CD-ROM XA extensions holding every FILE in its root folder, in Mode 2\n"
-    "Form 2 sectors (2324 bytes each, no error correction), and a list of the files with their\n"
-    "exact lengths and SHA-256 sums.\n"
+    "Writes IMAGE.bin (raw 2352-byte sectors), its cue sheet IMAGE.cue and its table of\n"
+    "contents for cdrdao IMAGE.toc into the current folder: an ISO 9660 file system with the\n"
+    "CD-ROM XA extensions holding every FILE in its root folder, in Mode 2 Form 2 sectors\n"
+    "(2324 bytes each, no error correction), and a list of the files with their exact lengths\n"
+    "and SHA-256 sums.\n"
     "\n"
     "  -v VOLUME   the volume name (upper case, A-Z 0-9 _, at most 32 characters are used)\n"
     "  -o IMAGE    the image name; a .bin or .cue ending is dropped\n"
@@ -115,8 +116,9 @@ int main(int argc, char** argv) {
         progress.finish();
         if (result.volumeIdentifier != request.volumeName)
             std::printf("velmora_tolk: volume identifier %s\n", result.volumeIdentifier.c_str());
-        std::printf("velmora_tolk: wrote %s and %s: %zu file(s), %llu bytes, %u sectors, %s\n",
-                    result.bin.string().c_str(), result.cue.string().c_str(), result.files,
+        std::printf("velmora_tolk: wrote %s, %s and %s: %zu file(s), %llu bytes, %u sectors, %s\n",
+                    result.bin.string().c_str(), result.cue.string().c_str(),
+                    result.toc.string().c_str(), result.files,
                     static_cast<unsigned long long>(result.bytes), result.sectors,
                     fill(result.sectors).c_str());
         return 0;
