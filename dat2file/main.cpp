@@ -242,6 +242,23 @@ std::optional<std::vector<cdimage::ListedFile>> listNear(const fs::path& source)
     }
 }
 
+// What a source that is no RIFF CDXA file most likely is, and how to get its file whole.
+std::string whatItLooksLike(const fs::path& source) {
+    std::error_code error;
+    const std::uint64_t size = fs::file_size(source, error);
+    std::string text;
+    if (!error && size > 0 && size % cdimage::kForm1DataSize == 0)
+        text = ": its " + std::to_string(size) +
+               " bytes are whole 2048-byte blocks, as a Form 2 "
+               "file read through a plain ISO 9660 reader (a mounted image, a copy off a disc) "
+               "holds: only 2048 of each 2324 bytes, the rest is lost";
+    else
+        text = ": a Form 2 file read through a plain ISO 9660 reader holds only 2048 of each 2324 "
+               "bytes";
+    return text + ". Extract the file from the image instead (dat2file --image IMAGE.cue NAME "
+                  "DESTINATION), or from the file on the CD itself";
+}
+
 int extractRiff(const fs::path& source, const fs::path& destinationPath, bool force) {
     std::ifstream in(source, std::ios::binary);
     if (!in)
@@ -252,7 +269,8 @@ int extractRiff(const fs::path& source, const fs::path& destinationPath, bool fo
     try {
         riff = cdimage::parseRiffHeader(header, std::size_t(in.gcount()));
     } catch (const std::runtime_error& error) {
-        throw Failure(quoted(source) + ": " + error.what());
+        throw Failure(quoted(source) + " is not a RIFF CDXA file (" + error.what() + ")" +
+                      whatItLooksLike(source));
     }
     std::error_code error;
     const std::uint64_t available = fs::file_size(source, error) - cdimage::kRiffHeaderSize;

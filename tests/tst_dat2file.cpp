@@ -53,6 +53,7 @@ private Q_SLOTS:
     void brokenInputIsRefusedWithItsSectorAndLeavesNothing_data();
     void brokenInputIsRefusedWithItsSectorAndLeavesNothing();
     void withoutTheListWholeSectorsAreWritten();
+    void fileReadThroughAPlainIsoReaderIsExplained();
     void destinationIsKeptUnlessForced();
     void stopSignalLeavesWhatStoodBefore();
 
@@ -232,6 +233,21 @@ void Dat2FileTest::brokenInputIsRefusedWithItsSectorAndLeavesNothing() {
     QVERIFY2(extracted.errors.contains(said), qPrintable(extracted.errors));
     QVERIFY(extracted.errors.contains(QStringLiteral("BROKEN.RAW")));
     QCOMPARE(QDir(out.filePath(u"sub"_qs)).entryList(QDir::Files), QStringList());
+}
+
+void Dat2FileTest::fileReadThroughAPlainIsoReaderIsExplained() {
+    // What the kernel's ISO 9660 reader gives of a Form 2 file: 2048 bytes of each sector.
+    const QByteArray riff = readFile(m_cd + u"/FILES/SOME_DATA.RAW"_qs);
+    QByteArray plain;
+    for (qsizetype sector = 0; 44 + (sector + 1) * 2352 <= riff.size(); ++sector)
+        plain += riff.mid(44 + sector * 2352 + 24, 2048);
+    QTemporaryDir out;
+    const QString source = writeFile(out.path(), u"some_data.raw"_qs, plain);
+    const Run extracted = dat2file({source, out.filePath(u"back"_qs)}, out.path());
+    QCOMPARE(extracted.status, 1);
+    QVERIFY2(extracted.errors.contains(u"whole 2048-byte blocks"_qs), qPrintable(extracted.errors));
+    QVERIFY(extracted.errors.contains(u"dat2file --image IMAGE.cue NAME DESTINATION"_qs));
+    QVERIFY(!QFile::exists(out.filePath(u"back"_qs)));
 }
 
 void Dat2FileTest::withoutTheListWholeSectorsAreWritten() {
