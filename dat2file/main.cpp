@@ -1,7 +1,8 @@
 // dat2file: gives back the exact files stored in Mode 2 Form 2 sectors, from a RIFF "CDXA"
 // file (the way Windows presents such a file of a CD), from a file of a mounted CD, or from a
-// file inside a BIN/CUE image. When the file list that velmora_tolk stores in the root of every
-// image is found, the output is cut to the file's exact length and its SHA-256 is checked.
+// file inside an image (BIN/CUE, cdrdao TOC, NRG). When the file list that velmora_tolk stores in
+// the root of every image is found, the output is cut to the file's exact length and its SHA-256 is
+// checked.
 
 #include "cdimage/filelist.h"
 #include "cdimage/mappedfile.h"
@@ -41,7 +42,8 @@ constexpr const char* kUsage =
     "       dat2file --list IMAGE.cue\n"
     "\n"
     "Writes the file stored in Mode 2 Form 2 sectors to DESTINATION. SOURCE is a RIFF CDXA\n"
-    "file, or a file of a mounted CD; with --image, PATH names a file inside a BIN/CUE image.\n"
+    "file, or a file of a mounted CD; with --image, PATH names a file inside an image given by\n"
+    "its cue sheet (.cue), its cdrdao table of contents (.toc) or as a Nero image (.nrg).\n"
     "With the image's file list the output has the file's exact length and its SHA-256 is\n"
     "checked: a damaged copy is written as DESTINATION.damaged and the exit status is 3.\n"
     "Without the list the output is whole sectors of 2324 bytes.\n"
@@ -314,10 +316,25 @@ int extractRiff(const fs::path& source, const fs::path& destinationPath, bool fo
 
 // ---- files on a disc or in an image, through libcdio
 
+// The libcdio driver of an image file, by its ending: a cdrdao table of contents (.toc), a
+// Nero image (.nrg), else a cue sheet.
+driver_id_t imageDriver(const std::string& image) {
+    std::string ending = image.size() >= 4 ? image.substr(image.size() - 4) : std::string();
+    for (char& c : ending)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    if (ending == ".toc")
+        return DRIVER_CDRDAO;
+    if (ending == ".nrg")
+        return DRIVER_NRG;
+    return DRIVER_BINCUE;
+}
+
 class Disc {
 public:
     Disc(const std::string& source, driver_id_t driver)
-        : m_cdio(cdio_open(source.c_str(), driver)) {
+        : m_cdio(open(source, driver))
+        , m_rawReads(driver != DRIVER_DEVICE) {
         if (!m_cdio)
             throw Failure("cannot open \"" + source + "\" as a CD or CD image");
         if (driver == DRIVER_BINCUE)
@@ -377,15 +394,47 @@ public:
         if (m_image && lsn >= 0 && end * CDIO_CD_FRAMESIZE_RAW <= m_image->size())
             return {m_image->data() + std::uint64_t(lsn) * CDIO_CD_FRAMESIZE_RAW + kSubheaderOffset,
                     CDIO_CD_FRAMESIZE_RAW};
+        const auto unreadable = [&] {
+            return Failure("sectors " + std::to_string(lsn) + " to " + std::to_string(end - 1) +
+                           " cannot be read");
+        };
+        if (m_rawReads) {
+            // An image file holds the whole sectors: read them as they are stored (the image
+            // drivers differ in what they make of a Mode 2 read).
+            m_buffer.resize(std::size_t(count) * CDIO_CD_FRAMESIZE_RAW);
+            if (cdio_read_audio_sectors(m_cdio, m_buffer.data(), lsn, count) != DRIVER_OP_SUCCESS)
+                throw unreadable();
+            return {m_buffer.data() + kSubheaderOffset, CDIO_CD_FRAMESIZE_RAW};
+        }
         m_buffer.resize(std::size_t(count) * M2RAW_SECTOR_SIZE);
         if (cdio_read_mode2_sectors(m_cdio, m_buffer.data(), lsn, true, count) != DRIVER_OP_SUCCESS)
-            throw Failure("sectors " + std::to_string(lsn) + " to " + std::to_string(end - 1) +
-                          " cannot be read");
+            throw unreadable();
         return {m_buffer.data(), M2RAW_SECTOR_SIZE};
     }
 
 private:
     static constexpr std::size_t kSubheaderOffset = CDIO_CD_SYNC_SIZE + CDIO_CD_HEADER_SIZE;
+
+    // A cdrdao table of contents names its data file relative to the folder it is read in, as
+    // cdrdao does: it is read in its own folder, wherever dat2file was started.
+    static CdIo_t* open(const std::string& source, driver_id_t driver) {
+        const fs::path path(source);
+        if (driver != DRIVER_CDRDAO || !path.has_parent_path())
+            return cdio_open(source.c_str(), driver);
+        std::error_code error;
+        const fs::path here = fs::current_path(error);
+        fs::current_path(path.parent_path(), error);
+        if (error)
+            return nullptr;
+        CdIo_t* opened = cdio_open(utf8(path.filename()).c_str(), driver);
+        fs::current_path(here, error);
+        if (error) {
+            if (opened)
+                cdio_destroy(opened);
+            throw Failure("cannot go back to the folder " + quoted(here) + ": " + error.message());
+        }
+        return opened;
+    }
 
     // An image of one data track that starts its .bin file, as velmora_tolk writes them, holds
     // sector n at n × 2352 bytes: those sectors are used where they lie in the mapped file,
@@ -419,6 +468,7 @@ private:
     }
 
     CdIo_t* m_cdio;
+    bool m_rawReads; // an image file, not a drive
     std::optional<cdimage::MappedFile> m_image;
     std::vector<std::uint8_t> m_buffer;
 };
@@ -461,7 +511,7 @@ int extractFromDisc(Disc& disc, const std::string& where, const std::string& pat
 }
 
 int listImage(const std::string& cue) {
-    const Disc disc(cue, DRIVER_BINCUE);
+    const Disc disc(cue, imageDriver(cue));
     const auto list = disc.fileList();
     if (!list)
         throw Failure("\"" + cue + "\" holds no file list");
@@ -538,7 +588,7 @@ int main(int argc, char** argv) {
         if (arguments.size() == 2 && arguments[0] == "--list")
             return listImage(arguments[1]);
         if (arguments.size() == 4 && arguments[0] == "--image") {
-            Disc image(arguments[1], DRIVER_BINCUE);
+            Disc image(arguments[1], imageDriver(arguments[1]));
             return extractFromDisc(image, "\"" + arguments[1] + "\"", arguments[2],
                                    fs::path(arguments[3]), force);
         }

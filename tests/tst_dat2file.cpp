@@ -91,6 +91,17 @@ void Dat2FileTest::filesComeBackExactFromTheImage() {
         QVERIFY2(readFile(target) == file.data, qPrintable(file.name));
         QVERIFY(!QFile::exists(target + u".partial"_qs));
     }
+    // The same image through the table of contents written for cdrdao.
+    const QString toc = m_folder.filePath(QStringLiteral("Kestrel.toc"));
+    for (const Stored& file : storedFiles()) {
+        const QString target = out.filePath(u"toc/"_qs + file.name);
+        const Run extracted = dat2file({u"--image"_qs, toc, file.identifier, target}, out.path());
+        QVERIFY2(extracted.status == 0, qPrintable(file.name + u": "_qs + extracted.errors));
+        QVERIFY2(readFile(target) == file.data, qPrintable(file.name));
+    }
+    QCOMPARE(dat2file({u"--list"_qs, toc}, out.path()).output,
+             dat2file({u"--list"_qs, m_cue}, out.path()).output);
+
     // The name as the mounted CD shows it works as well.
     const QString target = out.filePath(u"lower"_qs);
     QCOMPARE(dat2file({u"--image"_qs, m_cue, u"some_data.raw"_qs, target}, out.path()).status, 0);
