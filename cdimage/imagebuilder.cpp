@@ -1,5 +1,6 @@
 #include "cdimage/imagebuilder.h"
 
+#include "cdimage/filefacts.h"
 #include "cdimage/filelist.h"
 #include "cdimage/iso9660.h"
 #include "cdimage/names.h"
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <system_error>
+#include <unordered_map>
 
 namespace cdimage {
 
@@ -138,20 +140,18 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths) {
         throw BuildError("no file to store");
     std::vector<StoredFile> files;
     std::map<std::string, fs::path> byIdentifier{{std::string(kFileListIdentifier), {}}};
+    std::unordered_map<std::string, fs::path> byIdentity; // one entry per file, whatever its names
     for (const fs::path& path : paths) {
         std::error_code error;
-        if (!fs::is_regular_file(path, error))
-            throw BuildError(
-                quoted(path) + ": " +
-                (error ? error.message() : std::string("not a file that can be stored")));
-        const std::uint64_t length = fs::file_size(path, error);
-        if (error)
+        FileFacts facts;
+        if (!lookAt(path, facts, error))
             throw BuildError(quoted(path) + ": " + error.message());
-        for (const StoredFile& earlier : files) {
-            if (fs::equivalent(earlier.path, path, error))
-                throw BuildError("the same file is listed twice: " + quoted(earlier.path) +
-                                 " and " + quoted(path));
-        }
+        if (!facts.regular)
+            throw BuildError(quoted(path) + ": not a file that can be stored");
+        const std::uint64_t length = facts.size;
+        if (const auto [earlier, added] = byIdentity.emplace(facts.identity, path); !added)
+            throw BuildError("the same file is listed twice: " + quoted(earlier->second) + " and " +
+                             quoted(path));
         StoredFile file{path,
                         utf8(path.filename()),
                         fileIdentifier(utf8(path.filename())),

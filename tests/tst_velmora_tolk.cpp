@@ -247,6 +247,9 @@ void VelmoraTolkTest::refusedBuildsLeaveNothingBehind_data() {
     QTest::newRow("the same file twice")
         << QStringList{QStringLiteral("a.bin"), QStringLiteral("./a.bin")}
         << QStringLiteral("the same file is listed twice");
+    QTest::newRow("the same file by a link")
+        << QStringList{QStringLiteral("alias.bin"), QStringLiteral("a.bin")}
+        << QStringLiteral("the same file is listed twice");
     QTest::newRow("the list's own name") << QStringList{QStringLiteral("velmora.lst")}
                                          << QStringLiteral("the name of the file list");
     QTest::newRow("a folder") << QStringList{QStringLiteral("sub")} << QStringLiteral("not a file");
@@ -264,6 +267,8 @@ void VelmoraTolkTest::refusedBuildsLeaveNothingBehind() {
     QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(450000) * 2324)); // sparse
     huge.close();
     QDir(folder.path()).mkdir(QStringLiteral("sub"));
+    QFile::link(folder.filePath(QStringLiteral("a.bin")),
+                folder.filePath(QStringLiteral("alias.bin")));
 
     const Run built = build(
         folder.path(), QStringList{u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs} + files);

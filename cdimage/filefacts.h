@@ -1,0 +1,21 @@
+#pragma once
+
+// What the image tool needs to know of a file it is asked to store, from one look at it.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace cdimage {
+
+struct FileFacts {
+    bool regular = false; // a plain file (a link is followed)
+    std::uint64_t size = 0;
+    std::string identity; // the same for every name of one file: its device and inode
+};
+
+// Fills `facts` and returns true, or sets `error` and returns false.
+bool lookAt(const std::filesystem::path& path, FileFacts& facts, std::error_code& error);
+
+} // namespace cdimage
