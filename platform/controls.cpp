@@ -23,6 +23,11 @@ namespace velmora {
 
 namespace {
 
+// The plain, non-hidden files of a folder, by name.
+QStringList filesOf(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+}
+
 // Makes `watcher` follow `folder` alone.
 void watchOnly(QFileSystemWatcher& watcher, const QString& folder) {
     if (watcher.directories() == QStringList{folder})
@@ -197,9 +202,7 @@ FileListBox::FileListBox(QWidget* parent)
 Outcome FileListBox::setPath(const QString& folder) {
     m_path = folder;
     const Outcome opened = openFolder(folder);
-    m_files->setStringList(opened
-                               ? QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase)
-                               : QStringList());
+    m_files->setStringList(opened ? filesOf(folder) : QStringList());
     watchOnly(m_watcher, folder);
     return opened;
 }
@@ -208,7 +211,7 @@ Outcome FileListBox::setPath(const QString& folder) {
 void FileListBox::refresh() {
     const QString selected = FileName();
     const int scrolled = verticalScrollBar()->value();
-    m_files->setStringList(QDir(m_path).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase));
+    m_files->setStringList(filesOf(m_path));
     verticalScrollBar()->setValue(scrolled);
     const int row = selected.isEmpty() ? -1 : int(m_files->stringList().indexOf(selected));
     if (row >= 0)
