@@ -16,6 +16,8 @@ bool lookAt(const std::filesystem::path& path, FileFacts& facts, std::error_code
     facts.size = facts.regular ? std::filesystem::file_size(path, error) : 0;
     if (!error)
         facts.identity = std::filesystem::canonical(path, error).string();
+    if (!error)
+        facts.modified = std::filesystem::last_write_time(path, error).time_since_epoch().count();
     return !error;
 #else
     struct stat status {};
@@ -26,6 +28,8 @@ bool lookAt(const std::filesystem::path& path, FileFacts& facts, std::error_code
     facts.regular = S_ISREG(status.st_mode);
     facts.size = static_cast<std::uint64_t>(status.st_size);
     facts.identity = std::to_string(status.st_dev) + ':' + std::to_string(status.st_ino);
+    facts.modified =
+        std::int64_t(status.st_mtim.tv_sec) * 1'000'000'000 + std::int64_t(status.st_mtim.tv_nsec);
     error.clear();
     return true;
 #endif

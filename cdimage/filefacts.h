@@ -12,8 +12,15 @@ namespace cdimage {
 struct FileFacts {
     bool regular = false; // a plain file (a link is followed)
     std::uint64_t size = 0;
-    std::string identity; // the same for every name of one file: its device and inode
+    std::string identity;      // the same for every name of one file: its device and inode
+    std::int64_t modified = 0; // when it was last written, in nanoseconds
 };
+
+// Whether a file was changed between two looks: its size or its modification time.
+inline bool changedBetween(const FileFacts& before, const FileFacts& after) {
+    return before.size != after.size || before.modified != after.modified ||
+           before.identity != after.identity;
+}
 
 // Fills `facts` and returns true, or sets `error` and returns false.
 bool lookAt(const std::filesystem::path& path, FileFacts& facts, std::error_code& error);

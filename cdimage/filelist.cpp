@@ -1,22 +1,81 @@
 #include "cdimage/filelist.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace cdimage {
 
 namespace {
 
-constexpr std::string_view kHeading =
-    "# Velmora file list: SHA-256, length in bytes, name on the CD, original name\n";
+constexpr std::string_view kHeading = "# Velmora file list 2: SHA-256, length in bytes, first "
+                                      "sector, name on the CD, original name\n";
+// The heading of lists that do not record where each file starts.
+constexpr std::string_view kFirstHeading =
+    "# Velmora file list: SHA-256, length in bytes, name on the CD, original name";
+constexpr std::string_view kVolumeComment = "# volume ";
+
+template <typename Number> bool readNumber(std::string_view text, Number& value) {
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && parsed.ec == std::errc() && parsed.ptr == text.data() + text.size();
+}
+
+bool isHexDigest(std::string_view text) {
+    return text.size() == kSha256HexLength && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+// Splits off the text up to the next blank.
+std::string_view nextField(std::string_view& line) {
+    const std::size_t blank = line.find(' ');
+    const std::string_view field = line.substr(0, blank);
+    line = blank == std::string_view::npos ? std::string_view() : line.substr(blank + 1);
+    return field;
+}
+
+std::optional<ListedFile> parseLine(std::string_view line, bool withPlace) {
+    if (!fitsInFileList(line))
+        return std::nullopt;
+    ListedFile file;
+    const std::string_view sha = nextField(line);
+    const std::string_view length = nextField(line);
+    if (!isHexDigest(sha) || !readNumber(length, file.length))
+        return std::nullopt;
+    if (withPlace) {
+        std::uint32_t lba = 0;
+        if (!readNumber(nextField(line), lba))
+            return std::nullopt;
+        file.lba = lba;
+    }
+    const bool nameFollows = line.find(' ') != std::string_view::npos;
+    const std::string_view identifier = nextField(line);
+    if (identifier.empty() || !nameFollows)
+        return std::nullopt;
+    file.sha256 = sha;
+    file.identifier = identifier;
+    file.originalName = line;
+    return file;
+}
 
 } // namespace
 
-std::string formatFileList(const std::vector<ListedFile>& files) {
+bool fitsInFileList(std::string_view name) {
+    return std::none_of(name.begin(), name.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+std::string formatFileList(const std::string& volumeIdentifier,
+                           const std::vector<ListedFile>& files) {
     std::string text(kHeading);
+    text += kVolumeComment;
+    text += volumeIdentifier;
+    text += '\n';
     for (const ListedFile& file : files) {
         text += file.sha256;
         text += ' ';
         text += std::to_string(file.length);
+        text += ' ';
+        text += std::to_string(file.lba.value_or(0));
         text += ' ';
         text += file.identifier;
         text += ' ';
@@ -26,35 +85,36 @@ std::string formatFileList(const std::vector<ListedFile>& files) {
     return text;
 }
 
-std::optional<std::vector<ListedFile>> parseFileList(std::string_view text) {
-    if (!text.starts_with(kHeading.substr(0, kHeading.find(':'))))
-        return std::nullopt;
-    std::vector<ListedFile> files;
+std::optional<FileList> parseFileList(std::string_view text) {
+    FileList list;
+    const bool first = text.starts_with(kFirstHeading);
+    const bool withPlace = !first; // a damaged heading is taken as today's
+    if (!first && !text.starts_with(kHeading))
+        list.damagedLines.push_back(1);
+    bool anyLineRead = list.damagedLines.empty();
+    std::size_t number = 0;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        if (line.empty() || line.front() == '#')
+        if (++number == 1)
+            continue; // the heading
+        if (line.starts_with(kVolumeComment)) {
+            list.volumeIdentifier = line.substr(kVolumeComment.size());
             continue;
-        ListedFile file;
-        const std::size_t lengthEnd = line.find(' ', kSha256HexLength + 1);
-        const std::size_t nameEnd =
-            lengthEnd == std::string_view::npos ? lengthEnd : line.find(' ', lengthEnd + 1);
-        if (line.size() <= kSha256HexLength || line[kSha256HexLength] != ' ' ||
-            nameEnd == std::string_view::npos)
-            return std::nullopt;
-        file.sha256 = line.substr(0, kSha256HexLength);
-        const std::string_view length =
-            line.substr(kSha256HexLength + 1, lengthEnd - kSha256HexLength - 1);
-        const auto parsed =
-            std::from_chars(length.data(), length.data() + length.size(), file.length);
-        if (parsed.ec != std::errc() || parsed.ptr != length.data() + length.size())
-            return std::nullopt;
-        file.identifier = line.substr(lengthEnd + 1, nameEnd - lengthEnd - 1);
-        file.originalName = line.substr(nameEnd + 1);
-        files.push_back(std::move(file));
+        }
+        if (line.starts_with('#'))
+            continue;
+        if (auto file = parseLine(line, withPlace)) {
+            list.files.push_back(std::move(*file));
+            anyLineRead = true;
+        } else if (!(line.empty() && text.empty())) { // a final line break is no line
+            list.damagedLines.push_back(number);
+        }
     }
-    return files;
+    if (!anyLineRead)
+        return std::nullopt;
+    return list;
 }
 
 } // namespace cdimage

@@ -1,13 +1,16 @@
 #pragma once
 
 // The list of stored files that the image-building tool writes into the root of every image:
-// for each file its name on the CD, its exact length and its SHA-256. The CD itself records a
-// Form 2 file's length only to the sector, so without the list nobody could give back the
-// file's exact bytes or tell a damaged copy.
+// for each file its name on the CD, its exact length, where it starts and its SHA-256. The CD
+// itself records a Form 2 file's length only to the sector, so without the list nobody could
+// give back the file's exact bytes or tell a damaged copy.
 //
 // Text, one line per file, fields separated by one blank:
-//   <sha-256, 64 lower-case hex digits> <length in bytes> <name on the CD> <original name>
-// Lines starting with '#' are comments.
+//   <sha-256, 64 lower-case hex digits> <length in bytes> <first sector> <name on the CD>
+//   <original name>
+// Lines starting with '#' are comments; one of them names the volume: "# volume NAME".
+// Lists written before the first sector was recorded (their heading says so) are read too.
+// An original name never holds a line break or another control character.
 
 #include <cstdint>
 #include <optional>
@@ -25,10 +28,23 @@ struct ListedFile {
     std::uint64_t length = 0;
     std::string sha256; // hex
     std::string originalName;
+    std::optional<std::uint32_t> lba; // where the file starts; lists of old lack it
 };
 
-std::string formatFileList(const std::vector<ListedFile>& files);
-// Nothing when the text is not such a list.
-std::optional<std::vector<ListedFile>> parseFileList(std::string_view text);
+struct FileList {
+    std::string volumeIdentifier;          // empty when the list does not say
+    std::vector<ListedFile> files;         // the lines that read whole
+    std::vector<std::size_t> damagedLines; // numbered from 1, the heading included
+};
+
+std::string formatFileList(const std::string& volumeIdentifier,
+                           const std::vector<ListedFile>& files);
+
+// The list in `text`; a line that does not read whole is counted as damaged and the others are
+// still used. Nothing when the text is no such list at all (no heading and no line that reads).
+std::optional<FileList> parseFileList(std::string_view text);
+
+// Whether a name may stand in the list (no control character: a line break would end a line).
+bool fitsInFileList(std::string_view name);
 
 } // namespace cdimage

@@ -4,6 +4,7 @@
 #include "cdimage/filelist.h"
 #include "cdimage/iso9660.h"
 #include "cdimage/names.h"
+#include "cdimage/outputfile.h"
 #include "cdimage/parallelsums.h"
 #include "cdimage/paths.h"
 #include "cdimage/sector.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <string_view>
 #include <system_error>
 #include <unordered_map>
 
@@ -23,11 +25,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint32_t kSystemAreaSectors = 16;
-constexpr std::uint32_t kLittleEndianPathTableLba = 18;
-constexpr std::uint32_t kBigEndianPathTableLba = 19;
-constexpr std::uint32_t kRootLba = 20;
+constexpr std::uint32_t kPathTablesLba = 19; // after the two descriptors and the terminator
+constexpr std::uint32_t kFirstDirectoryLba = kPathTablesLba + 4;
 constexpr std::uint32_t kMinimumTrackSectors = 300;
 constexpr std::size_t kSectorsPerChunk = 128; // written at once; small chunks stay in the cache
+constexpr std::string_view kTool = "velmora_tolk";
 
 std::string lowerCase(std::string text) {
     for (char& c : text)
@@ -36,15 +38,16 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
-std::uint32_t sectorsFor(std::uint64_t bytes, std::size_t perSector) {
-    return std::uint32_t((bytes + perSector - 1) / perSector);
+std::uint64_t sectorsFor(std::uint64_t bytes, std::size_t perSector) {
+    return (bytes + perSector - 1) / perSector;
 }
 
 struct StoredFile {
     fs::path path;
+    FileFacts facts; // as first seen
     std::string originalName;
     std::string identifier; // without ";1"
-    std::uint64_t length = 0;
+    std::u16string jolietName;
     std::uint32_t lba = 0;
     std::uint32_t sectors = 0;
 };
@@ -52,13 +55,9 @@ struct StoredFile {
 // The image file being written, sector after sector, through a buffer of whole sectors.
 class SectorWriter {
 public:
-    explicit SectorWriter(const fs::path& path)
-        : m_path(path)
-        , m_out(path, std::ios::binary | std::ios::trunc)
-        , m_buffer(kSectorsPerChunk * kRawSectorSize) {
-        if (!m_out)
-            throw BuildError("cannot create " + quoted(path));
-    }
+    explicit SectorWriter(OutputFile& out)
+        : m_out(out)
+        , m_buffer(kSectorsPerChunk * kRawSectorSize) {}
 
     std::uint32_t lba() const { return m_lba; }
 
@@ -72,10 +71,10 @@ public:
     }
     // Writes `data` as consecutive Form 1 sectors; the last one ends the record and the file.
     void form1Extent(const std::vector<std::uint8_t>& data) {
-        const std::uint32_t count =
-            std::max<std::uint32_t>(1, sectorsFor(data.size(), kForm1DataSize));
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::size_t offset = i * kForm1DataSize;
+        const std::uint64_t count =
+            std::max<std::uint64_t>(1, sectorsFor(data.size(), kForm1DataSize));
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::size_t offset = std::size_t(i) * kForm1DataSize;
             const std::uint8_t submode = i + 1 == count ? Data | EndOfRecord | EndOfFile : Data;
             form1(submode, data.data() + std::min(offset, data.size()),
                   data.size() > offset ? data.size() - offset : 0);
@@ -84,8 +83,6 @@ public:
     void finish() {
         flush();
         m_out.close();
-        if (!m_out)
-            throw BuildError("cannot finish writing " + quoted(m_path) + " (is the disk full?)");
     }
 
 private:
@@ -100,71 +97,65 @@ private:
         return {m_buffer.data() + kRawSectorSize * m_used++, m_lba++};
     }
     void flush() {
-        m_out.write(reinterpret_cast<const char*>(m_buffer.data()),
-                    std::streamsize(m_used * kRawSectorSize));
-        if (!m_out)
-            throw BuildError("cannot write " + quoted(m_path) + " (is the disk full?)");
+        m_out.write(m_buffer.data(), m_used * kRawSectorSize);
         m_used = 0;
     }
 
-    fs::path m_path;
-    std::ofstream m_out;
+    OutputFile& m_out;
     std::vector<std::uint8_t> m_buffer;
     std::size_t m_used = 0;
     std::uint32_t m_lba = 0;
 };
 
-// Removes the files it holds unless told the build succeeded.
-class TemporaryFiles {
-public:
-    ~TemporaryFiles() {
-        std::error_code ignored;
-        for (const fs::path& path : m_paths)
-            fs::remove(path, ignored);
-    }
-    fs::path add(const fs::path& path) {
-        m_paths.push_back(path);
-        return path;
-    }
-    void keep() { m_paths.clear(); }
-
-private:
-    std::vector<fs::path> m_paths;
-};
-
 // Whole Form 2 sectors, few enough that a chunk is still in the cache when it is used.
 constexpr std::size_t kReadChunkSize = 128 * kForm2DataSize;
 
-std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths) {
+std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths,
+                                     const std::function<void(const std::string&)>& warn) {
     if (paths.empty())
         throw BuildError("no file to store");
     std::vector<StoredFile> files;
     std::map<std::string, fs::path> byIdentifier{{std::string(kFileListIdentifier), {}}};
+    std::map<std::u16string, fs::path> byJolietName{
+        {std::u16string(kFileListIdentifier.begin(), kFileListIdentifier.end()), {}}};
     std::unordered_map<std::string, fs::path> byIdentity; // one entry per file, whatever its names
     for (const fs::path& path : paths) {
+        StoredFile file;
+        file.path = path;
         std::error_code error;
-        FileFacts facts;
-        if (!lookAt(path, facts, error))
+        if (!lookAt(path, file.facts, error))
             throw BuildError(quoted(path) + ": " + error.message());
-        if (!facts.regular)
+        if (!file.facts.regular)
             throw BuildError(quoted(path) + ": not a file that can be stored");
-        const std::uint64_t length = facts.size;
-        if (const auto [earlier, added] = byIdentity.emplace(facts.identity, path); !added)
+        if (const auto [earlier, added] = byIdentity.emplace(file.facts.identity, path); !added)
             throw BuildError("the same file is listed twice: " + quoted(earlier->second) + " and " +
                              quoted(path));
-        StoredFile file{path,
-                        utf8(path.filename()),
-                        fileIdentifier(utf8(path.filename())),
-                        length,
-                        0,
-                        sectorsFor(length, kForm2DataSize)};
+        file.originalName = utf8(path.filename());
+        if (!fitsInFileList(file.originalName))
+            throw BuildError(quoted(path) +
+                             ": its name holds a line break or another control character, which "
+                             "no CD name can keep; rename the file first");
+        if (!isUtf8(file.originalName) && warn)
+            warn(quoted(path) + ": its name is not UTF-8; its Joliet name has '_' for each "
+                                "such byte, the file list keeps the name as it is");
+        file.identifier = fileIdentifier(file.originalName);
+        file.jolietName = jolietName(file.originalName);
+        const std::uint64_t sectors = sectorsFor(file.facts.size, kForm2DataSize);
+        if (sectors > kMaxSectors)
+            throw BuildError(quoted(path) + " holds " + std::to_string(file.facts.size) +
+                             " bytes; a disc addresses at most " + std::to_string(kMaxSectors) +
+                             " sectors of 2324 bytes");
+        file.sectors = std::uint32_t(sectors);
         const auto [clash, added] = byIdentifier.emplace(file.identifier, path);
-        if (!added) {
-            if (clash->second.empty())
-                throw BuildError(quoted(path) + " would be stored as " + file.identifier +
-                                 ", the name of the file list");
-            throw BuildError(quoted(clash->second) + " and " + quoted(path) +
-                             " would both be stored as " + file.identifier);
+        const auto [jolietClash, jolietAdded] = byJolietName.emplace(file.jolietName, path);
+        if (!added || !jolietAdded) {
+            const fs::path& other = !added ? clash->second : jolietClash->second;
+            if (other.empty())
+                throw BuildError(quoted(path) +
+                                 " would be stored under the name of the file list, " +
+                                 std::string(kFileListIdentifier));
+            throw BuildError(quoted(other) + " and " + quoted(path) + " would both be stored as " +
+                             (!added ? file.identifier : file.originalName));
         }
         files.push_back(std::move(file));
     }
@@ -172,6 +163,18 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths) {
         return precedesInDirectory(a.identifier, b.identifier);
     });
     return files;
+}
+
+// A name that would not stand whole in a cue sheet or on a command line.
+bool unfitName(std::string_view name) {
+    return std::any_of(name.begin(), name.end(), [](char c) {
+        return c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    });
+}
+
+void writeText(const std::string& text, OutputFile& out) {
+    out.write(text.data(), text.size());
+    out.close();
 }
 
 } // namespace
@@ -183,6 +186,8 @@ ImagePaths imagePaths(std::string imageName) {
         imageName.resize(imageName.size() - 4);
     if (imageName.empty())
         throw BuildError("the image needs a name");
+    if (unfitName(imageName))
+        throw BuildError("the image name may not hold a double quote or a control character");
     return {fs::path(imageName + ".bin"), fs::path(imageName + ".cue"),
             fs::path(imageName + ".toc")};
 }
@@ -195,79 +200,105 @@ std::string cdrdaoToc(const std::string& binFileName) {
     return "CD_ROM_XA\n\nTRACK MODE2_RAW\nDATAFILE \"" + binFileName + "\"\n";
 }
 
+namespace {
+
+// Where everything stands in the image: the two folders (ISO 9660 and Joliet), then the files,
+// then the file list.
+struct Layout {
+    std::uint32_t primaryRootLba = kFirstDirectoryLba;
+    std::uint32_t primarySectors = 0;
+    std::uint32_t jolietRootLba = 0;
+    std::uint32_t jolietSectors = 0;
+    std::uint32_t listLba = 0;
+    std::uint32_t listLength = 0;
+    std::uint32_t sectors = 0; // of the track
+};
+
+std::vector<std::uint8_t> folderExtent(const std::vector<StoredFile>& files, const Layout& layout,
+                                       bool joliet, const Timestamp& now) {
+    const std::uint32_t lba = joliet ? layout.jolietRootLba : layout.primaryRootLba;
+    const std::uint32_t length = (joliet ? layout.jolietSectors : layout.primarySectors) * 2048u;
+    std::vector<std::vector<std::uint8_t>> records;
+    records.push_back(encodeRecord({std::string(1, '\0'), lba, length, true, XaDirectory}, now));
+    records.push_back(encodeRecord({std::string(1, '\1'), lba, length, true, XaDirectory}, now));
+    struct Entry {
+        std::u16string jolietName;
+        DirectoryRecord record;
+    };
+    std::vector<Entry> entries;
+    for (const StoredFile& file : files)
+        entries.push_back({file.jolietName,
+                           {joliet ? bigEndianUcs2(file.jolietName) : file.identifier + ";1",
+                            file.lba, file.sectors * 2048u, false, XaForm2File}});
+    const std::string list(kFileListIdentifier);
+    const std::u16string jolietList(list.begin(), list.end());
+    entries.push_back({jolietList,
+                       {joliet ? bigEndianUcs2(jolietList) : list + ";1", layout.listLba,
+                        layout.listLength, false, XaForm1File}});
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        return joliet ? a.jolietName < b.jolietName
+                      : precedesInDirectory(a.record.identifier, b.record.identifier);
+    });
+    for (const Entry& entry : entries)
+        records.push_back(encodeRecord(entry.record, now));
+    return layOutDirectory(records);
+}
+
+} // namespace
+
 BuildResult buildImage(const BuildRequest& request) {
     BuildResult result;
     const ImagePaths paths = imagePaths(request.imageName);
     result.bin = paths.bin;
     result.cue = paths.cue;
     result.toc = paths.toc;
+    if (unfitName(request.volumeName))
+        throw BuildError("the volume name may not hold a double quote or a control character");
     result.volumeIdentifier = volumeIdentifier(request.volumeName);
     if (result.volumeIdentifier.empty())
         throw BuildError("the volume needs a name");
-    if (!request.force) {
-        for (const fs::path& path : {result.bin, result.cue, result.toc}) {
-            std::error_code error;
-            if (fs::exists(path, error))
-                throw BuildError(quoted(path) + " exists already; give --force to replace it");
-        }
-    }
+    for (const fs::path& path : {result.bin, result.cue, result.toc})
+        if (const std::string why = whyNotPlaceable(path, request.force); !why.empty())
+            throw BuildError(why);
 
-    std::vector<StoredFile> files = collectFiles(request.files);
+    std::vector<StoredFile> files = collectFiles(request.files, request.warn);
     const Timestamp now = Timestamp::now();
 
-    // Where everything goes: the directory first, then the files, then the file list.
+    Layout layout;
+    layout.primarySectors = std::uint32_t(folderExtent(files, layout, false, now).size() / 2048);
+    layout.jolietRootLba = layout.primaryRootLba + layout.primarySectors;
+    layout.jolietSectors = std::uint32_t(folderExtent(files, layout, true, now).size() / 2048);
+    std::uint64_t lba = layout.jolietRootLba + layout.jolietSectors;
     std::vector<ListedFile> listed;
-    for (const StoredFile& file : files)
-        listed.push_back(
-            {file.identifier, file.length, std::string(kSha256HexLength, '0'), file.originalName});
-    const std::size_t listLength = formatFileList(listed).size();
-    const auto recordsFor = [&](std::uint32_t directorySectors, std::uint32_t listLba) {
-        std::vector<std::vector<std::uint8_t>> records;
-        const std::uint32_t directoryLength = directorySectors * 2048;
-        records.push_back(encodeRecord(
-            {std::string(1, '\0'), kRootLba, directoryLength, true, XaDirectory}, now));
-        records.push_back(encodeRecord(
-            {std::string(1, '\1'), kRootLba, directoryLength, true, XaDirectory}, now));
-        std::vector<DirectoryRecord> entries;
-        for (const StoredFile& file : files)
-            entries.push_back(
-                {file.identifier + ";1", file.lba, file.sectors * 2048u, false, XaForm2File});
-        entries.push_back({std::string(kFileListIdentifier) + ";1", listLba,
-                           std::uint32_t(listLength), false, XaForm1File});
-        std::sort(entries.begin(), entries.end(),
-                  [](const DirectoryRecord& a, const DirectoryRecord& b) {
-                      return precedesInDirectory(a.identifier, b.identifier);
-                  });
-        for (const DirectoryRecord& entry : entries)
-            records.push_back(encodeRecord(entry, now));
-        return records;
-    };
-    const std::uint32_t directorySectors =
-        std::uint32_t(layOutDirectory(recordsFor(1, 0)).size() / 2048);
-    std::uint32_t lba = kRootLba + directorySectors;
     for (StoredFile& file : files) {
-        file.lba = lba;
+        if (lba + file.sectors > kMaxSectors)
+            throw BuildError("the files need more than the " + std::to_string(kMaxSectors) +
+                             " sectors a disc addresses (99:59:74)");
+        file.lba = std::uint32_t(lba);
         lba += file.sectors;
-        result.bytes += file.length;
+        result.bytes += file.facts.size;
+        listed.push_back({file.identifier, file.facts.size, std::string(kSha256HexLength, '0'),
+                          file.originalName, file.lba});
     }
     result.files = files.size();
-    const std::uint32_t listLba = lba;
-    const std::uint32_t listSectors = sectorsFor(listLength, kForm1DataSize);
-    const std::uint64_t usedSectors = std::uint64_t(listLba) + listSectors;
+    layout.listLba = std::uint32_t(lba);
+    layout.listLength = std::uint32_t(formatFileList(result.volumeIdentifier, listed).size());
+    const std::uint64_t usedSectors = lba + sectorsFor(layout.listLength, kForm1DataSize);
     if (usedSectors > kMaxSectors)
         throw BuildError("the files need " + std::to_string(usedSectors) +
                          " sectors; a disc addresses at most " + std::to_string(kMaxSectors));
     result.sectors = std::max(std::uint32_t(usedSectors), kMinimumTrackSectors);
+    layout.sectors = result.sectors;
     if (result.sectors > kEightyMinuteSectors && request.warn)
         request.warn("the image holds " + std::to_string(result.sectors) +
                      " sectors, more than an 80-minute CD (" +
                      std::to_string(kEightyMinuteSectors) + ")");
 
-    TemporaryFiles temporary;
-    const fs::path partialBin = temporary.add(fs::path(result.bin).concat(".partial"));
-    const fs::path partialCue = temporary.add(fs::path(result.cue).concat(".partial"));
-    const fs::path partialToc = temporary.add(fs::path(result.toc).concat(".partial"));
-    SectorWriter image(partialBin);
+    removeStaleTemporaries(result.bin, kTool);
+    removeStaleTemporaries(result.cue, kTool);
+    removeStaleTemporaries(result.toc, kTool);
+    OutputFile binFile(result.bin, kTool);
+    SectorWriter image(binFile);
 
     for (std::uint32_t i = 0; i < kSystemAreaSectors; ++i)
         image.form1(Data, nullptr, 0);
@@ -275,17 +306,28 @@ BuildResult buildImage(const BuildRequest& request) {
     volume.volumeIdentifier = result.volumeIdentifier;
     volume.volumeSectors = result.sectors;
     volume.pathTableSize = 10;
-    volume.littleEndianPathTableLba = kLittleEndianPathTableLba;
-    volume.bigEndianPathTableLba = kBigEndianPathTableLba;
-    volume.root = {std::string(1, '\0'), kRootLba, directorySectors * 2048, true, XaDirectory};
+    volume.littleEndianPathTableLba = kPathTablesLba;
+    volume.bigEndianPathTableLba = kPathTablesLba + 1;
+    volume.root = {std::string(1, '\0'), layout.primaryRootLba, layout.primarySectors * 2048, true,
+                   XaDirectory};
     volume.created = now;
-    const auto descriptor = primaryVolumeDescriptor(volume);
-    image.form1(Data | EndOfRecord, descriptor.data(), descriptor.size());
+    const auto primary = primaryVolumeDescriptor(volume);
+    image.form1(Data | EndOfRecord, primary.data(), primary.size());
+    VolumeDescriptor jolietVolume = volume;
+    jolietVolume.littleEndianPathTableLba = kPathTablesLba + 2;
+    jolietVolume.bigEndianPathTableLba = kPathTablesLba + 3;
+    jolietVolume.root.lba = layout.jolietRootLba;
+    jolietVolume.root.length = layout.jolietSectors * 2048;
+    const auto joliet = jolietVolumeDescriptor(jolietVolume, jolietName(request.volumeName, 16));
+    image.form1(Data | EndOfRecord, joliet.data(), joliet.size());
     const auto terminator = volumeDescriptorSetTerminator();
     image.form1(Data | EndOfRecord | EndOfFile, terminator.data(), terminator.size());
-    image.form1Extent(rootPathTable(kRootLba, false));
-    image.form1Extent(rootPathTable(kRootLba, true));
-    image.form1Extent(layOutDirectory(recordsFor(directorySectors, listLba)));
+    image.form1Extent(rootPathTable(layout.primaryRootLba, false));
+    image.form1Extent(rootPathTable(layout.primaryRootLba, true));
+    image.form1Extent(rootPathTable(layout.jolietRootLba, false));
+    image.form1Extent(rootPathTable(layout.jolietRootLba, true));
+    image.form1Extent(folderExtent(files, layout, false, now));
+    image.form1Extent(folderExtent(files, layout, true, now));
 
     // This thread reads the files and writes their sectors while another one sums them.
     ParallelSums summing;
@@ -299,9 +341,10 @@ BuildResult buildImage(const BuildRequest& request) {
         tell();
         std::ifstream in(file.path, std::ios::binary);
         if (!in)
-            throw BuildError("cannot open " + quoted(file.path));
+            throw BuildError("cannot open " + quoted(file.path) + ": " +
+                             std::system_category().message(errno));
         std::uint32_t sector = 0;
-        for (std::uint64_t remaining = file.length; remaining > 0;) {
+        for (std::uint64_t remaining = file.facts.size; remaining > 0;) {
             std::vector<std::uint8_t> chunk = summing.spare();
             chunk.resize(std::size_t(std::min<std::uint64_t>(remaining, kReadChunkSize)));
             in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(chunk.size()));
@@ -318,44 +361,40 @@ BuildResult buildImage(const BuildRequest& request) {
             tell();
             stopIfAsked();
         }
-        if (in.peek() != std::char_traits<char>::eof())
-            throw BuildError(quoted(file.path) + " grew while it was read");
+        FileFacts after;
+        std::error_code error;
+        if (in.peek() != std::char_traits<char>::eof() || !lookAt(file.path, after, error) ||
+            changedBetween(file.facts, after))
+            throw BuildError(quoted(file.path) +
+                             " was changed while it was read; nothing was written");
         summing.endFile();
     }
     const std::vector<std::string> sums = summing.sums();
     for (std::size_t index = 0; index < files.size(); ++index)
         listed[index].sha256 = sums[index];
 
-    const std::string list = formatFileList(listed);
+    const std::string list = formatFileList(result.volumeIdentifier, listed);
     image.form1Extent(std::vector<std::uint8_t>(list.begin(), list.end()));
     while (image.lba() < result.sectors)
         image.form1(Data, nullptr, 0);
     image.finish();
 
-    const auto writeText = [](const fs::path& partial, const fs::path& path,
-                              const std::string& text) {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out)
-            throw BuildError("cannot write " + quoted(path));
-    };
     const std::string binName = utf8(result.bin.filename());
-    writeText(partialCue, result.cue, cueSheet(binName));
-    writeText(partialToc, result.toc, cdrdaoToc(binName));
-    std::error_code error;
-    fs::rename(partialBin, result.bin, error);
-    if (!error)
-        fs::rename(partialCue, result.cue, error);
-    if (!error)
-        fs::rename(partialToc, result.toc, error);
-    if (error) {
-        const std::string reason = error.message();
-        for (const fs::path& path : {result.bin, result.cue})
-            fs::remove(path, error);
-        throw BuildError("cannot put the image in place: " + reason);
+    OutputFile cueFile(result.cue, kTool);
+    writeText(cueSheet(binName), cueFile);
+    OutputFile tocFile(result.toc, kTool);
+    writeText(cdrdaoToc(binName), tocFile);
+    // The .bin first: of two builds of one name at once, the one that places it first places
+    // the others too; the other finds it there and stops, its own files gone.
+    binFile.place(result.bin, request.force);
+    try {
+        cueFile.place(result.cue, request.force);
+        tocFile.place(result.toc, request.force);
+    } catch (const OutputError&) {
+        std::error_code ignored;
+        fs::remove(result.bin, ignored); // placed by this build a moment ago
+        throw;
     }
-    temporary.keep();
     return result;
 }
 

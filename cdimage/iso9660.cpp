@@ -152,6 +152,30 @@ std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume
     return d;
 }
 
+std::vector<std::uint8_t> jolietVolumeDescriptor(const VolumeDescriptor& volume,
+                                                 std::u16string_view volumeName) {
+    std::vector<std::uint8_t> d = primaryVolumeDescriptor(volume);
+    d[0] = 2;
+    std::memcpy(&d[88], "%/E", 3); // UCS-2 level 3
+    const auto putUcs2 = [&](std::size_t at, std::size_t size, std::u16string_view text) {
+        for (std::size_t i = 0; i + 1 < size; i += 2) {
+            const char16_t c = i / 2 < text.size() ? text[i / 2] : u' ';
+            d[at + i] = std::uint8_t(c >> 8);
+            d[at + i + 1] = std::uint8_t(c);
+        }
+        if (size % 2 != 0)
+            d[at + size - 1] = 0;
+    };
+    putUcs2(8, 32, u"VELMORA");
+    putUcs2(40, 32, volumeName.substr(0, 16));
+    for (const std::size_t at : {190, 318, 446})
+        putUcs2(at, 128, u"");
+    putUcs2(574, 128, u"VELMORA_TOLK");
+    for (const std::size_t at : {702, 739, 776})
+        putUcs2(at, 37, u"");
+    return d;
+}
+
 std::vector<std::uint8_t> volumeDescriptorSetTerminator() {
     std::vector<std::uint8_t> d(kSectorSize, 0);
     d[0] = 255;

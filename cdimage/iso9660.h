@@ -55,6 +55,10 @@ struct VolumeDescriptor {
 };
 
 std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume);
+// The Joliet supplementary volume descriptor (UCS-2 level 3): the primary one's numbers, with
+// `volumeName` as the volume identifier, every text in UCS-2 and the root of the Joliet tree.
+std::vector<std::uint8_t> jolietVolumeDescriptor(const VolumeDescriptor& volume,
+                                                 std::u16string_view volumeName);
 std::vector<std::uint8_t> volumeDescriptorSetTerminator();
 
 // Whether a file identifier ("NAME.EXT;1", the version optional) comes before another in a

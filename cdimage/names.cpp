@@ -1,6 +1,7 @@
 #include "cdimage/names.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace cdimage {
 
@@ -27,7 +28,81 @@ std::string mapped(std::string_view text) {
     return out;
 }
 
+// The next character of UTF-8 text, or nothing for a byte that does not begin a well-formed
+// sequence (that byte alone is then taken).
+std::optional<char32_t> nextCharacter(std::string_view text, std::size_t& at) {
+    const auto byte = [&](std::size_t i) {
+        return static_cast<unsigned char>(text[i]);
+    };
+    const unsigned char lead = byte(at);
+    std::size_t length = lead < 0x80                   ? 1
+                         : lead >= 0xF0 && lead < 0xF5 ? 4
+                         : lead >= 0xE0                ? 3
+                         : lead >= 0xC2                ? 2
+                                                       : 0;
+    if (length == 0 || at + length > text.size()) {
+        ++at;
+        return std::nullopt;
+    }
+    char32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) {
+            ++at;
+            return std::nullopt;
+        }
+        c = c << 6 | (byte(at + i) & 0x3F);
+    }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < kSmallest[length] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+        ++at;
+        return std::nullopt;
+    }
+    at += length;
+    return c;
+}
+
+std::u16string jolietCharacters(std::string_view text) {
+    std::u16string out;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::optional<char32_t> c = nextCharacter(text, at);
+        const bool forbidden =
+            !c || *c < 0x20 || *c == 0x7F || *c > 0xFFFF ||
+            std::u32string_view(U"*/:;?\\").find(*c) != std::u32string_view::npos;
+        out += forbidden ? u'_' : char16_t(*c);
+    }
+    return out;
+}
+
 } // namespace
+
+bool isUtf8(std::string_view name) {
+    for (std::size_t at = 0; at < name.size();)
+        if (!nextCharacter(name, at))
+            return false;
+    return true;
+}
+
+std::u16string jolietName(std::string_view name, std::size_t length) {
+    std::u16string whole = jolietCharacters(name);
+    if (whole.size() <= length)
+        return whole;
+    const std::size_t dot = whole.rfind(u'.');
+    const std::u16string extension = dot == std::u16string::npos || whole.size() - dot >= length
+                                         ? std::u16string()
+                                         : whole.substr(dot);
+    whole.resize(length - extension.size());
+    return whole + extension;
+}
+
+std::string bigEndianUcs2(std::u16string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (const char16_t c : text) {
+        bytes += char(c >> 8);
+        bytes += char(c & 0xFF);
+    }
+    return bytes;
+}
 
 std::string volumeIdentifier(std::string_view volumeName) {
     std::string identifier = mapped(volumeName);

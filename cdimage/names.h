@@ -1,7 +1,8 @@
 #pragma once
 
 // How names given by the user become ISO 9660 names: d-characters only (A-Z, 0-9, _), every
-// other character (a UTF-8 sequence counts as one) replaced by '_'.
+// other character (a UTF-8 sequence counts as one) replaced by '_'; and Joliet names: the name
+// itself in UCS-2, up to 64 characters, with the few characters Joliet forbids replaced.
 
 #include <string>
 #include <string_view>
@@ -18,5 +19,18 @@ std::string volumeIdentifier(std::string_view volumeName);
 // the extension (after the last dot) mapped separately and joined by '.', at most 31
 // characters; the extension is kept whole where it can be, the name is shortened first.
 std::string fileIdentifier(std::string_view fileName);
+
+inline constexpr std::size_t kJolietNameLength = 64; // UCS-2 characters
+
+// The Joliet name for a file or volume name given in UTF-8: characters outside UCS-2, control
+// characters and * / : ; ? \ become '_', as does each byte that is not UTF-8; names longer
+// than `length` are shortened before their extension.
+std::u16string jolietName(std::string_view name, std::size_t length = kJolietNameLength);
+
+// Whether a name is well-formed UTF-8.
+bool isUtf8(std::string_view name);
+
+// A UCS-2 text as Joliet records it: big-endian, two bytes a character.
+std::string bigEndianUcs2(std::u16string_view text);
 
 } // namespace cdimage

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include "cdimage/riff.h"
 
@@ -94,6 +95,28 @@ void layOutCd(const QString& cue, const QString& cdFolder, const QStringList& id
     for (const QString& identifier : identifiers)
         writeFile(cdFolder, u"FILES/"_qs + identifier,
                   riffOf(bin, placeOf(cue, identifier, scratch)));
+}
+
+SmallDisk::SmallDisk(qint64 bytes) {
+    static QTemporaryDir mountPoints;
+    static int count = 0;
+    const QString folder = mountPoints.filePath(QString::number(++count));
+    QDir().mkpath(folder);
+    QProcess mount;
+    mount.start(QStringLiteral("mount"),
+                {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                 QStringLiteral("size=%1").arg(bytes), QStringLiteral("tmpfs"), folder});
+    if (!mount.waitForFinished(10000) || mount.exitStatus() != QProcess::NormalExit ||
+        mount.exitCode() != 0)
+        why = QStringLiteral("cannot mount a small tmpfs (root is needed): ") +
+              QString::fromLocal8Bit(mount.readAllStandardError()).trimmed();
+    else
+        path = folder;
+}
+
+SmallDisk::~SmallDisk() {
+    if (!path.isEmpty())
+        QProcess::execute(QStringLiteral("umount"), {path});
 }
 
 } // namespace velmora::test

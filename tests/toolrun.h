@@ -41,4 +41,17 @@ QByteArray riffOf(const QString& bin, std::pair<qint64, qint64> place);
 // Form 2 files as RIFF CDXA files under FILES/.
 void layOutCd(const QString& cue, const QString& cdFolder, const QStringList& identifiers);
 
+// A folder on a small file system of its own (a tmpfs of `bytes`), for a disk that fills up.
+// Mounting needs root: where it cannot be done, `why` says so and `path` is empty.
+class SmallDisk {
+public:
+    explicit SmallDisk(qint64 bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    QString path;
+    QString why;
+};
+
 } // namespace velmora::test

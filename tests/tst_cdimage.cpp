@@ -216,21 +216,58 @@ void CdImageTest::namesMapToDCharacters() {
 
 void CdImageTest::fileListRoundTrip() {
     const std::vector<ListedFile> files = {
-        {"A_B.BIN", 5000000, std::string(64, 'a'), "a b.bin"},
-        {"EMPTY.", 0, std::string(64, '0'), "empty"},
+        {"A_B.BIN", 5000000, std::string(64, 'a'), "a b.bin", 23},
+        {"EMPTY.", 0, std::string(64, '0'), "empty", 2175},
     };
-    const std::string text = formatFileList(files);
+    const std::string text = formatFileList("KESTREL", files);
+    const auto compareWith = [&](const std::vector<ListedFile>& read, std::size_t from) {
+        for (std::size_t i = from; i < files.size(); ++i) {
+            const ListedFile& back = read.at(i - from);
+            QCOMPARE(back.identifier, files[i].identifier);
+            QCOMPARE(back.length, files[i].length);
+            QCOMPARE(back.sha256, files[i].sha256);
+            QCOMPARE(back.originalName, files[i].originalName);
+            QCOMPARE(back.lba, files[i].lba);
+        }
+    };
     const auto parsed = parseFileList(text);
     QVERIFY(parsed.has_value());
-    QCOMPARE(parsed->size(), files.size());
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        QCOMPARE(parsed->at(i).identifier, files[i].identifier);
-        QCOMPARE(parsed->at(i).length, files[i].length);
-        QCOMPARE(parsed->at(i).sha256, files[i].sha256);
-        QCOMPARE(parsed->at(i).originalName, files[i].originalName);
-    }
+    QCOMPARE(parsed->volumeIdentifier, std::string("KESTREL"));
+    QCOMPARE(parsed->files.size(), files.size());
+    QVERIFY(parsed->damagedLines.empty());
+    compareWith(parsed->files, 0);
+
+    // One damaged byte costs its own line, never the others: a length digit, the heading, a
+    // trailing zero byte.
+    std::string digit = text;
+    digit[digit.find(" 5000000 ") + 3] = 'x';
+    const auto withDigit = parseFileList(digit);
+    QVERIFY(withDigit.has_value());
+    QCOMPARE(withDigit->damagedLines, std::vector<std::size_t>{3});
+    compareWith(withDigit->files, 1);
+    std::string heading = text;
+    heading[3] = 'W';
+    const auto withHeading = parseFileList(heading);
+    QVERIFY(withHeading.has_value());
+    QCOMPARE(withHeading->damagedLines, std::vector<std::size_t>{1});
+    compareWith(withHeading->files, 0);
+    const auto withNul = parseFileList(text + '\0');
+    QVERIFY(withNul.has_value());
+    QCOMPARE(withNul->damagedLines, std::vector<std::size_t>{5});
+    QCOMPARE(withNul->files.size(), files.size());
+
+    // A list of old, without places.
+    const auto old = parseFileList(
+        "# Velmora file list: SHA-256, length in bytes, name on the CD, original name\n" +
+        std::string(64, 'b') + " 12 OLD.DAT old.dat\n");
+    QVERIFY(old.has_value());
+    QCOMPARE(old->files.size(), std::size_t(1));
+    QCOMPARE(old->files[0].originalName, std::string("old.dat"));
+    QVERIFY(!old->files[0].lba.has_value());
+
     QVERIFY(!parseFileList("not a list").has_value());
-    QVERIFY(!parseFileList(text + "short line\n").has_value());
+    QVERIFY(!fitsInFileList("two\nlines"));
+    QVERIFY(fitsInFileList("with blank é.dat"));
 }
 
 QTEST_GUILESS_MAIN(CdImageTest)

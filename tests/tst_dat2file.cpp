@@ -34,6 +34,16 @@ const QList<Stored>& storedFiles() {
     return files;
 }
 
+// A file's bytes with those of its sectors `first` to `last` (counted in the file) zeroed, as a
+// damaged copy gives them back.
+QByteArray withZeros(QByteArray data, qint64 first, qint64 last) {
+    const qint64 from = first * 2324;
+    const qint64 to = std::min<qint64>(data.size(), (last + 1) * 2324);
+    if (from < to)
+        data.replace(from, to - from, QByteArray(to - from, '\0'));
+    return data;
+}
+
 Run dat2file(const QStringList& arguments, const QString& folder) {
     return run(QStringLiteral(DAT2FILE), arguments, folder);
 }
@@ -50,8 +60,10 @@ private Q_SLOTS:
     void filesComeBackExactFromRiffFiles();
     void listShowsWhatWasStored();
     void damagedCopyIsWrittenAsDamaged();
-    void brokenInputIsRefusedWithItsSectorAndLeavesNothing_data();
-    void brokenInputIsRefusedWithItsSectorAndLeavesNothing();
+    void brokenSectorsCostThemselvesAlone_data();
+    void brokenSectorsCostThemselvesAlone();
+    void brokenHeaderIsRefusedAndLeavesNothing_data();
+    void brokenHeaderIsRefusedAndLeavesNothing();
     void withoutTheListWholeSectorsAreWritten();
     void fileReadThroughAPlainIsoReaderIsExplained();
     void destinationIsKeptUnlessForced();
@@ -157,11 +169,16 @@ void Dat2FileTest::imagesOfEveryLayoutGiveExactOrDamagedCopies() {
     const QString target = out.filePath(u"damaged copy"_qs);
     const Run damaged = extracted(large, target);
     QCOMPARE(damaged.status, 3);
-    QVERIFY2(damaged.errors.contains(QStringLiteral("1 sector(s) fail their EDC check")),
+    QVERIFY2(
+        damaged.errors.contains(QStringLiteral("1 sector(s) cannot be read or fail their checks")),
+        qPrintable(damaged.errors));
+    QVERIFY2(damaged.errors.contains(
+                 u"bytes 6972 to 9295: sector %1 fails its EDC check"_qs.arg(sector)),
              qPrintable(damaged.errors));
-    QByteArray expected = large.data;
-    expected[2324 * 3 + 100] = char(expected[2324 * 3 + 100] ^ 0x01);
-    QVERIFY(readFile(target + u".damaged"_qs) == expected);
+    QVERIFY(readFile(target + u".damaged"_qs) == withZeros(large.data, 3, 3));
+    QCOMPARE(QString::fromUtf8(readFile(target + u".damaged.ranges"_qs)).section(u'\n', 1),
+             u"6972 9295 %1 fails its EDC check\n"_qs.arg(sector));
+    QVERIFY(!QFile::exists(target));
 }
 
 void Dat2FileTest::filesComeBackExactFromRiffFiles() {
@@ -206,34 +223,66 @@ void Dat2FileTest::damagedCopyIsWrittenAsDamaged() {
     QVERIFY(extracted.errors.contains(QStringLiteral("SHA-256")) ||
             extracted.errors.contains(QStringLiteral("EDC")));
     QVERIFY(!QFile::exists(target));
-    QByteArray expected = storedFiles().last().data;
-    expected[2324 * 3 + 100] = char(expected[2324 * 3 + 100] ^ 0x01);
-    QVERIFY(readFile(target + u".damaged"_qs) == expected); // the data are still given back
+    QVERIFY(readFile(target + u".damaged"_qs) == withZeros(storedFiles().last().data, 3, 3));
 }
 
-void Dat2FileTest::brokenInputIsRefusedWithItsSectorAndLeavesNothing_data() {
+void Dat2FileTest::brokenSectorsCostThemselvesAlone_data() {
+    QTest::addColumn<int>("cut");    // bytes cut off the end
+    QTest::addColumn<int>("byte");   // a byte changed, -1 for none
+    QTest::addColumn<int>("sector"); // the sector of the file that is lost
+    QTest::addColumn<QString>("said");
+    QTest::newRow("broken sync") << 0 << 44 + 2352 * 5 + 3 << 5
+                                 << QStringLiteral("is broken: broken sync pattern");
+    QTest::newRow("not mode 2") << 0 << 44 + 2352 * 2 + 15 << 2 << QStringLiteral("mode 18");
+    QTest::newRow("subheaders differ")
+        << 0 << 44 + 2352 * 7 + 17 << 7 << QStringLiteral("the two copies of the subheader");
+    QTest::newRow("truncated last sector")
+        << 100 << -1 << 1290 << QStringLiteral("SOME_DATA.RAW\" holds only 1290 whole sectors");
+}
+
+void Dat2FileTest::brokenSectorsCostThemselvesAlone() {
+    QFETCH(int, cut);
+    QFETCH(int, byte);
+    QFETCH(int, sector);
+    QFETCH(QString, said);
+    QTemporaryDir out;
+    QByteArray riff = readFile(m_cd + u"/FILES/SOME_DATA.RAW"_qs);
+    QCOMPARE(riff.size(), 44 + 2352 * 1291);
+    if (byte >= 0)
+        riff[byte] = char(riff[byte] ^ 0x10);
+    riff.chop(cut);
+    const QString source = writeFile(m_cd, u"FILES/SOME_DATA.RAW"_qs, riff);
+    const QString target = out.filePath(u"sub/out.raw"_qs);
+    const Run extracted = dat2file({source, target}, out.path());
+    writeFile(m_cd, u"FILES/SOME_DATA.RAW"_qs,
+              riffOf(m_bin, placeOf(m_cue, u"SOME_DATA.RAW"_qs, out.path())));
+    QCOMPARE(extracted.status, 3);
+    QVERIFY2(extracted.errors.contains(said), qPrintable(extracted.errors));
+    const qint64 lba = placeOf(m_cue, u"SOME_DATA.RAW"_qs, out.path()).first + sector;
+    QVERIFY2(extracted.errors.contains(u"sector %1"_qs.arg(lba)), qPrintable(extracted.errors));
+    QVERIFY(readFile(target + u".damaged"_qs) ==
+            withZeros(storedFiles().last().data, sector, sector));
+    QVERIFY(readFile(target + u".damaged.ranges"_qs).contains(u" %1 "_qs.arg(lba).toUtf8()));
+    QCOMPARE(QDir(out.filePath(u"sub"_qs)).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{u"out.raw.damaged"_qs, u"out.raw.damaged.ranges"_qs}));
+}
+
+void Dat2FileTest::brokenHeaderIsRefusedAndLeavesNothing_data() {
     QTest::addColumn<int>("cut");  // bytes cut off the end
     QTest::addColumn<int>("byte"); // a byte changed, -1 for none
     QTest::addColumn<QString>("said");
-    QTest::newRow("broken sync") << 0 << 44 + 2352 * 5 + 3
-                                 << QStringLiteral("sector 5: broken sync pattern");
-    QTest::newRow("not mode 2") << 0 << 44 + 2352 * 2 + 15 << QStringLiteral("sector 2: mode");
-    QTest::newRow("subheaders differ")
-        << 0 << 44 + 2352 * 7 + 17 << QStringLiteral("sector 7: the two copies");
-    QTest::newRow("truncated last sector") << 100 << -1 << QStringLiteral("truncated: sector 1290");
     QTest::newRow("not RIFF") << 0 << 0 << QStringLiteral("not a RIFF file");
     QTest::newRow("not CDXA") << 0 << 9 << QStringLiteral("not of the form CDXA");
     QTest::newRow("shorter than a header")
         << 2352 * 1291 + 10 << -1 << QStringLiteral("shorter than a RIFF header");
 }
 
-void Dat2FileTest::brokenInputIsRefusedWithItsSectorAndLeavesNothing() {
+void Dat2FileTest::brokenHeaderIsRefusedAndLeavesNothing() {
     QFETCH(int, cut);
     QFETCH(int, byte);
     QFETCH(QString, said);
     QTemporaryDir out;
     QByteArray riff = readFile(m_cd + u"/FILES/SOME_DATA.RAW"_qs);
-    QCOMPARE(riff.size(), 44 + 2352 * 1291);
     if (byte >= 0)
         riff[byte] = char(riff[byte] ^ 0x10);
     riff.chop(cut);
@@ -243,7 +292,8 @@ void Dat2FileTest::brokenInputIsRefusedWithItsSectorAndLeavesNothing() {
     QCOMPARE(extracted.status, 1);
     QVERIFY2(extracted.errors.contains(said), qPrintable(extracted.errors));
     QVERIFY(extracted.errors.contains(QStringLiteral("BROKEN.RAW")));
-    QCOMPARE(QDir(out.filePath(u"sub"_qs)).entryList(QDir::Files), QStringList());
+    QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 void Dat2FileTest::fileReadThroughAPlainIsoReaderIsExplained() {

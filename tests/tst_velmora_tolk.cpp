@@ -22,7 +22,9 @@ Run build(const QString& folder, const QStringList& arguments) {
 
 // What a failed build may not leave: an image, a cue sheet or a part of either.
 QStringList leftovers(const QString& folder) {
-    return QDir(folder).entryList({QStringLiteral("Kestrel*")}, QDir::Files | QDir::System);
+    // Temporary files are hidden: ".Kestrel.bin.velmora_tolk-PID-N.tmp".
+    return QDir(folder).entryList({QStringLiteral("Kestrel*"), QStringLiteral(".Kestrel*")},
+                                  QDir::Files | QDir::System | QDir::Hidden);
 }
 
 // Checks every raw sector of an image as ECMA-130 lays it out, with nothing of the writer's own:
@@ -142,10 +144,11 @@ void VelmoraTolkTest::imageIsReadByCdInfoAndLibiso9660() {
     QCOMPARE(QFileInfo(storage.path() + QStringLiteral("/Kestrel.bin")).size() % 2352, 0);
     QVERIFY(QFileInfo(storage.path() + QStringLiteral("/Kestrel.bin")).size() >= 300 * 2352);
 
-    const Run info = run(QStringLiteral("cd-info"),
-                         {QStringLiteral("--no-header"), QStringLiteral("--no-device-info"),
-                          QStringLiteral("--iso9660"), QStringLiteral("-c"), cue},
-                         storage.path());
+    const Run info =
+        run(QStringLiteral("cd-info"),
+            {QStringLiteral("--no-header"), QStringLiteral("--no-device-info"),
+             QStringLiteral("--iso9660"), QStringLiteral("--no-joliet"), QStringLiteral("-c"), cue},
+            storage.path());
     QVERIFY2(info.status == 0, qPrintable(info.output + info.errors));
     QVERIFY(info.output.contains(QStringLiteral("CD DATA (Mode 2)")));
     QVERIFY(info.output.contains(QStringLiteral("Volume     : KESTREL")));
@@ -177,6 +180,21 @@ void VelmoraTolkTest::imageIsReadByCdInfoAndLibiso9660() {
         QVERIFY2(back.readAll() == expected, qPrintable(file.name));
     }
     QVERIFY(info.output.contains(QStringLiteral("velmora.lst")));
+
+    // Through the Joliet tree every file shows its own name, still as a Form 2 file.
+    const Run joliet =
+        run(QStringLiteral("cd-info"),
+            {u"--no-header"_qs, u"--no-device-info"_qs, u"--iso9660"_qs, u"-c"_qs, cue},
+            storage.path());
+    QVERIFY(joliet.output.contains(QStringLiteral("joliet extension level 3")));
+    const QStringList jolietLines = joliet.output.split(u'\n');
+    for (const Stored& file : files) {
+        const auto line =
+            std::find_if(jolietLines.cbegin(), jolietLines.cend(),
+                         [&](const QString& line) { return line.endsWith(u"  "_qs + file.name); });
+        QVERIFY2(line != jolietLines.cend(), qPrintable(file.name + u" in\n"_qs + joliet.output));
+        QVERIFY2(line->contains(QStringLiteral("---2-")), qPrintable(*line));
+    }
     QCOMPARE(leftovers(storage.path()),
              (QStringList{QStringLiteral("Kestrel.bin"), QStringLiteral("Kestrel.cue"),
                           QStringLiteral("Kestrel.toc")}));
@@ -293,18 +311,18 @@ void VelmoraTolkTest::existingImageIsKeptUnlessForced() {
 }
 
 void VelmoraTolkTest::fullDiskLeavesNothingBehind() {
-    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
-        QSKIP("no /dev/full on this system");
-    QTemporaryDir folder;
-    const QString file = writeFile(folder.path(), QStringLiteral("a.bin"), randomBytes(100000, 1));
-    // The image is written under a temporary name: make that name lead to a full disk.
-    QVERIFY(QFile::link(QStringLiteral("/dev/full"),
-                        folder.filePath(QStringLiteral("Kestrel.bin.partial"))));
+    const SmallDisk disk(512 * 1024);
+    if (disk.path.isEmpty())
+        QSKIP(qPrintable(disk.why));
+    QTemporaryDir sources;
+    const QString file =
+        writeFile(sources.path(), QStringLiteral("a.bin"), randomBytes(1000000, 1));
     const Run built =
-        build(folder.path(), {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, file});
+        build(disk.path, {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, file});
     QCOMPARE(built.status, 1);
-    QVERIFY2(built.errors.contains(QStringLiteral("disk full")), qPrintable(built.errors));
-    QCOMPARE(leftovers(folder.path()), QStringList());
+    QVERIFY2(built.errors.contains(QStringLiteral("No space left on device")),
+             qPrintable(built.errors));
+    QCOMPARE(leftovers(disk.path), QStringList());
 }
 
 void VelmoraTolkTest::stopSignalLeavesNothingBehind_data() {

@@ -42,13 +42,6 @@ int fail(const std::string& message) {
     return 1;
 }
 
-// A name that would not stand whole in a cue sheet or on a command line.
-bool unfitName(std::string_view name) {
-    return std::any_of(name.begin(), name.end(), [](char c) {
-        return c == '"' || (static_cast<unsigned char>(c) < 0x20) || c == 0x7f;
-    });
-}
-
 // How much of an 80-minute disc the image takes: its length as minutes:seconds:frames (the
 // lead-in's 2 seconds included, as a burner counts them) and in percent.
 std::string fill(std::uint32_t sectors) {
@@ -80,9 +73,6 @@ int main(int argc, char** argv) {
         if (argument == "--force") {
             request.force = true;
         } else if ((argument == "-v" || argument == "-o") && i + 1 < argc) {
-            if (unfitName(argv[i + 1]))
-                return fail(std::string(argument == "-v" ? "the volume" : "the image") +
-                            " name may not hold a double quote or a control character");
             (argument == "-v" ? request.volumeName : request.imageName) = argv[++i];
             (argument == "-v" ? haveVolume : haveImage) = true;
         } else if (argument == "-m") {

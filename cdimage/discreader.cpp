@@ -1,0 +1,348 @@
+#include "cdimage/discreader.h"
+
+#include "cdimage/bytes.h"
+#include "cdimage/iso9660.h"
+#include "cdimage/paths.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+namespace cdimage {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kBlock = 2048;
+constexpr std::size_t kSubheaderSize = 8;
+constexpr std::size_t kMinimumRecord = 34;
+constexpr unsigned kXaForm2Bit = 0x1000; // of the XA attributes
+
+std::uint32_t readBigEndian32(const std::uint8_t* bytes) {
+    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 |
+           std::uint32_t(bytes[2]) << 8 | std::uint32_t(bytes[3]);
+}
+
+// A number recorded both ways; nothing when the two disagree.
+std::optional<std::uint32_t> readBoth32(const std::uint8_t* bytes) {
+    const std::uint32_t little = readLittleEndian32(bytes);
+    if (little != readBigEndian32(bytes + 4))
+        return std::nullopt;
+    return little;
+}
+
+std::uint32_t blocksFor(std::uint32_t bytes) {
+    return std::uint32_t((std::uint64_t(bytes) + kBlock - 1) / kBlock);
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// A Joliet name (UCS-2, big-endian; pairs of surrogates taken as UTF-16) in UTF-8.
+std::string fromJoliet(const std::uint8_t* name, std::size_t size) {
+    std::string text;
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        char32_t unit = char32_t(name[i]) << 8 | name[i + 1];
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < size) {
+            const char32_t low = char32_t(name[i + 2]) << 8 | name[i + 3];
+            if (low >= 0xDC00 && low < 0xE000) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (unit >= 0xD800 && unit < 0xE000)
+            unit = 0xFFFD;
+        appendUtf8(text, unit);
+    }
+    return text;
+}
+
+std::string withoutVersion(std::string name) {
+    if (const std::size_t version = name.rfind(';'); version != std::string::npos)
+        name.resize(version);
+    return name;
+}
+
+std::string asciiUpper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return text;
+}
+
+std::vector<std::string_view> componentsOf(std::string_view path) {
+    std::vector<std::string_view> parts;
+    while (!path.empty()) {
+        const std::size_t slash = path.find('/');
+        const std::string_view part = path.substr(0, slash);
+        if (!part.empty())
+            parts.push_back(part);
+        if (slash == std::string_view::npos)
+            break;
+        path.remove_prefix(slash + 1);
+    }
+    return parts;
+}
+
+std::string sectorText(std::uint32_t lba) {
+    return "sector " + std::to_string(lba);
+}
+
+} // namespace
+
+std::string comparableIdentifier(std::string name) {
+    name = withoutVersion(std::move(name));
+    if (!name.empty() && name.back() == '.')
+        name.pop_back();
+    return asciiUpper(std::move(name));
+}
+
+// ---- images
+
+MappedImage::MappedImage(const ImageTrack& track)
+    : m_track(track) {
+    std::error_code error;
+    const std::uint64_t size = fs::file_size(track.dataFile, error);
+    if (error)
+        throw DiscError(quoted(track.dataFile) + ", which holds the image's sectors, cannot be read: " +
+                        error.message());
+    if (size < track.offset + track.stride)
+        throw DiscError(quoted(track.dataFile) + ", which holds the image's sectors, holds " +
+                        std::to_string(size) + " bytes: not one whole sector from byte " +
+                        std::to_string(track.offset));
+    m_file = MappedFile::open(track.dataFile);
+    if (!m_file)
+        throw DiscError(quoted(track.dataFile) + " cannot be opened: " +
+                        std::system_category().message(errno));
+    std::uint64_t sectors = (m_file->size() - track.offset) / track.stride;
+    if (track.sectors)
+        sectors = std::min(sectors, *track.sectors);
+    m_sectors = std::uint32_t(std::min<std::uint64_t>(sectors, UINT32_MAX));
+}
+
+const std::uint8_t* MappedImage::sector(std::uint32_t lba) {
+    if (lba >= m_sectors)
+        return nullptr;
+    return m_file->data() + m_track.offset + std::uint64_t(lba) * m_track.stride +
+           m_track.subheaderOffset;
+}
+
+std::string MappedImage::whyUnreadable(std::uint32_t lba) const {
+    const std::uint64_t bytes = m_file->size();
+    const bool cutShort = (bytes - m_track.offset) % m_track.stride != 0;
+    return quoted(m_track.dataFile) + " ends at " + sectorText(m_sectors) + " (" +
+           std::to_string(bytes) + " bytes" + (cutShort ? ", the last sector cut short" : "") +
+           "), before " + sectorText(lba);
+}
+
+ImageTrack imageTrackAt(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::error_code error;
+        const bool exists = fs::exists(path, error);
+        throw ImageError("cannot open " + quoted(path) + ": " +
+                         (exists ? std::system_category().message(errno)
+                                 : std::string("no such file")));
+    }
+    if (fs::is_directory(path))
+        throw ImageError(quoted(path) + " is a folder, not an image");
+    std::string head(kMaxDescriptionSize + 1, '\0');
+    in.read(head.data(), std::streamsize(head.size()));
+    head.resize(std::size_t(in.gcount()));
+    if (startsWithSync(reinterpret_cast<const std::uint8_t*>(head.data()), head.size()))
+        return ImageTrack{path, 0, 2352, 16, std::nullopt}; // the raw sectors themselves
+    std::string ending = asciiUpper(utf8(path.extension()));
+    const fs::path folder = path.parent_path();
+    if (ending == ".TOC")
+        return trackOfToc(head, folder);
+    return trackOfCueSheet(head, folder);
+}
+
+// ---- the file system
+
+FileSystem::FileSystem(SectorSource& source)
+    : m_source(source) {
+    bool havePrimary = false;
+    for (std::uint32_t i = 0; i < kMaxVolumeDescriptors; ++i) {
+        const std::uint32_t lba = kVolumeDescriptorLba + i;
+        const std::uint8_t* d = form1Data(lba, "the volume descriptor");
+        if (std::memcmp(d + 1, "CD001", 5) != 0) {
+            if (!havePrimary)
+                throw DiscError(sectorText(lba) +
+                                " holds no ISO 9660 volume descriptor: not a CD of files");
+            break;
+        }
+        if (d[0] == 255)
+            break;
+        if (d[0] == 1 && !havePrimary) {
+            std::string identifier(reinterpret_cast<const char*>(d + 40), 32);
+            identifier.erase(identifier.find_last_not_of(' ') + 1);
+            m_volumeIdentifier = identifier;
+            m_primaryRoot = rootOf(d, lba, false);
+            havePrimary = true;
+        } else if (d[0] == 2 && d[88] == '%' && d[89] == '/' &&
+                   (d[90] == '@' || d[90] == 'C' || d[90] == 'E') && !m_jolietRoot) {
+            m_jolietRoot = rootOf(d, lba, true);
+        }
+    }
+    if (!havePrimary)
+        throw DiscError("no primary volume descriptor among the first " +
+                        std::to_string(kMaxVolumeDescriptors) + " from sector 16");
+}
+
+const std::uint8_t* FileSystem::form1Data(std::uint32_t lba, std::string_view what) {
+    const std::uint8_t* sector = m_source.sector(lba);
+    if (!sector)
+        throw DiscError(std::string(what) + " at " + sectorText(lba) +
+                        " cannot be read: " + m_source.whyUnreadable(lba));
+    return sector + kSubheaderSize;
+}
+
+DiscFile FileSystem::rootOf(const std::uint8_t* descriptor, std::uint32_t lba, bool joliet) {
+    const std::uint8_t* record = descriptor + 156;
+    const auto extent = readBoth32(record + 2);
+    const auto size = readBoth32(record + 10);
+    if (record[0] != kMinimumRecord || !extent || !size || !(record[25] & 0x02))
+        throw DiscError("the root folder's record in the volume descriptor at " + sectorText(lba) +
+                        " is damaged");
+    DiscFile root{joliet ? "" : std::string(1, '\0'), *extent, *size, blocksFor(*size), true,
+                  false};
+    return root;
+}
+
+std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
+    const std::string where = "the folder at " + sectorText(folder.lba);
+    if (folder.size > kMaxDirectoryBytes)
+        throw DiscError(where + " claims " + std::to_string(folder.size) +
+                        " bytes, more than a folder can hold here (" +
+                        std::to_string(kMaxDirectoryBytes) + ")");
+    if (std::uint64_t(folder.lba) + folder.sectors > m_source.sectorCount())
+        throw DiscError(where + " reaches past the last sector (" +
+                        std::to_string(m_source.sectorCount()) + ")");
+    std::vector<DiscFile> found;
+    for (std::uint32_t block = 0; block < folder.sectors; ++block) {
+        const std::uint8_t* data = form1Data(folder.lba + block, where);
+        const std::size_t usable = std::min<std::size_t>(
+            kBlock, folder.size - std::size_t(block) * kBlock);
+        for (std::size_t at = 0; at < usable;) {
+            const std::uint8_t* record = data + at;
+            const std::size_t length = record[0];
+            if (length == 0)
+                break; // the rest of the sector is padding
+            const auto fault = [&](const std::string& what) {
+                return DiscError(where + ": the record at byte " +
+                                 std::to_string(block * kBlock + at) + " " + what);
+            };
+            if (length < kMinimumRecord || at + length > kBlock)
+                throw fault("claims " + std::to_string(length) + " bytes");
+            const std::size_t nameLength = record[32];
+            if (nameLength == 0 || 33 + nameLength > length)
+                throw fault("has a name of " + std::to_string(nameLength) +
+                            " bytes that does not fit in it");
+            const auto extent = readBoth32(record + 2);
+            const auto size = readBoth32(record + 10);
+            if (!extent || !size)
+                throw fault("gives its place or its size twice, differently");
+            at += length;
+            const std::uint8_t* name = record + 33;
+            if (nameLength == 1 && (name[0] == 0 || name[0] == 1))
+                continue; // the folder itself, its parent
+            DiscFile entry;
+            entry.name = joliet ? fromJoliet(name, nameLength)
+                                : std::string(reinterpret_cast<const char*>(name), nameLength);
+            entry.lba = *extent + record[1]; // after an extended attribute record, if any
+            entry.size = *size;
+            entry.sectors = blocksFor(*size);
+            entry.directory = record[25] & 0x02;
+            const std::size_t systemUse = 33 + nameLength + (nameLength % 2 == 0 ? 1 : 0);
+            if (systemUse + kXaSystemUseSize <= length && record[systemUse + 6] == 'X' &&
+                record[systemUse + 7] == 'A')
+                entry.form2 = (record[systemUse + 4] << 8 | record[systemUse + 5]) & kXaForm2Bit;
+            found.push_back(std::move(entry));
+        }
+    }
+    return found;
+}
+
+std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& root,
+                                         bool joliet) {
+    const std::vector<std::string_view> parts = componentsOf(path);
+    if (parts.size() > kMaxPathDepth)
+        throw DiscError("the path has more than " + std::to_string(kMaxPathDepth) + " parts");
+    DiscFile current = root;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (!current.directory)
+            return std::nullopt;
+        const std::vector<DiscFile> inFolder = entries(current, joliet);
+        const DiscFile* match = nullptr;
+        if (joliet) {
+            const std::string wanted = withoutVersion(std::string(parts[i]));
+            for (const DiscFile& entry : inFolder)
+                if (withoutVersion(entry.name) == wanted) {
+                    match = &entry;
+                    break;
+                }
+            for (const DiscFile& entry : inFolder)
+                if (!match && asciiUpper(withoutVersion(entry.name)) == asciiUpper(wanted))
+                    match = &entry;
+        } else {
+            const std::string wanted = comparableIdentifier(std::string(parts[i]));
+            for (const DiscFile& entry : inFolder)
+                if (comparableIdentifier(entry.name) == wanted) {
+                    match = &entry;
+                    break;
+                }
+        }
+        if (!match)
+            return std::nullopt;
+        current = *match;
+    }
+    if (std::uint64_t(current.lba) + current.sectors > m_source.sectorCount())
+        throw DiscError("\"" + std::string(path) + "\" claims sectors " +
+                        std::to_string(current.lba) + " to " +
+                        std::to_string(std::uint64_t(current.lba) + current.sectors - 1) +
+                        ", past the last sector of the disc (" +
+                        std::to_string(m_source.sectorCount()) + ")");
+    return current;
+}
+
+std::optional<DiscFile> FileSystem::findPrimary(std::string_view path) {
+    return find(path, m_primaryRoot, false);
+}
+
+std::optional<DiscFile> FileSystem::findJoliet(std::string_view path) {
+    if (!m_jolietRoot)
+        return std::nullopt;
+    return find(path, *m_jolietRoot, true);
+}
+
+std::string FileSystem::readForm1(const DiscFile& file, std::uint32_t limit) {
+    const std::uint32_t size = std::min(file.size, limit);
+    std::string bytes;
+    bytes.reserve(size);
+    for (std::uint32_t block = 0; bytes.size() < size; ++block) {
+        const std::uint8_t* data = form1Data(file.lba + block, "\"" + file.name + "\"");
+        bytes.append(reinterpret_cast<const char*>(data),
+                     std::min<std::size_t>(kBlock, size - bytes.size()));
+    }
+    return bytes;
+}
+
+} // namespace cdimage

@@ -1,0 +1,105 @@
+#pragma once
+
+// Reads what velmora_tolk wrote, from an image or a disc: Mode 2 sectors, the ISO 9660 file
+// system with its CD-ROM XA fields and its Joliet tree, and the file list. Everything read is
+// untrusted: record lengths, extents and sizes are checked against the sectors that exist and
+// against fixed limits, and every fault is a DiscError naming the sector.
+
+#include "cdimage/imagetrack.h"
+#include "cdimage/mappedfile.h"
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cdimage {
+
+struct DiscError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Limits on what a disc may claim.
+inline constexpr std::uint32_t kMaxDirectoryBytes = 8 * 1024 * 1024;
+inline constexpr std::size_t kMaxPathDepth = 32;
+inline constexpr std::size_t kMaxVolumeDescriptors = 64;
+inline constexpr std::uint32_t kMaxFileListBytes = 64 * 1024 * 1024;
+
+// Where sectors come from. A sector is given from its subheader on: subheader (8 bytes), data,
+// EDC (2336 bytes in all).
+class SectorSource {
+public:
+    virtual ~SectorSource() = default;
+    // How many sectors exist, from LBA 0.
+    virtual std::uint32_t sectorCount() const = 0;
+    // The sector at `lba`, or nullptr when it cannot be read; valid until the next call.
+    virtual const std::uint8_t* sector(std::uint32_t lba) = 0;
+    // What `sector` could not read, for messages: "IN.BIN ends at sector 29".
+    virtual std::string whyUnreadable(std::uint32_t lba) const = 0;
+};
+
+// The sectors of an image's data track, where they lie in its mapped file.
+class MappedImage : public SectorSource {
+public:
+    explicit MappedImage(const ImageTrack& track); // throws DiscError
+    std::uint32_t sectorCount() const override { return m_sectors; }
+    const std::uint8_t* sector(std::uint32_t lba) override;
+    std::string whyUnreadable(std::uint32_t lba) const override;
+    const std::filesystem::path& dataFile() const { return m_track.dataFile; }
+
+private:
+    ImageTrack m_track;
+    std::optional<MappedFile> m_file;
+    std::uint32_t m_sectors = 0;
+};
+
+// The image at `path`: a cue sheet, a cdrdao table of contents (.toc) or a file of raw sectors.
+ImageTrack imageTrackAt(const std::filesystem::path& path); // throws ImageError
+
+struct DiscFile {
+    std::string name; // as recorded: "NAME.EXT;1", or a Joliet name in UTF-8
+    std::uint32_t lba = 0;
+    std::uint32_t size = 0; // in bytes as recorded; a Form 2 file's sectors times 2048
+    std::uint32_t sectors = 0;
+    bool directory = false;
+    bool form2 = false;
+};
+
+class FileSystem {
+public:
+    explicit FileSystem(SectorSource& source); // throws DiscError
+
+    const std::string& volumeIdentifier() const { return m_volumeIdentifier; }
+    bool hasJoliet() const { return m_jolietRoot.has_value(); }
+
+    // The entry at `path` ("A/B.DAT", a leading '/' and the version optional) by its ISO 9660
+    // names (compared in upper case), or by its Joliet names (compared exactly, then in any
+    // case); nothing when no entry has that name.
+    std::optional<DiscFile> findPrimary(std::string_view path);
+    std::optional<DiscFile> findJoliet(std::string_view path);
+
+    // The entries of a folder, its own and its parent's records left out.
+    std::vector<DiscFile> entries(const DiscFile& folder, bool joliet);
+
+    // A Form 1 file's bytes, at most `limit`.
+    std::string readForm1(const DiscFile& file, std::uint32_t limit);
+
+    const DiscFile& primaryRoot() const { return m_primaryRoot; }
+
+private:
+    std::optional<DiscFile> find(std::string_view path, const DiscFile& root, bool joliet);
+    const std::uint8_t* form1Data(std::uint32_t lba, std::string_view what);
+    DiscFile rootOf(const std::uint8_t* descriptor, std::uint32_t lba, bool joliet);
+
+    SectorSource& m_source;
+    std::string m_volumeIdentifier;
+    DiscFile m_primaryRoot;
+    std::optional<DiscFile> m_jolietRoot;
+};
+
+// A name as ISO 9660 compares it: upper case, without version and without a final dot.
+std::string comparableIdentifier(std::string name);
+
+} // namespace cdimage

@@ -1,0 +1,191 @@
+#include "cdimage/outputfile.h"
+
+#include "cdimage/paths.h"
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <system_error>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace cdimage {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 20;
+
+long processId() {
+#ifdef _WIN32
+    return long(_getpid());
+#else
+    return long(::getpid());
+#endif
+}
+
+std::string prefixFor(const fs::path& target, std::string_view tool) {
+    return "." + utf8(target.filename()) + "." + std::string(tool) + "-";
+}
+
+// Whether the process that made a temporary file may still be running.
+bool mayBeRunning(long pid) {
+#ifdef _WIN32
+    (void)pid;
+    return true; // never guessed: such a file stays
+#else
+    return pid == processId() || ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+#endif
+}
+
+std::string reason(int error) {
+    return std::system_category().message(error);
+}
+
+// Renames without replacing anything at `to`; false with errno set when it cannot.
+bool renameNoReplace(const fs::path& from, const fs::path& to) {
+#ifdef _WIN32
+    return ::_wrename(from.c_str(), to.c_str()) == 0; // never replaces on Windows
+#else
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // A file system without that rename: a second link is made only where nothing stands.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
+#endif
+}
+
+} // namespace
+
+OutputFile::OutputFile(fs::path target, std::string_view tool)
+    : m_target(std::move(target)) {
+    static std::atomic<unsigned> counter{0};
+    const fs::path folder = m_target.parent_path();
+    for (int attempt = 0; attempt < 100 && !m_file; ++attempt) {
+        m_temporary = folder / fs::path(prefixFor(m_target, tool) + std::to_string(processId()) +
+                                        "-" + std::to_string(counter++) + ".tmp");
+        errno = 0;
+        m_file = std::fopen(m_temporary.string().c_str(), "wbx"); // exclusive: never an existing file
+        if (!m_file && errno != EEXIST)
+            break;
+    }
+    if (!m_file)
+        throw OutputError("cannot create a file in " +
+                          quoted(folder.empty() ? fs::path(".") : folder) + " for " +
+                          quoted(m_target) + ": " + reason(errno));
+    std::setvbuf(m_file, nullptr, _IOFBF, kBufferSize);
+}
+
+OutputFile::~OutputFile() {
+    if (m_file)
+        std::fclose(m_file);
+    if (!m_placed) {
+        std::error_code ignored;
+        fs::remove(m_temporary, ignored);
+    }
+}
+
+void OutputFile::fail(const std::string& what) const {
+    throw OutputError("cannot " + what + " " + quoted(m_target) + ": " + reason(errno));
+}
+
+void OutputFile::write(const void* data, std::size_t size) {
+    if (size > 0 && std::fwrite(data, 1, size, m_file) != size)
+        fail("write");
+}
+
+void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t size) {
+    if (std::fflush(m_file) != 0)
+        fail("write");
+#ifdef _WIN32
+    const int moved = _fseeki64(m_file, static_cast<__int64>(offset), SEEK_SET);
+#else
+    const int moved = ::fseeko(m_file, off_t(offset), SEEK_SET);
+#endif
+    if (moved != 0)
+        fail("write");
+    write(data, size);
+    if (std::fseek(m_file, 0, SEEK_END) != 0)
+        fail("write");
+}
+
+void OutputFile::close() {
+    std::FILE* file = m_file;
+    m_file = nullptr;
+    const bool flushed = std::fflush(file) == 0;
+    const int flushError = errno;
+    if (std::fclose(file) != 0 || !flushed) {
+        errno = flushed ? errno : flushError;
+        fail("finish writing");
+    }
+}
+
+void OutputFile::place(const fs::path& name, bool replace) {
+    if (const std::string why = whyNotPlaceable(name, replace); !why.empty())
+        throw OutputError(why);
+    if (replace) {
+        std::error_code error;
+        fs::rename(m_temporary, name, error);
+        if (error)
+            throw OutputError("cannot put " + quoted(name) + " in place: " + error.message());
+    } else if (!renameNoReplace(m_temporary, name)) {
+        if (errno == EEXIST)
+            throw OutputError(quoted(name) +
+                              " appeared meanwhile (another run?); it was left as it is");
+        throw OutputError("cannot put " + quoted(name) + " in place: " + reason(errno));
+    }
+    m_placed = true;
+}
+
+std::string whyNotPlaceable(const fs::path& path, bool replace) {
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (fs::is_directory(status) ||
+        (fs::is_symlink(status) && fs::is_directory(fs::status(path, error))))
+        return quoted(path) + " is a folder; a folder is never replaced";
+    if (!replace && fs::exists(status))
+        return quoted(path) + " exists already; give --force to replace it";
+    return {};
+}
+
+void removeStaleTemporaries(const fs::path& target, std::string_view tool) {
+    const std::string prefix = prefixFor(target, tool);
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = utf8(it->path().filename());
+        if (!name.starts_with(prefix) || !name.ends_with(".tmp"))
+            continue;
+        // PID-N: digits, a dash, digits; anything else is not ours.
+        const std::string_view rest =
+            std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - 4);
+        long pid = 0;
+        unsigned long number = 0;
+        const auto first = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+        if (first.ec != std::errc() || first.ptr == rest.data() + rest.size() ||
+            *first.ptr != '-' || pid <= 0)
+            continue;
+        const auto second = std::from_chars(first.ptr + 1, rest.data() + rest.size(), number);
+        if (second.ec != std::errc() || second.ptr != rest.data() + rest.size() ||
+            mayBeRunning(pid) || !it->is_regular_file(error))
+            continue;
+        std::error_code ignored;
+        fs::remove(it->path(), ignored);
+    }
+}
+
+} // namespace cdimage

@@ -1,0 +1,58 @@
+#pragma once
+
+// A file that a tool writes: first under a temporary name of its own beside the place it is
+// meant for, created exclusively so that it can never be another run's or a user's file, and
+// put in place by a rename as the very last step. Until then nothing at the target changes;
+// if the run fails or is stopped, the temporary file goes.
+//
+// Temporary names read ".TARGET.TOOL-PID-N.tmp". A run stopped for good (SIGKILL, a power
+// cut) cannot remove its own: the next run removes those whose process is gone.
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace cdimage {
+
+struct OutputError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class OutputFile {
+public:
+    OutputFile(std::filesystem::path target, std::string_view tool); // throws OutputError
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    const std::filesystem::path& temporaryPath() const { return m_temporary; }
+
+    void write(const void* data, std::size_t size);
+    // Writes over bytes already written.
+    void writeAt(std::uint64_t offset, const void* data, std::size_t size);
+    // Writes what is buffered and closes the file; after it only `place` is left.
+    void close();
+    // Puts the file in place as `name`. An existing file there is replaced only when `replace`
+    // is given; a folder never is.
+    void place(const std::filesystem::path& name, bool replace);
+
+private:
+    [[noreturn]] void fail(const std::string& what) const;
+
+    std::filesystem::path m_target;
+    std::filesystem::path m_temporary;
+    std::FILE* m_file = nullptr;
+    bool m_placed = false;
+};
+
+// Why a file cannot be put at `path` without replacing something: it is a folder, or (unless
+// `replace`) a file stands there. Empty when it can.
+std::string whyNotPlaceable(const std::filesystem::path& path, bool replace);
+
+// Removes the temporary files of `tool` beside `target` whose run is over.
+void removeStaleTemporaries(const std::filesystem::path& target, std::string_view tool);
+
+} // namespace cdimage

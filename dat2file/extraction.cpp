@@ -1,0 +1,176 @@
+#include "dat2file/extraction.h"
+
+#include "cdimage/paths.h"
+#include "cdimage/sector.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace dat2file {
+
+namespace fs = std::filesystem;
+using cdimage::quoted;
+
+namespace {
+
+constexpr std::string_view kTool = "dat2file";
+constexpr std::size_t kRangesShown = 10;
+
+fs::path damagedPath(const fs::path& destination) {
+    return fs::path(destination).concat(".damaged");
+}
+
+fs::path rangesPath(const fs::path& destination) {
+    return fs::path(destination).concat(".damaged.ranges");
+}
+
+fs::path preparedFolder(const fs::path& destination) {
+    if (destination.has_parent_path()) {
+        std::error_code error;
+        fs::create_directories(destination.parent_path(), error);
+        if (error)
+            throw cdimage::OutputError("cannot make the folder " +
+                                       quoted(destination.parent_path()) + ": " + error.message());
+    }
+    for (const fs::path& path :
+         {destination, damagedPath(destination), rangesPath(destination)})
+        cdimage::removeStaleTemporaries(path, kTool);
+    return destination;
+}
+
+std::string rangeText(std::uint64_t first, std::uint64_t size) {
+    return "bytes " + std::to_string(first) + " to " + std::to_string(first + size - 1);
+}
+
+} // namespace
+
+std::string whyNotWritable(const fs::path& destination, bool force) {
+    for (const fs::path& path : {destination, damagedPath(destination)})
+        if (std::string why = cdimage::whyNotPlaceable(path, force); !why.empty())
+            return why;
+    return {};
+}
+
+Extraction::Extraction(const fs::path& destination, bool force, Voucher voucher)
+    : m_destination(destination)
+    , m_force(force)
+    , m_voucher(std::move(voucher))
+    , m_out(preparedFolder(destination), kTool) {
+    if (m_voucher.entry) // only a listed file has a sum to check
+        m_sums.emplace();
+}
+
+void Extraction::sector(const std::uint8_t* data, SectorState state, std::uint32_t lba,
+                        const std::string& why) {
+    std::size_t size = cdimage::kForm2DataSize;
+    if (m_voucher.entry)
+        size = std::size_t(std::min<std::uint64_t>(
+            size, m_voucher.entry->length - std::min(m_voucher.entry->length, m_written)));
+    if (size == 0)
+        return; // padding after the file's end
+    if (state == SectorState::Unreadable) {
+        m_unreadable.push_back({m_written, size, lba, why});
+        m_chunk.insert(m_chunk.end(), size, 0);
+    } else {
+        if (state == SectorState::FailsEdc)
+            m_failingEdc.push_back({m_written, size, lba, "fails its EDC check"});
+        m_chunk.insert(m_chunk.end(), data, data + size);
+    }
+    m_written += size;
+    if (m_chunk.size() >= kChunkSize)
+        pass();
+}
+
+// Writes the data gathered so far and hands it to the summing thread, if any.
+void Extraction::pass() {
+    m_out.write(m_chunk.data(), m_chunk.size());
+    if (!m_sums) {
+        m_chunk.clear();
+        return;
+    }
+    m_sums->add(std::move(m_chunk));
+    m_chunk = m_sums->spare();
+}
+
+int Extraction::finish(const std::string& source) {
+    pass();
+    if (m_sums)
+        m_sums->endFile();
+    const auto& entry = m_voucher.entry;
+    std::vector<Range> ranges = m_unreadable;
+    if (entry && m_written < entry->length)
+        return finishDamaged(source,
+                             "the copy holds " + std::to_string(m_written) +
+                                 " bytes, the file list says " + std::to_string(entry->length),
+                             ranges);
+    const bool sumMatches = m_sums && m_sums->sums().front() == entry->sha256;
+    if (!sumMatches || !ranges.empty()) {
+        // Sectors that fail their EDC check cannot be trusted either: zeros, like the rest.
+        const std::vector<std::uint8_t> zeros(cdimage::kForm2DataSize, 0);
+        for (const Range& range : m_failingEdc) {
+            m_out.writeAt(range.first, zeros.data(), std::size_t(range.size));
+            ranges.push_back(range);
+        }
+        std::sort(ranges.begin(), ranges.end(),
+                  [](const Range& a, const Range& b) { return a.first < b.first; });
+        std::string problem;
+        if (!ranges.empty())
+            problem = std::to_string(ranges.size()) +
+                      " sector(s) cannot be read or fail their checks; their bytes are zeros";
+        else if (entry)
+            problem = "its SHA-256 differs from the one in the file list";
+        if (problem.empty() && !m_voucher.doubt.empty())
+            problem = m_voucher.doubt;
+        if (!problem.empty())
+            return finishDamaged(source, problem, ranges);
+    }
+    m_out.close();
+    m_out.place(m_destination, m_force);
+    const std::string written = quoted(m_destination);
+    for (const Range& range : m_failingEdc)
+        std::fprintf(stderr,
+                     "dat2file: warning: sector %u fails its EDC check, but the file's bytes in it "
+                     "match their SHA-256: the difference lies in the padding after its end\n",
+                     range.lba);
+    if (!entry) {
+        std::fprintf(stderr,
+                     "dat2file: no file list names %s: %s holds whole sectors (%llu bytes), "
+                     "its exact length is not known\n",
+                     source.c_str(), written.c_str(), static_cast<unsigned long long>(m_written));
+        return Done;
+    }
+    std::printf("dat2file: wrote %s: %llu bytes, SHA-256 checked against the file list\n",
+                written.c_str(), static_cast<unsigned long long>(m_written));
+    return Done;
+}
+
+int Extraction::finishDamaged(const std::string& source, const std::string& problem,
+                              std::vector<Range> ranges) {
+    m_out.close();
+    const fs::path damaged = damagedPath(m_destination);
+    const fs::path rangesFile = rangesPath(m_destination);
+    std::string text = "# damaged byte ranges of " + quoted(damaged) +
+                       ": first byte, last byte (counted from 0), sector, what is wrong\n";
+    for (const Range& range : ranges)
+        text += std::to_string(range.first) + " " + std::to_string(range.first + range.size - 1) +
+                " " + std::to_string(range.lba) + " " + range.why + "\n";
+    cdimage::OutputFile list(rangesFile, kTool);
+    list.write(text.data(), text.size());
+    list.close();
+    m_out.place(damaged, m_force);
+    list.place(rangesFile, true); // it belongs to the copy just put beside it
+    std::fprintf(stderr, "dat2file: %s is a damaged copy: %s; written as %s", source.c_str(),
+                 problem.c_str(), quoted(damaged).c_str());
+    if (!ranges.empty())
+        std::fprintf(stderr, ", the damaged byte ranges in %s", quoted(rangesFile).c_str());
+    std::fputs("\n", stderr);
+    for (std::size_t i = 0; i < std::min(ranges.size(), kRangesShown); ++i)
+        std::fprintf(stderr, "dat2file:   %s: sector %u %s\n",
+                     rangeText(ranges[i].first, ranges[i].size).c_str(), ranges[i].lba,
+                     ranges[i].why.c_str());
+    if (ranges.size() > kRangesShown)
+        std::fprintf(stderr, "dat2file:   and %zu more\n", ranges.size() - kRangesShown);
+    return Damaged;
+}
+
+} // namespace dat2file

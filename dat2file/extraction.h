@@ -1,0 +1,76 @@
+#pragma once
+
+// Writes one extracted file from its sectors, in order: whole sectors, or, with its entry in the
+// file list, exactly its length, checked against its SHA-256. A sector that cannot be read, or
+// whose subheader is broken, gives zeros; one that fails its EDC check keeps its bytes while the
+// SHA-256 may still show them right, else it gives zeros too. A copy with such sectors is written
+// as DESTINATION.damaged, with its damaged byte ranges in DESTINATION.damaged.ranges.
+
+#include "cdimage/filelist.h"
+#include "cdimage/outputfile.h"
+#include "cdimage/parallelsums.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dat2file {
+
+enum ExitStatus { Done = 0, Failed = 1, Usage = 2, Damaged = 3 };
+
+enum class SectorState {
+    Good,
+    FailsEdc,   // read, but its EDC differs
+    Unreadable, // not read at all, or not a Form 2 sector with agreeing subheaders
+};
+
+// What is known of the file from the file list.
+struct Voucher {
+    std::optional<cdimage::ListedFile> entry;
+    // Why no entry can be used although a list is there (a damaged list, an entry that does
+    // not match the file); empty when there is simply no list.
+    std::string doubt;
+};
+
+class Extraction {
+public:
+    Extraction(const std::filesystem::path& destination, bool force, Voucher voucher);
+
+    const std::filesystem::path& temporaryPath() const { return m_out.temporaryPath(); }
+
+    // The next sector's 2324 bytes of data (ignored unless Good or FailsEdc); `lba` and `why`
+    // name it in messages.
+    void sector(const std::uint8_t* data, SectorState state, std::uint32_t lba,
+                const std::string& why = {});
+
+    // Puts the copy in place and says what was written; returns the exit status.
+    int finish(const std::string& source);
+
+private:
+    struct Range {
+        std::uint64_t first, size;
+        std::uint32_t lba;
+        std::string why;
+    };
+    static constexpr std::size_t kChunkSize = 64 * 2324;
+
+    void pass();
+    int finishDamaged(const std::string& source, const std::string& problem,
+                      std::vector<Range> ranges);
+
+    std::filesystem::path m_destination;
+    bool m_force;
+    Voucher m_voucher;
+    cdimage::OutputFile m_out;
+    std::optional<cdimage::ParallelSums> m_sums;
+    std::vector<std::uint8_t> m_chunk;
+    std::uint64_t m_written = 0;
+    std::vector<Range> m_unreadable, m_failingEdc;
+};
+
+// Why DESTINATION (or its .damaged form) cannot be written; empty when it can.
+std::string whyNotWritable(const std::filesystem::path& destination, bool force);
+
+} // namespace dat2file
