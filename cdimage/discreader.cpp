@@ -3,6 +3,7 @@
 #include "cdimage/bytes.h"
 #include "cdimage/iso9660.h"
 #include "cdimage/paths.h"
+#include "cdimage/sector.h"
 
 #include <algorithm>
 #include <cstring>
@@ -121,16 +122,16 @@ MappedImage::MappedImage(const ImageTrack& track)
     std::error_code error;
     const std::uint64_t size = fs::file_size(track.dataFile, error);
     if (error)
-        throw DiscError(quoted(track.dataFile) + ", which holds the image's sectors, cannot be read: " +
-                        error.message());
+        throw DiscError(quoted(track.dataFile) +
+                        ", which holds the image's sectors, cannot be read: " + error.message());
     if (size < track.offset + track.stride)
         throw DiscError(quoted(track.dataFile) + ", which holds the image's sectors, holds " +
                         std::to_string(size) + " bytes: not one whole sector from byte " +
                         std::to_string(track.offset));
     m_file = MappedFile::open(track.dataFile);
     if (!m_file)
-        throw DiscError(quoted(track.dataFile) + " cannot be opened: " +
-                        std::system_category().message(errno));
+        throw DiscError(quoted(track.dataFile) +
+                        " cannot be opened: " + std::system_category().message(errno));
     std::uint64_t sectors = (m_file->size() - track.offset) / track.stride;
     if (track.sectors)
         sectors = std::min(sectors, *track.sectors);
@@ -144,12 +145,11 @@ const std::uint8_t* MappedImage::sector(std::uint32_t lba) {
            m_track.subheaderOffset;
 }
 
-std::string MappedImage::whyUnreadable(std::uint32_t lba) const {
+std::string MappedImage::whyUnreadable(std::uint32_t) const {
     const std::uint64_t bytes = m_file->size();
     const bool cutShort = (bytes - m_track.offset) % m_track.stride != 0;
     return quoted(m_track.dataFile) + " ends at " + sectorText(m_sectors) + " (" +
-           std::to_string(bytes) + " bytes" + (cutShort ? ", the last sector cut short" : "") +
-           "), before " + sectorText(lba);
+           std::to_string(bytes) + " bytes" + (cutShort ? ", the last sector cut short" : "") + ")";
 }
 
 ImageTrack imageTrackAt(const fs::path& path) {
@@ -157,9 +157,9 @@ ImageTrack imageTrackAt(const fs::path& path) {
     if (!in) {
         std::error_code error;
         const bool exists = fs::exists(path, error);
-        throw ImageError("cannot open " + quoted(path) + ": " +
-                         (exists ? std::system_category().message(errno)
-                                 : std::string("no such file")));
+        throw ImageError(
+            "cannot open " + quoted(path) + ": " +
+            (exists ? std::system_category().message(errno) : std::string("no such file")));
     }
     if (fs::is_directory(path))
         throw ImageError(quoted(path) + " is a folder, not an image");
@@ -196,6 +196,10 @@ FileSystem::FileSystem(SectorSource& source)
             identifier.erase(identifier.find_last_not_of(' ') + 1);
             m_volumeIdentifier = identifier;
             m_primaryRoot = rootOf(d, lba, false);
+            // A file may lie past the sectors there are (a truncated image: those sectors are
+            // lost), never past the volume it claims, and never past what a disc can address.
+            m_lastSector =
+                std::max(std::min(readLittleEndian32(d + 80), kMaxSectors), m_source.sectorCount());
             havePrimary = true;
         } else if (d[0] == 2 && d[88] == '%' && d[89] == '/' &&
                    (d[90] == '@' || d[90] == 'C' || d[90] == 'E') && !m_jolietRoot) {
@@ -222,8 +226,8 @@ DiscFile FileSystem::rootOf(const std::uint8_t* descriptor, std::uint32_t lba, b
     if (record[0] != kMinimumRecord || !extent || !size || !(record[25] & 0x02))
         throw DiscError("the root folder's record in the volume descriptor at " + sectorText(lba) +
                         " is damaged");
-    DiscFile root{joliet ? "" : std::string(1, '\0'), *extent, *size, blocksFor(*size), true,
-                  false};
+    DiscFile root{
+        joliet ? "" : std::string(1, '\0'), *extent, *size, blocksFor(*size), true, false};
     return root;
 }
 
@@ -239,8 +243,8 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
     std::vector<DiscFile> found;
     for (std::uint32_t block = 0; block < folder.sectors; ++block) {
         const std::uint8_t* data = form1Data(folder.lba + block, where);
-        const std::size_t usable = std::min<std::size_t>(
-            kBlock, folder.size - std::size_t(block) * kBlock);
+        const std::size_t usable =
+            std::min<std::size_t>(kBlock, folder.size - std::size_t(block) * kBlock);
         for (std::size_t at = 0; at < usable;) {
             const std::uint8_t* record = data + at;
             const std::size_t length = record[0];
@@ -281,8 +285,7 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
     return found;
 }
 
-std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& root,
-                                         bool joliet) {
+std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& root, bool joliet) {
     const std::vector<std::string_view> parts = componentsOf(path);
     if (parts.size() > kMaxPathDepth)
         throw DiscError("the path has more than " + std::to_string(kMaxPathDepth) + " parts");
@@ -314,12 +317,11 @@ std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& 
             return std::nullopt;
         current = *match;
     }
-    if (std::uint64_t(current.lba) + current.sectors > m_source.sectorCount())
-        throw DiscError("\"" + std::string(path) + "\" claims sectors " +
-                        std::to_string(current.lba) + " to " +
-                        std::to_string(std::uint64_t(current.lba) + current.sectors - 1) +
-                        ", past the last sector of the disc (" +
-                        std::to_string(m_source.sectorCount()) + ")");
+    if (std::uint64_t(current.lba) + current.sectors > m_lastSector)
+        throw DiscError(
+            "\"" + std::string(path) + "\" claims sectors " + std::to_string(current.lba) + " to " +
+            std::to_string(std::uint64_t(current.lba) + current.sectors - 1) +
+            ", past the end of the volume (" + std::to_string(m_lastSector) + " sectors)");
     return current;
 }
 

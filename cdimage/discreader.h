@@ -97,6 +97,7 @@ private:
     std::string m_volumeIdentifier;
     DiscFile m_primaryRoot;
     std::optional<DiscFile> m_jolietRoot;
+    std::uint32_t m_lastSector = 0; // no file reaches past it
 };
 
 // A name as ISO 9660 compares it: upper case, without version and without a final dot.

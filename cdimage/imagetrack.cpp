@@ -44,7 +44,8 @@ std::vector<std::string> wordsOf(std::string_view line, std::size_t lineNumber,
     return words;
 }
 
-template <typename Visit> void forEachLine(std::string_view text, std::string_view what, Visit visit) {
+template <typename Visit>
+void forEachLine(std::string_view text, std::string_view what, Visit visit) {
     if (text.size() > kMaxDescriptionSize)
         throw ImageError(std::string(what) + " is longer than " +
                          std::to_string(kMaxDescriptionSize) + " bytes: not one");

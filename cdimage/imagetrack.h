@@ -23,9 +23,9 @@ inline constexpr std::size_t kMaxDescriptionSize = 64 * 1024;
 
 struct ImageTrack {
     std::filesystem::path dataFile;
-    std::uint64_t offset = 0;        // of the track's first sector in the file
-    std::size_t stride = 2352;       // bytes a sector takes in the file
-    std::size_t subheaderOffset = 16; // where the subheader starts in a stored sector
+    std::uint64_t offset = 0;             // of the track's first sector in the file
+    std::size_t stride = 2352;            // bytes a sector takes in the file
+    std::size_t subheaderOffset = 16;     // where the subheader starts in a stored sector
     std::optional<std::uint64_t> sectors; // when the description gives the track's length
 };
 

@@ -79,7 +79,8 @@ OutputFile::OutputFile(fs::path target, std::string_view tool)
         m_temporary = folder / fs::path(prefixFor(m_target, tool) + std::to_string(processId()) +
                                         "-" + std::to_string(counter++) + ".tmp");
         errno = 0;
-        m_file = std::fopen(m_temporary.string().c_str(), "wbx"); // exclusive: never an existing file
+        m_file =
+            std::fopen(m_temporary.string().c_str(), "wbx"); // exclusive: never an existing file
         if (!m_file && errno != EEXIST)
             break;
     }

@@ -250,8 +250,7 @@ int extractFromDisc(cdimage::SectorSource& source, const std::string& where,
         throw Failure("\"" + path + "\" in " + where + " is not stored in Form 2 sectors");
     if (const std::string why = whyNotWritable(destination, force); !why.empty())
         throw Failure(why);
-    Extraction extraction(destination, force,
-                          voucherOnDisc(list, files.volumeIdentifier(), *file));
+    Extraction extraction(destination, force, voucherOnDisc(list, files.volumeIdentifier(), *file));
     cdimage::MappedFile::whenUnreadable("dat2file: \"" + path + "\" in " + where +
                                             " cannot be read: a read error, or the image was "
                                             "changed meanwhile; nothing was written\n",
@@ -296,7 +295,8 @@ int listFiles(cdimage::SectorSource& source, const std::string& where) {
                     static_cast<unsigned long long>(file.length), file.sha256.c_str(),
                     file.originalName.c_str());
     if (!found.list->damagedLines.empty()) {
-        std::fprintf(stderr, "dat2file: the file list of %s is damaged (%s): those lines are left out\n",
+        std::fprintf(stderr,
+                     "dat2file: the file list of %s is damaged (%s): those lines are left out\n",
                      where.c_str(), linesText(found.list->damagedLines).c_str());
         return Damaged;
     }

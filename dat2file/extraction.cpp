@@ -32,10 +32,15 @@ fs::path preparedFolder(const fs::path& destination) {
             throw cdimage::OutputError("cannot make the folder " +
                                        quoted(destination.parent_path()) + ": " + error.message());
     }
-    for (const fs::path& path :
-         {destination, damagedPath(destination), rangesPath(destination)})
+    for (const fs::path& path : {destination, damagedPath(destination), rangesPath(destination)})
         cdimage::removeStaleTemporaries(path, kTool);
     return destination;
+}
+
+// "45", or "46-68" for several.
+std::string sectorsText(const auto& range) {
+    return std::to_string(range.lba) +
+           (range.lastLba == range.lba ? "" : "-" + std::to_string(range.lastLba));
 }
 
 std::string rangeText(std::uint64_t first, std::uint64_t size) {
@@ -69,16 +74,29 @@ void Extraction::sector(const std::uint8_t* data, SectorState state, std::uint32
     if (size == 0)
         return; // padding after the file's end
     if (state == SectorState::Unreadable) {
-        m_unreadable.push_back({m_written, size, lba, why});
+        add(m_unreadable, {m_written, size, lba, lba, why});
         m_chunk.insert(m_chunk.end(), size, 0);
     } else {
         if (state == SectorState::FailsEdc)
-            m_failingEdc.push_back({m_written, size, lba, "fails its EDC check"});
+            add(m_failingEdc, {m_written, size, lba, lba, "fails its EDC check"});
         m_chunk.insert(m_chunk.end(), data, data + size);
     }
     m_written += size;
     if (m_chunk.size() >= kChunkSize)
         pass();
+}
+
+void Extraction::add(std::vector<Range>& ranges, Range range) {
+    if (!ranges.empty()) {
+        Range& last = ranges.back();
+        if (last.first + last.size == range.first && last.lastLba + 1 == range.lba &&
+            last.why == range.why) {
+            last.size += range.size;
+            last.lastLba = range.lba;
+            return;
+        }
+    }
+    ranges.push_back(std::move(range));
 }
 
 // Writes the data gathered so far and hands it to the summing thread, if any.
@@ -108,7 +126,10 @@ int Extraction::finish(const std::string& source) {
         // Sectors that fail their EDC check cannot be trusted either: zeros, like the rest.
         const std::vector<std::uint8_t> zeros(cdimage::kForm2DataSize, 0);
         for (const Range& range : m_failingEdc) {
-            m_out.writeAt(range.first, zeros.data(), std::size_t(range.size));
+            for (std::uint64_t done = 0; done < range.size; done += zeros.size())
+                m_out.writeAt(
+                    range.first + done, zeros.data(),
+                    std::size_t(std::min<std::uint64_t>(zeros.size(), range.size - done)));
             ranges.push_back(range);
         }
         std::sort(ranges.begin(), ranges.end(),
@@ -119,8 +140,8 @@ int Extraction::finish(const std::string& source) {
                       " sector(s) cannot be read or fail their checks; their bytes are zeros";
         else if (entry)
             problem = "its SHA-256 differs from the one in the file list";
-        if (problem.empty() && !m_voucher.doubt.empty())
-            problem = m_voucher.doubt;
+        if (!m_voucher.doubt.empty())
+            problem += (problem.empty() ? "" : "; ") + m_voucher.doubt;
         if (!problem.empty())
             return finishDamaged(source, problem, ranges);
     }
@@ -153,7 +174,7 @@ int Extraction::finishDamaged(const std::string& source, const std::string& prob
                        ": first byte, last byte (counted from 0), sector, what is wrong\n";
     for (const Range& range : ranges)
         text += std::to_string(range.first) + " " + std::to_string(range.first + range.size - 1) +
-                " " + std::to_string(range.lba) + " " + range.why + "\n";
+                " " + sectorsText(range) + " " + range.why + "\n";
     cdimage::OutputFile list(rangesFile, kTool);
     list.write(text.data(), text.size());
     list.close();
@@ -165,9 +186,10 @@ int Extraction::finishDamaged(const std::string& source, const std::string& prob
         std::fprintf(stderr, ", the damaged byte ranges in %s", quoted(rangesFile).c_str());
     std::fputs("\n", stderr);
     for (std::size_t i = 0; i < std::min(ranges.size(), kRangesShown); ++i)
-        std::fprintf(stderr, "dat2file:   %s: sector %u %s\n",
-                     rangeText(ranges[i].first, ranges[i].size).c_str(), ranges[i].lba,
-                     ranges[i].why.c_str());
+        std::fprintf(stderr, "dat2file:   %s: %s %s %s\n",
+                     rangeText(ranges[i].first, ranges[i].size).c_str(),
+                     ranges[i].lba == ranges[i].lastLba ? "sector" : "sectors",
+                     sectorsText(ranges[i]).c_str(), ranges[i].why.c_str());
     if (ranges.size() > kRangesShown)
         std::fprintf(stderr, "dat2file:   and %zu more\n", ranges.size() - kRangesShown);
     return Damaged;

@@ -49,11 +49,13 @@ public:
     int finish(const std::string& source);
 
 private:
+    // Bytes of the copy from damaged sectors, neighbours with the same fault taken together.
     struct Range {
         std::uint64_t first, size;
-        std::uint32_t lba;
+        std::uint32_t lba, lastLba;
         std::string why;
     };
+    static void add(std::vector<Range>& ranges, Range range);
     static constexpr std::size_t kChunkSize = 64 * 2324;
 
     void pass();

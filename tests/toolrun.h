@@ -30,6 +30,8 @@ QByteArray randomBytes(qint64 size, quint32 seed);
 // Writes a file under `folder`; returns its path.
 QString writeFile(const QString& folder, const QString& name, const QByteArray& data);
 QByteArray readFile(const QString& path);
+// A sparse file of `size` bytes under `folder`; its path, or nothing when it cannot be made.
+QString makeFileOfSize(const QString& folder, const QString& name, qint64 size);
 
 // Where a file lies in an image, as libiso9660 sees it: first sector and sector count.
 std::pair<qint64, qint64> placeOf(const QString& cue, const QString& identifier,

@@ -1,0 +1,522 @@
+// Both tools against hostile and damaged input and against a hostile world: images made to
+// crash readers, lists and records that lie, damaged sectors, names no CD can hold, user files
+// beside the outputs, two runs at once, a full disk, a file changed while it is read. Every case
+// ends with a clear message and its exit status, no crash, no hang, no debris, nothing of the
+// user's touched.
+
+#include "toolrun.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fstream>
+
+#include <sys/resource.h>
+
+using namespace velmora::test;
+
+namespace {
+
+constexpr qint64 kRaw = 2352;
+
+Run dat2file(const QStringList& arguments, const QString& folder) {
+    return run(QStringLiteral(DAT2FILE), arguments, folder);
+}
+Run tolk(const QStringList& arguments, const QString& folder) {
+    return run(QStringLiteral(VELMORA_TOLK), arguments, folder);
+}
+
+// Nothing the sanitizers or the system would say of a run that went wrong inside.
+bool endedCleanly(const Run& run) {
+    return run.status >= 0 && run.status != 134 && !run.errors.contains(u"Sanitizer"_qs) &&
+           !run.errors.contains(u"runtime error"_qs);
+}
+
+QStringList everythingIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
+}
+
+quint32 littleEndian32(const QByteArray& bytes, qint64 at) {
+    quint32 value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = value << 8 | quint8(bytes[at + i]);
+    return value;
+}
+void putBoth32(QByteArray& bytes, qint64 at, quint32 value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + i] = char(value >> (8 * i));
+        bytes[at + 7 - i] = char(value >> (8 * i));
+    }
+}
+// Where the data of a sector starts in a raw image.
+qint64 dataOf(qint64 lba) {
+    return lba * kRaw + 24;
+}
+// The byte offset in the image of the root folder's record named `name`, read from the primary
+// volume descriptor (ECMA-119 8.4, 9.1).
+qint64 recordOf(const QByteArray& bin, const QByteArray& name) {
+    const qint64 root = dataOf(littleEndian32(bin, dataOf(16) + 156 + 2));
+    for (qint64 at = root; at < root + 2048 && bin[at] != 0; at += quint8(bin[at]))
+        if (bin.mid(at + 33, quint8(bin[at + 32])) == name)
+            return at;
+    return -1;
+}
+
+// An image of the given files (name, bytes) in `folder`, named IMG.
+void buildImage(const QString& folder, const QList<std::pair<QString, QByteArray>>& files) {
+    QStringList arguments = {u"-v"_qs, u"Faults"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs};
+    for (const auto& [name, data] : files)
+        arguments << writeFile(folder, name, data);
+    const Run built = tolk(arguments, folder);
+    if (built.status != 0)
+        qFatal("cannot build: %s", qPrintable(built.errors));
+}
+
+qint64 largestChildKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+class FaultsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void hostileImagesEndCleanly_data();
+    void hostileImagesEndCleanly();
+    void recordsThatLieAreRefused_data();
+    void recordsThatLieAreRefused();
+    void damagedListCostsOnlyItsDamagedLines();
+    void listOfAnotherDiscIsNotApplied();
+    void subheaderAndPaddingFaults();
+    void missingOrShortBinIsNamed();
+    void namesNoCdCanHoldAreRefused();
+    void hugeFileIsRefusedAtOnce();
+    void usersFilesAreNeverTouched();
+    void folderIsNeverReplaced();
+    void twoBuildsOfOneNameAtOnce();
+    void twoExtractionsIntoOneDestination();
+    void fileChangedDuringBuildIsDetected();
+    void fullDiskLeavesNothingOfTheExtraction();
+    void staleTemporaryFilesAreRemoved();
+};
+
+// The images a fuzzing campaign made to crash, hang or exhaust libcdio-based readers.
+void FaultsTest::hostileImagesEndCleanly_data() {
+    QTest::addColumn<QString>("cue");
+    const QDir data(QStringLiteral(HOSTILE_DATA));
+    for (const QString& name : data.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        QTest::newRow(qPrintable(name)) << data.filePath(name + u"/IN.CUE"_qs);
+    QTest::newRow("dir.cue") << data.filePath(u"cue-exit-in-libcdio/dir.cue"_qs);
+}
+
+void FaultsTest::hostileImagesEndCleanly() {
+    QFETCH(QString, cue);
+    QTemporaryDir out;
+    // The image's files as they are, in a folder of their own (dir.cue names a folder "adir").
+    for (const QString& name : QDir(QFileInfo(cue).path()).entryList(QDir::Files))
+        QFile::copy(QFileInfo(cue).path() + u'/' + name, out.filePath(name));
+    QDir(out.path()).mkdir(u"adir"_qs);
+    const QString copy = out.filePath(QFileInfo(cue).fileName());
+    const QStringList before = everythingIn(out.path());
+    QElapsedTimer clock;
+    clock.start();
+    for (const QStringList& arguments :
+         {QStringList{u"--list"_qs, copy},
+          QStringList{u"--image"_qs, copy, u"HELLO.TXT"_qs, out.filePath(u"out"_qs)},
+          QStringList{u"--image"_qs, copy, u"/A/B/C"_qs, out.filePath(u"out"_qs)}}) {
+        const Run run = dat2file(arguments, out.path());
+        QVERIFY2(endedCleanly(run), qPrintable(run.errors));
+        QVERIFY2(run.status == 1 || run.status == 3, qPrintable(run.errors));
+        QVERIFY2(run.errors.contains(u"dat2file: "_qs), qPrintable(run.errors));
+    }
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    QStringList after = everythingIn(out.path());
+    after.removeAll(u"out.damaged"_qs);
+    after.removeAll(u"out.damaged.ranges"_qs);
+    QCOMPARE(after, before);
+    QVERIFY2(largestChildKilobytes() < 400 * 1024, qPrintable(QString::number(largestChildKilobytes())));
+}
+
+void FaultsTest::recordsThatLieAreRefused_data() {
+    QTest::addColumn<int>("what");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("root record of 1 byte") << 0 << u"claims 1 bytes"_qs;
+    QTest::newRow("file list of 4 GB") << 1 << u"past the end of the volume"_qs;
+    QTest::newRow("extent past the end") << 2 << u"past the end of the volume"_qs;
+    QTest::newRow("name longer than its record") << 3 << u"does not fit in it"_qs;
+    QTest::newRow("the two byte orders differ") << 4 << u"twice, differently"_qs;
+}
+
+void FaultsTest::recordsThatLieAreRefused() {
+    QFETCH(int, what);
+    QFETCH(QString, said);
+    QTemporaryDir folder;
+    buildImage(folder.path(), {{u"hello.txt"_qs, QByteArray("hello")}});
+    QByteArray bin = readFile(folder.filePath(u"IMG.bin"_qs));
+    const qint64 first = recordOf(bin, QByteArray(1, '\0'));
+    const qint64 list = recordOf(bin, "VELMORA.LST;1");
+    const qint64 hello = recordOf(bin, "HELLO.TXT;1");
+    QVERIFY(first >= 0 && list >= 0 && hello >= 0);
+    switch (what) {
+    case 0: bin[first] = 1; break;
+    case 1: putBoth32(bin, list + 10, 0xFFFFF800u); break;
+    case 2: putBoth32(bin, hello + 2, 0x7FFFFFF0u); break;
+    case 3: bin[hello + 32] = char(200); break;
+    case 4: bin[hello + 2] = char(bin[hello + 2] ^ 1); break;
+    }
+    writeFile(folder.path(), u"IMG.bin"_qs, bin);
+    const Run listed = dat2file({u"--list"_qs, u"IMG.cue"_qs}, folder.path());
+    const Run extracted = dat2file({u"--image"_qs, u"IMG.cue"_qs, u"HELLO.TXT"_qs, u"x"_qs},
+                                   folder.path());
+    QVERIFY2(endedCleanly(listed), qPrintable(listed.errors));
+    QVERIFY2(endedCleanly(extracted), qPrintable(extracted.errors));
+    QVERIFY2(extracted.status == 1 || extracted.status == 3, qPrintable(extracted.errors));
+    const QString said2 = listed.errors + extracted.errors;
+    QVERIFY2(said2.contains(said), qPrintable(said2));
+    QVERIFY(!QFile::exists(folder.filePath(u"x"_qs)));
+    QVERIFY(largestChildKilobytes() < 400 * 1024);
+}
+
+void FaultsTest::damagedListCostsOnlyItsDamagedLines() {
+    QTemporaryDir folder;
+    const QByteArray a = randomBytes(100000, 1), b = randomBytes(5000, 2);
+    buildImage(folder.path(), {{u"a.dat"_qs, a}, {u"b.dat"_qs, b}});
+    QByteArray bin = readFile(folder.filePath(u"IMG.bin"_qs));
+    const qint64 line = bin.indexOf(" 100000 ");
+    QVERIFY(line > 0);
+    bin[line + 1] = 'x'; // a length digit of a.dat's line
+    writeFile(folder.path(), u"IMG.bin"_qs, bin);
+
+    const Run damaged =
+        dat2file({u"--image"_qs, u"IMG.cue"_qs, u"A.DAT"_qs, u"a.out"_qs}, folder.path());
+    QCOMPARE(damaged.status, 3);
+    QVERIFY2(damaged.errors.contains(u"the file list is damaged (line 3)"_qs),
+             qPrintable(damaged.errors));
+    QVERIFY(!QFile::exists(folder.filePath(u"a.out"_qs)));
+    QVERIFY(readFile(folder.filePath(u"a.out.damaged"_qs)).startsWith(a));
+
+    const Run intact =
+        dat2file({u"--image"_qs, u"IMG.cue"_qs, u"b.dat"_qs, u"b.out"_qs}, folder.path());
+    QVERIFY2(intact.status == 0, qPrintable(intact.errors));
+    QVERIFY(intact.errors.contains(u"its line for B.DAT is intact"_qs));
+    QVERIFY(readFile(folder.filePath(u"b.out"_qs)) == b);
+
+    const Run listed = dat2file({u"--list"_qs, u"IMG.cue"_qs}, folder.path());
+    QCOMPARE(listed.status, 3);
+    QVERIFY(listed.output.contains(u"B.DAT"_qs) && !listed.output.contains(u"A.DAT"_qs));
+}
+
+void FaultsTest::listOfAnotherDiscIsNotApplied() {
+    // A RIFF file of one disc, with the list of another disc, holding a file of the same name,
+    // two folders up.
+    QTemporaryDir folder;
+    const QByteArray mine = randomBytes(9000, 3);
+    buildImage(folder.path(), {{u"same.dat"_qs, mine}});
+    const QString cue = folder.filePath(u"IMG.cue"_qs);
+    const QByteArray riff = riffOf(folder.filePath(u"IMG.bin"_qs),
+                                   placeOf(cue, u"SAME.DAT"_qs, folder.path()));
+    QTemporaryDir other;
+    buildImage(other.path(), {{u"padding.dat"_qs, randomBytes(7000, 5)},
+                              {u"same.dat"_qs, randomBytes(9100, 4)}});
+    layOutCd(other.filePath(u"IMG.cue"_qs), other.filePath(u"cd"_qs), {});
+    const QString source = writeFile(other.filePath(u"cd"_qs), u"x/y/SAME.DAT"_qs, riff);
+    const Run run = dat2file({source, folder.filePath(u"out"_qs)}, folder.path());
+    QVERIFY2(run.status == 0, qPrintable(run.errors));
+    QVERIFY2(run.errors.contains(u"no file list names"_qs), qPrintable(run.errors));
+    QVERIFY(readFile(folder.filePath(u"out"_qs)).startsWith(mine));
+}
+
+void FaultsTest::subheaderAndPaddingFaults() {
+    QTemporaryDir folder;
+    const QByteArray a = randomBytes(100000, 6);
+    buildImage(folder.path(), {{u"a.dat"_qs, a}});
+    const QString cue = folder.filePath(u"IMG.cue"_qs);
+    const auto [first, count] = placeOf(cue, u"A.DAT"_qs, folder.path());
+    const QByteArray intact = readFile(folder.filePath(u"IMG.bin"_qs));
+
+    // One bit of the subheader of the file's sector 5: that sector is damaged, no other.
+    QByteArray bin = intact;
+    bin[(first + 5) * kRaw + 18] = char(bin[(first + 5) * kRaw + 18] ^ 0x01);
+    writeFile(folder.path(), u"IMG.bin"_qs, bin);
+    const Run flipped = dat2file({u"--image"_qs, cue, u"A.DAT"_qs, u"a.out"_qs}, folder.path());
+    QCOMPARE(flipped.status, 3);
+    QVERIFY2(flipped.errors.contains(u"bytes 11620 to 13943: sector %1 is broken"_qs.arg(first + 5)),
+             qPrintable(flipped.errors));
+    QByteArray expected = a;
+    expected.replace(5 * 2324, 2324, QByteArray(2324, '\0'));
+    QVERIFY(readFile(folder.filePath(u"a.out.damaged"_qs)) == expected);
+
+    // One byte of the padding after the file's last byte: the file itself is exact.
+    bin = intact;
+    const qint64 last = first + count - 1;
+    bin[dataOf(last) + 100000 % 2324 + 10] = 1;
+    writeFile(folder.path(), u"IMG.bin"_qs, bin);
+    const Run padding = dat2file({u"--image"_qs, cue, u"A.DAT"_qs, u"p.out"_qs}, folder.path());
+    QVERIFY2(padding.status == 0, qPrintable(padding.errors));
+    QVERIFY2(padding.errors.contains(u"the difference lies in the padding"_qs),
+             qPrintable(padding.errors));
+    QVERIFY(readFile(folder.filePath(u"p.out"_qs)) == a);
+}
+
+void FaultsTest::missingOrShortBinIsNamed() {
+    QTemporaryDir folder;
+    const QByteArray a = randomBytes(100000, 7);
+    buildImage(folder.path(), {{u"a.dat"_qs, a}});
+    const QString cue = folder.filePath(u"IMG.cue"_qs);
+    const auto [first, count] = placeOf(cue, u"A.DAT"_qs, folder.path());
+    QByteArray bin = readFile(folder.filePath(u"IMG.bin"_qs));
+
+    QFile::rename(folder.filePath(u"IMG.bin"_qs), folder.filePath(u"gone.bin"_qs));
+    const Run missing = dat2file({u"--image"_qs, cue, u"A.DAT"_qs, u"a.out"_qs}, folder.path());
+    QCOMPARE(missing.status, 1);
+    QVERIFY2(missing.errors.contains(u"IMG.bin\", which holds the image's sectors, cannot be read: "
+                                     u"No such file or directory"_qs),
+             qPrintable(missing.errors));
+
+    // Cut within the file's sector 20: the sectors before come back, the rest are zeros.
+    bin.truncate((first + 20) * kRaw + 1000);
+    writeFile(folder.path(), u"IMG.bin"_qs, bin);
+    const Run shortBin = dat2file({u"--image"_qs, cue, u"A.DAT"_qs, u"a.out"_qs}, folder.path());
+    QCOMPARE(shortBin.status, 3);
+    QVERIFY2(shortBin.errors.contains(
+                 u"IMG.bin\" ends at sector %1 (%2 bytes, the last sector cut short)"_qs
+                     .arg(first + 20)
+                     .arg(bin.size())),
+             qPrintable(shortBin.errors));
+    QVERIFY2(shortBin.errors.contains(u"sectors %1-%2 cannot be read"_qs.arg(first + 20).arg(first + count - 1)),
+             qPrintable(shortBin.errors));
+    // The file list lay after the file: lost too, so the copy is whole sectors.
+    QVERIFY(shortBin.errors.contains(u"the file list cannot be read"_qs));
+    const QByteArray expected = a.left(20 * 2324) + QByteArray(count * 2324 - 20 * 2324, '\0');
+    QVERIFY(readFile(folder.filePath(u"a.out.damaged"_qs)) == expected);
+}
+
+void FaultsTest::namesNoCdCanHoldAreRefused() {
+    QTemporaryDir folder;
+    const QString keep = writeFile(folder.path(), u"keep.dat"_qs, randomBytes(5000, 8));
+    const QString newline = writeFile(folder.path(), u"new\nline.txt"_qs, "x");
+    const Run refused =
+        tolk({u"-v"_qs, u"NL"_qs, u"-o"_qs, u"nl"_qs, u"-m"_qs, keep, newline}, folder.path());
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.errors.contains(u"line break"_qs), qPrintable(refused.errors));
+    for (const QString& name : {u"quote\"d"_qs, u"tab\there"_qs}) {
+        const Run image = tolk({u"-v"_qs, u"V"_qs, u"-o"_qs, name, u"-m"_qs, keep}, folder.path());
+        QCOMPARE(image.status, 1);
+        QVERIFY2(image.errors.contains(u"double quote or a control character"_qs),
+                 qPrintable(image.errors));
+    }
+    QCOMPARE(everythingIn(folder.path()), (QStringList{u"keep.dat"_qs, u"new\nline.txt"_qs}));
+
+    // A leading '-', blanks, quotes and bytes that are not UTF-8 are kept exactly in the list.
+    const QString odd = folder.filePath(u"-odd 'name'.dat"_qs);
+    QFile::copy(keep, odd);
+    // A name that is no UTF-8 cannot pass through a QString: xargs hands its bytes on as they are.
+    const QByteArray latin1 = "caf\xe9.dat";
+    std::ofstream(QFile::encodeName(folder.path()).toStdString() + "/" + latin1.toStdString())
+        << "latin";
+    writeFile(folder.path(), u"names"_qs, QFile::encodeName(odd) + '\0' + latin1 + '\0');
+    QProcess process;
+    process.setWorkingDirectory(folder.path());
+    process.start(u"xargs"_qs, {u"-0"_qs, u"-a"_qs, u"names"_qs, QStringLiteral(VELMORA_TOLK),
+                                u"-v"_qs, u"V"_qs, u"-o"_qs, u"odd"_qs, u"-m"_qs});
+    QVERIFY(process.waitForFinished(60000));
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(process.exitCode() == 0, qPrintable(errors));
+    QVERIFY2(errors.contains(u"is not UTF-8"_qs), qPrintable(errors));
+    const Run listed = dat2file({u"--list"_qs, u"odd.cue"_qs}, folder.path());
+    QVERIFY(listed.output.contains(u"-odd 'name'.dat"_qs));
+    const Run back = dat2file({u"--image"_qs, u"odd.cue"_qs, u"-odd 'name'.dat"_qs, u"o1"_qs},
+                              folder.path());
+    QVERIFY2(back.status == 0, qPrintable(back.errors));
+    QVERIFY(readFile(folder.filePath(u"o1"_qs)) == readFile(keep));
+    QVERIFY(readFile(folder.filePath(u"odd.bin"_qs)).contains("caf\xe9.dat")); // in the list
+}
+
+void FaultsTest::hugeFileIsRefusedAtOnce() {
+    // 2324 × 2^32 − 1 bytes (sparse): its sector count does not fit 32 bits.
+    QTemporaryDir folder;
+    const QString huge = makeFileOfSize(folder.path(), u"wrap.dat"_qs, Q_INT64_C(9981503995903));
+    if (huge.isEmpty())
+        QSKIP("this file system cannot hold a sparse file of 9 TB");
+    QElapsedTimer clock;
+    clock.start();
+    const Run refused = tolk({u"-v"_qs, u"W"_qs, u"-o"_qs, u"wrap"_qs, u"-m"_qs, huge}, folder.path());
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.errors.contains(u"a disc addresses at most"_qs), qPrintable(refused.errors));
+    QVERIFY(clock.elapsed() < 5000);
+    QCOMPARE(everythingIn(folder.path()), QStringList{u"wrap.dat"_qs});
+}
+
+void FaultsTest::usersFilesAreNeverTouched() {
+    QTemporaryDir folder;
+    buildImage(folder.path(), {{u"d.dat"_qs, QByteArray("data\n")}});
+    const QStringList mine = {u"IMG2.bin.partial"_qs, u"out.partial"_qs, u"out2.damaged"_qs,
+                              u".IMG2.bin.velmora_tolk-1-0.tmp"_qs};
+    for (const QString& name : mine)
+        writeFile(folder.path(), name, "my notes");
+    const QString data = folder.filePath(u"d.dat"_qs);
+    QCOMPARE(tolk({u"-v"_qs, u"P"_qs, u"-o"_qs, u"IMG2"_qs, u"-m"_qs, data}, folder.path()).status,
+             0);
+    QCOMPARE(dat2file({u"--image"_qs, u"IMG.cue"_qs, u"D.DAT"_qs, u"out"_qs}, folder.path()).status,
+             0);
+    // A damaged copy whose .damaged name is taken is refused without --force.
+    QByteArray bin = readFile(folder.filePath(u"IMG.bin"_qs));
+    const qint64 first = placeOf(folder.filePath(u"IMG.cue"_qs), u"D.DAT"_qs, folder.path()).first;
+    bin[dataOf(first) + 2] = char(0xFF);
+    writeFile(folder.path(), u"IMG.bin"_qs, bin);
+    const Run refused =
+        dat2file({u"--image"_qs, u"IMG.cue"_qs, u"D.DAT"_qs, u"out2"_qs}, folder.path());
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.errors.contains(u"out2.damaged\" exists already"_qs), qPrintable(refused.errors));
+    for (const QString& name : mine)
+        QCOMPARE(readFile(folder.filePath(name)), QByteArray("my notes"));
+    QVERIFY(!QFile::exists(folder.filePath(u"out2"_qs)));
+}
+
+void FaultsTest::folderIsNeverReplaced() {
+    QTemporaryDir folder;
+    const QString data = writeFile(folder.path(), u"d.dat"_qs, "data");
+    QDir(folder.path()).mkpath(u"x.bin/inside"_qs);
+    const Run build =
+        tolk({u"--force"_qs, u"-v"_qs, u"V"_qs, u"-o"_qs, u"x"_qs, u"-m"_qs, data}, folder.path());
+    QCOMPARE(build.status, 1);
+    QVERIFY2(build.errors.contains(u"\"x.bin\" is a folder; a folder is never replaced"_qs),
+             qPrintable(build.errors));
+    QVERIFY(!build.errors.contains(u"Success"_qs));
+    QVERIFY(QFileInfo(folder.filePath(u"x.bin/inside"_qs)).isDir());
+
+    buildImage(folder.path(), {{u"e.dat"_qs, QByteArray("data")}});
+    QDir(folder.path()).mkpath(u"dest/inside"_qs);
+    const Run extract = dat2file(
+        {u"--force"_qs, u"--image"_qs, u"IMG.cue"_qs, u"E.DAT"_qs, u"dest"_qs}, folder.path());
+    QCOMPARE(extract.status, 1);
+    QVERIFY2(extract.errors.contains(u"a folder is never replaced"_qs), qPrintable(extract.errors));
+    QVERIFY(QFileInfo(folder.filePath(u"dest/inside"_qs)).isDir());
+
+    // A folder that cannot be written in: the system's reason.
+    const Run nowhere =
+        tolk({u"-v"_qs, u"V"_qs, u"-o"_qs, u"no/such/x"_qs, u"-m"_qs, data}, folder.path());
+    QCOMPARE(nowhere.status, 1);
+    QVERIFY2(nowhere.errors.contains(u"cannot create a file in \"no/such\" for \"no/such/x.bin\": "
+                                     u"No such file or directory"_qs),
+             qPrintable(nowhere.errors));
+}
+
+void FaultsTest::twoBuildsOfOneNameAtOnce() {
+    QTemporaryDir folder;
+    const QByteArray data = randomBytes(40'000'000, 9);
+    const QString file = writeFile(folder.path(), u"in.dat"_qs, data);
+    QProcess first, second;
+    for (QProcess* build : {&first, &second}) {
+        build->setWorkingDirectory(folder.path());
+        build->start(QStringLiteral(VELMORA_TOLK),
+                     {u"-v"_qs, u"C"_qs, u"-o"_qs, u"same"_qs, u"-m"_qs, file});
+    }
+    QVERIFY(first.waitForFinished(120000) && second.waitForFinished(120000));
+    QCOMPARE(first.exitCode() + second.exitCode(), 1); // one wins, the other refuses
+    QProcess& loser = first.exitCode() == 1 ? first : second;
+    const QString said = QString::fromUtf8(loser.readAllStandardError());
+    QVERIFY2(said.contains(u"appeared meanwhile"_qs) || said.contains(u"exists already"_qs),
+             qPrintable(said));
+    QCOMPARE(everythingIn(folder.path()),
+             (QStringList{u"in.dat"_qs, u"same.bin"_qs, u"same.cue"_qs, u"same.toc"_qs}));
+    const Run back =
+        dat2file({u"--image"_qs, u"same.cue"_qs, u"IN.DAT"_qs, u"back"_qs}, folder.path());
+    QVERIFY2(back.status == 0, qPrintable(back.errors));
+    QVERIFY(readFile(folder.filePath(u"back"_qs)) == data);
+}
+
+void FaultsTest::twoExtractionsIntoOneDestination() {
+    QTemporaryDir folder;
+    const QByteArray big = randomBytes(30'000'000, 10), small = randomBytes(50'000, 11);
+    buildImage(folder.path(), {{u"big.dat"_qs, big}, {u"small.dat"_qs, small}});
+    QProcess bigRun, smallRun;
+    const QList<std::pair<QProcess*, QString>> runs = {{&bigRun, u"BIG.DAT"_qs},
+                                                       {&smallRun, u"SMALL.DAT"_qs}};
+    for (const auto& [process, name] : runs) {
+        process->setWorkingDirectory(folder.path());
+        process->start(QStringLiteral(DAT2FILE),
+                       {u"--image"_qs, u"IMG.cue"_qs, name, u"dest"_qs});
+    }
+    QVERIFY(bigRun.waitForFinished(120000) && smallRun.waitForFinished(120000));
+    QCOMPARE(bigRun.exitCode() + smallRun.exitCode(), 1);
+    // What the winner reports is what stands at the destination.
+    const QByteArray standing = readFile(folder.filePath(u"dest"_qs));
+    QVERIFY(standing == (bigRun.exitCode() == 0 ? big : small));
+    QVERIFY(everythingIn(folder.path()).filter(u".tmp"_qs).isEmpty());
+}
+
+void FaultsTest::fileChangedDuringBuildIsDetected() {
+    QTemporaryDir folder;
+    const QString file = makeFileOfSize(folder.path(), u"big.dat"_qs, 300'000'000);
+    QVERIFY(!file.isEmpty());
+    QProcess build;
+    build.setWorkingDirectory(folder.path());
+    build.start(QStringLiteral(VELMORA_TOLK),
+                {u"-v"_qs, u"V"_qs, u"-o"_qs, u"changed"_qs, u"-m"_qs, file});
+    QString errors;
+    while (build.state() != QProcess::NotRunning &&
+           !errors.contains(QRegularExpression(u"progress [0-9]+% file"_qs))) {
+        build.waitForReadyRead(50);
+        errors += QString::fromUtf8(build.readAllStandardError());
+    }
+    {
+        QFile rewrite(file); // same size, one byte different, written in place
+        QVERIFY(rewrite.open(QIODevice::ReadWrite));
+        rewrite.seek(1000);
+        rewrite.write("x");
+    }
+    QVERIFY(build.waitForFinished(120000));
+    errors += QString::fromUtf8(build.readAllStandardError());
+    if (build.exitCode() == 0)
+        QSKIP("the build ended before the file was changed");
+    QCOMPARE(build.exitCode(), 1);
+    QVERIFY2(errors.contains(u"was changed while it was read"_qs), qPrintable(errors));
+    QCOMPARE(everythingIn(folder.path()), QStringList{u"big.dat"_qs});
+}
+
+void FaultsTest::fullDiskLeavesNothingOfTheExtraction() {
+    const SmallDisk disk(256 * 1024);
+    if (disk.path.isEmpty())
+        QSKIP(qPrintable(disk.why));
+    QTemporaryDir folder;
+    buildImage(folder.path(), {{u"a.dat"_qs, randomBytes(3'000'000, 12)}});
+    const Run full = dat2file(
+        {u"--image"_qs, folder.filePath(u"IMG.cue"_qs), u"A.DAT"_qs, disk.path + u"/out"_qs},
+        folder.path());
+    QCOMPARE(full.status, 1);
+    QVERIFY2(full.errors.contains(u"No space left on device"_qs), qPrintable(full.errors));
+    QCOMPARE(everythingIn(disk.path), QStringList());
+}
+
+void FaultsTest::staleTemporaryFilesAreRemoved() {
+    // Left by runs that were killed (no process 999999 runs: pids stay below 2^22).
+    QTemporaryDir folder;
+    buildImage(folder.path(), {{u"a.dat"_qs, QByteArray("a")}});
+    const QStringList stale = {u".K.bin.velmora_tolk-999999-0.tmp"_qs,
+                               u".out.dat2file-999999-3.tmp"_qs};
+    const QStringList notOurs = {u".K.bin.velmora_tolk-999999-x.tmp"_qs, u".K.bin.other-9-0.tmp"_qs};
+    for (const QString& name : stale + notOurs)
+        writeFile(folder.path(), name, "left");
+    QCOMPARE(tolk({u"-v"_qs, u"V"_qs, u"-o"_qs, u"K"_qs, u"-m"_qs, folder.filePath(u"a.dat"_qs)},
+                  folder.path())
+                 .status,
+             0);
+    QCOMPARE(dat2file({u"--image"_qs, u"IMG.cue"_qs, u"A.DAT"_qs, u"out"_qs}, folder.path()).status,
+             0);
+    for (const QString& name : stale)
+        QVERIFY2(!QFile::exists(folder.filePath(name)), qPrintable(name));
+    for (const QString& name : notOurs)
+        QVERIFY2(QFile::exists(folder.filePath(name)), qPrintable(name));
+}
+
+QTEST_GUILESS_MAIN(FaultsTest)
+#include "tst_faults.moc"
