@@ -6,9 +6,11 @@ PRESET ?= default
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools \
             libssl-dev libcdio-dev libiso9660-dev libcdio-utils genisoimage cdrdao \
-            fonts-comic-neue fonts-dejavu-core xauth xvfb clang-format
+            fonts-comic-neue fonts-dejavu-core xauth xvfb clang-format clang libclang-rt-14-dev
 
-.PHONY: all deps configure build run test sanitize-test format format-check bench screenshot clean
+.PHONY: all deps configure build run test sanitize-test fuzz format format-check bench screenshot clean
+
+FUZZ_SECONDS ?= 60
 
 all: build
 
@@ -43,6 +45,12 @@ sanitize-test: deps
 	cmake --build --preset sanitize
 	ctest --preset sanitize
 
+# Each fuzz target for FUZZ_SECONDS over its seed corpus (tests/fuzz/corpus); fails on a finding.
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	bash tests/fuzz/run.sh $(FUZZ_SECONDS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
@@ -56,4 +64,4 @@ screenshot: build
 	QT_QPA_PLATFORM=offscreen ./$(BUILD_DIR)/tests/window_screenshot docs/window.png
 
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-fuzz
