@@ -64,7 +64,16 @@ QString firstSectorFault(const QString& bin) {
 // The identifiers of the root directory's records, in the order they stand, read from the raw
 // image as ECMA-119 lays them out: the primary volume descriptor at block 16, its root record
 // at byte 156, records in Form 1 sectors (user data from byte 24 of each raw sector).
-QStringList rootIdentifiers(const QString& bin) {
+// A record of a root folder, read as ECMA-119 9.1 and CD-ROM XA lay it out.
+struct RootRecord {
+    QByteArray identifier;
+    quint32 lba = 0, size = 0;
+    quint16 xaAttributes = 0; // 0 when the record has no XA field
+};
+
+// The records of the root folder of the volume descriptor at sector `descriptorLba`, its own
+// and its parent's left out.
+QList<RootRecord> rootRecords(const QString& bin, qint64 descriptorLba) {
     QFile file(bin);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -76,21 +85,41 @@ QStringList rootIdentifiers(const QString& bin) {
         return quint32(quint8(data[at])) | quint32(quint8(data[at + 1])) << 8 |
                quint32(quint8(data[at + 2])) << 16 | quint32(quint8(data[at + 3])) << 24;
     };
-    const QByteArray descriptor = block(16);
+    const QByteArray descriptor = block(descriptorLba);
     const quint32 extent = le32(descriptor, 156 + 2);
     const quint32 size = le32(descriptor, 156 + 10);
-    QStringList identifiers;
+    QList<RootRecord> found;
     for (quint32 sector = 0; sector < (size + 2047) / 2048; ++sector) {
         const QByteArray records = block(extent + sector);
         for (int at = 0; at < records.size() && quint8(records[at]) > 0;
              at += quint8(records[at])) {
             const int length = quint8(records[at + 32]);
-            const QByteArray identifier = records.mid(at + 33, length);
-            if (identifier != QByteArray(1, '\0') && identifier != QByteArray(1, '\1'))
-                identifiers.append(QString::fromLatin1(identifier));
+            RootRecord record{records.mid(at + 33, length), le32(records, at + 2),
+                              le32(records, at + 10)};
+            const int systemUse = at + 33 + length + (length % 2 == 0 ? 1 : 0);
+            if (records.mid(systemUse + 6, 2) == "XA")
+                record.xaAttributes =
+                    quint16(quint8(records[systemUse + 4]) << 8 | quint8(records[systemUse + 5]));
+            if (record.identifier != QByteArray(1, '\0') && record.identifier != QByteArray(1, '\1'))
+                found.append(record);
         }
     }
+    return found;
+}
+
+QStringList rootIdentifiers(const QString& bin) {
+    QStringList identifiers;
+    for (const RootRecord& record : rootRecords(bin, 16))
+        identifiers.append(QString::fromLatin1(record.identifier));
     return identifiers;
+}
+
+// Big-endian UCS-2, as Joliet records names.
+QString fromUcs2(const QByteArray& bytes) {
+    QString text;
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2)
+        text.append(QChar(char16_t(quint8(bytes[i]) << 8 | quint8(bytes[i + 1]))));
+    return text;
 }
 
 } // namespace
@@ -102,6 +131,7 @@ private Q_SLOTS:
     void everySectorHeaderIsExact();
     void namesAndEndingsAreMapped();
     void rootDirectoryIsInStandardOrder();
+    void jolietTreeKeepsOriginalNames();
     void refusedBuildsLeaveNothingBehind_data();
     void refusedBuildsLeaveNothingBehind();
     void existingImageIsKeptUnlessForced();
@@ -251,6 +281,49 @@ void VelmoraTolkTest::rootDirectoryIsInStandardOrder() {
     QCOMPARE(rootIdentifiers(folder.filePath(u"Kestrel.bin"_qs)),
              (QStringList{u"README.;1"_qs, u"README.1;1"_qs, u"VELMORA.LST;1"_qs, u"X.B;1"_qs,
                           u"X.B1;1"_qs, u"X_B.A;1"_qs}));
+}
+
+void VelmoraTolkTest::jolietTreeKeepsOriginalNames() {
+    QTemporaryDir folder;
+    const QString longName = QString(70, u'l') + u".data"_qs;
+    const QStringList names = {u"with blank é.dat"_qs, u"Ölçü — 名前.txt"_qs, longName,
+                               u"what?.bin"_qs, u"readme"_qs};
+    QStringList arguments = {u"-v"_qs, u"Kestrel vol é"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
+    for (const QString& name : names)
+        arguments.append(writeFile(folder.path(), name, randomBytes(3000, 2)));
+    const Run built = build(folder.path(), arguments);
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    const QString bin = folder.filePath(u"Kestrel.bin"_qs);
+
+    // The supplementary descriptor follows the primary one: UCS-2 level 3, the volume's own name.
+    QFile image(bin);
+    QVERIFY(image.open(QIODevice::ReadOnly));
+    image.seek(17 * 2352 + 24);
+    const QByteArray descriptor = image.read(2048);
+    QCOMPARE(descriptor.left(7), QByteArray("\x02" "CD001\x01", 7));
+    QCOMPARE(descriptor.mid(88, 3), QByteArray("%/E"));
+    QCOMPARE(fromUcs2(descriptor.mid(40, 32)).trimmed(), u"Kestrel vol é"_qs);
+
+    // Every file under its own name (the forbidden '?' replaced, the long one cut to 64
+    // characters before its extension), at the same place and size as its primary record,
+    // with the same XA attributes.
+    QMap<quint32, RootRecord> primary;
+    for (const RootRecord& record : rootRecords(bin, 16))
+        primary.insert(record.lba, record);
+    QStringList jolietNames;
+    for (const RootRecord& record : rootRecords(bin, 17)) {
+        jolietNames.append(fromUcs2(record.identifier));
+        QVERIFY(primary.contains(record.lba));
+        QCOMPARE(record.size, primary[record.lba].size);
+        QCOMPARE(record.xaAttributes, primary[record.lba].xaAttributes);
+    }
+    jolietNames.sort();
+    QStringList expected = {u"with blank é.dat"_qs, u"Ölçü — 名前.txt"_qs,
+                            QString(59, u'l') + u".data"_qs, u"what_.bin"_qs, u"readme"_qs,
+                            u"VELMORA.LST"_qs};
+    expected.sort();
+    QCOMPARE(jolietNames, expected);
+    QCOMPARE(primary.size(), expected.size());
 }
 
 void VelmoraTolkTest::refusedBuildsLeaveNothingBehind_data() {
