@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
         ok &= runQuietly(program, arguments, output);
         return clock.nsecsElapsed() / 1e6;
     };
-    // Reports the tool against its baseline; returns the baseline's best time.
+    // Reports the tool against its baseline; returns both best times.
     const auto pair = [&](const char* what, const char* baselineName, double bound,
                           const QString& baseline, const QStringList& baselineArguments,
                           const QString& tool, const QStringList& toolArguments,
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
         }
         if (ok)
             velmora::bench::report(what, best, baselineName, bestBaseline, bound);
-        return bestBaseline;
+        return std::pair{best, bestBaseline};
     };
     const QStringList buildArguments =
         QStringList{QStringLiteral("-v"), QStringLiteral("Kestrel"), QStringLiteral("-o"),
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(images);
     ok &= runQuietly(tools + QStringLiteral("velmora_tolk"), buildArguments, images);
     const QString cue = QDir(images).filePath(QStringLiteral("Kestrel.cue"));
-    const double copyTime =
+    const auto [extractTime, copyTime] =
         pair("dat2file --image, a file of 700 MB", "cp", 1.5, QStringLiteral("cp"),
              {source, QStringLiteral("copy.bin")}, tools + QStringLiteral("dat2file"),
              {QStringLiteral("--image"), cue, QStringLiteral("/RECORDING.BIN;1"),
@@ -119,8 +119,10 @@ int main(int argc, char** argv) {
             sum.add(data.data(), data.size());
         data[0] = std::uint8_t(sum.hex()[0]);
     });
-    velmora::bench::report("  of which SHA-256 of 700 MB alone, in memory", sumTime, "cp", copyTime,
-                           1.5);
+    velmora::bench::report("SHA-256 of 700 MB alone, in memory", sumTime, "cp", copyTime, 1.5);
+    // Extracting means summing: the extraction against the sum alone.
+    velmora::bench::report("dat2file --image against its SHA-256 alone", extractTime, "SHA-256",
+                           sumTime, 1.2);
 
     std::uint32_t sink = 0;
     const double edcTime =

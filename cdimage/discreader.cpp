@@ -117,39 +117,56 @@ std::string comparableIdentifier(std::string name) {
 
 // ---- images
 
-MappedImage::MappedImage(const ImageTrack& track)
-    : m_track(track) {
+ImageFile::ImageFile(const ImageTrack& track)
+    : m_track(track)
+    , m_in(track.dataFile, std::ios::binary) {
     std::error_code error;
-    const std::uint64_t size = fs::file_size(track.dataFile, error);
+    m_size = fs::file_size(track.dataFile, error);
     if (error)
         throw DiscError(quoted(track.dataFile) +
                         ", which holds the image's sectors, cannot be read: " + error.message());
-    if (size < track.offset + track.stride)
-        throw DiscError(quoted(track.dataFile) + ", which holds the image's sectors, holds " +
-                        std::to_string(size) + " bytes: not one whole sector from byte " +
-                        std::to_string(track.offset));
-    m_file = MappedFile::open(track.dataFile);
-    if (!m_file)
+    if (!m_in)
         throw DiscError(quoted(track.dataFile) +
                         " cannot be opened: " + std::system_category().message(errno));
-    std::uint64_t sectors = (m_file->size() - track.offset) / track.stride;
+    if (m_size < track.offset + track.stride)
+        throw DiscError(quoted(track.dataFile) + ", which holds the image's sectors, holds " +
+                        std::to_string(m_size) + " bytes: not one whole sector from byte " +
+                        std::to_string(track.offset));
+    std::uint64_t sectors = (m_size - track.offset) / track.stride;
     if (track.sectors)
         sectors = std::min(sectors, *track.sectors);
     m_sectors = std::uint32_t(std::min<std::uint64_t>(sectors, UINT32_MAX));
+    m_readable = m_sectors;
+    m_buffer.resize(kRun * track.stride);
 }
 
-const std::uint8_t* MappedImage::sector(std::uint32_t lba) {
-    if (lba >= m_sectors)
+const std::uint8_t* ImageFile::sector(std::uint32_t lba) {
+    if (lba >= m_readable)
         return nullptr;
-    return m_file->data() + m_track.offset + std::uint64_t(lba) * m_track.stride +
-           m_track.subheaderOffset;
+    if (lba < m_first || lba - m_first >= m_count) {
+        const std::uint32_t count = std::min(kRun, m_readable - lba);
+        m_in.clear();
+        m_in.seekg(std::streamoff(m_track.offset + std::uint64_t(lba) * m_track.stride));
+        m_in.read(reinterpret_cast<char*>(m_buffer.data()),
+                  std::streamsize(std::size_t(count) * m_track.stride));
+        m_first = lba;
+        m_count = std::uint32_t(std::size_t(m_in.gcount()) / m_track.stride);
+        if (m_count < count) // the file shrank, or a block of the disk cannot be read
+            m_readable = lba + m_count;
+        if (m_count == 0)
+            return nullptr;
+    }
+    return m_buffer.data() + std::size_t(lba - m_first) * m_track.stride + m_track.subheaderOffset;
 }
 
-std::string MappedImage::whyUnreadable(std::uint32_t) const {
-    const std::uint64_t bytes = m_file->size();
-    const bool cutShort = (bytes - m_track.offset) % m_track.stride != 0;
+std::string ImageFile::whyUnreadable(std::uint32_t) const {
+    if (m_readable < m_sectors)
+        return quoted(m_track.dataFile) + " cannot be read from sector " +
+               std::to_string(m_readable) + " on (a read error, or it was cut short meanwhile)";
+    const bool cutShort = (m_size - m_track.offset) % m_track.stride != 0;
     return quoted(m_track.dataFile) + " ends at " + sectorText(m_sectors) + " (" +
-           std::to_string(bytes) + " bytes" + (cutShort ? ", the last sector cut short" : "") + ")";
+           std::to_string(m_size) + " bytes" + (cutShort ? ", the last sector cut short" : "") +
+           ")";
 }
 
 ImageTrack imageTrackAt(const fs::path& path) {

@@ -6,9 +6,9 @@
 // against fixed limits, and every fault is a DiscError naming the sector.
 
 #include "cdimage/imagetrack.h"
-#include "cdimage/mappedfile.h"
 
 #include <cstdint>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -40,19 +40,25 @@ public:
     virtual std::string whyUnreadable(std::uint32_t lba) const = 0;
 };
 
-// The sectors of an image's data track, where they lie in its mapped file.
-class MappedImage : public SectorSource {
+// The sectors of an image's data track, read from its file a run at a time. A read error or a
+// file cut short costs the sectors it hides, as a scratch on a disc does.
+class ImageFile : public SectorSource {
 public:
-    explicit MappedImage(const ImageTrack& track); // throws DiscError
+    static constexpr std::uint32_t kRun = 256; // sectors read at once (600 kB)
+
+    explicit ImageFile(const ImageTrack& track); // throws DiscError
     std::uint32_t sectorCount() const override { return m_sectors; }
     const std::uint8_t* sector(std::uint32_t lba) override;
     std::string whyUnreadable(std::uint32_t lba) const override;
-    const std::filesystem::path& dataFile() const { return m_track.dataFile; }
 
 private:
     ImageTrack m_track;
-    std::optional<MappedFile> m_file;
+    std::ifstream m_in;
+    std::uint64_t m_size = 0;
     std::uint32_t m_sectors = 0;
+    std::vector<std::uint8_t> m_buffer;
+    std::uint32_t m_first = 0, m_count = 0; // the sectors in the buffer
+    std::uint32_t m_readable;               // lowered when a read comes back short
 };
 
 // The image at `path`: a cue sheet, a cdrdao table of contents (.toc) or a file of raw sectors.

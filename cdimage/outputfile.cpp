@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kBufferSize = 1 << 20;
-
 long processId() {
 #ifdef _WIN32
     return long(_getpid());
@@ -88,7 +86,7 @@ OutputFile::OutputFile(fs::path target, std::string_view tool)
         throw OutputError("cannot create a file in " +
                           quoted(folder.empty() ? fs::path(".") : folder) + " for " +
                           quoted(m_target) + ": " + reason(errno));
-    std::setvbuf(m_file, nullptr, _IOFBF, kBufferSize);
+    std::setvbuf(m_file, nullptr, _IONBF, 0); // written in large chunks: no copy into a buffer
 }
 
 OutputFile::~OutputFile() {

@@ -1,7 +1,6 @@
 #include "dat2file/extract.h"
 
 #include "cdimage/filelist.h"
-#include "cdimage/mappedfile.h"
 #include "cdimage/paths.h"
 #include "cdimage/progress.h"
 #include "cdimage/riff.h"
@@ -251,10 +250,6 @@ int extractFromDisc(cdimage::SectorSource& source, const std::string& where,
     if (const std::string why = whyNotWritable(destination, force); !why.empty())
         throw Failure(why);
     Extraction extraction(destination, force, voucherOnDisc(list, files.volumeIdentifier(), *file));
-    cdimage::MappedFile::whenUnreadable("dat2file: \"" + path + "\" in " + where +
-                                            " cannot be read: a read error, or the image was "
-                                            "changed meanwhile; nothing was written\n",
-                                        extraction.temporaryPath());
     cdimage::ProgressLine progress("dat2file");
     for (std::uint32_t i = 0; i < file->sectors; ++i) {
         if (i % kSectorsPerChunk == 0) {

@@ -61,7 +61,7 @@ std::unique_ptr<cdimage::SectorSource> openImage(const std::string& image) {
     if (ending == ".nrg")
         return openNeroImage(image);
     try {
-        return std::make_unique<cdimage::MappedImage>(cdimage::imageTrackAt(fs::path(image)));
+        return std::make_unique<cdimage::ImageFile>(cdimage::imageTrackAt(fs::path(image)));
     } catch (const cdimage::ImageError& error) {
         throw Failure("\"" + image + "\": " + error.what());
     }

@@ -1,9 +1,9 @@
 // The CD image library: EDC and ECC of raw sectors, addresses, ISO 9660 names and the file list.
 
+#include "cdimage/discreader.h"
 #include "cdimage/ecc.h"
 #include "cdimage/edc.h"
 #include "cdimage/filelist.h"
-#include "cdimage/mappedfile.h"
 #include "cdimage/names.h"
 #include "cdimage/sector.h"
 #include "toolrun.h"
@@ -96,7 +96,7 @@ private Q_SLOTS:
     void namesMapToDCharacters_data();
     void namesMapToDCharacters();
     void fileListRoundTrip();
-    void mappedFileGivesItsBytesAndEndsCleanlyWhenCutShort();
+    void imageFileGivesItsSectorsAndNamesWhereItEnds();
 };
 
 void CdImageTest::edcCheckValueAndKnownSectors() {
@@ -270,25 +270,38 @@ void CdImageTest::fileListRoundTrip() {
     QVERIFY(fitsInFileList("with blank é.dat"));
 }
 
-QTEST_GUILESS_MAIN(CdImageTest)
-void CdImageTest::mappedFileGivesItsBytesAndEndsCleanlyWhenCutShort() {
+void CdImageTest::imageFileGivesItsSectorsAndNamesWhereItEnds() {
     using namespace velmora::test;
     QTemporaryDir folder;
-    const QByteArray data = randomBytes(3 * 4096 + 5, 7);
+    // 600 sectors of 2336 bytes (as MODE2/2336 stores them) after a 1000-byte offset, and half
+    // a sector more.
+    const QByteArray data = randomBytes(1000 + 600 * 2336 + 1168, 7);
     const QString path = writeFile(folder.path(), u"image.bin"_qs, data);
-    {
-        const auto mapped = cdimage::MappedFile::open(path.toStdString());
-        QVERIFY(mapped);
-        QVERIFY(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped->data()),
-                                        qsizetype(mapped->size())) == data);
+    ImageFile image(ImageTrack{path.toStdString(), 1000, 2336, 0, std::nullopt});
+    QCOMPARE(image.sectorCount(), 600u);
+    for (const std::uint32_t lba : {0u, 255u, 256u, 599u, 3u}) { // across runs, and back
+        const std::uint8_t* sector = image.sector(lba);
+        QVERIFY(sector);
+        QVERIFY(QByteArray(reinterpret_cast<const char*>(sector), 2336) ==
+                data.mid(1000 + lba * 2336, 2336));
     }
-    QVERIFY(!cdimage::MappedFile::open(folder.filePath(u"none"_qs).toStdString()));
+    QVERIFY(!image.sector(600));
+    QCOMPARE(QString::fromStdString(image.whyUnreadable(600)),
+             u"\"%1\" ends at sector 600 (%2 bytes, the last sector cut short)"_qs.arg(path).arg(
+                 data.size()));
 
-    const QString leftover = writeFile(folder.path(), u"out.partial"_qs, "half");
-    const Run cut = run(QStringLiteral(MAPPED_READER), {path, leftover}, folder.path());
-    QCOMPARE(cut.status, 1);
-    QCOMPARE(cut.errors, u"mapped_reader: cannot read\n"_qs);
-    QVERIFY(!QFile::exists(leftover));
+    // Cut short while open: what can no longer be read is lost, and said so.
+    QVERIFY(QFile::resize(path, 1000 + 300 * 2336));
+    QVERIFY(image.sector(10));
+    QVERIFY(!image.sector(300));
+    QVERIFY(!image.sector(420));
+    QVERIFY(QString::fromStdString(image.whyUnreadable(400))
+                .contains(u"cannot be read from sector 300 on"_qs));
+
+    QVERIFY_THROWS_EXCEPTION(DiscError,
+                             ImageFile(ImageTrack{folder.filePath(u"none"_qs).toStdString(), 0,
+                                                  2352, 16, std::nullopt}));
 }
 
+QTEST_GUILESS_MAIN(CdImageTest)
 #include "tst_cdimage.moc"

@@ -48,7 +48,8 @@ void SalvageTest::scratchedDiscGivesBackEveryGoodByte() {
                 ++reads[sector];
                 if (lost.count(sector) || (sector == flaky && reads[sector] == 1))
                     return false;
-                std::memcpy(out + std::size_t(i) * 2336, bin.constData() + sector * 2352 + 16, 2336);
+                std::memcpy(out + std::size_t(i) * 2336, bin.constData() + sector * 2352 + 16,
+                            2336);
                 if (sector == wrong)
                     out[std::size_t(i) * 2336 + 8 + 5] ^= 0x40;
             }
@@ -57,8 +58,8 @@ void SalvageTest::scratchedDiscGivesBackEveryGoodByte() {
         std::uint32_t(bin.size() / 2352), "\"/dev/test\"");
 
     const QString target = folder.filePath(u"out"_qs);
-    const int status = dat2file::extractFromDisc(drive, "the test drive", "A.DAT",
-                                                 target.toStdString(), false);
+    const int status =
+        dat2file::extractFromDisc(drive, "the test drive", "A.DAT", target.toStdString(), false);
     QCOMPARE(status, 3);
     QVERIFY(!QFile::exists(target));
     const QByteArray copy = readFile(target + u".damaged"_qs);
@@ -66,9 +67,10 @@ void SalvageTest::scratchedDiscGivesBackEveryGoodByte() {
     std::set<qint64> zeroed(lost);
     zeroed.insert(wrong);
     for (qint64 sector = 0; sector * 2324 < data.size(); ++sector) {
-        const QByteArray expected = zeroed.count(first + sector)
-                                        ? QByteArray(std::min<qint64>(2324, data.size() - sector * 2324), '\0')
-                                        : data.mid(sector * 2324, 2324);
+        const QByteArray expected =
+            zeroed.count(first + sector)
+                ? QByteArray(std::min<qint64>(2324, data.size() - sector * 2324), '\0')
+                : data.mid(sector * 2324, 2324);
         QVERIFY2(copy.mid(sector * 2324, 2324) == expected, qPrintable(QString::number(sector)));
     }
     // Each lost sector was tried a few times; the flaky one was read again and kept.
@@ -77,22 +79,23 @@ void SalvageTest::scratchedDiscGivesBackEveryGoodByte() {
     const QString ranges = QString::fromUtf8(readFile(target + u".damaged.ranges"_qs));
     const QStringList lines = ranges.split(u'\n', Qt::SkipEmptyParts).mid(1);
     QCOMPARE(lines.size(), 4);
-    QVERIFY2(lines[0].startsWith(
-                 u"0 2323 %1 cannot be read: the drive \"/dev/test\" cannot read it (3 tries)"_qs.arg(first)),
-             qPrintable(ranges));
+    QVERIFY2(
+        lines[0].startsWith(
+            u"0 2323 %1 cannot be read: the drive \"/dev/test\" cannot read it (3 tries)"_qs.arg(
+                first)),
+        qPrintable(ranges));
     QVERIFY2(lines[1].startsWith(u"%1 %2 %3-%4 cannot be read"_qs.arg(57 * 2324)
                                      .arg(60 * 2324 - 1)
                                      .arg(first + 57)
                                      .arg(first + 59)),
              qPrintable(ranges));
-    QVERIFY2(lines[2].startsWith(u"%1 %2 %3 fails its EDC check"_qs.arg(150 * 2324)
-                                     .arg(151 * 2324 - 1)
-                                     .arg(wrong)),
+    QVERIFY2(lines[2].startsWith(
+                 u"%1 %2 %3 fails its EDC check"_qs.arg(150 * 2324).arg(151 * 2324 - 1).arg(wrong)),
              qPrintable(ranges));
-    QVERIFY2(lines[3].startsWith(u"%1 %2 %3 cannot be read"_qs.arg(199 * 2324)
-                                     .arg(200 * 2324 - 1)
-                                     .arg(first + 199)),
-             qPrintable(ranges));
+    QVERIFY2(
+        lines[3].startsWith(
+            u"%1 %2 %3 cannot be read"_qs.arg(199 * 2324).arg(200 * 2324 - 1).arg(first + 199)),
+        qPrintable(ranges));
 }
 
 QTEST_GUILESS_MAIN(SalvageTest)

@@ -100,7 +100,8 @@ QList<RootRecord> rootRecords(const QString& bin, qint64 descriptorLba) {
             if (records.mid(systemUse + 6, 2) == "XA")
                 record.xaAttributes =
                     quint16(quint8(records[systemUse + 4]) << 8 | quint8(records[systemUse + 5]));
-            if (record.identifier != QByteArray(1, '\0') && record.identifier != QByteArray(1, '\1'))
+            if (record.identifier != QByteArray(1, '\0') &&
+                record.identifier != QByteArray(1, '\1'))
                 found.append(record);
         }
     }
@@ -300,7 +301,9 @@ void VelmoraTolkTest::jolietTreeKeepsOriginalNames() {
     QVERIFY(image.open(QIODevice::ReadOnly));
     image.seek(17 * 2352 + 24);
     const QByteArray descriptor = image.read(2048);
-    QCOMPARE(descriptor.left(7), QByteArray("\x02" "CD001\x01", 7));
+    QCOMPARE(descriptor.left(7), QByteArray("\x02"
+                                            "CD001\x01",
+                                            7));
     QCOMPARE(descriptor.mid(88, 3), QByteArray("%/E"));
     QCOMPARE(fromUcs2(descriptor.mid(40, 32)).trimmed(), u"Kestrel vol é"_qs);
 
@@ -318,9 +321,9 @@ void VelmoraTolkTest::jolietTreeKeepsOriginalNames() {
         QCOMPARE(record.xaAttributes, primary[record.lba].xaAttributes);
     }
     jolietNames.sort();
-    QStringList expected = {u"with blank é.dat"_qs, u"Ölçü — 名前.txt"_qs,
-                            QString(59, u'l') + u".data"_qs, u"what_.bin"_qs, u"readme"_qs,
-                            u"VELMORA.LST"_qs};
+    QStringList expected = {
+        u"with blank é.dat"_qs, u"Ölçü — 名前.txt"_qs, QString(59, u'l') + u".data"_qs,
+        u"what_.bin"_qs,        u"readme"_qs,          u"VELMORA.LST"_qs};
     expected.sort();
     QCOMPARE(jolietNames, expected);
     QCOMPARE(primary.size(), expected.size());

@@ -30,8 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto parsed = cdimage::parseFileList(text);
         if (!parsed)
             return 0;
-        const auto again =
-            cdimage::parseFileList(cdimage::formatFileList("VOLUME", parsed->files));
+        const auto again = cdimage::parseFileList(cdimage::formatFileList("VOLUME", parsed->files));
         if (!again || !again->damagedLines.empty())
             std::abort();
         same(parsed->files, again->files);
@@ -47,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         start = i + 1;
         if (name.empty() || !cdimage::fitsInFileList(name)) // refused before any list is made
             continue;
-        files.push_back({cdimage::fileIdentifier(name), name.size() * 977u,
-                         std::string(64, 'f'), name, std::uint32_t(i)});
+        files.push_back({cdimage::fileIdentifier(name), name.size() * 977u, std::string(64, 'f'),
+                         name, std::uint32_t(i)});
     }
     const auto parsed = cdimage::parseFileList(cdimage::formatFileList("VOLUME", files));
     if (!parsed || !parsed->damagedLines.empty())
