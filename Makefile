@@ -6,9 +6,10 @@ PRESET ?= default
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools \
             libssl-dev libcdio-dev libiso9660-dev libcdio-utils genisoimage cdrdao \
-            fonts-comic-neue fonts-dejavu-core xauth xvfb clang-format clang libclang-rt-14-dev
+            fonts-comic-neue fonts-dejavu-core xauth xvfb clang-format clang libclang-rt-14-dev \
+            dpkg-dev desktop-file-utils appstream
 
-.PHONY: all deps configure build run test sanitize-test fuzz format format-check bench screenshot clean
+.PHONY: all deps configure build run test sanitize-test fuzz package package-check icons format format-check bench screenshot clean
 
 FUZZ_SECONDS ?= 60
 
@@ -50,6 +51,21 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	bash tests/fuzz/run.sh $(FUZZ_SECONDS)
+
+# The Debian package, in build/package/.
+package: build
+	cd $(BUILD_DIR) && cpack --config CPackConfig.cmake
+
+# The package installed (unpacked into a scratch folder; installed for real by apt where CI runs
+# as root), its tools run, its metadata validated.
+package-check: package
+	bash tests/package/check.sh $(BUILD_DIR)/package
+
+# Every size of the icon, rendered from its drawing (needs rsvg-convert, from librsvg2-bin).
+icons:
+	for size in 16 32 48 64 128; do \
+	    rsvg-convert -w $$size -h $$size app/icons/velmora-gui.svg -o app/icons/velmora-gui-$$size.png; \
+	done
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -34,6 +34,7 @@ inline const QString kConfirmStop = QStringLiteral(
 
 inline const QString kUsage =
     QStringLiteral("usage: velmora_console PROGRAM [ARGUMENT...]\n"
+                   "       velmora_console --help\n"
                    "Runs PROGRAM in the current folder and shows its output, progress and result "
                    "in a window.\n");
 

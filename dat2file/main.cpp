@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
             return Done;
         }
         if (arguments.size() == 1 && arguments[0] == "--version") {
-            std::puts("dat2file 0.3");
+            std::puts("dat2file " VELMORA_VERSION);
             return Done;
         }
         if (arguments.size() == 2 && arguments[0] == "--list") {

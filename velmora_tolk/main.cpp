@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (argument == "--version") {
-            std::puts("velmora_tolk 0.2");
+            std::puts("velmora_tolk " VELMORA_VERSION);
             return 0;
         }
         if (argument == "--force") {
