@@ -104,15 +104,17 @@ void layOutCd(const QString& cue, const QString& cdFolder, const QStringList& id
                   riffOf(bin, placeOf(cue, identifier, scratch)));
 }
 
-SmallDisk::SmallDisk(qint64 bytes) {
+SmallDisk::SmallDisk(qint64 bytes, bool readOnly) {
     static QTemporaryDir mountPoints;
     static int count = 0;
     const QString folder = mountPoints.filePath(QString::number(++count));
     QDir().mkpath(folder);
     QProcess mount;
-    mount.start(QStringLiteral("mount"),
-                {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                 QStringLiteral("size=%1").arg(bytes), QStringLiteral("tmpfs"), folder});
+    mount.start(
+        QStringLiteral("mount"),
+        {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+         QStringLiteral("size=%1%2").arg(bytes).arg(readOnly ? QStringLiteral(",ro") : QString()),
+         QStringLiteral("tmpfs"), folder});
     if (!mount.waitForFinished(10000) || mount.exitStatus() != QProcess::NormalExit ||
         mount.exitCode() != 0)
         why = QStringLiteral("cannot mount a small tmpfs (root is needed): ") +

@@ -43,11 +43,12 @@ QByteArray riffOf(const QString& bin, std::pair<qint64, qint64> place);
 // Form 2 files as RIFF CDXA files under FILES/.
 void layOutCd(const QString& cue, const QString& cdFolder, const QStringList& identifiers);
 
-// A folder on a small file system of its own (a tmpfs of `bytes`), for a disk that fills up.
+// A folder on a small file system of its own (a tmpfs of `bytes`), for a disk that fills up or
+// one that cannot be written at all.
 // Mounting needs root: where it cannot be done, `why` says so and `path` is empty.
 class SmallDisk {
 public:
-    explicit SmallDisk(qint64 bytes);
+    explicit SmallDisk(qint64 bytes, bool readOnly = false);
     ~SmallDisk();
     SmallDisk(const SmallDisk&) = delete;
     SmallDisk& operator=(const SmallDisk&) = delete;

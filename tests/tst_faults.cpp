@@ -106,6 +106,8 @@ private Q_SLOTS:
     void fileChangedDuringBuildIsDetected();
     void fullDiskLeavesNothingOfTheExtraction();
     void staleTemporaryFilesAreRemoved();
+    void readOnlyFolderIsNamedWithItsReason();
+    void tenThousandFilesAllComeBack();
 };
 
 // The images a fuzzing campaign made to crash, hang or exhaust libcdio-based readers.
@@ -531,6 +533,59 @@ void FaultsTest::staleTemporaryFilesAreRemoved() {
         QVERIFY2(!QFile::exists(folder.filePath(name)), qPrintable(name));
     for (const QString& name : notOurs)
         QVERIFY2(QFile::exists(folder.filePath(name)), qPrintable(name));
+}
+
+void FaultsTest::readOnlyFolderIsNamedWithItsReason() {
+    const SmallDisk disk(256 * 1024, true);
+    if (disk.path.isEmpty())
+        QSKIP(qPrintable(disk.why));
+    QTemporaryDir folder;
+    buildImage(folder.path(), {{u"a.dat"_qs, QByteArray("a")}});
+    const Run build = tolk(
+        {u"-v"_qs, u"V"_qs, u"-o"_qs, u"K"_qs, u"-m"_qs, folder.filePath(u"a.dat"_qs)}, disk.path);
+    const Run extract = dat2file(
+        {u"--image"_qs, folder.filePath(u"IMG.cue"_qs), u"A.DAT"_qs, disk.path + u"/out"_qs},
+        folder.path());
+    for (const Run& run : {build, extract}) {
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.errors.contains(u"Read-only file system"_qs), qPrintable(run.errors));
+    }
+    QCOMPARE(everythingIn(disk.path), QStringList());
+}
+
+void FaultsTest::tenThousandFilesAllComeBack() {
+    // Every file's length and sum as the list gives them, and a sample of the files extracted.
+    QTemporaryDir folder;
+    const QString sources = folder.filePath(u"in"_qs);
+    QStringList arguments = {u"-v"_qs, u"MANY"_qs, u"-o"_qs, u"many"_qs, u"-m"_qs};
+    QHash<QString, QByteArray> sums;
+    for (int i = 0; i < 10000; ++i) {
+        const QString name = u"f%1.dat"_qs.arg(i, 5, 10, QChar(u'0'));
+        const QByteArray data = randomBytes(i % 3000, quint32(i));
+        arguments.append(writeFile(sources, name, data));
+        sums.insert(name.toUpper(),
+                    QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex() + ' ' +
+                        QByteArray::number(data.size()));
+    }
+    const Run built = tolk(arguments, folder.path());
+    QVERIFY2(built.status == 0, qPrintable(built.errors.right(500)));
+    const Run listed = dat2file({u"--list"_qs, u"many.cue"_qs}, folder.path());
+    QCOMPARE(listed.status, 0);
+    int seen = 0;
+    for (const QString& line : listed.output.split(u'\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.simplified().split(u' ');
+        QCOMPARE(fields.size(), 4);
+        QCOMPARE((fields[2] + u' ' + fields[1]).toLatin1(), sums.value(fields[0]));
+        ++seen;
+    }
+    QCOMPARE(seen, 10000);
+    for (int i = 0; i < 10000; i += 997) {
+        const QString name = u"f%1.dat"_qs.arg(i, 5, 10, QChar(u'0'));
+        const Run back = dat2file({u"--image"_qs, u"many.cue"_qs, name, u"back"_qs, u"--force"_qs},
+                                  folder.path());
+        QVERIFY2(back.status == 0, qPrintable(back.errors));
+        QVERIFY(readFile(folder.filePath(u"back"_qs)) == readFile(sources + u'/' + name));
+    }
 }
 
 QTEST_GUILESS_MAIN(FaultsTest)
