@@ -2,6 +2,7 @@
 
 #include "cdimage/bytes.h"
 #include "cdimage/iso9660.h"
+#include "cdimage/names.h"
 #include "cdimage/paths.h"
 #include "cdimage/sector.h"
 
@@ -81,13 +82,6 @@ std::string withoutVersion(std::string name) {
     return name;
 }
 
-std::string asciiUpper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return text;
-}
-
 std::vector<std::string_view> componentsOf(std::string_view path) {
     std::vector<std::string_view> parts;
     while (!path.empty()) {
@@ -112,7 +106,7 @@ std::string comparableIdentifier(std::string name) {
     name = withoutVersion(std::move(name));
     if (!name.empty() && name.back() == '.')
         name.pop_back();
-    return asciiUpper(std::move(name));
+    return asciiUpperCase(std::move(name));
 }
 
 // ---- images
@@ -185,7 +179,7 @@ ImageTrack imageTrackAt(const fs::path& path) {
     head.resize(std::size_t(in.gcount()));
     if (startsWithSync(reinterpret_cast<const std::uint8_t*>(head.data()), head.size()))
         return ImageTrack{path, 0, 2352, 16, std::nullopt}; // the raw sectors themselves
-    std::string ending = asciiUpper(utf8(path.extension()));
+    std::string ending = asciiUpperCase(utf8(path.extension()));
     const fs::path folder = path.parent_path();
     if (ending == ".TOC")
         return trackOfToc(head, folder);
@@ -320,7 +314,7 @@ std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& 
                     break;
                 }
             for (const DiscFile& entry : inFolder)
-                if (!match && asciiUpper(withoutVersion(entry.name)) == asciiUpper(wanted))
+                if (!match && asciiUpperCase(withoutVersion(entry.name)) == asciiUpperCase(wanted))
                     match = &entry;
         } else {
             const std::string wanted = comparableIdentifier(std::string(parts[i]));

@@ -1,5 +1,6 @@
 #include "cdimage/imagetrack.h"
 
+#include "cdimage/names.h"
 #include "cdimage/paths.h"
 
 #include <charconv>
@@ -62,13 +63,6 @@ void forEachLine(std::string_view text, std::string_view what, Visit visit) {
     }
 }
 
-std::string upper(std::string word) {
-    for (char& c : word)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return word;
-}
-
 // "mm:ss:ff" as frames; nothing when it is not such an address.
 std::optional<std::uint64_t> framesOf(std::string_view msf) {
     std::uint64_t parts[3] = {};
@@ -118,7 +112,7 @@ ImageTrack trackOfCueSheet(std::string_view text, const fs::path& folder) {
         };
         if (words.empty())
             return true;
-        const std::string keyword = upper(words[0]);
+        const std::string keyword = asciiUpperCase(words[0]);
         if (keyword == "FILE") {
             if (track)
                 return false; // the first track ends where the next file begins
@@ -130,7 +124,7 @@ ImageTrack trackOfCueSheet(std::string_view text, const fs::path& folder) {
                 return false;
             if (!file)
                 throw fault("a TRACK before any FILE");
-            const std::string mode = words.size() >= 3 ? upper(words[2]) : std::string();
+            const std::string mode = words.size() >= 3 ? asciiUpperCase(words[2]) : std::string();
             ImageTrack found;
             found.dataFile = fileIn(folder, *file);
             if (mode == "MODE2/2352") {
@@ -176,11 +170,11 @@ ImageTrack trackOfToc(std::string_view text, const fs::path& folder) {
             return true;
         if (words.empty())
             return true;
-        const std::string keyword = upper(words[0]);
+        const std::string keyword = asciiUpperCase(words[0]);
         if (keyword == "TRACK") {
             if (track)
                 return false;
-            const std::string mode = words.size() >= 2 ? upper(words[1]) : std::string();
+            const std::string mode = words.size() >= 2 ? asciiUpperCase(words[1]) : std::string();
             ImageTrack found;
             if (mode == "MODE2_RAW") {
                 found.stride = 2352;

@@ -75,6 +75,13 @@ std::u16string jolietCharacters(std::string_view text) {
 
 } // namespace
 
+std::string asciiUpperCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return text;
+}
+
 bool isUtf8(std::string_view name) {
     for (std::size_t at = 0; at < name.size();)
         if (!nextCharacter(name, at))

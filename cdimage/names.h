@@ -27,6 +27,9 @@ inline constexpr std::size_t kJolietNameLength = 64; // UCS-2 characters
 // than `length` are shortened before their extension.
 std::u16string jolietName(std::string_view name, std::size_t length = kJolietNameLength);
 
+// A text with its ASCII letters in upper case, every other byte as it is.
+std::string asciiUpperCase(std::string text);
+
 // Whether a name is well-formed UTF-8.
 bool isUtf8(std::string_view name);
 
