@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <system_error>
+#include <unordered_set>
 
 namespace cdimage {
 
@@ -161,6 +162,19 @@ std::string ImageFile::whyUnreadable(std::uint32_t) const {
     return quoted(m_track.dataFile) + " ends at " + sectorText(m_sectors) + " (" +
            std::to_string(m_size) + " bytes" + (cutShort ? ", the last sector cut short" : "") +
            ")";
+}
+
+bool isImageFile(const fs::path& path) {
+    const std::string ending = asciiUpperCase(utf8(path.extension()));
+    if (ending == ".CUE" || ending == ".TOC" || ending == ".NRG")
+        return true;
+    std::error_code error;
+    if (!fs::is_regular_file(path, error))
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    std::uint8_t head[12] = {};
+    in.read(reinterpret_cast<char*>(head), sizeof head);
+    return startsWithSync(head, std::size_t(in.gcount()));
 }
 
 ImageTrack imageTrackAt(const fs::path& path) {
@@ -328,12 +342,50 @@ std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& 
             return std::nullopt;
         current = *match;
     }
-    if (std::uint64_t(current.lba) + current.sectors > m_lastSector)
-        throw DiscError(
-            "\"" + std::string(path) + "\" claims sectors " + std::to_string(current.lba) + " to " +
-            std::to_string(std::uint64_t(current.lba) + current.sectors - 1) +
-            ", past the end of the volume (" + std::to_string(m_lastSector) + " sectors)");
+    checkExtent(current, path);
     return current;
+}
+
+void FileSystem::checkExtent(const DiscFile& file, std::string_view path) const {
+    if (std::uint64_t(file.lba) + file.sectors > m_lastSector)
+        throw DiscError("\"" + std::string(path) + "\" claims sectors " + std::to_string(file.lba) +
+                        " to " + std::to_string(std::uint64_t(file.lba) + file.sectors - 1) +
+                        ", past the end of the volume (" + std::to_string(m_lastSector) +
+                        " sectors)");
+}
+
+std::vector<TreeFile> FileSystem::filesBelow(const DiscFile& folder, bool joliet) {
+    struct Pending {
+        DiscFile folder;
+        std::string path;
+        std::size_t depth;
+    };
+    std::vector<TreeFile> found;
+    std::unordered_set<std::uint32_t> entered{folder.lba};
+    std::vector<Pending> pending{{folder, {}, 0}};
+    std::size_t walked = 0;
+    while (!pending.empty()) {
+        const Pending current = std::move(pending.back());
+        pending.pop_back();
+        std::vector<Pending> below;
+        for (DiscFile& entry : entries(current.folder, joliet)) {
+            if (++walked > kMaxTreeEntries)
+                throw DiscError("the folders hold more than " + std::to_string(kMaxTreeEntries) +
+                                " entries");
+            std::string path = current.path.empty() ? entry.name : current.path + '/' + entry.name;
+            if (!entry.directory) {
+                found.push_back({std::move(path), std::move(entry)});
+                continue;
+            }
+            if (current.depth + 1 >= kMaxPathDepth || !entered.insert(entry.lba).second)
+                continue;
+            below.push_back({std::move(entry), std::move(path), current.depth + 1});
+        }
+        // Depth first, folders in the order they are recorded.
+        pending.insert(pending.end(), std::make_move_iterator(below.rbegin()),
+                       std::make_move_iterator(below.rend()));
+    }
+    return found;
 }
 
 std::optional<DiscFile> FileSystem::findPrimary(std::string_view path) {

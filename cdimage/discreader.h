@@ -26,6 +26,7 @@ inline constexpr std::uint32_t kMaxDirectoryBytes = 8 * 1024 * 1024;
 inline constexpr std::size_t kMaxPathDepth = 32;
 inline constexpr std::size_t kMaxVolumeDescriptors = 64;
 inline constexpr std::uint32_t kMaxFileListBytes = 64 * 1024 * 1024;
+inline constexpr std::size_t kMaxTreeEntries = 1'000'000; // files and folders walked at once
 
 // Where sectors come from. A sector is given from its subheader on: subheader (8 bytes), data,
 // EDC (2336 bytes in all).
@@ -61,6 +62,10 @@ private:
     std::uint32_t m_readable;               // lowered when a read comes back short
 };
 
+// Whether `path` is an image rather than a single file: its name ends in .cue, .toc or .nrg, or
+// its content begins with the sync pattern of raw sectors.
+bool isImageFile(const std::filesystem::path& path);
+
 // The image at `path`: a cue sheet, a cdrdao table of contents (.toc) or a file of raw sectors.
 ImageTrack imageTrackAt(const std::filesystem::path& path); // throws ImageError
 
@@ -71,6 +76,13 @@ struct DiscFile {
     std::uint32_t sectors = 0;
     bool directory = false;
     bool form2 = false;
+};
+
+// A file met while walking a folder tree: its path below the folder walked ("MPEGAV/AVSEQ01.DAT;1"
+// or, in the Joliet tree, "clips/Été.mpg"), the names as recorded.
+struct TreeFile {
+    std::string path;
+    DiscFile file;
 };
 
 class FileSystem {
@@ -92,7 +104,17 @@ public:
     // A Form 1 file's bytes, at most `limit`.
     std::string readForm1(const DiscFile& file, std::uint32_t limit);
 
+    SectorSource& source() const { return m_source; }
     const DiscFile& primaryRoot() const { return m_primaryRoot; }
+    const std::optional<DiscFile>& jolietRoot() const { return m_jolietRoot; }
+
+    // Every file below `folder`, depth first. A folder is entered once however often records
+    // name it, at most kMaxPathDepth deep, and the walk ends with a DiscError past
+    // kMaxTreeEntries entries.
+    std::vector<TreeFile> filesBelow(const DiscFile& folder, bool joliet);
+
+    // Throws a DiscError naming `path` when the file reaches past the end of the volume.
+    void checkExtent(const DiscFile& file, std::string_view path) const;
 
 private:
     std::optional<DiscFile> find(std::string_view path, const DiscFile& root, bool joliet);

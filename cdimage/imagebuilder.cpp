@@ -258,7 +258,9 @@ BuildResult buildImage(const BuildRequest& request) {
     if (result.volumeIdentifier.empty())
         throw BuildError("the volume needs a name");
     for (const fs::path& path : {result.bin, result.cue, result.toc})
-        if (const std::string why = whyNotPlaceable(path, request.force); !why.empty())
+        if (const std::string why = whyNotPlaceable(
+                path, request.force, "choose another image name or remove the old image");
+            !why.empty())
             throw BuildError(why);
 
     std::vector<StoredFile> files = collectFiles(request.files, request.warn);

@@ -67,15 +67,36 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
 #endif
 }
 
+// The same for a folder, which cannot be linked.
+bool renameFolderNoReplace(const fs::path& from, const fs::path& to) {
+#if defined(RENAME_NOREPLACE) && !defined(_WIN32)
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(to, error))) {
+        errno = EEXIST;
+        return false;
+    }
+    fs::rename(from, to, error);
+    errno = error.value();
+    return !error;
+}
+
+fs::path temporaryName(const fs::path& target, std::string_view tool) {
+    static std::atomic<unsigned> counter{0};
+    return target.parent_path() / pathOfUtf8(prefixFor(target, tool) + std::to_string(processId()) +
+                                             "-" + std::to_string(counter++) + ".tmp");
+}
+
 } // namespace
 
 OutputFile::OutputFile(fs::path target, std::string_view tool)
     : m_target(std::move(target)) {
-    static std::atomic<unsigned> counter{0};
-    const fs::path folder = m_target.parent_path();
     for (int attempt = 0; attempt < 100 && !m_file; ++attempt) {
-        m_temporary = folder / fs::path(prefixFor(m_target, tool) + std::to_string(processId()) +
-                                        "-" + std::to_string(counter++) + ".tmp");
+        m_temporary = temporaryName(m_target, tool);
         errno = 0;
         m_file =
             std::fopen(m_temporary.string().c_str(), "wbx"); // exclusive: never an existing file
@@ -83,9 +104,8 @@ OutputFile::OutputFile(fs::path target, std::string_view tool)
             break;
     }
     if (!m_file)
-        throw OutputError("cannot create a file in " +
-                          quoted(folder.empty() ? fs::path(".") : folder) + " for " +
-                          quoted(m_target) + ": " + reason(errno));
+        throw OutputError("cannot create a file in " + quoted(folderOf(m_target)) + " for " +
+                          quoted(m_target.filename()) + ": " + reason(errno));
     std::setvbuf(m_file, nullptr, _IONBF, 0); // written in large chunks: no copy into a buffer
 }
 
@@ -150,14 +170,16 @@ void OutputFile::place(const fs::path& name, bool replace) {
     m_placed = true;
 }
 
-std::string whyNotPlaceable(const fs::path& path, bool replace) {
+std::string whyNotPlaceable(const fs::path& path, bool replace, std::string_view advice) {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(path, error);
+    const std::string where = quoted(path.filename()) + " in " + quoted(folderOf(path));
     if (fs::is_directory(status) ||
         (fs::is_symlink(status) && fs::is_directory(fs::status(path, error))))
-        return quoted(path) + " is a folder; a folder is never replaced";
+        return where + " is a folder; a folder is never replaced";
     if (!replace && fs::exists(status))
-        return quoted(path) + " exists already; give --force to replace it";
+        return quoted(path.filename()) + " exists already in " + quoted(folderOf(path)) +
+               (advice.empty() ? "" : ": " + std::string(advice));
     return {};
 }
 
@@ -180,11 +202,37 @@ void removeStaleTemporaries(const fs::path& target, std::string_view tool) {
             continue;
         const auto second = std::from_chars(first.ptr + 1, rest.data() + rest.size(), number);
         if (second.ec != std::errc() || second.ptr != rest.data() + rest.size() ||
-            mayBeRunning(pid) || !it->is_regular_file(error))
+            mayBeRunning(pid))
             continue;
         std::error_code ignored;
-        fs::remove(it->path(), ignored);
+        if (it->is_regular_file(error))
+            fs::remove(it->path(), ignored);
+        else if (it->is_directory(error) && !it->is_symlink(error))
+            fs::remove_all(it->path(), ignored); // a folder a whole extraction was filling
     }
+}
+
+fs::path makeTemporaryFolder(const fs::path& target, std::string_view tool) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path folder = temporaryName(target, tool);
+        std::error_code error;
+        if (fs::create_directory(folder, error))
+            return folder;
+        if (error)
+            throw OutputError("cannot make a folder in " + quoted(folderOf(target)) + " for " +
+                              quoted(target.filename()) + ": " + error.message());
+    }
+    throw OutputError("cannot make a folder in " + quoted(folderOf(target)) + " for " +
+                      quoted(target.filename()) + ": every temporary name is taken");
+}
+
+void placeFolder(const fs::path& from, const fs::path& to) {
+    if (renameFolderNoReplace(from, to))
+        return;
+    if (errno == EEXIST || errno == ENOTEMPTY)
+        throw OutputError(quoted(to.filename()) + " appeared in " + quoted(folderOf(to)) +
+                          " meanwhile (another run?); it was left as it is");
+    throw OutputError("cannot put " + quoted(to) + " in place: " + reason(errno));
 }
 
 } // namespace cdimage

@@ -49,10 +49,19 @@ private:
 };
 
 // Why a file cannot be put at `path` without replacing something: it is a folder, or (unless
-// `replace`) a file stands there. Empty when it can.
-std::string whyNotPlaceable(const std::filesystem::path& path, bool replace);
+// `replace`) a file stands there, named with its whole folder and followed by `advice` ("choose
+// another image name"). Empty when it can.
+std::string whyNotPlaceable(const std::filesystem::path& path, bool replace,
+                            std::string_view advice = {});
 
-// Removes the temporary files of `tool` beside `target` whose run is over.
+// Removes the temporary files and folders of `tool` beside `target` whose run is over.
 void removeStaleTemporaries(const std::filesystem::path& target, std::string_view tool);
+
+// A new, empty folder beside `target`, under a temporary name of the same form as a file's,
+// to be filled and then put in place whole by placeFolder.
+std::filesystem::path makeTemporaryFolder(const std::filesystem::path& target,
+                                          std::string_view tool); // throws OutputError
+// Renames the folder `from` to `to` where nothing stands yet; throws OutputError.
+void placeFolder(const std::filesystem::path& from, const std::filesystem::path& to);
 
 } // namespace cdimage

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 namespace cdimage {
 
@@ -11,9 +13,22 @@ inline std::string utf8(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+// A path from UTF-8 text.
+inline std::filesystem::path pathOfUtf8(std::string_view text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 // A path between double quotes, as messages name it.
 inline std::string quoted(const std::filesystem::path& path) {
     return "\"" + utf8(path) + "\"";
+}
+
+// The folder that holds `path`, whole: a relative path's folder is taken from the current
+// folder, so that a message never names "." or nothing at all.
+inline std::filesystem::path folderOf(const std::filesystem::path& path) {
+    std::error_code error;
+    const std::filesystem::path whole = std::filesystem::absolute(path, error);
+    return (error ? path : whole).lexically_normal().parent_path();
 }
 
 } // namespace cdimage

@@ -91,4 +91,8 @@ bool edcMatchesFromSubheader(const std::uint8_t* subheader) {
     return stored == 0 || stored == edc(subheader, 8 + kForm2DataSize);
 }
 
+bool form1EdcMatchesFromSubheader(const std::uint8_t* subheader) {
+    return readLittleEndian32(subheader + 8 + kForm1DataSize) == edc(subheader, 8 + kForm1DataSize);
+}
+
 } // namespace cdimage

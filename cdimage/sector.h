@@ -56,5 +56,7 @@ bool form2EdcMatches(const std::uint8_t* sector);
 // The same for a Form 2 sector given from its subheader on (subheader, data, EDC: 2336 bytes),
 // as a drive reads it.
 bool edcMatchesFromSubheader(const std::uint8_t* subheader);
+// The same for a Form 1 sector given from its subheader on (subheader, 2048 data bytes, EDC).
+bool form1EdcMatchesFromSubheader(const std::uint8_t* subheader);
 
 } // namespace cdimage

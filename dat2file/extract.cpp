@@ -1,6 +1,7 @@
 #include "dat2file/extract.h"
 
 #include "cdimage/filelist.h"
+#include "cdimage/names.h"
 #include "cdimage/paths.h"
 #include "cdimage/progress.h"
 #include "cdimage/riff.h"
@@ -12,6 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <unordered_set>
 
 namespace dat2file {
 
@@ -236,6 +240,240 @@ int extractRiff(const fs::path& source, const fs::path& destination, bool force)
     return extraction.finish(quoted(source));
 }
 
+namespace {
+
+// Reads a file's sectors into its copy, moving `progress` on by one for each sector.
+void copySectors(cdimage::SectorSource& source, const cdimage::DiscFile& file,
+                 Extraction& extraction, const std::function<void(std::uint32_t)>& progress) {
+    for (std::uint32_t i = 0; i < file.sectors; ++i) {
+        if (i % kSectorsPerChunk == 0) {
+            progress(i);
+            cdimage::stopIfAsked();
+        }
+        const std::uint32_t lba = file.lba + i;
+        const std::uint8_t* sector = source.sector(lba);
+        const std::uint8_t form = file.form2 ? cdimage::Form2 : 0;
+        if (!sector)
+            extraction.sector(nullptr, SectorState::Unreadable, lba,
+                              "cannot be read: " + source.whyUnreadable(lba));
+        else if (std::memcmp(sector, sector + 4, 4) != 0)
+            extraction.sector(nullptr, SectorState::Unreadable, lba,
+                              "is broken: the two copies of its subheader differ");
+        else if ((sector[2] & cdimage::Form2) != form)
+            extraction.sector(nullptr, SectorState::Unreadable, lba,
+                              form ? "is broken: a Form 1 sector, not Form 2"
+                                   : "is broken: a Form 2 sector, not Form 1");
+        else
+            extraction.sector(sector + 8,
+                              (form ? cdimage::edcMatchesFromSubheader(sector)
+                                    : cdimage::form1EdcMatchesFromSubheader(sector))
+                                  ? SectorState::Good
+                                  : SectorState::FailsEdc,
+                              lba);
+    }
+    progress(file.sectors);
+}
+
+Blocks blocksOf(const cdimage::DiscFile& file) {
+    if (file.form2)
+        return {};
+    return {cdimage::kForm1DataSize, file.size};
+}
+
+// A name from a disc as it may stand in a folder here: its version and a final dot dropped
+// (ISO 9660 names), no separator, no control character, never "." or "..".
+std::string safeName(std::string name, bool isoName) {
+    if (isoName) {
+        if (const std::size_t version = name.rfind(';'); version != std::string::npos)
+            name.erase(version);
+        if (name.ends_with('.'))
+            name.pop_back();
+    }
+    for (char& c : name)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '_';
+    if (name.empty() || name == "." || name == "..")
+        name = "_" + name;
+    return name;
+}
+
+std::string safePath(std::string_view path, bool isoNames) {
+    std::string safe;
+    for (std::size_t start = 0; start <= path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        safe += (safe.empty() ? "" : "/") +
+                safeName(std::string(path.substr(start, end - start)), isoNames);
+        start = end + 1;
+    }
+    return safe;
+}
+
+// The files of a folder on the disc and where each goes: under its original name where the
+// file list gives one, else its Joliet name, else its ISO 9660 name, in its folders. Every
+// place is taken once.
+struct Planned {
+    cdimage::DiscFile file;
+    std::string isoPath; // on the disc, below the folder extracted
+    std::string place;   // below the destination folder
+    Voucher voucher;
+};
+
+std::vector<Planned> planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
+                                const cdimage::DiscFile& folder,
+                                const std::optional<cdimage::DiscFile>& jolietFolder,
+                                bool wholeDisc) {
+    // A file's Joliet record has its place and size; files of no bytes may share one place,
+    // and are then told apart by their names.
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::string>> jolietPaths;
+    if (jolietFolder)
+        for (cdimage::TreeFile& found : files.filesBelow(*jolietFolder, true))
+            jolietPaths[{found.file.lba, found.file.size}].push_back(safePath(found.path, false));
+    const auto jolietPathOf = [&](const cdimage::TreeFile& found) -> std::optional<std::string> {
+        const auto same = jolietPaths.find({found.file.lba, found.file.size});
+        if (same == jolietPaths.end() || same->second.empty())
+            return std::nullopt;
+        std::vector<std::string>& candidates = same->second;
+        const std::string identifier = cdimage::comparableIdentifier(found.file.name);
+        auto chosen =
+            std::find_if(candidates.begin(), candidates.end(), [&](const std::string& path) {
+                return cdimage::fileIdentifier(path.substr(path.rfind('/') + 1)) == identifier;
+            });
+        if (chosen == candidates.end())
+            chosen = candidates.begin();
+        std::string path = std::move(*chosen);
+        candidates.erase(chosen);
+        return path;
+    };
+    std::vector<Planned> planned;
+    std::unordered_set<std::string> taken;
+    for (cdimage::TreeFile& found : files.filesBelow(folder, false)) {
+        const bool inRoot = wholeDisc && found.path.find('/') == std::string::npos;
+        if (inRoot && list.list &&
+            cdimage::comparableIdentifier(found.path) == std::string(cdimage::kFileListIdentifier))
+            continue; // the list itself is the image's, not one of the user's files
+        files.checkExtent(found.file, found.path);
+        Planned file{found.file, found.path, {}, {}};
+        if (inRoot)
+            file.voucher = voucherOnDisc(list, files.volumeIdentifier(), found.file);
+        std::vector<std::string> names;
+        if (file.voucher.entry && !file.voucher.entry->originalName.empty())
+            names.push_back(safeName(file.voucher.entry->originalName, false));
+        if (const std::optional<std::string> joliet = jolietPathOf(found))
+            names.push_back(*joliet);
+        names.push_back(safePath(found.path, true));
+        for (std::size_t number = 2; file.place.empty(); ++number)
+            for (const std::string& name : names)
+                if (const std::string place =
+                        number == 2 ? name : name + "~" + std::to_string(number);
+                    taken.insert(place).second) {
+                    file.place = place;
+                    break;
+                }
+        planned.push_back(std::move(file));
+    }
+    return planned;
+}
+
+// Removes a folder that a run was filling, unless it was put in place.
+class FolderUnderWay {
+public:
+    explicit FolderUnderWay(fs::path folder)
+        : m_folder(std::move(folder)) {}
+    ~FolderUnderWay() {
+        if (!m_placed) {
+            std::error_code ignored;
+            fs::remove_all(m_folder, ignored);
+        }
+    }
+    FolderUnderWay(const FolderUnderWay&) = delete;
+    FolderUnderWay& operator=(const FolderUnderWay&) = delete;
+    const fs::path& path() const { return m_folder; }
+    void placed() { m_placed = true; }
+
+private:
+    fs::path m_folder;
+    bool m_placed = false;
+};
+
+std::string plural(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list,
+                  const cdimage::DiscFile& folder,
+                  const std::optional<cdimage::DiscFile>& jolietFolder, const std::string& where,
+                  const fs::path& destination, bool force) {
+    const bool wholeDisc = folder.lba == files.primaryRoot().lba;
+    const std::vector<Planned> planned = planFolder(files, list, folder, jolietFolder, wholeDisc);
+    const fs::path target =
+        destination.filename().empty() ? destination.parent_path() : destination;
+    std::error_code error;
+    const fs::file_status status = fs::status(target, error);
+    const bool exists = fs::exists(status);
+    if (exists && !fs::is_directory(status))
+        throw Failure(quoted(target.filename()) + " exists already in " +
+                      quoted(cdimage::folderOf(target)) +
+                      " and is not a folder: choose another storage folder or remove it");
+    if (exists && !force)
+        throw Failure("the folder " + quoted(target.filename()) + " exists already in " +
+                      quoted(cdimage::folderOf(target)) +
+                      ": choose another storage folder or remove the old folder");
+    // A new folder is filled under a temporary name and put in place whole at the end; with
+    // --force, an existing one takes each file as it is done.
+    std::optional<FolderUnderWay> underWay;
+    fs::path into = target;
+    if (!exists) {
+        fs::create_directories(cdimage::folderOf(target), error);
+        if (error)
+            throw Failure("cannot make the folder " + quoted(cdimage::folderOf(target)) + ": " +
+                          error.message());
+        cdimage::removeStaleTemporaries(target, "dat2file");
+        underWay.emplace(cdimage::makeTemporaryFolder(target, "dat2file"));
+        into = underWay->path();
+    }
+
+    std::uint64_t totalSectors = 0;
+    for (const Planned& file : planned)
+        totalSectors += file.file.sectors;
+    cdimage::ProgressLine progress("dat2file");
+    std::uint64_t sectorsDone = 0, bytes = 0;
+    std::size_t checked = 0, damaged = 0;
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+        const Planned& file = planned[i];
+        const std::string detail = "file " + std::to_string(i + 1) + " of " +
+                                   std::to_string(planned.size()) + ": " + file.place;
+        const fs::path output = into / cdimage::pathOfUtf8(file.place);
+        if (const std::string why = whyNotWritable(output, force); !why.empty())
+            throw Failure(why);
+        Extraction extraction(output, force, file.voucher, blocksOf(file.file));
+        extraction.showAs(target / cdimage::pathOfUtf8(file.place));
+        copySectors(files.source(), file.file, extraction, [&](std::uint32_t done) {
+            progress.report(sectorsDone + done, totalSectors, detail);
+        });
+        sectorsDone += file.file.sectors;
+        const int status = extraction.finish("\"" + file.isoPath + "\" in " + where);
+        bytes += extraction.written();
+        checked += extraction.checked() ? 1 : 0;
+        damaged += status == Damaged ? 1 : 0;
+    }
+    progress.report(totalSectors, totalSectors);
+    progress.finish();
+    if (underWay) {
+        cdimage::placeFolder(underWay->path(), target);
+        underWay->placed();
+    }
+    std::printf("dat2file: wrote %s into %s: %s, %s checked against the file list, %s\n",
+                plural(planned.size(), "file", "files").c_str(),
+                quoted(fs::absolute(target, error)).c_str(),
+                plural(std::size_t(bytes), "byte", "bytes").c_str(),
+                std::to_string(checked).c_str(), (std::to_string(damaged) + " damaged").c_str());
+    return damaged > 0 ? Damaged : Done;
+}
+
+} // namespace
+
 int extractFromDisc(cdimage::SectorSource& source, const std::string& where,
                     const std::string& path, const fs::path& destination, bool force) {
     cdimage::FileSystem files(source);
@@ -243,39 +481,36 @@ int extractFromDisc(cdimage::SectorSource& source, const std::string& where,
     const auto file = findFile(files, list, path);
     if (!file)
         throw Failure("no file \"" + path + "\" in " + where);
-    if (file->directory)
-        throw Failure("\"" + path + "\" in " + where + " is a folder");
-    if (!file->form2)
-        throw Failure("\"" + path + "\" in " + where + " is not stored in Form 2 sectors");
+    if (file->directory) {
+        std::optional<cdimage::DiscFile> joliet = files.findJoliet(path);
+        if (joliet && !joliet->directory)
+            joliet.reset();
+        return extractFolder(files, list, *file, joliet, where, destination, force);
+    }
     if (const std::string why = whyNotWritable(destination, force); !why.empty())
         throw Failure(why);
-    Extraction extraction(destination, force, voucherOnDisc(list, files.volumeIdentifier(), *file));
+    Extraction extraction(destination, force, voucherOnDisc(list, files.volumeIdentifier(), *file),
+                          blocksOf(*file));
     cdimage::ProgressLine progress("dat2file");
-    for (std::uint32_t i = 0; i < file->sectors; ++i) {
-        if (i % kSectorsPerChunk == 0) {
-            progress.report(i, file->sectors);
-            cdimage::stopIfAsked();
-        }
-        const std::uint32_t lba = file->lba + i;
-        const std::uint8_t* sector = source.sector(lba);
-        if (!sector)
-            extraction.sector(nullptr, SectorState::Unreadable, lba,
-                              "cannot be read: " + source.whyUnreadable(lba));
-        else if (std::memcmp(sector, sector + 4, 4) != 0)
-            extraction.sector(nullptr, SectorState::Unreadable, lba,
-                              "is broken: the two copies of its subheader differ");
-        else if (!(sector[2] & cdimage::Form2))
-            extraction.sector(nullptr, SectorState::Unreadable, lba,
-                              "is broken: a Form 1 sector, not Form 2");
-        else
-            extraction.sector(sector + 8,
-                              cdimage::edcMatchesFromSubheader(sector) ? SectorState::Good
-                                                                       : SectorState::FailsEdc,
-                              lba);
-    }
-    progress.report(file->sectors, file->sectors);
+    copySectors(source, *file, extraction,
+                [&](std::uint32_t done) { progress.report(done, file->sectors); });
     progress.finish();
     return extraction.finish("\"" + path + "\" in " + where);
+}
+
+int extractImage(cdimage::SectorSource& source, const std::string& where,
+                 const fs::path& destination, bool force) {
+    cdimage::FileSystem files(source);
+    const ListOnDisc list = listOnDisc(files);
+    return extractFolder(files, list, files.primaryRoot(), files.jolietRoot(), where, destination,
+                         force);
+}
+
+fs::path imageFolderFor(const fs::path& destination) {
+    const std::string ending = cdimage::asciiUpperCase(utf8(destination.extension()));
+    if (ending == ".BIN" || ending == ".CUE" || ending == ".TOC" || ending == ".NRG")
+        return fs::path(destination).replace_extension();
+    return destination;
 }
 
 int listFiles(cdimage::SectorSource& source, const std::string& where) {

@@ -24,6 +24,18 @@ int extractRiff(const std::filesystem::path& source, const std::filesystem::path
 int extractFromDisc(cdimage::SectorSource& source, const std::string& where,
                     const std::string& path, const std::filesystem::path& destination, bool force);
 
+// Every file of the disc into the folder `destination`, each under its original name (the file
+// list's, else its Joliet name, else its ISO 9660 name) in its folders, the listed ones checked.
+// A new folder appears whole at the end or not at all; an existing one is filled only with
+// `force`. A damaged file is written as a damaged copy and the others go on (status Damaged).
+// `extractFromDisc` does the same for a folder of the disc.
+int extractImage(cdimage::SectorSource& source, const std::string& where,
+                 const std::filesystem::path& destination, bool force);
+
+// The folder a whole image goes into: DESTINATION without the ending of an image file (.bin,
+// .cue, .toc, .nrg), so that ".../Kestrel.bin" gives ".../Kestrel".
+std::filesystem::path imageFolderFor(const std::filesystem::path& destination);
+
 int listFiles(cdimage::SectorSource& source, const std::string& where);
 
 } // namespace dat2file

@@ -30,7 +30,8 @@ fs::path preparedFolder(const fs::path& destination) {
         fs::create_directories(destination.parent_path(), error);
         if (error)
             throw cdimage::OutputError("cannot make the folder " +
-                                       quoted(destination.parent_path()) + ": " + error.message());
+                                       quoted(cdimage::folderOf(destination)) + ": " +
+                                       error.message());
     }
     for (const fs::path& path : {destination, damagedPath(destination), rangesPath(destination)})
         cdimage::removeStaleTemporaries(path, kTool);
@@ -51,15 +52,19 @@ std::string rangeText(std::uint64_t first, std::uint64_t size) {
 
 std::string whyNotWritable(const fs::path& destination, bool force) {
     for (const fs::path& path : {destination, damagedPath(destination)})
-        if (std::string why = cdimage::whyNotPlaceable(path, force); !why.empty())
+        if (std::string why = cdimage::whyNotPlaceable(
+                path, force, "choose another storage folder or remove the old file");
+            !why.empty())
             return why;
     return {};
 }
 
-Extraction::Extraction(const fs::path& destination, bool force, Voucher voucher)
+Extraction::Extraction(const fs::path& destination, bool force, Voucher voucher, Blocks blocks)
     : m_destination(destination)
     , m_force(force)
     , m_voucher(std::move(voucher))
+    , m_blocks(blocks)
+    , m_shownAs(destination)
     , m_out(preparedFolder(destination), kTool) {
     if (m_voucher.entry) // only a listed file has a sum to check
         m_sums.emplace();
@@ -67,10 +72,11 @@ Extraction::Extraction(const fs::path& destination, bool force, Voucher voucher)
 
 void Extraction::sector(const std::uint8_t* data, SectorState state, std::uint32_t lba,
                         const std::string& why) {
-    std::size_t size = cdimage::kForm2DataSize;
-    if (m_voucher.entry)
-        size = std::size_t(std::min<std::uint64_t>(
-            size, m_voucher.entry->length - std::min(m_voucher.entry->length, m_written)));
+    std::size_t size = std::min(m_blocks.size, cdimage::kForm2DataSize);
+    const std::optional<std::uint64_t> length =
+        m_voucher.entry ? std::optional(m_voucher.entry->length) : m_blocks.length;
+    if (length)
+        size = std::size_t(std::min<std::uint64_t>(size, *length - std::min(*length, m_written)));
     if (size == 0)
         return; // padding after the file's end
     if (state == SectorState::Unreadable) {
@@ -147,12 +153,18 @@ int Extraction::finish(const std::string& source) {
     }
     m_out.close();
     m_out.place(m_destination, m_force);
-    const std::string written = quoted(m_destination);
+    const std::string written = quoted(m_shownAs);
     for (const Range& range : m_failingEdc)
         std::fprintf(stderr,
                      "dat2file: warning: sector %u fails its EDC check, but the file's bytes in it "
                      "match their SHA-256: the difference lies in the padding after its end\n",
                      range.lba);
+    if (!entry && m_blocks.length) {
+        std::printf("dat2file: wrote %s: %llu bytes, from Form 1 sectors, each checked by its "
+                    "EDC\n",
+                    written.c_str(), static_cast<unsigned long long>(m_written));
+        return Done;
+    }
     if (!entry) {
         std::fprintf(stderr,
                      "dat2file: no file list names %s: %s holds whole sectors (%llu bytes), "
@@ -162,6 +174,7 @@ int Extraction::finish(const std::string& source) {
     }
     std::printf("dat2file: wrote %s: %llu bytes, SHA-256 checked against the file list\n",
                 written.c_str(), static_cast<unsigned long long>(m_written));
+    m_checked = true;
     return Done;
 }
 
@@ -170,7 +183,7 @@ int Extraction::finishDamaged(const std::string& source, const std::string& prob
     m_out.close();
     const fs::path damaged = damagedPath(m_destination);
     const fs::path rangesFile = rangesPath(m_destination);
-    std::string text = "# damaged byte ranges of " + quoted(damaged) +
+    std::string text = "# damaged byte ranges of " + quoted(damagedPath(m_shownAs)) +
                        ": first byte, last byte (counted from 0), sector, what is wrong\n";
     for (const Range& range : ranges)
         text += std::to_string(range.first) + " " + std::to_string(range.first + range.size - 1) +
@@ -181,9 +194,10 @@ int Extraction::finishDamaged(const std::string& source, const std::string& prob
     m_out.place(damaged, m_force);
     list.place(rangesFile, true); // it belongs to the copy just put beside it
     std::fprintf(stderr, "dat2file: %s is a damaged copy: %s; written as %s", source.c_str(),
-                 problem.c_str(), quoted(damaged).c_str());
+                 problem.c_str(), quoted(damagedPath(m_shownAs)).c_str());
     if (!ranges.empty())
-        std::fprintf(stderr, ", the damaged byte ranges in %s", quoted(rangesFile).c_str());
+        std::fprintf(stderr, ", the damaged byte ranges in %s",
+                     quoted(rangesPath(m_shownAs)).c_str());
     std::fputs("\n", stderr);
     for (std::size_t i = 0; i < std::min(ranges.size(), kRangesShown); ++i)
         std::fprintf(stderr, "dat2file:   %s: %s %s %s\n",

@@ -34,9 +34,18 @@ struct Voucher {
     std::string doubt;
 };
 
+// How a file's bytes lie in its sectors.
+struct Blocks {
+    std::size_t size = 2324; // data bytes a sector carries: 2324 in Form 2, 2048 in Form 1
+    // The exact length where the file's record gives it (a Form 1 file); a Form 2 file's
+    // record gives only whole blocks of 2048.
+    std::optional<std::uint64_t> length;
+};
+
 class Extraction {
 public:
-    Extraction(const std::filesystem::path& destination, bool force, Voucher voucher);
+    Extraction(const std::filesystem::path& destination, bool force, Voucher voucher,
+               Blocks blocks = {});
 
     const std::filesystem::path& temporaryPath() const { return m_out.temporaryPath(); }
 
@@ -47,6 +56,15 @@ public:
 
     // Puts the copy in place and says what was written; returns the exit status.
     int finish(const std::string& source);
+
+    // The name messages give the copy, where it is written under another one first (a folder
+    // that is put in place whole at the end).
+    void showAs(std::filesystem::path name) { m_shownAs = std::move(name); }
+
+    std::uint64_t written() const { return m_written; }
+    // Whether the copy's SHA-256 was checked against the file list (true only after a finish
+    // that returned Done).
+    bool checked() const { return m_checked; }
 
 private:
     // Bytes of the copy from damaged sectors, neighbours with the same fault taken together.
@@ -65,10 +83,13 @@ private:
     std::filesystem::path m_destination;
     bool m_force;
     Voucher m_voucher;
+    Blocks m_blocks;
+    std::filesystem::path m_shownAs;
     cdimage::OutputFile m_out;
     std::optional<cdimage::ParallelSums> m_sums;
     std::vector<std::uint8_t> m_chunk;
     std::uint64_t m_written = 0;
+    bool m_checked = false;
     std::vector<Range> m_unreadable, m_failingEdc;
 };
 

@@ -20,6 +20,7 @@
 
 namespace fs = std::filesystem;
 using namespace dat2file;
+using cdimage::quoted;
 using cdimage::utf8;
 
 namespace {
@@ -29,24 +30,29 @@ constexpr const char* kUsage =
     "       dat2file [--force] --image IMAGE.cue PATH DESTINATION\n"
     "       dat2file --list IMAGE.cue\n"
     "\n"
-    "Writes the file stored in Mode 2 Form 2 sectors to DESTINATION. SOURCE is a RIFF CDXA\n"
-    "file, or a file of a mounted CD; with --image, PATH names a file inside an image given by\n"
-    "its cue sheet (.cue), its cdrdao table of contents (.toc), its raw sectors (.bin) or as a\n"
-    "Nero image (.nrg), by its ISO 9660 name, its Joliet name or its original name.\n"
+    "Gives back the files stored in Mode 2 Form 2 sectors. SOURCE is an image, given by its cue\n"
+    "sheet (.cue), its cdrdao table of contents (.toc), its raw sectors (.bin, known by their\n"
+    "content) or as a Nero image (.nrg): every file of it is written into the folder\n"
+    "DESTINATION without the image's ending (.../Kestrel.bin gives the folder .../Kestrel),\n"
+    "each under its original name, in its folders. The folder appears whole at the end.\n"
+    "SOURCE may also be a RIFF CDXA file, or a file of a mounted CD: that file is written to\n"
+    "DESTINATION. With --image, PATH names a file inside the image by its ISO 9660 name, its\n"
+    "Joliet name or its original name; a folder (/ for all) is written whole into DESTINATION.\n"
     "With the image's file list the output has the file's exact length and its SHA-256 is\n"
     "checked. Without the list the output is whole sectors of 2324 bytes.\n"
     "A sector that cannot be read (tried a few times on a drive) or fails its checks gives\n"
     "zeros: the copy is written as DESTINATION.damaged, its damaged byte ranges in\n"
     "DESTINATION.damaged.ranges, and the exit status is 3.\n"
     "\n"
-    "  --force     replace an existing DESTINATION or DESTINATION.damaged (never a folder)\n"
+    "  --force     replace an existing DESTINATION or DESTINATION.damaged (never a folder);\n"
+    "              for a whole image or folder, write into an existing folder\n"
     "  --list      the files of an image: name, exact length, SHA-256, original name\n"
     "  --help      this text\n"
     "  --version   the version\n"
     "\n"
     "While it works it writes progress lines on standard error, one each time they change:\n"
-    "  dat2file: progress PERCENT%\n"
-    "PERCENT counts the file's sectors read. On a terminal they replace one another on one\n"
+    "  dat2file: progress PERCENT% [file I of N: NAME]\n"
+    "PERCENT counts the sectors read. On a terminal they replace one another on one\n"
     "line. At the end one line says what was written, or why nothing was. SIGINT and SIGTERM\n"
     "stop it and remove what it had half-written.\n"
     "Exit status: 0 done, 1 failed, 2 bad arguments, 3 a damaged copy (or, with --list, a\n"
@@ -97,6 +103,11 @@ std::optional<std::pair<std::string, std::string>> mountedDisc(const fs::path& s
 #endif
 
 int extract(const fs::path& source, const fs::path& destination, bool force) {
+    // An image gives every file it holds, into a folder named after the image.
+    if (cdimage::isImageFile(source)) {
+        const auto image = openImage(utf8(source));
+        return extractImage(*image, quoted(source), imageFolderFor(destination), force);
+    }
 #ifdef __linux__
     // The kernel reads only 2048 bytes of each Form 2 sector: read the CD itself.
     if (const auto mounted = mountedDisc(source)) {

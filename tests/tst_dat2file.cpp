@@ -4,8 +4,11 @@
 
 #include "toolrun.h"
 
+#include "cdimage/sector.h"
+
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -68,6 +71,10 @@ private Q_SLOTS:
     void fileReadThroughAPlainIsoReaderIsExplained();
     void destinationIsKeptUnlessForced();
     void stopSignalLeavesWhatStoodBefore();
+    void wholeImageComesBackIntoAFolder();
+    void damagedFileOfAWholeImageLetsTheOthersThrough();
+    void foldersAndForm1FilesOfAnotherToolsImage();
+    void stoppedWholeExtractionLeavesNothing();
 
 private:
     QTemporaryDir m_folder;
@@ -330,7 +337,8 @@ void Dat2FileTest::destinationIsKeptUnlessForced() {
     const QStringList arguments = {m_cd + u"/FILES/ONE.BIN"_qs, target};
     const Run refused = dat2file(arguments, out.path());
     QCOMPARE(refused.status, 1);
-    QVERIFY(refused.errors.contains(QStringLiteral("--force")));
+    QCOMPARE(refused.errors, u"dat2file: \"kept\" exists already in \""_qs + out.path() +
+                                 u"\": choose another storage folder or remove the old file\n"_qs);
     QCOMPARE(readFile(target), QByteArray("old"));
     QCOMPARE(dat2file(QStringList{u"--force"_qs} + arguments, out.path()).status, 0);
     QVERIFY(readFile(target) == storedFiles().at(1).data);
@@ -356,6 +364,166 @@ void Dat2FileTest::stopSignalLeavesWhatStoodBefore() {
     QCOMPARE(readFile(target), QByteArray("mine"));
     QCOMPARE(QDir(folder.filePath(u"out"_qs)).entryList(QDir::Files | QDir::Hidden),
              QStringList{u"big.raw"_qs});
+}
+
+namespace {
+
+// The names and bytes of the files under `folder`, hidden ones included, by their paths below it.
+QMap<QString, QByteArray> filesUnder(const QString& folder) {
+    QMap<QString, QByteArray> found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        found.insert(QDir(folder).relativeFilePath(path), readFile(path));
+    }
+    return found;
+}
+
+QMap<QString, QByteArray> storedByName() {
+    QMap<QString, QByteArray> stored;
+    for (const Stored& file : storedFiles())
+        stored.insert(file.name, file.data);
+    return stored;
+}
+
+QString lastLine(const QString& text) {
+    return text.trimmed().section(u'\n', -1);
+}
+
+} // namespace
+
+void Dat2FileTest::wholeImageComesBackIntoAFolder() {
+    QTemporaryDir out;
+    // As the window names the destination: the storage folder, then the image's whole path.
+    const QString destination = out.filePath(u"storage"_qs + m_bin);
+    const Run extracted = dat2file({m_bin, destination}, out.path());
+    QVERIFY2(extracted.status == 0, qPrintable(extracted.errors));
+    const QString folder = destination.chopped(4);
+    QVERIFY(filesUnder(folder) == storedByName()); // original names, exact, the list left out
+    QCOMPARE(lastLine(extracted.output),
+             u"dat2file: wrote 6 files into \""_qs + folder +
+                 u"\": 3006973 bytes, 6 checked against the file list, 0 damaged"_qs);
+    QVERIFY(extracted.errors.contains(
+        QRegularExpression(u"\ndat2file: progress [1-9]\\d?% file 6 of 6: some data.raw\n"_qs)));
+    QCOMPARE(QDir(QFileInfo(folder).path())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{u"Kestrel"_qs}); // nothing of the work left beside it
+
+    // The same from the cue sheet, the table of contents, a lone copy of the sectors, and
+    // the root folder named inside the image.
+    QFile::copy(m_bin, out.filePath(u"Copy.BIN"_qs));
+    const QList<QStringList> others = {
+        {m_cue, out.filePath(u"cue/Kestrel.cue"_qs)},
+        {m_folder.filePath(u"Kestrel.toc"_qs), out.filePath(u"toc/Kestrel.toc"_qs)},
+        {out.filePath(u"Copy.BIN"_qs), out.filePath(u"lone/Copy.BIN"_qs)},
+        {u"--image"_qs, m_cue, u"/"_qs, out.filePath(u"root"_qs)},
+    };
+    for (const QStringList& arguments : others) {
+        const Run again = dat2file(arguments, out.path());
+        QVERIFY2(again.status == 0, qPrintable(arguments.join(u' ') + again.errors));
+        const QString into =
+            arguments.last().endsWith(u"root"_qs) ? arguments.last() : arguments.last().chopped(4);
+        QVERIFY2(filesUnder(into) == storedByName(), qPrintable(into));
+    }
+
+    // A second extraction keeps the first, with advice the window's user can follow.
+    const QString mine = writeFile(folder, u"one.bin"_qs, "mine");
+    const Run refused = dat2file({m_bin, destination}, out.path());
+    QCOMPARE(refused.status, 1);
+    QCOMPARE(refused.errors,
+             u"dat2file: the folder \"Kestrel\" exists already in \""_qs +
+                 QFileInfo(folder).path() +
+                 u"\": choose another storage folder or remove the old folder\n"_qs);
+    QCOMPARE(readFile(mine), QByteArray("mine"));
+    QVERIFY(dat2file({u"--force"_qs, m_bin, destination}, out.path()).status == 0);
+    QVERIFY(filesUnder(folder) == storedByName());
+}
+
+void Dat2FileTest::damagedFileOfAWholeImageLetsTheOthersThrough() {
+    QTemporaryDir out;
+    const auto [first, sectors] = placeOf(m_cue, u"SOME_DATA.RAW"_qs, out.path());
+    QByteArray image = readFile(m_bin);
+    const qsizetype byte = (first + 7) * 2352 + 24 + 5; // a data byte of the file's sector 7
+    image[byte] = char(image[byte] ^ 0x40);
+    const QString bin = writeFile(out.path(), u"Scratched.bin"_qs, image);
+    const Run extracted = dat2file({bin, out.filePath(u"x/Scratched.bin"_qs)}, out.path());
+    QCOMPARE(extracted.status, 3);
+    const QString folder = out.filePath(u"x/Scratched"_qs);
+    QMap<QString, QByteArray> expected = storedByName();
+    expected.insert(u"some data.raw.damaged"_qs,
+                    withZeros(expected.take(u"some data.raw"_qs), 7, 7));
+    QMap<QString, QByteArray> found = filesUnder(folder);
+    const QByteArray ranges = found.take(u"some data.raw.damaged.ranges"_qs);
+    QVERIFY2(ranges.contains(QByteArray(QByteArray::number(first + 7) + " fails its EDC check")),
+             ranges.constData());
+    QVERIFY(found == expected);
+    QVERIFY(lastLine(extracted.output).endsWith(u"5 checked against the file list, 1 damaged"_qs));
+    QVERIFY2(extracted.errors.contains(u"\"Scratched/some data.raw.damaged\""_qs) ||
+                 extracted.errors.contains(u"x/Scratched/some data.raw.damaged"_qs),
+             qPrintable(extracted.errors));
+}
+
+// Folders, Joliet names and Form 1 files, as another mastering tool lays them out: the file
+// system from genisoimage, its 2048-byte blocks put into raw Mode 2 Form 1 sectors.
+void Dat2FileTest::foldersAndForm1FilesOfAnotherToolsImage() {
+    QTemporaryDir out;
+    const QString tree = out.filePath(u"tree"_qs);
+    const QMap<QString, QByteArray> files = {
+        {u"clips/Été à la plage.mpg"_qs, randomBytes(70001, 11)},
+        {u"clips/deeper/日本.dat"_qs, randomBytes(4096, 12)},
+        {u"read me.txt"_qs, QByteArray("hello\n")},
+        {u"empty"_qs, QByteArray()},
+    };
+    for (auto it = files.begin(); it != files.end(); ++it)
+        writeFile(tree, it.key(), it.value());
+    const Run made = run(u"genisoimage"_qs,
+                         {u"-quiet"_qs, u"-J"_qs, u"-input-charset"_qs, u"utf-8"_qs, u"-V"_qs,
+                          u"OTHER"_qs, u"-o"_qs, out.filePath(u"other.iso"_qs), tree},
+                         out.path());
+    if (made.status != 0)
+        QSKIP("genisoimage cannot be run here");
+    const QByteArray iso = readFile(out.filePath(u"other.iso"_qs));
+    QByteArray raw(iso.size() / 2048 * 2352, '\0');
+    for (qsizetype block = 0; block < iso.size() / 2048; ++block)
+        cdimage::writeForm1(reinterpret_cast<std::uint8_t*>(raw.data()) + block * 2352,
+                            std::uint32_t(block), cdimage::Data,
+                            reinterpret_cast<const std::uint8_t*>(iso.constData()) + block * 2048,
+                            2048);
+    const QString bin = writeFile(out.path(), u"other.bin"_qs, raw);
+    const Run extracted = dat2file({bin, out.filePath(u"x/other.bin"_qs)}, out.path());
+    QVERIFY2(extracted.status == 0, qPrintable(extracted.errors));
+    const QMap<QString, QByteArray> found = filesUnder(out.filePath(u"x/other"_qs));
+    QVERIFY2(found == files, qPrintable(found.keys().join(u", "_qs) + u"\n"_qs + extracted.output));
+    QVERIFY(lastLine(extracted.output).contains(u"0 checked against the file list, 0 damaged"_qs));
+    // One folder of it alone.
+    QCOMPARE(
+        dat2file({u"--image"_qs, bin, u"clips"_qs, out.filePath(u"clips"_qs)}, out.path()).status,
+        0);
+    QCOMPARE(filesUnder(out.filePath(u"clips"_qs)).keys(),
+             (QStringList{u"deeper/日本.dat"_qs, u"Été à la plage.mpg"_qs}));
+}
+
+void Dat2FileTest::stoppedWholeExtractionLeavesNothing() {
+    QTemporaryDir folder;
+    QFile big(folder.filePath(QStringLiteral("big.raw")));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(400) << 20)); // sparse
+    big.close();
+    const Run built =
+        run(QStringLiteral(VELMORA_TOLK),
+            {u"-v"_qs, u"V"_qs, u"-o"_qs, u"big"_qs, u"-m"_qs, big.fileName()}, folder.path());
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    QVERIFY(big.remove());
+    QDir(folder.path()).mkdir(u"out"_qs);
+    const Stop stopped =
+        stopMidway(QStringLiteral(DAT2FILE),
+                   {folder.filePath(u"big.bin"_qs), folder.filePath(u"out/big.bin"_qs)},
+                   folder.path(), SIGTERM);
+    QVERIFY2(stopped.sawProgress, qPrintable(stopped.errors));
+    QCOMPARE(stopped.signal, SIGTERM);
+    QCOMPARE(QDir(folder.filePath(u"out"_qs))
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 QTEST_GUILESS_MAIN(Dat2FileTest)

@@ -425,8 +425,10 @@ void LaunchTest::buildFromTheWindowShowsItsOutcomeInAConsole() {
     qputenv("PATH", path);
     QVERIFY2(refused.contains(u"status: Failed: velmora_tolk ended with exit status 1."_qs),
              qPrintable(refused));
-    QVERIFY(refused.contains(
-        u"last error: velmora_tolk: \"Kestrel.bin\" exists already; give --force to replace it"_qs));
+    QVERIFY2(refused.contains(u"last error: velmora_tolk: \"Kestrel.bin\" exists already in \""_qs +
+                              sources +
+                              u"\": choose another image name or remove the old image"_qs),
+             qPrintable(refused));
 }
 
 QTEST_MAIN(LaunchTest)

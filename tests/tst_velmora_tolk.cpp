@@ -378,7 +378,10 @@ void VelmoraTolkTest::existingImageIsKeptUnlessForced() {
     const QStringList arguments = {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, file};
     const Run refused = build(folder.path(), arguments);
     QCOMPARE(refused.status, 1);
-    QVERIFY(refused.errors.contains(QStringLiteral("--force")));
+    // The advice is one the window's user can follow: its folder whole, no option named.
+    QCOMPARE(refused.errors, u"velmora_tolk: \"Kestrel.bin\" exists already in \""_qs +
+                                 folder.path() +
+                                 u"\": choose another image name or remove the old image\n"_qs);
     QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("Kestrel.bin"))).size(), 3);
     QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("Kestrel.cue"))));
 

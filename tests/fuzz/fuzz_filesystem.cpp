@@ -1,7 +1,8 @@
 // The ISO 9660 / CD-ROM XA / Joliet reader on any disc. The input holds the data of the disc's
 // sectors from sector 16 on (the volume descriptors first), 2048 bytes each, with a Form 1
 // subheader put in front of each; the sectors before are empty. Everything a user can ask of
-// the disc is asked: the roots' entries, a file by each kind of name, the file list.
+// the disc is asked: the roots' entries, both trees whole, a file by each kind of name, the file
+// list.
 
 #include "cdimage/discreader.h"
 #include "cdimage/filelist.h"
@@ -46,6 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const cdimage::DiscFile& entry : files.entries(files.primaryRoot(), false))
             if (entry.directory)
                 (void)files.findPrimary(entry.name + "/X");
+        (void)files.filesBelow(files.primaryRoot(), false); // a whole extraction's walk
+        if (files.jolietRoot())
+            (void)files.filesBelow(*files.jolietRoot(), true);
         (void)files.findJoliet("with blank é.dat");
         (void)files.findPrimary("/A/B/C/D.DAT;1");
         if (const auto list = files.findPrimary(cdimage::kFileListIdentifier);
