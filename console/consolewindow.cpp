@@ -1,19 +1,25 @@
 #include "console/consolewindow.h"
 
 #include "console/texts.h"
+#include "console/tooljob.h"
+#include "console/toolrun.h"
 
 #include <QAccessible>
 #include <QCloseEvent>
-#include <QFileInfo>
+#include <QDir>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QStyle>
+#include <QTextDocument>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -23,8 +29,7 @@ namespace velmora::console {
 
 namespace {
 
-constexpr int kFlushMilliseconds = 50;
-constexpr qsizetype kLargestPiece = 256 * 1024; // characters put into the view at once
+enum Column { ToolColumn, ProgressColumn, StateColumn };
 
 bool askUser(QWidget* parent, const QString& question) {
     return QMessageBox::question(parent, texts::kConfirmTitle, question,
@@ -32,86 +37,116 @@ bool askUser(QWidget* parent, const QString& question) {
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
+QString rowState(const ToolJob& job) {
+    switch (job.state()) {
+    case ToolJob::State::Queued:
+        return texts::kRowStarting;
+    case ToolJob::State::Waiting:
+        return job.status();
+    case ToolJob::State::Running:
+        return texts::kRowRunning;
+    case ToolJob::State::Stopping:
+        return texts::kRowStopping;
+    case ToolJob::State::Succeeded:
+        return texts::kRowDone;
+    case ToolJob::State::Stopped:
+        return texts::kRowStopped;
+    case ToolJob::State::Failed:
+        if (job.exitStatus() >= 0)
+            return texts::kRowFailed.arg(job.exitStatus());
+        if (job.endingSignal() != 0)
+            return texts::kRowEndedBySignal.arg(signalName(job.endingSignal()));
+        return texts::kRowNotStarted;
+    }
+    return {};
+}
+
+QLabel* textLabel(const QString& name, const QString& role, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    // Read by its text; what it is comes as the description.
+    label->setAccessibleDescription(role);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
 } // namespace
 
-ConsoleWindow::ConsoleWindow(QStringList command, QWidget* parent)
-    : QWidget(parent)
-    , m_command(std::move(command))
-    , m_toolName(m_command.isEmpty() ? QString() : QFileInfo(m_command.first()).fileName())
+ConsoleWindow::ConsoleWindow(QWidget* parent)
+    : QMainWindow(parent)
+    , m_driveRule(driveReadBy)
     , m_confirm([this](const QString& question) { return askUser(this, question); }) {
     setObjectName(QStringLiteral("ConsoleWindow"));
-    setWindowTitle(console::windowTitle(m_command));
-    setAccessibleName(console::windowTitle(m_command));
+    // Shown and raised, never given the keyboard: the user may be answering a box elsewhere.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     createControls();
+    updateTitle();
+}
 
-    m_flushTimer.setSingleShot(true);
-    m_flushTimer.setInterval(kFlushMilliseconds);
-    connect(&m_flushTimer, &QTimer::timeout, this, &ConsoleWindow::flush);
-    connect(&m_tool, &QProcess::readyReadStandardOutput, this,
-            [this] { read(QProcess::StandardOutput); });
-    connect(&m_tool, &QProcess::readyReadStandardError, this,
-            [this] { read(QProcess::StandardError); });
-    connect(&m_tool, &QProcess::finished, this, &ConsoleWindow::finished);
-    connect(&m_tool, &QProcess::errorOccurred, this, &ConsoleWindow::failedToStart);
-    connect(m_stop, &QPushButton::clicked, this, &ConsoleWindow::askToStop);
-    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+ConsoleWindow::ConsoleWindow(QStringList command, QWidget* parent)
+    : ConsoleWindow(parent) {
+    addTool(std::move(command), QDir::currentPath(), QProcessEnvironment::systemEnvironment());
 }
 
 ConsoleWindow::~ConsoleWindow() {
-    // A window destroyed with its tool still running (the program quitting) leaves no orphan
-    // writing on.
-    if (running()) {
-        m_tool.terminate();
-        if (!m_tool.waitForFinished(5000))
-            m_tool.kill();
-        m_tool.waitForFinished(1000);
-    }
+    m_shown = nullptr;
+    for (ToolJob* job : std::as_const(m_jobs))
+        job->disconnect(this);
 }
 
 void ConsoleWindow::createControls() {
     using namespace texts;
-    m_commandLine = new QLabel(commandLineOf(m_command), this);
-    m_commandLine->setObjectName(QStringLiteral("commandLine"));
-    m_commandLine->setAccessibleName(kCommandLineName);
-    m_commandLine->setTextFormat(Qt::PlainText);
-    m_commandLine->setWordWrap(true);
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("central"));
+    setCentralWidget(central);
+
+    m_rows = new QTreeWidget(central);
+    m_rows->setObjectName(QStringLiteral("rows"));
+    m_rows->setAccessibleName(kToolsName);
+    m_rows->setRootIsDecorated(false);
+    m_rows->setUniformRowHeights(true);
+    m_rows->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_rows->setHeaderLabels({kToolColumn, kProgressColumn, kStateColumn});
+    m_rows->header()->setStretchLastSection(true);
+    m_rows->header()->setSectionResizeMode(ToolColumn, QHeaderView::Interactive);
+    m_rows->setColumnWidth(ToolColumn, 320);
+    m_rows->setColumnWidth(ProgressColumn, 140);
+    m_rows->setTextElideMode(Qt::ElideMiddle);
+    connect(m_rows, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        const qsizetype row = item ? m_rows->indexOfTopLevelItem(item) : -1;
+        if (row >= 0 && row < m_jobs.size() && m_jobs.at(row) != m_shown)
+            showSelected();
+    });
+
+    m_commandLine = textLabel(QStringLiteral("commandLine"), kCommandLineName, central);
     m_commandLine->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                            Qt::TextSelectableByKeyboard);
     m_commandLine->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
-    m_output = new QPlainTextEdit(this);
+    m_output = new QPlainTextEdit(central);
     m_output->setObjectName(QStringLiteral("output"));
     m_output->setAccessibleName(kOutputName);
     m_output->setReadOnly(true);
     m_output->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_output->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    m_output->setUndoRedoEnabled(false);
     m_output->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    QScrollBar* bar = m_output->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { m_followEnd = value == bar->maximum(); });
 
-    m_progress = new QProgressBar(this);
+    m_progress = new QProgressBar(central);
     m_progress->setObjectName(QStringLiteral("progress"));
     m_progress->setAccessibleName(kProgressName);
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
 
-    m_progressDetail = new QLabel(this);
-    m_progressDetail->setObjectName(QStringLiteral("progressDetail"));
-    m_progressDetail->setAccessibleName(kProgressName);
-    m_progressDetail->setTextFormat(Qt::PlainText);
-
-    m_statusIcon = new QLabel(this);
+    m_progressDetail = textLabel(QStringLiteral("progressDetail"), kProgressName, central);
+    m_statusIcon = new QLabel(central);
     m_statusIcon->setObjectName(QStringLiteral("statusIcon"));
     m_statusIcon->setAccessibleName(kStatusName);
-    m_status = new QLabel(kRunning.arg(m_toolName), this);
-    m_status->setObjectName(QStringLiteral("status"));
-    m_status->setAccessibleName(kStatusName);
-    m_status->setWordWrap(true);
-    m_status->setTextFormat(Qt::PlainText);
-    m_lastErrorLabel = new QLabel(this);
-    m_lastErrorLabel->setObjectName(QStringLiteral("lastError"));
-    m_lastErrorLabel->setAccessibleName(kLastErrorName);
-    m_lastErrorLabel->setWordWrap(true);
-    m_lastErrorLabel->setTextFormat(Qt::PlainText);
+    m_status = textLabel(QStringLiteral("status"), kStatusName, central);
+    m_lastErrorLabel = textLabel(QStringLiteral("lastError"), kLastErrorName, central);
     m_lastErrorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                               Qt::TextSelectableByKeyboard);
     QFont bold = m_lastErrorLabel->font();
@@ -119,12 +154,14 @@ void ConsoleWindow::createControls() {
     m_lastErrorLabel->setFont(bold);
     m_lastErrorLabel->hide();
 
-    m_stop = new QPushButton(kStop, this);
+    m_stop = new QPushButton(kStop, central);
     m_stop->setObjectName(QStringLiteral("stop"));
     m_stop->setAccessibleName(kStop);
-    m_close = new QPushButton(kClose, this);
+    m_close = new QPushButton(kClose, central);
     m_close->setObjectName(QStringLiteral("close"));
     m_close->setAccessibleName(kClose);
+    connect(m_stop, &QPushButton::clicked, this, &ConsoleWindow::askToStop);
+    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
 
     auto* statusRow = new QHBoxLayout;
     statusRow->addWidget(m_statusIcon, 0, Qt::AlignTop);
@@ -133,7 +170,8 @@ void ConsoleWindow::createControls() {
     buttons->addStretch(1);
     buttons->addWidget(m_stop);
     buttons->addWidget(m_close);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(m_rows);
     layout->addWidget(m_commandLine);
     layout->addWidget(m_output, 1);
     layout->addWidget(m_progress);
@@ -141,6 +179,8 @@ void ConsoleWindow::createControls() {
     layout->addLayout(statusRow);
     layout->addWidget(m_lastErrorLabel);
     layout->addLayout(buttons);
+    m_rows->setMaximumHeight(m_rows->sizeHintForRow(0) > 0 ? m_rows->sizeHintForRow(0) * 6 : 140);
+    m_rows->hide(); // shown once there are two tools
     resize(760, 480);
 }
 
@@ -148,94 +188,201 @@ void ConsoleWindow::setConfirmation(std::function<bool(const QString&)> confirm)
     m_confirm = std::move(confirm);
 }
 
-QString ConsoleWindow::report() const {
-    return QStringLiteral("title: %1\ncommand: %2\nprogress: %3 highest %4\nstatus: %5\n"
-                          "last error: %6\noutput:\n%7\n")
-        .arg(windowTitle(), m_commandLine->text())
-        .arg(m_progress->value())
-        .arg(m_highestProgress)
-        .arg(m_status->text(), m_lastErrorLabel->isVisible() ? m_lastErrorLabel->text() : QString(),
-             m_output->toPlainText());
+void ConsoleWindow::setDriveRule(DriveRule rule) {
+    m_driveRule = std::move(rule);
 }
 
-QString ConsoleWindow::status() const {
-    return m_status->text();
+ToolJob* ConsoleWindow::addTool(QStringList command, QString folder,
+                                QProcessEnvironment environment) {
+    const QString drive = m_driveRule ? m_driveRule(command, folder) : QString();
+    auto* job =
+        new ToolJob(std::move(command), std::move(folder), std::move(environment), drive, this);
+    m_jobs.append(job);
+    auto* item = new QTreeWidgetItem(m_rows);
+    item->setText(ToolColumn, job->title());
+    item->setToolTip(ToolColumn, commandLineOf(job->command()));
+    auto* bar = new QProgressBar(m_rows);
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setAccessibleName(texts::kProgressName + QStringLiteral(": ") + job->title());
+    m_rows->setItemWidget(item, ProgressColumn, bar);
+    connect(job, &ToolJob::progressed, this, [this, job] {
+        updateRow(job);
+        if (job == m_shown)
+            showProgress();
+    });
+    connect(job, &ToolJob::stateChanged, this, [this, job] {
+        updateRow(job);
+        if (job == m_shown)
+            showState();
+    });
+    connect(job, &ToolJob::outputAdded, this, [this, job] {
+        if (job == m_shown)
+            followOutput();
+    });
+    connect(job, &ToolJob::done, this, [this, job] { jobEnded(job); });
+    updateRow(job);
+    m_rows->setVisible(m_jobs.size() > 1);
+    updateTitle();
+    if (!m_shown || m_shown->ended())
+        select(job);
+    m_notStarted.append(job);
+    return job;
 }
 
 void ConsoleWindow::start() {
-    if (m_command.isEmpty()) {
-        showResult(false, texts::kNotStarted.arg(QString(), texts::kUsage));
-        return;
-    }
-    m_tool.setProgram(m_command.first());
-    m_tool.setArguments(m_command.mid(1));
-    m_tool.setProcessChannelMode(QProcess::SeparateChannels);
-    m_tool.setInputChannelMode(QProcess::ForwardedInputChannel);
-    m_tool.start(QIODevice::ReadOnly);
+    schedule();
 }
 
-void ConsoleWindow::read(QProcess::ProcessChannel channel) {
-    m_tool.setReadChannel(channel);
-    LineSplitter& splitter = channel == QProcess::StandardError ? m_stderr : m_stdout;
-    for (const QString& line : splitter.add(m_tool.readAll()))
-        take(line, channel);
+// Starts each tool not started yet, unless a tool before it that is not done reads the same
+// drive: that one waits, and is looked at again whenever a tool ends.
+void ConsoleWindow::schedule() {
+    const QList<ToolJob*> pending = std::exchange(m_notStarted, {});
+    for (ToolJob* job : pending) {
+        if (job->ended())
+            continue;
+        const auto before = m_jobs.begin() + m_jobs.indexOf(job);
+        const bool driveBusy = !job->drive().isEmpty() &&
+                               std::any_of(m_jobs.begin(), before, [job](const ToolJob* earlier) {
+                                   return !earlier->ended() && earlier->drive() == job->drive();
+                               });
+        if (driveBusy) {
+            job->waitFor(job->drive());
+            m_notStarted.append(job);
+        } else {
+            job->start();
+        }
+    }
 }
 
-void ConsoleWindow::take(const QString& line, QProcess::ProcessChannel channel) {
-    if (const std::optional<Progress> progress = progressOf(line)) {
-        m_progress->setValue(progress->percent);
-        m_progressDetail->setText(progress->detail);
-        m_highestProgress = std::max(m_highestProgress, progress->percent);
-        return;
-    }
-    if (channel == QProcess::StandardError && !line.trimmed().isEmpty())
-        m_lastError = line;
-    m_batch += line;
-    m_batch += u'\n';
-    if (!m_flushTimer.isActive())
-        m_flushTimer.start(kFlushMilliseconds);
+ToolJob* ConsoleWindow::selectedJob() const {
+    return m_shown;
 }
 
-// Appends the lines gathered since the last time, following the end when the view was there.
-void ConsoleWindow::flush() {
-    if (m_batch.isEmpty()) {
-        if (m_ending)
-            std::exchange(m_ending, {})();
+void ConsoleWindow::select(ToolJob* job) {
+    if (QTreeWidgetItem* item = rowOf(job))
+        m_rows->setCurrentItem(item);
+    if (m_shown != job)
+        showSelected();
+}
+
+QTreeWidgetItem* ConsoleWindow::rowOf(const ToolJob* job) const {
+    const qsizetype row = m_jobs.indexOf(job);
+    return row < 0 ? nullptr : m_rows->topLevelItem(int(row));
+}
+
+bool ConsoleWindow::running() const {
+    return std::any_of(m_jobs.begin(), m_jobs.end(),
+                       [](const ToolJob* job) { return !job->ended(); });
+}
+
+QString ConsoleWindow::status() const {
+    return m_shown ? m_shown->status() : QString();
+}
+
+int ConsoleWindow::exitStatus() const {
+    return m_shown ? m_shown->exitStatus() : -1;
+}
+
+void ConsoleWindow::updateRow(ToolJob* job) {
+    QTreeWidgetItem* item = rowOf(job);
+    if (!item)
         return;
+    if (auto* bar = qobject_cast<QProgressBar*>(m_rows->itemWidget(item, ProgressColumn)))
+        bar->setValue(job->percent());
+    const QString state = rowState(*job);
+    item->setText(StateColumn, state);
+    item->setToolTip(StateColumn, job->status());
+    item->setText(ProgressColumn, QString()); // the bar says it; the text is for readers below
+    item->setData(ProgressColumn, Qt::AccessibleTextRole,
+                  job->detail().isEmpty()
+                      ? QStringLiteral("%1%").arg(job->percent())
+                      : QStringLiteral("%1% %2").arg(job->percent()).arg(job->detail()));
+}
+
+void ConsoleWindow::updateTitle() {
+    const QString title =
+        m_jobs.size() == 1 ? m_jobs.first()->title() : texts::kTitleOfMany.arg(m_jobs.size());
+    setWindowTitle(title);
+    setAccessibleName(title);
+}
+
+// The selected row's command line, output, progress and result below the rows.
+void ConsoleWindow::showSelected() {
+    const qsizetype row = m_rows->currentItem() ? m_rows->indexOfTopLevelItem(m_rows->currentItem())
+                                                : m_jobs.size() - 1;
+    m_shown = row >= 0 && row < m_jobs.size() ? m_jobs.at(row) : nullptr;
+    if (!m_shown)
+        return;
+    m_commandLine->setText(commandLineOf(m_shown->command()));
+    m_output->setDocument(m_shown->output());
+    m_followEnd = true;
+    followOutput();
+    showProgress();
+    showState();
+}
+
+void ConsoleWindow::showProgress() {
+    m_progress->setValue(m_shown->percent());
+    m_progressDetail->setText(m_shown->detail());
+}
+
+void ConsoleWindow::showState() {
+    const ToolJob& job = *m_shown;
+    m_status->setText(job.status());
+    m_status->setAccessibleName(job.status());
+    QStyle::StandardPixmap icon = QStyle::SP_CustomBase;
+    if (job.state() == ToolJob::State::Succeeded)
+        icon = QStyle::SP_DialogApplyButton;
+    else if (job.state() == ToolJob::State::Failed)
+        icon = QStyle::SP_MessageBoxCritical;
+    else if (job.state() == ToolJob::State::Stopped)
+        icon = QStyle::SP_MessageBoxInformation;
+    if (icon == QStyle::SP_CustomBase) {
+        m_statusIcon->clear();
+    } else {
+        const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+        m_statusIcon->setPixmap(style()->standardIcon(icon).pixmap(size, size));
     }
+    const bool showError = job.state() == ToolJob::State::Failed && !job.lastError().isEmpty();
+    m_lastErrorLabel->setText(showError ? job.lastError() : QString());
+    m_lastErrorLabel->setVisible(showError);
+    m_stop->setEnabled(!job.ended() && job.state() != ToolJob::State::Stopping);
+}
+
+void ConsoleWindow::followOutput() {
+    if (!m_followEnd)
+        return;
     QScrollBar* bar = m_output->verticalScrollBar();
-    const bool atEnd = bar->value() == bar->maximum();
-    QTextCursor end(m_output->document());
-    end.movePosition(QTextCursor::End);
-    // A large batch goes in pieces, the window answering the user between them.
-    qsizetype length = m_batch.size();
-    if (length > kLargestPiece)
-        length = m_batch.lastIndexOf(u'\n', kLargestPiece) + 1;
-    if (length <= 0)
-        length = std::min(m_batch.size(), kLargestPiece);
-    QStringView piece = QStringView(m_batch).left(length);
-    if (piece.endsWith(u'\n'))
-        piece.chop(1);
-    if (!m_output->document()->isEmpty())
-        end.insertBlock();
-    end.insertText(piece.toString());
-    m_batch.remove(0, length);
-    if (atEnd)
-        bar->setValue(bar->maximum());
-    if (!m_batch.isEmpty())
-        m_flushTimer.start(0);
-    else if (m_ending)
-        std::exchange(m_ending, {})();
+    bar->setValue(bar->maximum());
+    m_followEnd = true;
+}
+
+void ConsoleWindow::jobEnded(ToolJob* job) {
+    updateRow(job);
+    if (job == m_shown) {
+        showState();
+        if (!running())
+            m_close->setFocus();
+    }
+    // The result is announced, whichever row is selected.
+    QAccessibleEvent alert(job == m_shown ? static_cast<QObject*>(m_status) : m_rows,
+                           QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
+    schedule();
+    Q_EMIT toolFinished();
+    if (!running()) {
+        Q_EMIT allFinished();
+        if (m_closeWhenDone)
+            close();
+    }
 }
 
 void ConsoleWindow::askToStop() {
-    if (!running() || !m_confirm(texts::kConfirmStop.arg(m_toolName)))
+    ToolJob* job = m_shown;
+    if (!job || job->ended() || !m_confirm(texts::kConfirmStop.arg(job->toolName())))
         return;
-    if (!running())
-        return;
-    m_status->setText(texts::kStopping.arg(m_toolName));
-    m_stop->setEnabled(false);
-    m_tool.terminate();
+    job->stop();
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent* event) {
@@ -244,75 +391,38 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    if (m_closeWhenDone || !m_confirm(texts::kConfirmStop.arg(m_toolName)))
+    if (m_closeWhenDone)
+        return;
+    QList<ToolJob*> left;
+    std::copy_if(m_jobs.begin(), m_jobs.end(), std::back_inserter(left),
+                 [](const ToolJob* job) { return !job->ended(); });
+    const QString question = left.size() == 1 ? texts::kConfirmStop.arg(left.first()->toolName())
+                                              : texts::kConfirmStopAll.arg(left.size());
+    if (!m_confirm(question))
         return;
     m_closeWhenDone = true;
-    if (running()) {
-        m_status->setText(texts::kStopping.arg(m_toolName));
-        m_stop->setEnabled(false);
-        m_tool.terminate();
-    } else {
+    // The waiting ones first, so that none starts as another ends.
+    for (ToolJob* job : left)
+        if (!job->active())
+            job->stop();
+    for (ToolJob* job : left)
+        job->stop();
+    if (!running())
         close();
-    }
 }
 
-void ConsoleWindow::finished(int code, QProcess::ExitStatus how) {
-    for (const auto channel : {QProcess::StandardOutput, QProcess::StandardError})
-        read(channel);
-    for (const auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
-        LineSplitter& splitter = channel == QProcess::StandardError ? m_stderr : m_stdout;
-        if (const std::optional<QString> line = splitter.rest())
-            take(*line, channel);
-    }
-    m_ending = [this, code, how] {
-        if (how == QProcess::NormalExit) {
-            m_exitStatus = code;
-            if (code == 0) {
-                m_progress->setValue(100);
-                showResult(true, texts::kSucceeded.arg(m_toolName));
-            } else {
-                showResult(false, texts::kFailed.arg(m_toolName).arg(code));
-            }
-        } else {
-            showResult(false, texts::kKilled.arg(m_toolName).arg(code).arg(signalName(code)));
-        }
-        if (m_closeWhenDone)
-            close();
-    };
-    // The result shows once the output before it is all in view.
-    if (m_batch.isEmpty())
-        std::exchange(m_ending, {})();
-    else
-        m_flushTimer.start(0);
-}
-
-void ConsoleWindow::failedToStart(QProcess::ProcessError error) {
-    if (error != QProcess::FailedToStart)
-        return;
-    showResult(false, texts::kNotStarted.arg(m_toolName, m_tool.errorString()));
-}
-
-void ConsoleWindow::showResult(bool success, const QString& text) {
-    if (m_ended)
-        return;
-    m_ended = true;
-    const QStyle::StandardPixmap icon =
-        success ? QStyle::SP_DialogApplyButton : QStyle::SP_MessageBoxCritical;
-    const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
-    m_statusIcon->setPixmap(style()->standardIcon(icon).pixmap(size, size));
-    m_status->setText(text);
-    m_status->setAccessibleName(texts::kStatusName + QStringLiteral(": ") + text);
-    if (!success && !m_lastError.isEmpty()) {
-        m_lastErrorLabel->setText(m_lastError);
-        m_lastErrorLabel->show();
-    }
-    m_stop->setEnabled(false);
-    m_close->setFocus();
-    QAccessibleEvent changed(m_status, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&changed);
-    QAccessibleEvent alert(m_status, QAccessible::Alert);
-    QAccessible::updateAccessibility(&alert);
-    Q_EMIT toolFinished();
+QString ConsoleWindow::report() const {
+    QString text;
+    for (const ToolJob* job : m_jobs)
+        text += QStringLiteral("title: %1\ncommand: %2\nprogress: %3 highest %4\nstatus: %5\n"
+                               "last error: %6\noutput:\n%7\n")
+                    .arg(job->title(), commandLineOf(job->command()))
+                    .arg(job->percent())
+                    .arg(job->highestPercent())
+                    .arg(job->status(),
+                         job->state() == ToolJob::State::Failed ? job->lastError() : QString(),
+                         job->output()->toPlainText());
+    return text + QStringLiteral("rows: %1\n").arg(m_jobs.size());
 }
 
 } // namespace velmora::console

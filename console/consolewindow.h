@@ -1,20 +1,17 @@
 #pragma once
 
-// The window a launched tool runs in, as a console program gets one on Windows: the command line,
-// the tool's output as it comes, a progress bar fed by the tool's progress lines, and at the end
-// whether the tool succeeded. The window stays until the user closes it; while the tool runs,
-// Stop and closing the window ask first, then end the tool with SIGTERM.
+// The window launched tools run in, as a console program gets one on Windows: one row for each
+// tool (what it works on, a progress bar, its state), and below the rows the selected tool's
+// command line, output, progress and result. The window stays until the user closes it; Stop
+// and closing the window while tools run ask first, then end them with SIGTERM.
 //
-// How a line travels: the tool writes it; the process reports output ready; the splitter cuts
-// the bytes into lines; a progress line moves the bar, any other line waits in a batch that is
-// appended to the output view a few times a second, so long output never holds the window up.
+// Tools that read the same drive run one after another, in the order they came, so that the
+// drive does not seek between them; the others run at once. The window is raised when a tool
+// comes, but never takes the keyboard from the window the user is typing in.
 
-#include <QProcess>
+#include <QMainWindow>
+#include <QProcessEnvironment>
 #include <QStringList>
-#include <QTimer>
-#include <QWidget>
-
-#include "console/toolrun.h"
 
 #include <functional>
 
@@ -22,63 +19,81 @@ class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace velmora::console {
 
-class ConsoleWindow : public QWidget {
+class ToolJob;
+
+class ConsoleWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // `command`: the program, then its arguments.
+    // The drive a tool reads (empty for none), from its command and its folder.
+    using DriveRule = std::function<QString(const QStringList& command, const QString& folder)>;
+
+    explicit ConsoleWindow(QWidget* parent = nullptr);
+    // The window with one tool, `command` (the program, then its arguments), to be run in the
+    // current folder by start().
     explicit ConsoleWindow(QStringList command, QWidget* parent = nullptr);
     ~ConsoleWindow() override;
 
-    // Starts the tool in the current folder.
+    // A new row for a tool; start() starts it.
+    ToolJob* addTool(QStringList command, QString folder, QProcessEnvironment environment);
+    // Starts the tools added since, each at once or, when a tool before it reads the same drive,
+    // once that one is done.
     void start();
-    bool running() const { return m_tool.state() != QProcess::NotRunning; }
-    // The status shown, and the exit status (or -1 when the tool did not end normally).
-    QString status() const;
-    int exitStatus() const { return m_exitStatus; }
+    void setDriveRule(DriveRule rule);
 
-    // What the window shows, as text: title, command line, progress, status, last error and
-    // output. Written to the file named by VELMORA_CONSOLE_REPORT when the tool ends (a test
-    // hook: the console then quits, so that tests can read what a real console process showed).
+    const QList<ToolJob*>& jobs() const { return m_jobs; }
+    ToolJob* selectedJob() const;
+    void select(ToolJob* job);
+    // Whether a tool is still running or waiting.
+    bool running() const;
+    // The selected tool's status, and its exit status (-1 when it did not end normally).
+    QString status() const;
+    int exitStatus() const;
+
+    // What the window shows, as text: for each tool its title, command line, progress, status,
+    // last error and output, then the number of rows. Written to the file named by
+    // VELMORA_CONSOLE_REPORT once every tool has ended (a test hook: the console then quits, so
+    // that tests can read what a real console process showed).
     QString report() const;
 
-    // Asks the user to confirm stopping the tool; tests answer without a dialog.
+    // Asks the user to confirm stopping tools; tests answer without a dialog.
     void setConfirmation(std::function<bool(const QString& question)> confirm);
 
 Q_SIGNALS:
-    // The tool has ended (or could not start) and its result is shown.
+    // A tool has ended (or could not start, or was stopped before it started).
     void toolFinished();
+    // No tool runs or waits any more.
+    void allFinished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void createControls();
-    void read(QProcess::ProcessChannel channel);
-    void take(const QString& line, QProcess::ProcessChannel channel);
-    void flush();
+    QTreeWidgetItem* rowOf(const ToolJob* job) const;
+    void updateRow(ToolJob* job);
+    void updateTitle();
+    void showSelected();
+    void showProgress();
+    void showState();
+    void followOutput();
+    void jobEnded(ToolJob* job);
+    void schedule();
     void askToStop();
-    void finished(int code, QProcess::ExitStatus how);
-    void failedToStart(QProcess::ProcessError error);
-    void showResult(bool success, const QString& text);
 
-    QStringList m_command;
-    QString m_toolName;
-    QProcess m_tool;
-    LineSplitter m_stdout;
-    LineSplitter m_stderr;
-    QString m_batch;
-    QTimer m_flushTimer;
-    QString m_lastError;
-    int m_exitStatus = -1;
-    int m_highestProgress = 0;
-    bool m_closeWhenDone = false;
-    bool m_ended = false;
+    QList<ToolJob*> m_jobs;
+    QList<ToolJob*> m_notStarted; // added, or waiting for their drive
+    DriveRule m_driveRule;
     std::function<bool(const QString&)> m_confirm;
-    std::function<void()> m_ending; // shows the result once the output is all in view
+    bool m_closeWhenDone = false;
+    bool m_followEnd = true;
+    ToolJob* m_shown = nullptr;
 
+    QTreeWidget* m_rows = nullptr;
     QLabel* m_commandLine = nullptr;
     QPlainTextEdit* m_output = nullptr;
     QProgressBar* m_progress = nullptr;

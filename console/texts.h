@@ -15,6 +15,29 @@ inline const QString kLastErrorName = QStringLiteral("Last error / Dernière err
 inline const QString kStop = QStringLiteral("Stop / Arrêter");
 inline const QString kClose = QStringLiteral("Close / Fermer");
 
+inline const QString kTitleOfMany = QStringLiteral("Velmora GUI — %1 tools / %1 outils");
+inline const QString kToolsName = QStringLiteral("Tools / Outils");
+inline const QString kToolColumn = QStringLiteral("Tool / Outil");
+inline const QString kProgressColumn = QStringLiteral("Progress / Avancement");
+inline const QString kStateColumn = QStringLiteral("State / État");
+
+// A row's state, short.
+inline const QString kRowStarting = QStringLiteral("Starting / Démarrage");
+inline const QString kRowRunning = QStringLiteral("Running / En cours");
+inline const QString kRowStopping = QStringLiteral("Stopping / Arrêt en cours");
+inline const QString kRowDone = QStringLiteral("Done / Terminé");
+inline const QString kRowFailed = QStringLiteral("Failed, exit status %1 / Échec, code %1");
+inline const QString kRowEndedBySignal = QStringLiteral("Failed, %1 / Échec, %1");
+inline const QString kRowNotStarted = QStringLiteral("Failed to start / Lancement impossible");
+inline const QString kRowStopped = QStringLiteral("Stopped by you / Arrêté à votre demande");
+
+inline const QString kQueued = QStringLiteral("%1 is about to start… / %1 va démarrer…");
+inline const QString kWaitingForDrive = QStringLiteral("Waiting for %1… / En attente de %1…");
+inline const QString kStoppedBeforeStart = QStringLiteral(
+    "Stopped by you: %1 was not started. / Arrêté à votre demande : %1 n'a pas été lancé.");
+inline const QString kStoppedByYou = QStringLiteral(
+    "Stopped by you: %1 was ended before it was done. / Arrêté à votre demande : %1 a été "
+    "interrompu avant la fin.");
 inline const QString kRunning = QStringLiteral("%1 is running… / %1 est en cours…");
 inline const QString kStopping = QStringLiteral("Stopping %1… / Arrêt de %1…");
 inline const QString kSucceeded =
@@ -31,6 +54,9 @@ inline const QString kConfirmTitle = QStringLiteral("Velmora GUI");
 inline const QString kConfirmStop = QStringLiteral(
     "Stop %1? What it has half-written is removed. / Arrêter %1 ? Ce qu'il a écrit en partie "
     "est effacé.");
+inline const QString kConfirmStopAll = QStringLiteral(
+    "Stop the %1 tools that are not done? What they have half-written is removed. / Arrêter "
+    "les %1 outils qui n'ont pas fini ? Ce qu'ils ont écrit en partie est effacé.");
 
 inline const QString kUsage =
     QStringLiteral("usage: velmora_console PROGRAM [ARGUMENT...]\n"

@@ -28,6 +28,11 @@ QString windowTitle(const QStringList& command);
 // empty or holds a blank.
 QString commandLineOf(const QStringList& command);
 
+// The drive whose disc a tool reads, such as "/dev/sr0", so that tools reading one drive can
+// take turns: for dat2file, the device of the mounted disc its source lies on, or the source
+// itself when it is a drive. Empty for anything else. `folder` is the tool's current folder.
+QString driveReadBy(const QStringList& command, const QString& folder);
+
 // The name of a signal that ends a process.
 QString signalName(int signal);
 

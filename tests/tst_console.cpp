@@ -3,10 +3,13 @@
 
 #include "console/consolewindow.h"
 #include "console/texts.h"
+#include "console/tooljob.h"
 #include "console/toolrun.h"
 #include "platform/qtservices.h"
 #include "tools/commandlines.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -14,6 +17,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <csignal>
@@ -55,8 +59,13 @@ private Q_SLOTS:
     void stopAsksFirstThenEndsTheTool();
     void closingWhileRunningAsksTheSame();
     void everyControlIsNamed();
+    void toolsAreRowsOfOneWindow();
+    void toolsOfOneDriveTakeTurns();
+    void closingAsksOnceForAllTools();
+    void newToolsLeaveTheKeyboardWhereItIs();
 
     void launcherStartsTheToolInTheConsoleInTheCurrentFolder();
+    void launchesShareOneConsoleWindow();
     void launcherWithoutConsoleStartsTheToolDirectly();
     void launcherReportsAToolThatCannotStart();
 };
@@ -194,8 +203,8 @@ void ConsoleTest::stopAsksFirstThenEndsTheTool() {
     QTest::keyClick(stop, Qt::Key_Space);
     QCOMPARE(asked.size(), 2);
     QVERIFY(finished.wait(10000));
-    QCOMPARE(window.status(),
-             texts::kKilled.arg(u"scripted_tool"_qs).arg(SIGTERM).arg(u"SIGTERM"_qs));
+    // Said as what the user did, not as a failure.
+    QCOMPARE(window.status(), texts::kStoppedByYou.arg(u"scripted_tool"_qs));
     QVERIFY(window.isVisible());
 }
 
@@ -224,11 +233,133 @@ void ConsoleTest::closingWhileRunningAsksTheSame() {
 
 void ConsoleTest::everyControlIsNamed() {
     ConsoleWindow window({kScriptedTool, u"lines"_qs, u"1"_qs});
-    const QList<QWidget*> controls = window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    QCOMPARE(controls.size(), 9);
-    for (const QWidget* control : controls)
-        QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+    const QList<QWidget*> controls =
+        window.centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(controls.size(), 10);
+    for (const QWidget* control : controls) // a text is read by its text, and said what it is
+        QVERIFY2(!control->accessibleName().isEmpty() ||
+                     !control->accessibleDescription().isEmpty(),
+                 qPrintable(control->objectName()));
     QCOMPARE(window.windowTitle(), u"scripted_tool — 1"_qs);
+    // A screen reader meets a window named by its title, and the command line as text.
+    QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(&window);
+    QCOMPARE(frame->role(), QAccessible::Window);
+    QCOMPARE(frame->text(QAccessible::Name), u"scripted_tool — 1"_qs);
+    QAccessibleInterface* commandLine =
+        QAccessible::queryAccessibleInterface(window.findChild<QLabel*>(u"commandLine"_qs));
+    QCOMPARE(commandLine->text(QAccessible::Name),
+             commandLineOf({kScriptedTool, u"lines"_qs, u"1"_qs}));
+}
+
+void ConsoleTest::toolsAreRowsOfOneWindow() {
+    ConsoleWindow window;
+    const QString folder = QDir::currentPath();
+    const auto environment = QProcessEnvironment::systemEnvironment();
+    ToolJob* first = window.addTool({kScriptedTool, u"lines"_qs, u"20"_qs}, folder, environment);
+    ToolJob* second = window.addTool({kScriptedTool, u"fail"_qs, u"3"_qs}, folder, environment);
+    QSignalSpy allDone(&window, &ConsoleWindow::allFinished);
+    window.show();
+    window.start();
+    QVERIFY(allDone.wait(10000));
+    auto* rows = window.findChild<QTreeWidget*>(u"rows"_qs);
+    QVERIFY(rows->isVisible());
+    QCOMPARE(rows->topLevelItemCount(), 2);
+    QCOMPARE(window.windowTitle(), texts::kTitleOfMany.arg(2));
+    QCOMPARE(rows->topLevelItem(0)->text(2), texts::kRowDone);
+    QCOMPARE(rows->topLevelItem(1)->text(2), texts::kRowFailed.arg(3));
+
+    // The selected row's output and result below the rows.
+    auto* output = window.findChild<QPlainTextEdit*>(u"output"_qs);
+    auto* lastError = window.findChild<QLabel*>(u"lastError"_qs);
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
+                      rows->visualItemRect(rows->topLevelItem(0)).center());
+    QCOMPARE(window.selectedJob(), first);
+    QVERIFY(output->toPlainText().startsWith(u"line 1\nline 2\n"_qs));
+    QVERIFY(lastError->isHidden());
+    QTest::keyClick(rows, Qt::Key_Down);
+    QCOMPARE(window.selectedJob(), second);
+    QCOMPARE(output->toPlainText(), u"working\nscripted_tool: first problem\n"
+                                    "scripted_tool: the real reason"_qs);
+    QCOMPARE(lastError->text(), u"scripted_tool: the real reason"_qs);
+    QVERIFY(window.report().endsWith(u"rows: 2\n"_qs));
+}
+
+void ConsoleTest::toolsOfOneDriveTakeTurns() {
+    ConsoleWindow window;
+    window.setDriveRule([](const QStringList& command, const QString&) {
+        return command.last() == u"other"_qs ? QString() : u"/dev/sr7"_qs;
+    });
+    window.setConfirmation([](const QString&) { return true; });
+    const QString folder = QDir::currentPath();
+    const auto environment = QProcessEnvironment::systemEnvironment();
+    ToolJob* reading = window.addTool({kScriptedTool, u"wait"_qs}, folder, environment);
+    ToolJob* next = window.addTool({kScriptedTool, u"lines"_qs, u"10"_qs}, folder, environment);
+    ToolJob* other = window.addTool({kScriptedTool, u"wait"_qs, u"other"_qs}, folder, environment);
+    window.show();
+    window.start();
+    QTRY_COMPARE(reading->state(), ToolJob::State::Running);
+    QCOMPARE(next->state(), ToolJob::State::Waiting);
+    QCOMPARE(next->status(), texts::kWaitingForDrive.arg(u"/dev/sr7"_qs));
+    QCOMPARE(window.findChild<QTreeWidget*>(u"rows"_qs)->topLevelItem(1)->text(2),
+             texts::kWaitingForDrive.arg(u"/dev/sr7"_qs));
+    QCOMPARE(other->state(), ToolJob::State::Running); // another drive does not wait
+
+    window.select(reading);
+    QTest::mouseClick(window.findChild<QPushButton*>(u"stop"_qs), Qt::LeftButton);
+    QTRY_COMPARE(next->state(), ToolJob::State::Succeeded);
+    QCOMPARE(reading->state(), ToolJob::State::Stopped);
+    other->stop();
+    QTRY_VERIFY(!window.running());
+    QCOMPARE(driveReadBy({u"/usr/bin/velmora_tolk"_qs, u"-o"_qs, u"x"_qs}, folder), QString());
+    QCOMPARE(driveReadBy({u"dat2file"_qs, u"--image"_qs, u"a.cue"_qs, u"/"_qs, u"x"_qs}, folder),
+             QString()); // an image on a disk of files
+}
+
+void ConsoleTest::closingAsksOnceForAllTools() {
+    ConsoleWindow window;
+    QStringList asked;
+    window.setConfirmation([&](const QString& question) {
+        asked.append(question);
+        return true;
+    });
+    window.setDriveRule([](const QStringList&, const QString&) { return u"/dev/sr7"_qs; });
+    for (int i = 0; i < 3; ++i)
+        window.addTool({kScriptedTool, u"wait"_qs}, QDir::currentPath(),
+                       QProcessEnvironment::systemEnvironment());
+    window.show();
+    window.start();
+    QTRY_VERIFY(window.jobs().first()->active());
+    window.close();
+    QCOMPARE(asked, QStringList{texts::kConfirmStopAll.arg(3)});
+    QTRY_VERIFY(!window.isVisible());
+    for (const ToolJob* job : window.jobs()) // the waiting ones never started
+        QCOMPARE(job->state(), ToolJob::State::Stopped);
+}
+
+// The user confirms launch after launch in the main window while the console fills up.
+void ConsoleTest::newToolsLeaveTheKeyboardWhereItIs() {
+    ConsoleWindow window;
+    // Shown without being activated (the offscreen platform activates every window it shows;
+    // a desktop's window manager is told not to).
+    QVERIFY(window.testAttribute(Qt::WA_ShowWithoutActivating));
+    window.addTool({kScriptedTool, u"lines"_qs, u"1"_qs}, QDir::currentPath(),
+                   QProcessEnvironment::systemEnvironment());
+    window.show();
+    window.start();
+    QWidget main;
+    main.show();
+    main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&main));
+    for (int i = 0; i < 4; ++i) { // as the console takes each tool handed over
+        window.addTool({kScriptedTool, u"lines"_qs, u"1"_qs}, QDir::currentPath(),
+                       QProcessEnvironment::systemEnvironment());
+        window.start();
+        window.raise();
+        QTest::qWait(20);
+        QCOMPARE(QApplication::activeWindow(), &main);
+    }
+    QTRY_VERIFY(!window.running());
+    QCOMPARE(QApplication::activeWindow(), &main);
 }
 
 void ConsoleTest::launcherStartsTheToolInTheConsoleInTheCurrentFolder() {
@@ -261,6 +392,31 @@ void ConsoleTest::launcherStartsTheToolInTheConsoleInTheCurrentFolder() {
     QVERIFY2(failed.contains(texts::kFailed.arg(u"scripted_tool"_qs).arg(3)), qPrintable(failed));
     QVERIFY(failed.contains(u"\nlast error: scripted_tool: the real reason\n"_qs));
     qunsetenv("VELMORA_CONSOLE_REPORT");
+}
+
+void ConsoleTest::launchesShareOneConsoleWindow() {
+    QTemporaryDir folder;
+    const QString report = folder.filePath(u"report.txt"_qs);
+    qputenv("VELMORA_CONSOLE_NAME", QFile::encodeName(folder.filePath(u"console"_qs)));
+    qputenv("VELMORA_CONSOLE_REPORT", QFile::encodeName(report));
+    qputenv("VELMORA_CONSOLE_REPORT_ROWS", "5");
+    qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(folder.path()));
+    QtServices services(QStringLiteral(VELMORA_CONSOLE));
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 1; i <= 5; ++i)
+        QVERIFY(services.launch(u'"' + QStringLiteral(ARGV_RECORDER) + u"\" entry"_qs +
+                                QString::number(i)));
+    qInfo("five launches took %lld ms", clock.elapsed());
+    const QString shown = waitForFile(report);
+    qunsetenv("VELMORA_CONSOLE_REPORT");
+    qunsetenv("VELMORA_CONSOLE_REPORT_ROWS");
+    qunsetenv("VELMORA_CONSOLE_NAME");
+    QVERIFY2(shown.endsWith(u"\nrows: 5\n"_qs), qPrintable(shown));
+    QCOMPARE(shown.count(u"\nstatus: "_qs + texts::kSucceeded.arg(u"argv_recorder"_qs)), 5);
+    for (int i = 1; i <= 5; ++i)
+        QVERIFY(shown.contains(u"title: argv_recorder — entry"_qs + QString::number(i)));
+    QCOMPARE(QDir(folder.path()).entryList({u"record-*.txt"_qs}).size(), 5);
 }
 
 void ConsoleTest::launcherWithoutConsoleStartsTheToolDirectly() {

@@ -92,6 +92,8 @@ private Q_SLOTS:
     void openDialogOffersExecutablesAndMayBeClosedWithoutAChoice();
     void defaultToolsBuildAndExtractFromTheWindow();
     void buildFromTheWindowShowsItsOutcomeInAConsole();
+    void imageBuiltInTheWindowComesBackFromIt();
+    void tenExtractionsAreConfirmedWithEnterAlone();
 
 private:
     QTemporaryDir m_records;
@@ -429,6 +431,125 @@ void LaunchTest::buildFromTheWindowShowsItsOutcomeInAConsole() {
                               sources +
                               u"\": choose another image name or remove the old image"_qs),
              qPrintable(refused));
+}
+
+// The whole round trip as a user makes it, with the mouse only: five files into an image, the
+// image into the source list, "Extract files from CD", and the five files back exact.
+void LaunchTest::imageBuiltInTheWindowComesBackFromIt() {
+    QTemporaryDir temporary;
+    const QString sources = test::makeFolder(temporary.path(), u"my sources"_qs);
+    const QString storage = test::makeFolder(temporary.path(), u"out"_qs);
+    const QStringList names = {u"Été à la plage.mpg"_qs, u"a b.dat"_qs, u"日本.dat"_qs, u"x.raw"_qs,
+                               u"y.dat"_qs};
+    QMap<QString, QByteArray> stored;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        stored.insert(names.at(i), test::randomBytes(420000 + 3 * i, quint32(20 + i)));
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        test::writeFile(sources, it.key(), it.value());
+    const QString report = QDir(temporary.path()).filePath(u"console report"_qs);
+    qputenv("VELMORA_CONSOLE_REPORT", QFile::encodeName(report));
+    const QByteArray path = qgetenv("PATH"); // the tools by their default names
+    qputenv("PATH", QFile::encodeName(QStringLiteral(VELMORA_TOOLS_DIR)) + ':' + path);
+    const test::CurrentFolderGuard guard;
+    test::FakeServices services;
+    services.realLaunch = true;
+    services.useConsole(QStringLiteral(VELMORA_TOOLS_DIR) + u"/velmora_console"_qs);
+    Form1 window(services, DriveTable({{u"/"_qs, {}}}));
+    auto* files = window.findChild<FileListBox*>(u"File1"_qs);
+    auto* list = window.findChild<ListBox*>(u"List1"_qs);
+    auto* folders = window.findChild<DirListBox*>(u"Dir1"_qs);
+    QVERIFY(folders->setPath(sources));
+    for (const QString& name : names)
+        test::doubleClick(*files, test::itemShowing(*files, name));
+    QCOMPARE(list->ListCount(), 5);
+    window.findChild<TextBox*>(u"Text3"_qs)->setText(storage);
+    const auto press = [&](const char* button) -> QString {
+        QFile::remove(report);
+        QTest::mouseClick(window.findChild<CommandButton*>(QLatin1String(button)), Qt::LeftButton);
+        QElapsedTimer waited;
+        waited.start();
+        while (!QFile::exists(report) && waited.elapsed() < 30000)
+            QTest::qWait(20);
+        return QString::fromUtf8(test::readFile(report));
+    };
+    const QString built = press("Command1");
+    QVERIFY2(built.contains(u"status: Done: velmora_tolk ended successfully"_qs),
+             qPrintable(built));
+
+    // The sources out of the list, the image in.
+    while (list->ListCount() > 0)
+        test::doubleClick(*list, list->model()->index(0, 0));
+    QVERIFY(folders->setPath(storage));
+    QTRY_VERIFY(test::itemShowing(*files, u"Kestrel.bin"_qs).isValid());
+    test::doubleClick(*files, test::itemShowing(*files, u"Kestrel.bin"_qs));
+    QCOMPARE(list->entries(), QStringList{storage + u"/Kestrel.bin"_qs});
+    services.clear();
+    const QString extracted = press("Extraire");
+    qunsetenv("VELMORA_CONSOLE_REPORT");
+    qputenv("PATH", path);
+    QCOMPARE(services.messages().size(), 1); // one box, the command line: one OK
+    QVERIFY2(extracted.contains(u"status: Done: dat2file ended successfully"_qs),
+             qPrintable(extracted));
+    const QString into = storage + storage + u"/Kestrel"_qs;
+    QVERIFY2(
+        extracted.contains(u"dat2file: wrote 5 files into \""_qs + into +
+                           u"\": 2100030 bytes, 5 checked against the file list, 0 damaged"_qs),
+        qPrintable(extracted));
+    QMap<QString, QByteArray> found;
+    for (const QString& name : QDir(into).entryList(QDir::Files | QDir::Hidden))
+        found.insert(name, test::readFile(QDir(into).filePath(name)));
+    QVERIFY(found == stored);
+}
+
+// Each entry's command line in a box of its own: Enter alone confirms every one, and every
+// tool is a row of one console window.
+void LaunchTest::tenExtractionsAreConfirmedWithEnterAlone() {
+    QTemporaryDir temporary;
+    const QString sources = test::makeFolder(temporary.path(), u"sources"_qs);
+    const QString records = test::makeFolder(temporary.path(), u"records"_qs);
+    const QString recorder = installRecorder(temporary.path(), u"recorder"_qs);
+    const QString report = QDir(temporary.path()).filePath(u"report"_qs);
+    qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(records));
+    qputenv("VELMORA_CONSOLE_REPORT", QFile::encodeName(report));
+    qputenv("VELMORA_CONSOLE_REPORT_ROWS", "10");
+    qputenv("VELMORA_CONSOLE_NAME", QFile::encodeName(temporary.filePath(u"console"_qs)));
+    const test::CurrentFolderGuard guard;
+    QtServices services(QStringLiteral(VELMORA_TOOLS_DIR) + u"/velmora_console"_qs);
+    Form1 window(services, DriveTable({{u"/"_qs, {}}}));
+    window.show();
+    auto* files = window.findChild<FileListBox*>(u"File1"_qs);
+    QVERIFY(window.findChild<DirListBox*>(u"Dir1"_qs)->setPath(sources));
+    for (int i = 0; i < 10; ++i)
+        test::makeFile(sources, u"clip%1.dat"_qs.arg(i), 500000);
+    QTRY_VERIFY(test::itemShowing(*files, u"clip9.dat"_qs).isValid());
+    for (int i = 0; i < 10; ++i)
+        test::doubleClick(*files, test::itemShowing(*files, u"clip%1.dat"_qs.arg(i)));
+    window.findChild<TextBox*>(u"Text3"_qs)->setText(temporary.filePath(u"out"_qs));
+    window.findChild<TextBox*>(u"Dat2File"_qs)->setText(recorder);
+
+    int confirmed = 0;
+    QTimer enter;
+    enter.setInterval(20);
+    QObject::connect(&enter, &QTimer::timeout, &enter, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            QTest::keyClick(box, Qt::Key_Enter);
+            ++confirmed;
+        }
+    });
+    enter.start();
+    QTest::mouseClick(window.findChild<CommandButton*>(u"Extraire"_qs), Qt::LeftButton);
+    enter.stop();
+    QCOMPARE(confirmed, 10);
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(report) && waited.elapsed() < 20000)
+        QTest::qWait(20);
+    const QString shown = QString::fromUtf8(test::readFile(report));
+    qunsetenv("VELMORA_CONSOLE_REPORT");
+    qunsetenv("VELMORA_CONSOLE_REPORT_ROWS");
+    qunsetenv("VELMORA_CONSOLE_NAME");
+    QVERIFY2(shown.endsWith(u"\nrows: 10\n"_qs), qPrintable(shown));
+    QCOMPARE(waitForRecords(records, 10).size(), 10);
 }
 
 QTEST_MAIN(LaunchTest)

@@ -1,0 +1,113 @@
+#pragma once
+
+// One tool the console runs: its process, its output as it comes, how far it is and how it
+// ended. The console window shows a row for each, and the selected one's output and result.
+//
+// How a line travels: the tool writes it; the process reports output ready; the splitter cuts
+// the bytes into lines; a progress line moves the progress, any other line waits in a batch that
+// is appended to the job's document a few times a second, so long output never holds the window
+// up.
+
+#include <QObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTimer>
+
+#include "console/toolrun.h"
+
+#include <functional>
+
+class QTextDocument;
+
+namespace velmora::console {
+
+class ToolJob : public QObject {
+    Q_OBJECT
+public:
+    enum class State {
+        Queued,    // not started yet
+        Waiting,   // for another tool to be done with its drive
+        Running,   // the process runs
+        Stopping,  // asked to end
+        Succeeded, // ended with status 0
+        Failed,    // ended otherwise, or could not start
+        Stopped,   // by the user, before it started or while it ran
+    };
+
+    // `command`: the program, then its arguments; run in `folder` with `environment`. `drive`
+    // names the drive the tool reads, empty when it reads none.
+    ToolJob(QStringList command, QString folder, QProcessEnvironment environment, QString drive,
+            QObject* parent = nullptr);
+    ~ToolJob() override;
+
+    const QStringList& command() const { return m_command; }
+    const QString& toolName() const { return m_toolName; }
+    QString title() const { return windowTitle(m_command); }
+    const QString& drive() const { return m_drive; }
+
+    State state() const { return m_state; }
+    bool ended() const;
+    bool active() const { return m_state == State::Running || m_state == State::Stopping; }
+    // The state in words, as the row and the status line show it.
+    const QString& status() const { return m_status; }
+    // The exit status, or -1 when the tool did not end normally.
+    int exitStatus() const { return m_exitStatus; }
+    // The signal that ended the tool, 0 when none did.
+    int endingSignal() const { return m_signal; }
+    // The last line written on standard error: the reason of a failure, as a rule.
+    const QString& lastError() const { return m_lastError; }
+    bool succeeded() const { return m_state == State::Succeeded; }
+
+    int percent() const { return m_percent; }
+    int highestPercent() const { return m_highestPercent; }
+    const QString& detail() const { return m_detail; }
+
+    // The tool's output, both channels, progress lines left out.
+    QTextDocument* output() const { return m_output; }
+
+    void waitFor(const QString& drive);
+    void start();
+    // Ends the running tool (SIGTERM), or the waiting one before it starts.
+    void stop();
+
+Q_SIGNALS:
+    void progressed();
+    void outputAdded();
+    void stateChanged();
+    // The tool has ended (or could not start, or was stopped before it started) and its
+    // result is known.
+    void done();
+
+private:
+    void read(QProcess::ProcessChannel channel);
+    void take(const QString& line, QProcess::ProcessChannel channel);
+    void flush();
+    void finished(int code, QProcess::ExitStatus how);
+    void failedToStart(QProcess::ProcessError error);
+    void end(State state, const QString& text);
+    void setState(State state, const QString& text);
+
+    QStringList m_command;
+    QString m_toolName;
+    QString m_folder;
+    QProcessEnvironment m_environment;
+    QString m_drive;
+    QProcess m_process;
+    LineSplitter m_stdout;
+    LineSplitter m_stderr;
+    QString m_batch;
+    QTimer m_flushTimer;
+    QTextDocument* m_output;
+    State m_state = State::Queued;
+    QString m_status;
+    QString m_lastError;
+    int m_exitStatus = -1;
+    int m_signal = 0;
+    int m_percent = 0;
+    int m_highestPercent = 0;
+    QString m_detail;
+    std::function<void()> m_ending; // shows the result once the output is all in the document
+};
+
+} // namespace velmora::console
