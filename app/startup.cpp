@@ -2,6 +2,7 @@
 
 #include "app/form1.h"
 #include "platform/qtservices.h"
+#include "platform/qttranslations.h"
 
 #include <QApplication>
 
@@ -13,6 +14,7 @@ int runApplication(int& argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral("0.2a"));
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora-gui"));
     QApplication::setWindowIcon(Form1::icon());
+    loadQtTranslations(application); // the file dialog's buttons in the user's language
 
     QtServices services;
     Form1 window(services);

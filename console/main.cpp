@@ -6,14 +6,12 @@
 #include "console/consolewindow.h"
 #include "console/sharedconsole.h"
 #include "console/texts.h"
+#include "platform/qttranslations.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QIcon>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstring>
@@ -54,11 +52,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("velmora_console"));
     QApplication::setApplicationDisplayName(QStringLiteral("Velmora GUI"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velmora-gui-32.png")));
-    // Qt's own buttons ("Yes", "No") in the user's language.
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
+    velmora::loadQtTranslations(application); // "Yes" and "No" in the user's language
 
     const HandedTool tool{QDir::currentPath(), QApplication::arguments().mid(1),
                           QProcessEnvironment::systemEnvironment().toStringList()};

@@ -6,8 +6,10 @@
 
 #include "cdimage/discreader.h"
 #include "cdimage/paths.h"
+#include "cdimage/progress.h"
 #include "cdimage/stopsignals.h"
 #include "dat2file/cdiodisc.h"
+#include "dat2file/drivelock.h"
 #include "dat2file/extract.h"
 #include "dat2file/extraction.h"
 
@@ -111,6 +113,10 @@ int extract(const fs::path& source, const fs::path& destination, bool force) {
 #ifdef __linux__
     // The kernel reads only 2048 bytes of each Form 2 sector: read the CD itself.
     if (const auto mounted = mountedDisc(source)) {
+        const DriveLock turn(mounted->first, [&] {
+            cdimage::ProgressLine waiting("dat2file");
+            waiting.report(0, 1, "waiting for " + mounted->first);
+        });
         const auto drive = openDrive(mounted->first);
         return extractFromDisc(*drive, "the CD in " + mounted->first, mounted->second, destination,
                                force);

@@ -20,23 +20,33 @@ public:
         : QAccessibleWidget(window, QAccessible::Window) {}
 };
 
-// A drop-down list named by its caption; its value is the item chosen.
+// A drop-down list named by its caption. Its value is the drive chosen, given as its text and,
+// as screen readers look for it, as the selected item of its list of drives.
 class DriveListAccessible final : public QAccessibleWidget {
 public:
     explicit DriveListAccessible(QComboBox* box)
         : QAccessibleWidget(box, QAccessible::ComboBox) {}
 
     QString text(QAccessible::Text kind) const override {
-        const auto* box = static_cast<const QComboBox*>(widget());
         switch (kind) {
         case QAccessible::Name:
-            return box->accessibleName();
+            return box()->accessibleName();
         case QAccessible::Value:
-            return box->currentText();
+            return box()->currentText();
         default:
             return QAccessibleWidget::text(kind);
         }
     }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child && child->object() == box()->view() ? 0 : -1;
+    }
+
+private:
+    QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
 };
 
 // One entry of the source list.

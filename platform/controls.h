@@ -40,6 +40,8 @@ Q_SIGNALS:
     void Change();
 
 private:
+    void selectInList();
+
     const DriveTable& m_drives;
 };
 

@@ -110,6 +110,12 @@ void AccessTest::screenReaderSeesRolesNamesAndExtents() {
     QCOMPARE(drive->role(), QAccessible::ComboBox);
     QCOMPARE(drive->text(QAccessible::Name), texts::kDrive1Name);
     QCOMPARE(drive->text(QAccessible::Value), u"/"_qs);
+    // Its value as readers find it: the chosen item of its list, selected.
+    QAccessibleInterface* choices = drive->child(0);
+    QVERIFY(choices && choices->role() == QAccessible::List);
+    QAccessibleInterface* chosen = choices->child(0);
+    QVERIFY(chosen && chosen->text(QAccessible::Name) == u"/"_qs);
+    QVERIFY(chosen->state().selected);
 
     auto* list = control<ListBox>(window, "List1");
     list->AddItem(u"/a.bin"_qs);
@@ -219,6 +225,8 @@ void AccessTest::driveListFollowsTheFolderAcrossVolumes() {
     QSignalSpy changes(drives, &DriveListBox::Change);
     QVERIFY(control<DirListBox>(window, "Dir1")->setPath(inside));
     QCOMPARE(drives->Drive(), DriveTable::driveText({mount.path(), u"CD"_qs}));
+    QAccessibleInterface* chosen = accessible(drives)->child(0)->child(1);
+    QVERIFY(chosen->state().selected); // a screen reader reads the new value
     QVERIFY(control<DirListBox>(window, "Dir1")->setPath(u"/"_qs));
     QCOMPARE(drives->Drive(), DriveTable::driveText({u"/"_qs, {}}));
     QCOMPARE(changes.count(), 0);

@@ -6,17 +6,20 @@
 #include "console/tooljob.h"
 #include "console/toolrun.h"
 #include "platform/qtservices.h"
+#include "platform/qttranslations.h"
 #include "tools/commandlines.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -65,6 +68,7 @@ private Q_SLOTS:
     void newToolsLeaveTheKeyboardWhereItIs();
 
     void launcherStartsTheToolInTheConsoleInTheCurrentFolder();
+    void questionsAreInTheUsersLanguage();
     void launchesShareOneConsoleWindow();
     void launcherWithoutConsoleStartsTheToolDirectly();
     void launcherReportsAToolThatCannotStart();
@@ -392,6 +396,21 @@ void ConsoleTest::launcherStartsTheToolInTheConsoleInTheCurrentFolder() {
     QVERIFY2(failed.contains(texts::kFailed.arg(u"scripted_tool"_qs).arg(3)), qPrintable(failed));
     QVERIFY(failed.contains(u"\nlast error: scripted_tool: the real reason\n"_qs));
     qunsetenv("VELMORA_CONSOLE_REPORT");
+}
+
+void ConsoleTest::questionsAreInTheUsersLanguage() {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    const std::unique_ptr<QTranslator> french(loadQtTranslations(*QCoreApplication::instance()));
+    QLocale::setDefault(before);
+    QVERIFY2(french, "Qt's French texts (qt6-translations-l10n) are not installed");
+    QMessageBox box(QMessageBox::Question, texts::kConfirmTitle, u"?"_qs,
+                    QMessageBox::Yes | QMessageBox::No);
+    const QString yes = box.button(QMessageBox::Yes)->text();
+    const QString no = box.button(QMessageBox::No)->text();
+    QCoreApplication::removeTranslator(french.get());
+    QCOMPARE(yes, u"&Oui"_qs);
+    QCOMPARE(no, u"&Non"_qs);
 }
 
 void ConsoleTest::launchesShareOneConsoleWindow() {

@@ -5,6 +5,7 @@
 
 #include "toolrun.h"
 
+#include "dat2file/drivelock.h"
 #include "dat2file/extract.h"
 #include "dat2file/retryingreads.h"
 
@@ -12,9 +13,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
+#include <thread>
 
 using namespace velmora::test;
 
@@ -22,6 +26,7 @@ class SalvageTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void scratchedDiscGivesBackEveryGoodByte();
+    void runsOfOneDriveTakeTurns();
 };
 
 void SalvageTest::scratchedDiscGivesBackEveryGoodByte() {
@@ -99,4 +104,29 @@ void SalvageTest::scratchedDiscGivesBackEveryGoodByte() {
 }
 
 QTEST_GUILESS_MAIN(SalvageTest)
+// Two readers of one drive (a file stands for the device): the second waits, says so once, and
+// reads when the first is done.
+void SalvageTest::runsOfOneDriveTakeTurns() {
+    QTemporaryDir folder;
+    const std::string device = QFile::encodeName(folder.filePath(u"sr0"_qs)).toStdString();
+    QFile(folder.filePath(u"sr0"_qs)).open(QIODevice::WriteOnly);
+    std::optional<dat2file::DriveLock> first;
+    int firstWaited = 0;
+    first.emplace(device, [&] { ++firstWaited; });
+    std::atomic<int> waited{0};
+    std::atomic<bool> reading{false};
+    std::thread second([&] {
+        const dat2file::DriveLock turn(device, [&] { ++waited; });
+        reading = true;
+    });
+    QTRY_COMPARE(waited.load(), 1);
+    QTest::qWait(300);
+    QVERIFY(!reading);
+    first.reset();
+    second.join();
+    QVERIFY(reading);
+    QCOMPARE(waited.load(), 1);
+    QCOMPARE(firstWaited, 0);
+}
+
 #include "tst_salvage.moc"
