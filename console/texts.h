@@ -62,6 +62,7 @@ inline const QString kUsage =
     QStringLiteral("usage: velmora_console PROGRAM [ARGUMENT...]\n"
                    "       velmora_console --help\n"
                    "Runs PROGRAM in the current folder and shows its output, progress and result "
-                   "in a window.\n");
+                   "in a window.\nThe first console of a desktop session opens the window; later "
+                   "ones hand their\nprogram to it, as a row of its own, and end at once.\n");
 
 } // namespace velmora::console::texts
