@@ -271,6 +271,10 @@ void ConsoleTest::toolsAreRowsOfOneWindow() {
     QCOMPARE(window.windowTitle(), texts::kTitleOfMany.arg(2));
     QCOMPARE(rows->topLevelItem(0)->text(2), texts::kRowDone);
     QCOMPARE(rows->topLevelItem(1)->text(2), texts::kRowFailed.arg(3));
+    // A row's progress is read as text too, with its detail.
+    QAccessibleInterface* cell =
+        QAccessible::queryAccessibleInterface(rows)->tableInterface()->cellAt(0, 1);
+    QCOMPARE(cell->text(QAccessible::Name), u"100% line 20"_qs);
 
     // The selected row's output and result below the rows.
     auto* output = window.findChild<QPlainTextEdit*>(u"output"_qs);
