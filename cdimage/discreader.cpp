@@ -1,6 +1,7 @@
 #include "cdimage/discreader.h"
 
 #include "cdimage/bytes.h"
+#include "cdimage/inputfile.h"
 #include "cdimage/iso9660.h"
 #include "cdimage/names.h"
 #include "cdimage/paths.h"
@@ -113,9 +114,12 @@ std::string comparableIdentifier(std::string name) {
 // ---- images
 
 ImageFile::ImageFile(const ImageTrack& track)
-    : m_track(track)
-    , m_in(track.dataFile, std::ios::binary) {
+    : m_track(track) {
     std::error_code error;
+    if (fs::exists(fs::symlink_status(track.dataFile, error)))
+        if (const std::string why = whyNotReadable(track.dataFile); !why.empty())
+            throw DiscError(why);
+    m_in.open(track.dataFile, std::ios::binary);
     m_size = fs::file_size(track.dataFile, error);
     if (error)
         throw DiscError(quoted(track.dataFile) +
@@ -164,6 +168,40 @@ std::string ImageFile::whyUnreadable(std::uint32_t) const {
            ")";
 }
 
+namespace {
+
+// How a file of sectors without a description stores them, told by its content: the sync
+// pattern opens a raw sector, and the volume descriptor "CD001" stands in sector 16 wherever
+// its data begins in that kind of sector.
+enum class SectorStorage { Unknown, Raw2352, Mode2Without2336, Plain2048 };
+
+SectorStorage sectorStorageOf(std::string_view head) {
+    const auto bytes = reinterpret_cast<const std::uint8_t*>(head.data());
+    if (startsWithSync(bytes, head.size()))
+        return SectorStorage::Raw2352;
+    const auto descriptorAt = [&](std::size_t at) {
+        return head.size() >= at + 6 && head.substr(at + 1, 5) == "CD001";
+    };
+    if (descriptorAt(16 * 2336 + kSubheaderSize))
+        return SectorStorage::Mode2Without2336;
+    if (descriptorAt(16 * kBlock))
+        return SectorStorage::Plain2048;
+    return SectorStorage::Unknown;
+}
+
+std::string headOf(const fs::path& path, std::size_t size) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ImageError("cannot open " + quoted(path) + ": " +
+                         std::generic_category().message(errno));
+    std::string head(size, '\0');
+    in.read(head.data(), std::streamsize(head.size()));
+    head.resize(std::size_t(in.gcount()));
+    return head;
+}
+
+} // namespace
+
 bool isImageFile(const fs::path& path) {
     const std::string ending = asciiUpperCase(utf8(path.extension()));
     if (ending == ".CUE" || ending == ".TOC" || ending == ".NRG")
@@ -171,31 +209,36 @@ bool isImageFile(const fs::path& path) {
     std::error_code error;
     if (!fs::is_regular_file(path, error))
         return false;
-    std::ifstream in(path, std::ios::binary);
-    std::uint8_t head[12] = {};
-    in.read(reinterpret_cast<char*>(head), sizeof head);
-    return startsWithSync(head, std::size_t(in.gcount()));
+    try {
+        return sectorStorageOf(headOf(path, 16 * 2336 + kSubheaderSize + 6)) !=
+               SectorStorage::Unknown;
+    } catch (const ImageError&) {
+        return false;
+    }
 }
 
 ImageTrack imageTrackAt(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::error_code error;
-        const bool exists = fs::exists(path, error);
-        throw ImageError(
-            "cannot open " + quoted(path) + ": " +
-            (exists ? std::system_category().message(errno) : std::string("no such file")));
-    }
-    if (fs::is_directory(path))
-        throw ImageError(quoted(path) + " is a folder, not an image");
-    std::string head(kMaxDescriptionSize + 1, '\0');
-    in.read(head.data(), std::streamsize(head.size()));
-    head.resize(std::size_t(in.gcount()));
-    if (startsWithSync(reinterpret_cast<const std::uint8_t*>(head.data()), head.size()))
+    if (const std::string why = whyNotReadable(path); !why.empty())
+        throw ImageError(why);
+    const std::string head = headOf(path, kMaxDescriptionSize + 1);
+    if (head.empty())
+        throw ImageError(quoted(path) + " is empty (0 bytes): not an image");
+    switch (sectorStorageOf(head)) {
+    case SectorStorage::Raw2352:
         return ImageTrack{path, 0, 2352, 16, std::nullopt}; // the raw sectors themselves
-    std::string ending = asciiUpperCase(utf8(path.extension()));
+    case SectorStorage::Mode2Without2336:
+        return ImageTrack{path, 0, 2336, 0, std::nullopt}; // from each subheader on
+    case SectorStorage::Plain2048:
+        throw ImageError(quoted(path) +
+                         " is an image of 2048-byte sectors (a plain ISO 9660 image): it keeps "
+                         "only 2048 of each 2324 bytes of a Form 2 file. Make the image again "
+                         "with whole sectors (2352 bytes, \"raw\"), or extract from the CD "
+                         "itself");
+    case SectorStorage::Unknown:
+        break;
+    }
     const fs::path folder = path.parent_path();
-    if (ending == ".TOC")
+    if (asciiUpperCase(utf8(path.extension())) == ".TOC")
         return trackOfToc(head, folder);
     return trackOfCueSheet(head, folder);
 }

@@ -30,8 +30,23 @@ long processId() {
 #endif
 }
 
+// The longest name a folder takes, in bytes, on the systems the tools run on.
+constexpr std::size_t kLongestName = 255;
+// What a temporary name adds to the target's: ".", "." TOOL "-", PID, "-", N, ".tmp".
+constexpr std::size_t kTemporaryNameAdds = 1 + 1 + 1 + 10 + 1 + 10 + 4;
+
+// ".TARGET.TOOL-"; a long target's name is shortened in it (at a character's boundary) so that
+// the temporary name still fits where the target's does.
 std::string prefixFor(const fs::path& target, std::string_view tool) {
-    return "." + utf8(target.filename()) + "." + std::string(tool) + "-";
+    std::string name = utf8(target.filename());
+    const std::size_t room = kLongestName - kTemporaryNameAdds - tool.size();
+    if (name.size() > room) {
+        std::size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut; // not inside a UTF-8 sequence
+        name.resize(cut);
+    }
+    return "." + name + "." + std::string(tool) + "-";
 }
 
 // Whether the process that made a temporary file may still be running.
@@ -170,6 +185,27 @@ void OutputFile::place(const fs::path& name, bool replace) {
     m_placed = true;
 }
 
+namespace {
+
+std::string kindOf(const fs::file_status& status) {
+    switch (status.type()) {
+    case fs::file_type::not_found:
+        return "a symbolic link that leads nowhere";
+    case fs::file_type::block:
+        return "a block device";
+    case fs::file_type::character:
+        return "a character device";
+    case fs::file_type::fifo:
+        return "a FIFO";
+    case fs::file_type::socket:
+        return "a socket";
+    default:
+        return "not a file";
+    }
+}
+
+} // namespace
+
 std::string whyNotPlaceable(const fs::path& path, bool replace, std::string_view advice) {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(path, error);
@@ -180,6 +216,12 @@ std::string whyNotPlaceable(const fs::path& path, bool replace, std::string_view
     if (!replace && fs::exists(status))
         return quoted(path.filename()) + " exists already in " + quoted(folderOf(path)) +
                (advice.empty() ? "" : ": " + std::string(advice));
+    // Only a file is replaced: never a device, a FIFO or a socket that stands in its place.
+    if (fs::exists(status)) {
+        const fs::file_status target = fs::status(path, error);
+        if (!fs::is_regular_file(target))
+            return where + " is " + kindOf(target) + "; only a file is ever replaced";
+    }
     return {};
 }
 

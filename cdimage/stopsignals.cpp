@@ -19,8 +19,19 @@ Stopped::Stopped()
     : std::runtime_error("stopped by a signal; what was half-written is removed") {}
 
 void catchStopSignals() {
+#ifdef _WIN32
     std::signal(SIGINT, remember);
     std::signal(SIGTERM, remember);
+#else
+    // Without SA_RESTART: a call that blocks (a read from a slow drive) is interrupted, so the
+    // stop is seen at once.
+    struct sigaction action {};
+    action.sa_handler = remember;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 void stopIfAsked() {

@@ -5,6 +5,7 @@
 // length and its SHA-256 is checked.
 
 #include "cdimage/discreader.h"
+#include "cdimage/inputfile.h"
 #include "cdimage/paths.h"
 #include "cdimage/progress.h"
 #include "cdimage/stopsignals.h"
@@ -66,12 +67,17 @@ std::unique_ptr<cdimage::SectorSource> openImage(const std::string& image) {
     for (char& c : ending)
         if (c >= 'A' && c <= 'Z')
             c = char(c - 'A' + 'a');
-    if (ending == ".nrg")
+    if (ending == ".nrg") {
+        if (const std::string why = cdimage::whyNotReadable(image); !why.empty())
+            throw Failure(why);
         return openNeroImage(image);
+    }
     try {
         return std::make_unique<cdimage::ImageFile>(cdimage::imageTrackAt(fs::path(image)));
     } catch (const cdimage::ImageError& error) {
-        throw Failure("\"" + image + "\": " + error.what());
+        const std::string what = error.what();
+        const std::string named = "\"" + image + "\"";
+        throw Failure(what.starts_with(named) ? what : named + ": " + what);
     }
 }
 
@@ -105,6 +111,8 @@ std::optional<std::pair<std::string, std::string>> mountedDisc(const fs::path& s
 #endif
 
 int extract(const fs::path& source, const fs::path& destination, bool force) {
+    if (const std::string why = cdimage::whyNotReadable(source); !why.empty())
+        throw Failure(why);
     // An image gives every file it holds, into a folder named after the image.
     if (cdimage::isImageFile(source)) {
         const auto image = openImage(utf8(source));

@@ -14,12 +14,16 @@
 
 namespace velmora::test {
 
-Run run(const QString& program, const QStringList& arguments, const QString& folder) {
+Run run(const QString& program, const QStringList& arguments, const QString& folder,
+        int milliseconds) {
     QProcess process;
     process.setWorkingDirectory(folder);
     process.start(program, arguments);
-    if (!process.waitForFinished(300000))
-        return {};
+    if (!process.waitForFinished(milliseconds)) {
+        process.kill();
+        process.waitForFinished();
+        return {-1, {}, u"still running after "_qs + QString::number(milliseconds) + u" ms"_qs};
+    }
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};

@@ -14,7 +14,9 @@ struct Run {
     QString errors;
 };
 
-Run run(const QString& program, const QStringList& arguments, const QString& folder);
+// Runs a tool to its end; one still running after `milliseconds` is killed (status -1).
+Run run(const QString& program, const QStringList& arguments, const QString& folder,
+        int milliseconds = 300000);
 
 struct Stop {
     bool sawProgress = false; // a progress line came before the signal was sent

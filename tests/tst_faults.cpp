@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace velmora::test;
 
@@ -24,8 +25,8 @@ namespace {
 
 constexpr qint64 kRaw = 2352;
 
-Run dat2file(const QStringList& arguments, const QString& folder) {
-    return run(QStringLiteral(DAT2FILE), arguments, folder);
+Run dat2file(const QStringList& arguments, const QString& folder, int milliseconds = 300000) {
+    return run(QStringLiteral(DAT2FILE), arguments, folder, milliseconds);
 }
 Run tolk(const QStringList& arguments, const QString& folder) {
     return run(QStringLiteral(VELMORA_TOLK), arguments, folder);
@@ -108,6 +109,11 @@ private Q_SLOTS:
     void staleTemporaryFilesAreRemoved();
     void readOnlyFolderIsNamedWithItsReason();
     void tenThousandFilesAllComeBack();
+    void whatIsNoFileIsNamedAtOnce_data();
+    void whatIsNoFileIsNamedAtOnce();
+    void forceReplacesOnlyAFile();
+    void longestNamesFitWithTheirTemporaryNames();
+    void imageOf2336ByteSectorsIsRead();
 };
 
 // The images a fuzzing campaign made to crash, hang or exhaust libcdio-based readers.
@@ -594,6 +600,139 @@ void FaultsTest::tenThousandFilesAllComeBack() {
         QVERIFY2(back.status == 0, qPrintable(back.errors));
         QVERIFY(readFile(folder.filePath(u"back"_qs)) == readFile(sources + u'/' + name));
     }
+}
+
+// What a path names when it is no file to read: each said for what it is, within a second, and
+// never waited on (a FIFO would wait for a writer forever).
+void FaultsTest::whatIsNoFileIsNamedAtOnce_data() {
+    QTest::addColumn<QStringList>("arguments"); // "@" stands for the scratch folder
+    QTest::addColumn<QString>("said");
+    QTest::newRow("FIFO as source") << QStringList{u"@/fifo"_qs, u"@/out"_qs}
+                                    << u"\"@/fifo\" is a FIFO, not a file or a drive"_qs;
+    QTest::newRow("FIFO as image") << QStringList{u"--image"_qs, u"@/fifo"_qs, u"A"_qs, u"@/out"_qs}
+                                   << u"\"@/fifo\" is a FIFO, not a file or a drive"_qs;
+    QTest::newRow("FIFO listed") << QStringList{u"--list"_qs, u"@/fifo"_qs}
+                                 << u"\"@/fifo\" is a FIFO, not a file or a drive"_qs;
+    QTest::newRow("FIFO named by a cue sheet") << QStringList{u"--list"_qs, u"@/fifo.cue"_qs}
+                                               << u"\"@/fifo\" is a FIFO, not a file or a drive"_qs;
+    QTest::newRow("folder as source") << QStringList{u"@/folder"_qs, u"@/out"_qs}
+                                      << u"\"@/folder\" is a folder, not a file or a drive"_qs;
+    QTest::newRow("link loop as image")
+        << QStringList{u"--image"_qs, u"@/loop"_qs, u"A"_qs, u"@/out"_qs}
+        << u"\"@/loop\" is a symbolic link that leads round in a loop"_qs;
+    QTest::newRow("empty image") << QStringList{u"--image"_qs, u"@/empty.bin"_qs, u"A"_qs,
+                                                u"@/out"_qs}
+                                 << u"\"@/empty.bin\" is empty (0 bytes): not an image"_qs;
+    QTest::newRow("endless device as image")
+        << QStringList{u"--list"_qs, u"/dev/zero"_qs}
+        << u"\"/dev/zero\" is a character device, not a file or a drive"_qs;
+    QTest::newRow("2048-byte image") << QStringList{u"--list"_qs, u"@/plain.iso"_qs}
+                                     << u"\"@/plain.iso\" is an image of 2048-byte sectors"_qs;
+    QTest::newRow("2048-byte image as source")
+        << QStringList{u"@/plain.iso"_qs, u"@/out"_qs}
+        << u"\"@/plain.iso\" is an image of 2048-byte sectors"_qs;
+}
+
+void FaultsTest::whatIsNoFileIsNamedAtOnce() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, said);
+    QTemporaryDir folder;
+    const QString at = folder.path();
+    QVERIFY(::mkfifo(QFile::encodeName(at + u"/fifo"_qs).constData(), 0600) == 0);
+    writeFile(at, u"fifo.cue"_qs,
+              "FILE \"fifo\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n");
+    QDir(at).mkdir(u"folder"_qs);
+    QFile::link(at + u"/loop"_qs, at + u"/loop"_qs);
+    writeFile(at, u"empty.bin"_qs, {});
+    QByteArray plain(20 * 2048, '\0');
+    plain.replace(16 * 2048, 6,
+                  QByteArray("\x01"
+                             "CD001",
+                             6));
+    writeFile(at, u"plain.iso"_qs, plain);
+    arguments.replaceInStrings(u"@"_qs, at);
+    QElapsedTimer clock;
+    clock.start();
+    const Run run = dat2file(arguments, at);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(run.errors));
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.errors.startsWith(u"dat2file: "_qs + QString(said).replace(u"@"_qs, at)),
+             qPrintable(run.errors));
+    QVERIFY(!QFile::exists(at + u"/out"_qs));
+}
+
+// --force replaces a file, never what only looks like one from its name.
+void FaultsTest::forceReplacesOnlyAFile() {
+    QTemporaryDir folder;
+    buildImage(folder.path(), {{u"a.dat"_qs, QByteArray("a")}});
+    const QString cue = folder.filePath(u"IMG.cue"_qs);
+    QVERIFY(QFile::link(u"/dev/null"_qs, folder.filePath(u"mynull"_qs)));
+    QVERIFY(::mkfifo(QFile::encodeName(folder.filePath(u"fifo"_qs)).constData(), 0600) == 0);
+    const QList<std::pair<QString, QString>> cases = {
+        {u"mynull"_qs, u"is a character device; only a file is ever replaced"_qs},
+        {u"fifo"_qs, u"is a FIFO; only a file is ever replaced"_qs},
+    };
+    for (const auto& [name, said] : cases) {
+        const Run run =
+            dat2file({u"--force"_qs, u"--image"_qs, cue, u"A.DAT"_qs, folder.filePath(name)},
+                     folder.path(), 10000);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.errors.contains(said), qPrintable(run.errors));
+    }
+    QVERIFY(QFileInfo(folder.filePath(u"mynull"_qs)).isSymLink());
+    QVERIFY(!QFileInfo(folder.filePath(u"fifo"_qs)).isFile());
+    // A file, or a link to one, is replaced.
+    writeFile(folder.path(), u"old"_qs, "old");
+    QVERIFY(QFile::link(folder.filePath(u"old"_qs), folder.filePath(u"link"_qs)));
+    for (const QString& name : {u"old"_qs, u"link"_qs})
+        QCOMPARE(dat2file({u"--force"_qs, u"--image"_qs, cue, u"A.DAT"_qs, folder.filePath(name)},
+                          folder.path())
+                     .status,
+                 0);
+    QCOMPARE(readFile(folder.filePath(u"old"_qs)), QByteArray("a"));
+}
+
+// Names up to the system's limit: the temporary names are shortened, never the user's.
+void FaultsTest::longestNamesFitWithTheirTemporaryNames() {
+    QTemporaryDir folder;
+    buildImage(folder.path(), {{u"a.dat"_qs, QByteArray("data")}});
+    for (const int length : {232, 250, 255}) {
+        const QString name = QString(length - 4, u'é').left(length / 2 - 2) + u".dat"_qs;
+        QCOMPARE(QFile::encodeName(name).size(), length % 2 == 0 ? length : length - 1);
+        const Run run = dat2file(
+            {u"--image"_qs, folder.filePath(u"IMG.cue"_qs), u"A.DAT"_qs, folder.filePath(name)},
+            folder.path());
+        QVERIFY2(run.status == 0, qPrintable(run.errors));
+        QCOMPARE(readFile(folder.filePath(name)), QByteArray("data"));
+    }
+    const QString image = QString(246, u'k');
+    const Run built =
+        tolk({u"-v"_qs, u"V"_qs, u"-o"_qs, image, u"-m"_qs, folder.filePath(u"a.dat"_qs)},
+             folder.path());
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    QVERIFY(QFile::exists(folder.filePath(image + u".bin"_qs)));
+}
+
+// Sectors stored from their subheader on (2336 bytes, as some writers keep Mode 2), known by
+// their content alone.
+void FaultsTest::imageOf2336ByteSectorsIsRead() {
+    QTemporaryDir folder;
+    const QByteArray data = randomBytes(100000, 9);
+    buildImage(folder.path(), {{u"clip.mpg"_qs, data}});
+    const QByteArray raw = readFile(folder.filePath(u"IMG.bin"_qs));
+    QByteArray stored;
+    for (qsizetype at = 0; at < raw.size(); at += 2352)
+        stored += raw.mid(at + 16, 2336);
+    writeFile(folder.path(), u"short.bin"_qs, stored);
+    const Run one = dat2file({u"--image"_qs, folder.filePath(u"short.bin"_qs), u"clip.mpg"_qs,
+                              folder.filePath(u"one.mpg"_qs)},
+                             folder.path());
+    QVERIFY2(one.status == 0, qPrintable(one.errors));
+    QCOMPARE(readFile(folder.filePath(u"one.mpg"_qs)), data);
+    const Run all = dat2file({folder.filePath(u"short.bin"_qs), folder.filePath(u"x/short.bin"_qs)},
+                             folder.path());
+    QVERIFY2(all.status == 0, qPrintable(all.errors));
+    QCOMPARE(readFile(folder.filePath(u"x/short/clip.mpg"_qs)), data);
 }
 
 QTEST_GUILESS_MAIN(FaultsTest)

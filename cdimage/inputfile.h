@@ -1,0 +1,16 @@
+#pragma once
+
+// What the tools read must be a file or a drive. Anything else a path may name (a FIFO that
+// would wait for a writer forever, a folder, a socket, a device such as /dev/zero that never
+// ends) is told apart before it is opened for reading, without waiting on it.
+
+#include <filesystem>
+#include <string>
+
+namespace cdimage {
+
+// Why `path` cannot be read as a file or a drive, naming what it is ("\"f\" is a FIFO, not a
+// file or a drive"); empty when it is a regular file or a block device.
+std::string whyNotReadable(const std::filesystem::path& path);
+
+} // namespace cdimage
