@@ -7,6 +7,7 @@
 #include <QAccessible>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -76,7 +77,10 @@ QLabel* textLabel(const QString& name, const QString& role, QWidget* parent) {
 ConsoleWindow::ConsoleWindow(QWidget* parent)
     : QMainWindow(parent)
     , m_driveRule(driveReadBy)
-    , m_confirm([this](const QString& question) { return askUser(this, question); }) {
+    , m_confirm([this](const QString& question) { return askUser(this, question); })
+    , m_askWhereToSave([this](const QString& suggested) {
+        return QFileDialog::getSaveFileName(this, texts::kSaveTitle, suggested);
+    }) {
     setObjectName(QStringLiteral("ConsoleWindow"));
     // Shown and raised, never given the keyboard: the user may be answering a box elsewhere.
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -124,6 +128,9 @@ void ConsoleWindow::createControls() {
                                            Qt::TextSelectableByKeyboard);
     m_commandLine->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
+    m_dropped = textLabel(QStringLiteral("dropped"), kOutputName, central);
+    m_dropped->hide();
+
     m_output = new QPlainTextEdit(central);
     m_output->setObjectName(QStringLiteral("output"));
     m_output->setAccessibleName(kOutputName);
@@ -154,6 +161,10 @@ void ConsoleWindow::createControls() {
     m_lastErrorLabel->setFont(bold);
     m_lastErrorLabel->hide();
 
+    m_save = new QPushButton(kSaveOutput, central);
+    m_save->setObjectName(QStringLiteral("saveOutput"));
+    m_save->setAccessibleName(kSaveOutput);
+    connect(m_save, &QPushButton::clicked, this, &ConsoleWindow::saveOutput);
     m_stop = new QPushButton(kStop, central);
     m_stop->setObjectName(QStringLiteral("stop"));
     m_stop->setAccessibleName(kStop);
@@ -167,12 +178,14 @@ void ConsoleWindow::createControls() {
     statusRow->addWidget(m_statusIcon, 0, Qt::AlignTop);
     statusRow->addWidget(m_status, 1);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_save);
     buttons->addStretch(1);
     buttons->addWidget(m_stop);
     buttons->addWidget(m_close);
     auto* layout = new QVBoxLayout(central);
     layout->addWidget(m_rows);
     layout->addWidget(m_commandLine);
+    layout->addWidget(m_dropped);
     layout->addWidget(m_output, 1);
     layout->addWidget(m_progress);
     layout->addWidget(m_progressDetail);
@@ -186,6 +199,10 @@ void ConsoleWindow::createControls() {
 
 void ConsoleWindow::setConfirmation(std::function<bool(const QString&)> confirm) {
     m_confirm = std::move(confirm);
+}
+
+void ConsoleWindow::setSaveDialog(std::function<QString(const QString&)> ask) {
+    m_askWhereToSave = std::move(ask);
 }
 
 void ConsoleWindow::setDriveRule(DriveRule rule) {
@@ -217,8 +234,10 @@ ToolJob* ConsoleWindow::addTool(QStringList command, QString folder,
             showState();
     });
     connect(job, &ToolJob::outputAdded, this, [this, job] {
-        if (job == m_shown)
+        if (job == m_shown) {
             followOutput();
+            showDropped();
+        }
     });
     connect(job, &ToolJob::done, this, [this, job] { jobEnded(job); });
     updateRow(job);
@@ -318,8 +337,28 @@ void ConsoleWindow::showSelected() {
     m_output->setDocument(m_shown->output());
     m_followEnd = true;
     followOutput();
+    showDropped();
     showProgress();
     showState();
+    m_save->setEnabled(m_shown->canSaveOutput());
+}
+
+void ConsoleWindow::showDropped() {
+    const qsizetype dropped = m_shown->droppedLines();
+    m_dropped->setVisible(dropped > 0);
+    if (dropped > 0)
+        m_dropped->setText(texts::kDropped.arg(dropped));
+}
+
+void ConsoleWindow::saveOutput() {
+    if (!m_shown)
+        return;
+    const QString path = m_askWhereToSave(
+        QDir::home().filePath(m_shown->toolName() + QStringLiteral("-output.txt")));
+    if (path.isEmpty())
+        return;
+    if (const std::optional<QString> why = m_shown->saveOutput(path))
+        QMessageBox::warning(this, texts::kConfirmTitle, texts::kSaveFailed.arg(path, *why));
 }
 
 void ConsoleWindow::showProgress() {

@@ -62,6 +62,9 @@ public:
 
     // Asks the user to confirm stopping tools; tests answer without a dialog.
     void setConfirmation(std::function<bool(const QString& question)> confirm);
+    // Asks where to save a tool's whole output (nothing: not saved); tests answer without a
+    // dialog.
+    void setSaveDialog(std::function<QString(const QString& suggested)> ask);
 
 Q_SIGNALS:
     // A tool has ended (or could not start, or was stopped before it started).
@@ -81,6 +84,8 @@ private:
     void showProgress();
     void showState();
     void followOutput();
+    void showDropped();
+    void saveOutput();
     void jobEnded(ToolJob* job);
     void schedule();
     void askToStop();
@@ -89,18 +94,21 @@ private:
     QList<ToolJob*> m_notStarted; // added, or waiting for their drive
     DriveRule m_driveRule;
     std::function<bool(const QString&)> m_confirm;
+    std::function<QString(const QString&)> m_askWhereToSave;
     bool m_closeWhenDone = false;
     bool m_followEnd = true;
     ToolJob* m_shown = nullptr;
 
     QTreeWidget* m_rows = nullptr;
     QLabel* m_commandLine = nullptr;
+    QLabel* m_dropped = nullptr;
     QPlainTextEdit* m_output = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_progressDetail = nullptr;
     QLabel* m_statusIcon = nullptr;
     QLabel* m_status = nullptr;
     QLabel* m_lastErrorLabel = nullptr;
+    QPushButton* m_save = nullptr;
     QPushButton* m_stop = nullptr;
     QPushButton* m_close = nullptr;
 };

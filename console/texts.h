@@ -50,6 +50,17 @@ inline const QString kKilled = QStringLiteral(
 inline const QString kNotStarted =
     QStringLiteral("Failed: %1 could not be started: %2 / Échec : %1 n'a pas pu être lancé : %2");
 
+inline const QString kDropped = QStringLiteral(
+    "%1 earlier lines are not shown here; \"Save output\" keeps every line. / %1 lignes "
+    "précédentes ne sont plus affichées ; « Enregistrer la sortie » les garde toutes.");
+inline const QString kSaveOutput = QStringLiteral("Save output… / Enregistrer la sortie…");
+inline const QString kSaveTitle = QStringLiteral("Save output / Enregistrer la sortie");
+inline const QString kNoSavedOutput = QStringLiteral(
+    "the output could not be kept on disk / la sortie n'a pas pu être gardée sur le disque");
+inline const QString kSaveFailed = QStringLiteral(
+    "The output could not be saved as %1: %2 / La sortie n'a pas pu être enregistrée sous %1 : "
+    "%2");
+
 inline const QString kConfirmTitle = QStringLiteral("Velmora GUI");
 inline const QString kConfirmStop = QStringLiteral(
     "Stop %1? What it has half-written is removed. / Arrêter %1 ? Ce qu'il a écrit en partie "

@@ -2,8 +2,12 @@
 
 #include "console/texts.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPlainTextDocumentLayout>
+#include <QTemporaryFile>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -15,7 +19,36 @@ namespace velmora::console {
 namespace {
 
 constexpr int kFlushMilliseconds = 50;
-constexpr qsizetype kLargestPiece = 256 * 1024; // characters put into the document at once
+constexpr qsizetype kLargestPiece = 64 * 1024; // characters put into the document at once
+// A line longer than this is shown as it comes rather than when it ends: no progress line is
+// that long.
+constexpr qsizetype kLongestHeldLine = 64 * 1024;
+
+// The job's document as the output log's sink: a block a line, the last one being written.
+class DocumentSink final : public OutputSink {
+public:
+    explicit DocumentSink(QTextDocument* document)
+        : m_document(document) {}
+
+    void removeFirstLines(qsizetype count) override {
+        if (count >= m_document->blockCount()) {
+            m_document->clear();
+            return;
+        }
+        QTextCursor front(m_document);
+        front.setPosition(m_document->findBlockByNumber(int(count)).position(),
+                          QTextCursor::KeepAnchor);
+        front.removeSelectedText();
+    }
+    void append(QStringView text) override {
+        QTextCursor end(m_document);
+        end.movePosition(QTextCursor::End);
+        end.insertText(text.toString()); // a '\n' begins a new block
+    }
+
+private:
+    QTextDocument* m_document;
+};
 
 } // namespace
 
@@ -31,6 +64,11 @@ ToolJob::ToolJob(QStringList command, QString folder, QProcessEnvironment enviro
     , m_status(texts::kQueued.arg(m_toolName)) {
     m_output->setDocumentLayout(new QPlainTextDocumentLayout(m_output));
     m_output->setUndoRedoEnabled(false);
+    // Every byte the tool writes, for "Save output"; the window keeps only the last lines.
+    m_spool = std::make_unique<QTemporaryFile>(
+        QDir::temp().filePath(QStringLiteral("velmora_console-output-XXXXXX.txt")));
+    if (!m_spool->open())
+        m_spool.reset();
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(kFlushMilliseconds);
     connect(&m_flushTimer, &QTimer::timeout, this, &ToolJob::flush);
@@ -98,61 +136,118 @@ void ToolJob::stop() {
 
 void ToolJob::read(QProcess::ProcessChannel channel) {
     m_process.setReadChannel(channel);
-    LineSplitter& splitter = channel == QProcess::StandardError ? m_stderr : m_stdout;
-    for (const QString& line : splitter.add(m_process.readAll()))
-        take(line, channel);
+    const QByteArray bytes = m_process.readAll();
+    if (bytes.isEmpty())
+        return;
+    if (m_spool && m_spool->write(bytes) != bytes.size())
+        m_spool.reset(); // a full disk: the window still shows the last lines
+    Channel& from = channel == QProcess::StandardError ? m_stderr : m_stdout;
+    take(from.text.add(bytes), channel);
 }
 
-void ToolJob::take(const QString& line, QProcess::ProcessChannel channel) {
+// Cuts text into lines, the last one possibly begun; a line too long to wait for its end goes
+// into the log as it comes.
+void ToolJob::take(QStringView text, QProcess::ProcessChannel channel) {
+    Channel& from = channel == QProcess::StandardError ? m_stderr : m_stdout;
+    Channel& other = channel == QProcess::StandardError ? m_stdout : m_stderr;
+    for (qsizetype start = 0;;) {
+        const qsizetype end = text.indexOf(u'\n', start);
+        const QStringView piece = text.mid(start, (end < 0 ? text.size() : end) - start);
+        if (end < 0) {
+            if (from.openInLog) {
+                m_log.add(piece);
+            } else {
+                from.open += piece;
+                if (from.open.size() > kLongestHeldLine) {
+                    endOpenLine(other); // lines of the two channels never mix
+                    m_log.add(from.open);
+                    from.open.clear();
+                    from.openInLog = true;
+                }
+            }
+            break;
+        }
+        if (from.openInLog) {
+            m_log.add(piece);
+            m_log.add(u"\n");
+            from.openInLog = false;
+            if (channel == QProcess::StandardError)
+                m_lastError = piece.toString();
+        } else {
+            from.open += piece;
+            endOpenLine(other);
+            if (takeLine(std::exchange(from.open, {}), channel))
+                m_log.add(u"\n");
+        }
+        start = end + 1;
+    }
+    if (m_log.waiting() && !m_flushTimer.isActive())
+        m_flushTimer.start(kFlushMilliseconds);
+}
+
+// Ends the other channel's line where its start is in the log already.
+void ToolJob::endOpenLine(Channel& channel) {
+    if (!channel.openInLog)
+        return;
+    m_log.add(u"\n");
+    channel.openInLog = false;
+}
+
+// A progress line moves the progress; any other goes into the log (its break is the caller's).
+bool ToolJob::takeLine(const QString& line, QProcess::ProcessChannel channel) {
     if (const std::optional<Progress> progress = progressOf(line)) {
         m_percent = progress->percent;
         m_detail = progress->detail;
         m_highestPercent = std::max(m_highestPercent, progress->percent);
         Q_EMIT progressed();
-        return;
+        return false;
     }
     if (channel == QProcess::StandardError && !line.trimmed().isEmpty())
         m_lastError = line;
-    m_batch += line;
-    m_batch += u'\n';
-    if (!m_flushTimer.isActive())
-        m_flushTimer.start(kFlushMilliseconds);
+    m_log.add(line);
+    return true;
 }
 
-// Appends the lines gathered since the last time; a large batch goes in pieces, the window
-// answering the user between them.
+// Hands the document what the log has for it, a piece at a time, the window answering the
+// user between pieces.
 void ToolJob::flush() {
-    if (!m_batch.isEmpty()) {
-        qsizetype length = m_batch.size();
-        if (length > kLargestPiece)
-            length = m_batch.lastIndexOf(u'\n', kLargestPiece) + 1;
-        if (length <= 0)
-            length = std::min(m_batch.size(), kLargestPiece);
-        QStringView piece = QStringView(m_batch).left(length);
-        if (piece.endsWith(u'\n'))
-            piece.chop(1);
-        QTextCursor end(m_output);
-        end.movePosition(QTextCursor::End);
-        if (!m_output->isEmpty())
-            end.insertBlock();
-        end.insertText(piece.toString());
-        m_batch.remove(0, length);
-        Q_EMIT outputAdded();
-    }
-    if (!m_batch.isEmpty())
-        m_flushTimer.start(0);
+    DocumentSink sink(m_output);
+    const bool more = m_log.flushTo(sink, kLargestPiece);
+    Q_EMIT outputAdded();
+    // While the tool writes on, the next piece waits its turn: what the log drops meanwhile
+    // never costs the view anything. At the end the rest goes at once.
+    if (more)
+        m_flushTimer.start(m_process.state() == QProcess::NotRunning ? 0 : kFlushMilliseconds);
     else if (m_ending)
         std::exchange(m_ending, {})();
+}
+
+std::optional<QString> ToolJob::saveOutput(const QString& path) const {
+    if (!m_spool)
+        return texts::kNoSavedOutput;
+    m_spool->flush();
+    QFile::remove(path);
+    QFile copy(m_spool->fileName());
+    if (!copy.copy(path))
+        return copy.errorString();
+    return std::nullopt;
 }
 
 void ToolJob::finished(int code, QProcess::ExitStatus how) {
     for (const auto channel : {QProcess::StandardOutput, QProcess::StandardError})
         read(channel);
+    // What follows the last line break of each channel is a line too.
     for (const auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
-        LineSplitter& splitter = channel == QProcess::StandardError ? m_stderr : m_stdout;
-        if (const std::optional<QString> line = splitter.rest())
-            take(*line, channel);
+        Channel& from = channel == QProcess::StandardError ? m_stderr : m_stdout;
+        take(from.text.finish(), channel);
+        if (from.openInLog) {
+            from.openInLog = false;
+        } else if (!from.open.isEmpty()) {
+            takeLine(std::exchange(from.open, {}), channel);
+        }
     }
+    if (m_log.waiting() && !m_flushTimer.isActive())
+        m_flushTimer.start(0);
     const bool askedToStop = m_state == State::Stopping;
     m_ending = [this, code, how, askedToStop] {
         if (how == QProcess::NormalExit)
@@ -172,10 +267,8 @@ void ToolJob::finished(int code, QProcess::ExitStatus how) {
         }
     };
     // The result shows once the output before it is all in the document.
-    if (m_batch.isEmpty())
+    if (!m_log.waiting())
         std::exchange(m_ending, {})();
-    else
-        m_flushTimer.start(0);
 }
 
 void ToolJob::failedToStart(QProcess::ProcessError error) {

@@ -3,10 +3,11 @@
 // One tool the console runs: its process, its output as it comes, how far it is and how it
 // ended. The console window shows a row for each, and the selected one's output and result.
 //
-// How a line travels: the tool writes it; the process reports output ready; the splitter cuts
-// the bytes into lines; a progress line moves the progress, any other line waits in a batch that
-// is appended to the job's document a few times a second, so long output never holds the window
-// up.
+// How a line travels: the tool writes it; the process reports output ready; its bytes go whole
+// to a spool file (what "Save output" keeps) and, decoded, are cut into lines; a progress line
+// moves the progress, any other line goes into the output log, which keeps the last lines within
+// fixed bounds and hands them to the job's document a piece at a time, a few times a second, so
+// that no output holds the window up or fills the memory.
 
 #include <QObject>
 #include <QProcess>
@@ -14,10 +15,14 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "console/outputlog.h"
 #include "console/toolrun.h"
 
 #include <functional>
+#include <memory>
+#include <optional>
 
+class QTemporaryFile;
 class QTextDocument;
 
 namespace velmora::console {
@@ -63,8 +68,14 @@ public:
     int highestPercent() const { return m_highestPercent; }
     const QString& detail() const { return m_detail; }
 
-    // The tool's output, both channels, progress lines left out.
+    // The tool's last lines of output, both channels, progress lines left out.
     QTextDocument* output() const { return m_output; }
+    // Lines of output no longer in the document, to keep it within bounds.
+    qsizetype droppedLines() const { return m_log.droppedLines(); }
+    // Writes the whole output, every byte as the tool wrote it, to `path`; the reason when it
+    // cannot.
+    std::optional<QString> saveOutput(const QString& path) const;
+    bool canSaveOutput() const { return m_spool != nullptr; }
 
     void waitFor(const QString& drive);
     void start();
@@ -80,8 +91,18 @@ Q_SIGNALS:
     void done();
 
 private:
+    // A channel's text being cut into lines: the line begun, and whether its start is in the
+    // log already (a line too long to wait for its end).
+    struct Channel {
+        StreamText text;
+        QString open;
+        bool openInLog = false;
+    };
+
     void read(QProcess::ProcessChannel channel);
-    void take(const QString& line, QProcess::ProcessChannel channel);
+    void take(QStringView text, QProcess::ProcessChannel channel);
+    bool takeLine(const QString& line, QProcess::ProcessChannel channel);
+    void endOpenLine(Channel& channel);
     void flush();
     void finished(int code, QProcess::ExitStatus how);
     void failedToStart(QProcess::ProcessError error);
@@ -94,9 +115,10 @@ private:
     QProcessEnvironment m_environment;
     QString m_drive;
     QProcess m_process;
-    LineSplitter m_stdout;
-    LineSplitter m_stderr;
-    QString m_batch;
+    Channel m_stdout;
+    Channel m_stderr;
+    OutputLog m_log;
+    std::unique_ptr<QTemporaryFile> m_spool;
     QTimer m_flushTimer;
     QTextDocument* m_output;
     State m_state = State::Queued;

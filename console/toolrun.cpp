@@ -109,34 +109,4 @@ QString signalName(int signal) {
     }
 }
 
-QStringList LineSplitter::add(const QByteArray& piece) {
-    QStringList lines;
-    qsizetype start = 0;
-    for (qsizetype at = 0; at < piece.size(); ++at) {
-        const char c = piece.at(at);
-        if (c != '\n' && c != '\r') {
-            m_afterReturn = false;
-            continue;
-        }
-        const bool secondHalf = c == '\n' && m_afterReturn && at == start && m_pending.isEmpty();
-        m_afterReturn = c == '\r';
-        if (!secondHalf) {
-            m_pending.append(piece.constData() + start, at - start);
-            lines.append(QString::fromUtf8(m_pending));
-            m_pending.clear();
-        }
-        start = at + 1;
-    }
-    m_pending.append(piece.constData() + start, piece.size() - start);
-    return lines;
-}
-
-std::optional<QString> LineSplitter::rest() {
-    if (m_pending.isEmpty())
-        return std::nullopt;
-    const QString line = QString::fromUtf8(m_pending);
-    m_pending.clear();
-    return line;
-}
-
 } // namespace velmora::console

@@ -1,7 +1,7 @@
 #pragma once
 
-// The rules of the console window, on text alone: the progress lines of the tools, the lines of
-// a stream that arrives in pieces, the window's title and the command line it shows.
+// The rules of the console window, on text alone: the progress lines of the tools, the window's
+// title, the command line it shows and the drive a tool reads.
 
 #include <QByteArray>
 #include <QString>
@@ -35,19 +35,5 @@ QString driveReadBy(const QStringList& command, const QString& folder);
 
 // The name of a signal that ends a process.
 QString signalName(int signal);
-
-// Cuts a stream into lines as its pieces arrive: a line ends with a line feed, a carriage
-// return, or both.
-class LineSplitter {
-public:
-    // The lines completed by `piece`, decoded from UTF-8.
-    QStringList add(const QByteArray& piece);
-    // What is left after the last line break, as a line of its own.
-    std::optional<QString> rest();
-
-private:
-    QByteArray m_pending;
-    bool m_afterReturn = false;
-};
 
 } // namespace velmora::console

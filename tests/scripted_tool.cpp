@@ -4,7 +4,11 @@
 //   crash        ends by SIGABRT
 //   wait         a progress line, then waits for a signal; SIGTERM ends it by SIGTERM
 //   flood BYTES  BYTES of 100-character lines on standard output, as fast as it can, status 0
+//   short N      N lines of "y" on standard output, as fast as it can, status 0
+//   long N       two empty lines, one line of N characters written in pieces, then "end"
+//   stubborn     ignores SIGTERM; writes its process id, then "tick" every 100 ms for a minute
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +16,8 @@
 #include <cstring>
 #include <string>
 #include <thread>
+
+#include <unistd.h>
 
 int main(int argc, char** argv) {
     const std::string what = argc > 1 ? argv[1] : "";
@@ -46,6 +52,34 @@ int main(int argc, char** argv) {
         line += '\n';
         for (long long written = 0; written < count; written += static_cast<long long>(line.size()))
             std::fwrite(line.data(), 1, line.size(), stdout);
+        return 0;
+    }
+    if (what == "short") {
+        for (long long i = 0; i < count; ++i)
+            std::fputs("y\n", stdout);
+        return 0;
+    }
+    if (what == "long") {
+        std::fputs("\n\n", stdout);
+        const std::string piece(1000, 'x');
+        for (long long written = 0; written < count; written += 1000) {
+            std::fwrite(piece.data(), 1, std::size_t(std::min<long long>(1000, count - written)),
+                        stdout);
+            if (written % 50000 == 0)
+                std::fflush(stdout);
+        }
+        std::fputs("\nend\n", stdout);
+        return 0;
+    }
+    if (what == "stubborn") {
+        std::signal(SIGTERM, SIG_IGN);
+        std::printf("%ld\n", static_cast<long>(getpid()));
+        std::fflush(stdout);
+        for (int i = 0; i < 600; ++i) {
+            std::puts("tick");
+            std::fflush(stdout);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
         return 0;
     }
     return 2;

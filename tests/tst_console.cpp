@@ -2,6 +2,7 @@
 // and the real console program started by the real launcher.
 
 #include "console/consolewindow.h"
+#include "console/outputlog.h"
 #include "console/texts.h"
 #include "console/tooljob.h"
 #include "console/toolrun.h"
@@ -17,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -53,7 +55,9 @@ class ConsoleTest : public QObject {
 private Q_SLOTS:
     void progressLinesOfBothTools_data();
     void progressLinesOfBothTools();
-    void linesArriveInPieces();
+    void textArrivesInPieces();
+    void viewShowsExactlyTheTextWritten();
+    void viewKeepsTheLastLinesWithinBounds();
     void titleAndCommandLine();
 
     void outputAndProgressAppearAsTheToolRuns();
@@ -61,6 +65,8 @@ private Q_SLOTS:
     void failureShowsStatusAndLastErrorLine();
     void stopAsksFirstThenEndsTheTool();
     void closingWhileRunningAsksTheSame();
+    void longLinesAndEmptyLinesShowAsWritten();
+    void floodIsBoundedAndSavedWhole();
     void everyControlIsNamed();
     void toolsAreRowsOfOneWindow();
     void toolsOfOneDriveTakeTurns();
@@ -104,16 +110,109 @@ void ConsoleTest::progressLinesOfBothTools() {
     }
 }
 
-void ConsoleTest::linesArriveInPieces() {
-    LineSplitter splitter;
-    QCOMPARE(splitter.add("ab"), QStringList());
-    QCOMPARE(splitter.add("c\nd"), QStringList{u"abc"_qs});
-    QCOMPARE(splitter.add("\r"), QStringList{u"d"_qs});
-    QCOMPARE(splitter.add("\n\n"), QStringList{QString()}); // CR LF is one break, then an empty
-    QCOMPARE(splitter.add("\xc3"), QStringList());          // a character cut in two
-    QCOMPARE(splitter.add("\xa9t\rx"), QStringList{u"ét"_qs});
-    QCOMPARE(splitter.rest(), std::optional<QString>(u"x"_qs));
-    QCOMPARE(splitter.rest(), std::optional<QString>());
+void ConsoleTest::textArrivesInPieces() {
+    StreamText text;
+    QCOMPARE(text.add("ab"), u"ab"_qs);
+    QCOMPARE(text.add("c\r"), u"c\n"_qs);
+    QCOMPARE(text.add("\n\n"), u"\n"_qs);  // CR LF is one break, then another
+    QCOMPARE(text.add("\xc3"), QString()); // a character cut in two
+    QCOMPARE(text.add("\xa9t\rx"), u"ét\nx"_qs);
+    QCOMPARE(text.add("\xe2\x82"), QString());
+    QCOMPARE(text.finish(), QString::fromUtf8("\xe2\x82")); // unfinished at the end
+}
+
+namespace {
+
+// The output log's sink as plain lines.
+struct LinesSink final : OutputSink {
+    QStringList lines{QString()};
+    void removeFirstLines(qsizetype count) override {
+        if (count >= lines.size())
+            lines = {QString()};
+        else
+            lines.remove(0, count);
+    }
+    void append(QStringView text) override {
+        const QList<QStringView> parts = text.split(u'\n');
+        lines.last() += parts.first();
+        for (qsizetype i = 1; i < parts.size(); ++i)
+            lines.append(parts.at(i).toString());
+    }
+    QString text() const { return lines.join(u'\n'); }
+};
+
+// Output of every shape: empty lines first, lines long and short, with or without a last break.
+QString someOutput(QRandomGenerator& random) {
+    QString text;
+    const int lines = random.bounded(1, 60);
+    for (int i = 0; i < lines; ++i) {
+        const int kind = random.bounded(4);
+        const qsizetype length = kind == 0   ? 0
+                                 : kind == 3 ? random.bounded(1, 300000)
+                                             : random.bounded(1, 80);
+        text += QString(length, QChar(u'a' + i % 26));
+        if (i + 1 < lines || random.bounded(2) == 0)
+            text += u'\n';
+    }
+    return text;
+}
+
+} // namespace
+
+// Whatever pieces the output comes in, and however the view is given it, the view shows the
+// text the tool wrote.
+void ConsoleTest::viewShowsExactlyTheTextWritten() {
+    QRandomGenerator random(7);
+    for (int round = 0; round < 200; ++round) {
+        const QString written = someOutput(random);
+        OutputLog log({1'000'000, 100'000'000, 1'000'000}); // bounds out of the way
+        LinesSink view;
+        for (qsizetype at = 0; at < written.size();) {
+            const qsizetype piece = random.bounded(1, 70000);
+            log.add(QStringView(written).mid(at, piece));
+            at += piece;
+            if (random.bounded(3) == 0)
+                log.flushTo(view, random.bounded(1, 100000));
+        }
+        while (log.flushTo(view, random.bounded(1, 100000))) {
+        }
+        QCOMPARE(view.text(), written);
+        QCOMPARE(log.droppedLines(), 0);
+    }
+}
+
+// Within its bounds the view keeps the last lines, whatever comes, and says how many went.
+void ConsoleTest::viewKeepsTheLastLinesWithinBounds() {
+    QRandomGenerator random(8);
+    const OutputLog::Limits limits{50, 4000, 1000};
+    for (int round = 0; round < 200; ++round) {
+        OutputLog log(limits);
+        LinesSink view;
+        QStringList lines;
+        const int count = random.bounded(1, 400);
+        for (int i = 0; i < count; ++i) {
+            const QString line = QString::number(i) + QString(random.bounded(0, 300), u'.');
+            lines.append(line);
+            log.add(QString(line + u'\n'));
+            if (random.bounded(4) == 0)
+                log.flushTo(view, random.bounded(1, 5000));
+            QVERIFY(view.lines.size() <= limits.lines + 1);
+            QVERIFY(view.text().size() <= limits.characters + limits.lines);
+        }
+        while (log.flushTo(view, random.bounded(1, 5000))) {
+        }
+        QVERIFY(view.text().endsWith(lines.last() + u'\n'));
+        const qsizetype kept = view.lines.size() - 1; // and the empty line being written
+        QCOMPARE(log.droppedLines() + kept, count);
+        QCOMPARE(view.lines.mid(0, kept), lines.mid(count - kept));
+    }
+    // A line past its own bound is cut, and says by how much.
+    OutputLog log(limits);
+    LinesSink view;
+    log.add(QString(QString(1500, u'x') + u"\nnext"_qs));
+    log.flushTo(view, 10000);
+    QCOMPARE(view.lines,
+             (QStringList{QString(1000, u'x') + u" [… 500 more characters]"_qs, u"next"_qs}));
 }
 
 void ConsoleTest::titleAndCommandLine() {
@@ -138,9 +237,9 @@ void ConsoleTest::outputAndProgressAppearAsTheToolRuns() {
     window.start();
     QVERIFY(finished.wait(10000));
     const QString output = window.findChild<QPlainTextEdit*>(u"output"_qs)->toPlainText();
-    QCOMPARE(output.count(u'\n'), 199);
+    QCOMPARE(output.count(u'\n'), 200); // exactly the lines written, each with its break
     QVERIFY(output.startsWith(u"line 1\nline 2\n"_qs));
-    QVERIFY(output.endsWith(u"line 200"_qs));
+    QVERIFY(output.endsWith(u"line 200\n"_qs));
     QVERIFY2(!output.contains(u"progress"_qs), "progress lines feed the bar, not the text");
     QVERIFY2(seen.size() >= 10, qPrintable(QString::number(seen.size())));
     QVERIFY(std::is_sorted(seen.cbegin(), seen.cend()));
@@ -235,11 +334,50 @@ void ConsoleTest::closingWhileRunningAsksTheSame() {
     QCOMPARE(asked, 2);
 }
 
+// Empty lines first, then a long line written in pieces: shown as written; a line past the
+// bound of one line is cut, and says by how much.
+void ConsoleTest::longLinesAndEmptyLinesShowAsWritten() {
+    const QList<std::pair<int, QString>> cases = {
+        {16000, QString(16000, u'x')},
+        {300000, QString(16384, u'x') + u" [… 283616 more characters]"_qs},
+    };
+    for (const auto& [length, shown] : cases) {
+        ConsoleWindow window({kScriptedTool, u"long"_qs, QString::number(length)});
+        QSignalSpy finished(&window, &ConsoleWindow::toolFinished);
+        window.show();
+        window.start();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(window.findChild<QPlainTextEdit*>(u"output"_qs)->toPlainText(),
+                 u"\n\n"_qs + shown + u"\nend\n"_qs);
+    }
+}
+
+// Ten million short lines: the view keeps the last hundred thousand, says how many went, and
+// the whole output can still be saved.
+void ConsoleTest::floodIsBoundedAndSavedWhole() {
+    QTemporaryDir folder;
+    ConsoleWindow window({kScriptedTool, u"short"_qs, u"2000000"_qs});
+    window.setSaveDialog([&](const QString&) { return folder.filePath(u"all.txt"_qs); });
+    QSignalSpy finished(&window, &ConsoleWindow::toolFinished);
+    window.show();
+    window.start();
+    QVERIFY(finished.wait(120000));
+    auto* output = window.findChild<QPlainTextEdit*>(u"output"_qs);
+    QCOMPARE(output->document()->blockCount(), 100000 + 1);
+    auto* dropped = window.findChild<QLabel*>(u"dropped"_qs);
+    QVERIFY(dropped->isVisible());
+    QCOMPARE(dropped->text(), texts::kDropped.arg(1900000));
+    QTest::mouseClick(window.findChild<QPushButton*>(u"saveOutput"_qs), Qt::LeftButton);
+    QFile saved(folder.filePath(u"all.txt"_qs));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.size(), 4000000);
+}
+
 void ConsoleTest::everyControlIsNamed() {
     ConsoleWindow window({kScriptedTool, u"lines"_qs, u"1"_qs});
     const QList<QWidget*> controls =
         window.centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    QCOMPARE(controls.size(), 10);
+    QCOMPARE(controls.size(), 12);
     for (const QWidget* control : controls) // a text is read by its text, and said what it is
         QVERIFY2(!control->accessibleName().isEmpty() ||
                      !control->accessibleDescription().isEmpty(),
@@ -287,7 +425,7 @@ void ConsoleTest::toolsAreRowsOfOneWindow() {
     QTest::keyClick(rows, Qt::Key_Down);
     QCOMPARE(window.selectedJob(), second);
     QCOMPARE(output->toPlainText(), u"working\nscripted_tool: first problem\n"
-                                    "scripted_tool: the real reason"_qs);
+                                    "scripted_tool: the real reason\n"_qs);
     QCOMPARE(lastError->text(), u"scripted_tool: the real reason"_qs);
     QVERIFY(window.report().endsWith(u"rows: 2\n"_qs));
 }
