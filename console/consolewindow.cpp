@@ -95,8 +95,10 @@ ConsoleWindow::ConsoleWindow(QStringList command, QWidget* parent)
 
 ConsoleWindow::~ConsoleWindow() {
     m_shown = nullptr;
-    for (ToolJob* job : std::as_const(m_jobs))
+    for (ToolJob* job : std::as_const(m_jobs)) {
         job->disconnect(this);
+        job->stop(); // all asked at once; each job's end waits for its tool
+    }
 }
 
 void ConsoleWindow::createControls() {
@@ -386,7 +388,7 @@ void ConsoleWindow::showState() {
     const bool showError = job.state() == ToolJob::State::Failed && !job.lastError().isEmpty();
     m_lastErrorLabel->setText(showError ? job.lastError() : QString());
     m_lastErrorLabel->setVisible(showError);
-    m_stop->setEnabled(!job.ended() && job.state() != ToolJob::State::Stopping);
+    m_stop->setEnabled(!job.ended()); // pressed again while stopping, it ends the tool at once
 }
 
 void ConsoleWindow::followOutput() {
@@ -419,9 +421,11 @@ void ConsoleWindow::jobEnded(ToolJob* job) {
 
 void ConsoleWindow::askToStop() {
     ToolJob* job = m_shown;
-    if (!job || job->ended() || !m_confirm(texts::kConfirmStop.arg(job->toolName())))
+    if (!job || job->ended())
         return;
-    job->stop();
+    if (job->state() == ToolJob::State::Stopping ||
+        m_confirm(texts::kConfirmStop.arg(job->toolName())))
+        job->stop();
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent* event) {
@@ -430,8 +434,13 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    if (m_closeWhenDone)
+    if (m_closeWhenDone) {
+        // Closed again while tools are stopping: they are ended at once.
+        for (ToolJob* job : std::as_const(m_jobs))
+            if (!job->ended())
+                job->stop();
         return;
+    }
     QList<ToolJob*> left;
     std::copy_if(m_jobs.begin(), m_jobs.end(), std::back_inserter(left),
                  [](const ToolJob* job) { return !job->ended(); });

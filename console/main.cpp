@@ -13,8 +13,16 @@
 #include <QFile>
 #include <QIcon>
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using namespace velmora::console;
 
@@ -39,6 +47,36 @@ void reportWhenDone(ConsoleWindow& window) {
         QApplication::quit();
     });
 }
+
+#ifndef Q_OS_WIN
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void askToQuit(int) {
+    const char signalled = 1;
+    (void)!::write(g_signalPipe[1], &signalled, 1);
+}
+
+// SIGTERM, SIGHUP (the session ending) and SIGINT end the console as closing it does, its tools
+// with it: the event loop quits, and each tool is stopped on the way out.
+void quitOnStopSignals(QApplication& application) {
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [] {
+        char drained[16];
+        while (::read(g_signalPipe[0], drained, sizeof drained) > 0) {
+        }
+        // Not quit(): that would ask the window, which would ask the user.
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action {};
+    action.sa_handler = askToQuit;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(signal, &action, nullptr);
+}
+#endif
 
 } // namespace
 
@@ -71,6 +109,9 @@ int main(int argc, char** argv) {
 
     window.addTool(tool.command, tool.folder, QProcessEnvironment::systemEnvironment());
     reportWhenDone(window);
+#ifndef Q_OS_WIN
+    quitOnStopSignals(application);
+#endif
     window.show();
     window.start();
     return QApplication::exec();

@@ -54,8 +54,8 @@ void OutputLog::closeLine() {
 
 // Drops lines at the front, never the one being written, until the bounds hold.
 void OutputLog::trim() {
-    while (m_lines.size() > 1 && (qsizetype(m_lines.size()) - 1 > m_limits.lines ||
-                                  m_characters > m_limits.characters)) {
+    while (m_lines.size() > 1 &&
+           (qsizetype(m_lines.size()) - 1 > m_limits.lines || m_characters > m_limits.characters)) {
         const Line front = m_lines.front();
         m_lines.pop_front();
         m_characters -= front.shown + front.waiting;

@@ -39,6 +39,9 @@ inline const QString kStoppedByYou = QStringLiteral(
     "Stopped by you: %1 was ended before it was done. / Arrêté à votre demande : %1 a été "
     "interrompu avant la fin.");
 inline const QString kRunning = QStringLiteral("%1 is running… / %1 est en cours…");
+inline const QString kDoesNotStop = QStringLiteral(
+    "%1 has not stopped: press Stop again to end it at once. / %1 ne s'est pas arrêté : "
+    "appuyez à nouveau sur Arrêter pour l'interrompre tout de suite.");
 inline const QString kStopping = QStringLiteral("Stopping %1… / Arrêt de %1…");
 inline const QString kSucceeded =
     QStringLiteral("Done: %1 ended successfully (exit status 0). / Terminé : %1 s'est terminé "

@@ -12,13 +12,24 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <csignal>
 #include <utility>
+
+#ifndef Q_OS_WIN
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 
 namespace velmora::console {
 
 namespace {
 
 constexpr int kFlushMilliseconds = 50;
+// How long a tool asked to stop (SIGTERM) has before it may be ended outright (SIGKILL).
+constexpr int kStopGraceMilliseconds = 3000;
 constexpr qsizetype kLargestPiece = 64 * 1024; // characters put into the document at once
 // A line longer than this is shown as it comes rather than when it ends: no progress line is
 // that long.
@@ -78,17 +89,59 @@ ToolJob::ToolJob(QStringList command, QString folder, QProcessEnvironment enviro
             [this] { read(QProcess::StandardError); });
     connect(&m_process, &QProcess::finished, this, &ToolJob::finished);
     connect(&m_process, &QProcess::errorOccurred, this, &ToolJob::failedToStart);
+    m_stopGrace.setSingleShot(true);
+    m_stopGrace.setInterval(kStopGraceMilliseconds);
+    connect(&m_stopGrace, &QTimer::timeout, this, [this] {
+        if (m_state == State::Stopping)
+            setState(State::Stopping, texts::kDoesNotStop.arg(m_toolName));
+    });
+#ifndef Q_OS_WIN
+    // The tool leads a process group of its own, so that Stop reaches whatever it starts; and
+    // on Linux it ends with the console, should the console be killed outright.
+    const pid_t console = ::getpid();
+    m_process.setChildProcessModifier([console] {
+        ::setpgid(0, 0);
+#ifdef Q_OS_LINUX
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != console)
+            ::_exit(127); // the console is gone already
+#else
+        (void)console;
+#endif
+    });
+#endif
 }
 
 ToolJob::~ToolJob() {
     // A console that quits with its tool still running leaves no orphan writing on.
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.disconnect(this);
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.disconnect(this);
+    signalTool(SIGTERM);
+    if (!m_process.waitForFinished(kStopGraceMilliseconds)) {
+        signalTool(SIGKILL);
         m_process.waitForFinished(1000);
     }
+}
+
+// Sends `signal` to the tool's process group: the tool and whatever it started.
+void ToolJob::signalTool(int signal) {
+    const qint64 pid = m_process.processId();
+    if (pid <= 0 || m_process.state() == QProcess::NotRunning)
+        return;
+#ifdef Q_OS_WIN
+    if (signal == SIGKILL)
+        m_process.kill();
+    else
+        m_process.terminate();
+#else
+    if (::kill(-pid_t(pid), signal) != 0)
+        ::kill(pid_t(pid), signal); // not the leader of a group of its own
+#endif
+}
+
+void ToolJob::setStopGrace(int milliseconds) {
+    m_stopGrace.setInterval(milliseconds);
 }
 
 bool ToolJob::ended() const {
@@ -128,10 +181,16 @@ void ToolJob::stop() {
         end(State::Stopped, texts::kStoppedBeforeStart.arg(m_toolName));
         return;
     }
+    if (m_state == State::Stopping) {
+        // Asked again: no more waiting for it.
+        signalTool(SIGKILL);
+        return;
+    }
     if (m_state != State::Running)
         return;
     setState(State::Stopping, texts::kStopping.arg(m_toolName));
-    m_process.terminate();
+    signalTool(SIGTERM);
+    m_stopGrace.start();
 }
 
 void ToolJob::read(QProcess::ProcessChannel channel) {

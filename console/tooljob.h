@@ -79,8 +79,11 @@ public:
 
     void waitFor(const QString& drive);
     void start();
-    // Ends the running tool (SIGTERM), or the waiting one before it starts.
+    // Ends the running tool (SIGTERM to its process group), or the waiting one before it
+    // starts. Asked again while the tool is stopping, ends it outright (SIGKILL); after a few
+    // seconds' grace the status says so.
     void stop();
+    void setStopGrace(int milliseconds);
 
 Q_SIGNALS:
     void progressed();
@@ -107,6 +110,7 @@ private:
     void finished(int code, QProcess::ExitStatus how);
     void failedToStart(QProcess::ProcessError error);
     void end(State state, const QString& text);
+    void signalTool(int signal);
     void setState(State state, const QString& text);
 
     QStringList m_command;
@@ -120,6 +124,7 @@ private:
     OutputLog m_log;
     std::unique_ptr<QTemporaryFile> m_spool;
     QTimer m_flushTimer;
+    QTimer m_stopGrace;
     QTextDocument* m_output;
     State m_state = State::Queued;
     QString m_status;

@@ -6,7 +6,8 @@
 //   flood BYTES  BYTES of 100-character lines on standard output, as fast as it can, status 0
 //   short N      N lines of "y" on standard output, as fast as it can, status 0
 //   long N       two empty lines, one line of N characters written in pieces, then "end"
-//   stubborn     ignores SIGTERM; writes its process id, then "tick" every 100 ms for a minute
+//   stubborn F   ignores SIGTERM; writes its process id to the file F, then "tick" every 100 ms
+//                for a minute
 
 #include <algorithm>
 #include <chrono>
@@ -73,8 +74,11 @@ int main(int argc, char** argv) {
     }
     if (what == "stubborn") {
         std::signal(SIGTERM, SIG_IGN);
-        std::printf("%ld\n", static_cast<long>(getpid()));
-        std::fflush(stdout);
+        if (argc > 2)
+            if (std::FILE* file = std::fopen(argv[2], "w")) {
+                std::fprintf(file, "%ld\n", static_cast<long>(getpid()));
+                std::fclose(file);
+            }
         for (int i = 0; i < 600; ++i) {
             std::puts("tick");
             std::fflush(stdout);

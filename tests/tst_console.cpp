@@ -65,6 +65,9 @@ private Q_SLOTS:
     void failureShowsStatusAndLastErrorLine();
     void stopAsksFirstThenEndsTheTool();
     void closingWhileRunningAsksTheSame();
+    void stubbornToolIsEndedOnASecondStop();
+    void windowCanAlwaysBeClosed();
+    void toolEndsWithItsConsole();
     void longLinesAndEmptyLinesShowAsWritten();
     void floodIsBoundedAndSavedWhole();
     void everyControlIsNamed();
@@ -309,6 +312,90 @@ void ConsoleTest::stopAsksFirstThenEndsTheTool() {
     // Said as what the user did, not as a failure.
     QCOMPARE(window.status(), texts::kStoppedByYou.arg(u"scripted_tool"_qs));
     QVERIFY(window.isVisible());
+}
+
+namespace {
+
+// Whether a process has ended (a zombie nobody has collected yet counts as ended).
+bool processGone(qint64 pid) {
+    QFile stat(u"/proc/%1/stat"_qs.arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray facts = stat.readAll();
+    const qsizetype afterName = facts.lastIndexOf(')');
+    return afterName < 0 || facts.mid(afterName + 2, 1) == "Z";
+}
+
+qint64 pidIn(const QString& path) {
+    QElapsedTimer waited;
+    waited.start();
+    while (readAll(path).trimmed().isEmpty() && waited.elapsed() < 10000)
+        QTest::qWait(20);
+    return readAll(path).trimmed().toLongLong();
+}
+
+} // namespace
+
+// A tool that ignores SIGTERM: after a few seconds the status says so, and Stop again ends it.
+void ConsoleTest::stubbornToolIsEndedOnASecondStop() {
+    QTemporaryDir folder;
+    ConsoleWindow window({kScriptedTool, u"stubborn"_qs, folder.filePath(u"pid"_qs)});
+    QStringList asked;
+    window.setConfirmation([&](const QString& question) {
+        asked.append(question);
+        return true;
+    });
+    window.jobs().first()->setStopGrace(300);
+    window.show();
+    window.start();
+    const qint64 pid = pidIn(folder.filePath(u"pid"_qs));
+    QVERIFY(pid > 0);
+    auto* stop = window.findChild<QPushButton*>(u"stop"_qs);
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QCOMPARE(window.status(), texts::kStopping.arg(u"scripted_tool"_qs));
+    QTRY_COMPARE(window.status(), texts::kDoesNotStop.arg(u"scripted_tool"_qs));
+    QVERIFY(!processGone(pid));
+    QVERIFY(stop->isEnabled());
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QTRY_VERIFY(!window.running());
+    QCOMPARE(asked.size(), 1); // the second press is the user's answer already
+    QCOMPARE(window.status(), texts::kStoppedByYou.arg(u"scripted_tool"_qs));
+    QTRY_VERIFY(processGone(pid));
+}
+
+// The window can always be closed: a second close ends what would not stop.
+void ConsoleTest::windowCanAlwaysBeClosed() {
+    QTemporaryDir folder;
+    ConsoleWindow window({kScriptedTool, u"stubborn"_qs, folder.filePath(u"pid"_qs)});
+    window.setConfirmation([](const QString&) { return true; });
+    window.jobs().first()->setStopGrace(300);
+    window.show();
+    window.start();
+    const qint64 pid = pidIn(folder.filePath(u"pid"_qs));
+    QVERIFY(!window.close());
+    QTest::qWait(500);
+    QVERIFY(window.isVisible() && window.running());
+    window.close();
+    QTRY_VERIFY(!window.isVisible());
+    QTRY_VERIFY(processGone(pid));
+}
+
+// The console ended from outside (the session closing, a kill): its tool ends with it.
+void ConsoleTest::toolEndsWithItsConsole() {
+    for (const int signal : {SIGTERM, SIGHUP, SIGKILL}) {
+        QTemporaryDir folder;
+        QProcess console;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"VELMORA_CONSOLE_NAME"_qs, folder.filePath(u"console"_qs));
+        console.setProcessEnvironment(environment);
+        console.start(QStringLiteral(VELMORA_CONSOLE),
+                      {kScriptedTool, u"stubborn"_qs, folder.filePath(u"pid"_qs)});
+        const qint64 pid = pidIn(folder.filePath(u"pid"_qs));
+        QVERIFY(pid > 0);
+        ::kill(pid_t(console.processId()), signal);
+        QVERIFY(console.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 10000);
+    }
 }
 
 void ConsoleTest::closingWhileRunningAsksTheSame() {
