@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStyle>
@@ -62,14 +63,43 @@ QString rowState(const ToolJob& job) {
     return {};
 }
 
+// A line of text the window shows, read by its text (what it is comes as the description). It
+// wraps at blanks, and anywhere in a long run without one, so that no text widens the window
+// past the screen.
 QLabel* textLabel(const QString& name, const QString& role, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
-    // Read by its text; what it is comes as the description.
     label->setAccessibleDescription(role);
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     return label;
+}
+
+void setLabelText(QLabel* label, const QString& text) {
+    label->setText(breakableAnywhere(text));
+    label->setAccessibleName(text);
+    label->setToolTip(text.size() > 80 ? text : QString());
+}
+
+// Text to select and copy exactly (a command line, an error), wrapped anywhere, a few lines
+// high, scrolled when longer.
+QPlainTextEdit* textView(const QString& name, const QString& accessibleName, QWidget* parent) {
+    auto* view = new QPlainTextEdit(parent);
+    view->setObjectName(name);
+    view->setAccessibleName(accessibleName);
+    view->setReadOnly(true);
+    view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    view->setFrameShape(QFrame::NoFrame);
+    view->viewport()->setAutoFillBackground(false);
+    view->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    return view;
+}
+
+void fitLines(QPlainTextEdit* view, int lines) {
+    view->setFixedHeight(view->fontMetrics().lineSpacing() * lines +
+                         2 * int(view->document()->documentMargin()) + 2);
 }
 
 } // namespace
@@ -125,10 +155,9 @@ void ConsoleWindow::createControls() {
             showSelected();
     });
 
-    m_commandLine = textLabel(QStringLiteral("commandLine"), kCommandLineName, central);
-    m_commandLine->setTextInteractionFlags(Qt::TextSelectableByMouse |
-                                           Qt::TextSelectableByKeyboard);
+    m_commandLine = textView(QStringLiteral("commandLine"), kCommandLineName, central);
     m_commandLine->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    fitLines(m_commandLine, 3);
 
     m_dropped = textLabel(QStringLiteral("dropped"), kOutputName, central);
     m_dropped->hide();
@@ -155,12 +184,11 @@ void ConsoleWindow::createControls() {
     m_statusIcon->setObjectName(QStringLiteral("statusIcon"));
     m_statusIcon->setAccessibleName(kStatusName);
     m_status = textLabel(QStringLiteral("status"), kStatusName, central);
-    m_lastErrorLabel = textLabel(QStringLiteral("lastError"), kLastErrorName, central);
-    m_lastErrorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse |
-                                              Qt::TextSelectableByKeyboard);
+    m_lastErrorLabel = textView(QStringLiteral("lastError"), kLastErrorName, central);
     QFont bold = m_lastErrorLabel->font();
     bold.setBold(true);
     m_lastErrorLabel->setFont(bold);
+    fitLines(m_lastErrorLabel, 2);
     m_lastErrorLabel->hide();
 
     m_save = new QPushButton(kSaveOutput, central);
@@ -179,15 +207,18 @@ void ConsoleWindow::createControls() {
     auto* statusRow = new QHBoxLayout;
     statusRow->addWidget(m_statusIcon, 0, Qt::AlignTop);
     statusRow->addWidget(m_status, 1);
+    // Each row of buttons narrower than the narrowest screen.
+    auto* saving = new QHBoxLayout;
+    saving->addWidget(m_dropped, 1);
+    saving->addWidget(m_save, 0, Qt::AlignRight | Qt::AlignTop);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_save);
     buttons->addStretch(1);
     buttons->addWidget(m_stop);
     buttons->addWidget(m_close);
     auto* layout = new QVBoxLayout(central);
     layout->addWidget(m_rows);
     layout->addWidget(m_commandLine);
-    layout->addWidget(m_dropped);
+    layout->addLayout(saving);
     layout->addWidget(m_output, 1);
     layout->addWidget(m_progress);
     layout->addWidget(m_progressDetail);
@@ -196,7 +227,11 @@ void ConsoleWindow::createControls() {
     layout->addLayout(buttons);
     m_rows->setMaximumHeight(m_rows->sizeHintForRow(0) > 0 ? m_rows->sizeHintForRow(0) * 6 : 140);
     m_rows->hide(); // shown once there are two tools
-    resize(760, 480);
+    // As large as it is useful, never larger than the screen (a large scale may leave little).
+    QSize size(760, 480);
+    if (const QScreen* shownOn = screen())
+        size = size.boundedTo(shownOn->availableGeometry().size() * 9 / 10);
+    resize(size.expandedTo(minimumSizeHint()));
 }
 
 void ConsoleWindow::setConfirmation(std::function<bool(const QString&)> confirm) {
@@ -335,7 +370,7 @@ void ConsoleWindow::showSelected() {
     m_shown = row >= 0 && row < m_jobs.size() ? m_jobs.at(row) : nullptr;
     if (!m_shown)
         return;
-    m_commandLine->setText(commandLineOf(m_shown->command()));
+    m_commandLine->setPlainText(commandLineOf(m_shown->command()));
     m_output->setDocument(m_shown->output());
     m_followEnd = true;
     followOutput();
@@ -365,13 +400,12 @@ void ConsoleWindow::saveOutput() {
 
 void ConsoleWindow::showProgress() {
     m_progress->setValue(m_shown->percent());
-    m_progressDetail->setText(m_shown->detail());
+    setLabelText(m_progressDetail, m_shown->detail());
 }
 
 void ConsoleWindow::showState() {
     const ToolJob& job = *m_shown;
-    m_status->setText(job.status());
-    m_status->setAccessibleName(job.status());
+    setLabelText(m_status, job.status());
     QStyle::StandardPixmap icon = QStyle::SP_CustomBase;
     if (job.state() == ToolJob::State::Succeeded)
         icon = QStyle::SP_DialogApplyButton;
@@ -386,7 +420,8 @@ void ConsoleWindow::showState() {
         m_statusIcon->setPixmap(style()->standardIcon(icon).pixmap(size, size));
     }
     const bool showError = job.state() == ToolJob::State::Failed && !job.lastError().isEmpty();
-    m_lastErrorLabel->setText(showError ? job.lastError() : QString());
+    if (m_lastErrorLabel->toPlainText() != (showError ? job.lastError() : QString()))
+        m_lastErrorLabel->setPlainText(showError ? job.lastError() : QString());
     m_lastErrorLabel->setVisible(showError);
     m_stop->setEnabled(!job.ended()); // pressed again while stopping, it ends the tool at once
 }
@@ -470,6 +505,10 @@ QString ConsoleWindow::report() const {
                     .arg(job->status(),
                          job->state() == ToolJob::State::Failed ? job->lastError() : QString(),
                          job->output()->toPlainText());
+    const QScreen* shownOn = screen();
+    text += QStringLiteral("window width: %1 of %2\n")
+                .arg(frameGeometry().width())
+                .arg(shownOn ? shownOn->availableGeometry().width() : 0);
     return text + QStringLiteral("rows: %1\n").arg(m_jobs.size());
 }
 

@@ -100,14 +100,14 @@ private:
     ToolJob* m_shown = nullptr;
 
     QTreeWidget* m_rows = nullptr;
-    QLabel* m_commandLine = nullptr;
+    QPlainTextEdit* m_commandLine = nullptr;
     QLabel* m_dropped = nullptr;
     QPlainTextEdit* m_output = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_progressDetail = nullptr;
     QLabel* m_statusIcon = nullptr;
     QLabel* m_status = nullptr;
-    QLabel* m_lastErrorLabel = nullptr;
+    QPlainTextEdit* m_lastErrorLabel = nullptr;
     QPushButton* m_save = nullptr;
     QPushButton* m_stop = nullptr;
     QPushButton* m_close = nullptr;

@@ -74,6 +74,22 @@ QString driveReadBy(const QStringList& command, const QString& folder) {
     return {};
 }
 
+QString breakableAnywhere(const QString& text) {
+    constexpr qsizetype kLongestRun = 12;
+    QString broken;
+    broken.reserve(text.size() + text.size() / kLongestRun);
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        broken.append(c);
+        run = c.isSpace() ? 0 : run + 1;
+        if (run >= kLongestRun || c == u'/' || c == u'\\') {
+            broken.append(QChar(0x200B));
+            run = 0;
+        }
+    }
+    return broken;
+}
+
 QString signalName(int signal) {
     switch (signal) {
     case SIGTERM:

@@ -33,6 +33,10 @@ QString commandLineOf(const QStringList& command);
 // itself when it is a drive. Empty for anything else. `folder` is the tool's current folder.
 QString driveReadBy(const QStringList& command, const QString& folder);
 
+// `text` with a zero-width space where a line may break inside a long run without a blank
+// (after each '/', and every 12 characters), for a label that wraps only between words.
+QString breakableAnywhere(const QString& text);
+
 // The name of a signal that ends a process.
 QString signalName(int signal);
 

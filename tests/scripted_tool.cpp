@@ -4,6 +4,7 @@
 //   crash        ends by SIGABRT
 //   wait         a progress line, then waits for a signal; SIGTERM ends it by SIGTERM
 //   flood BYTES  BYTES of 100-character lines on standard output, as fast as it can, status 0
+//   detail TEXT  a progress line with TEXT as its detail, TEXT on standard error, status 1
 //   short N      N lines of "y" on standard output, as fast as it can, status 0
 //   long N       two empty lines, one line of N characters written in pieces, then "end"
 //   stubborn F   ignores SIGTERM; writes its process id to the file F, then "tick" every 100 ms
@@ -54,6 +55,10 @@ int main(int argc, char** argv) {
         for (long long written = 0; written < count; written += static_cast<long long>(line.size()))
             std::fwrite(line.data(), 1, line.size(), stdout);
         return 0;
+    }
+    if (what == "detail" && argc > 2) {
+        std::fprintf(stderr, "scripted_tool: progress 50%% %s\n%s\n", argv[2], argv[2]);
+        return 1;
     }
     if (what == "short") {
         for (long long i = 0; i < count; ++i)

@@ -19,6 +19,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -70,6 +72,7 @@ private Q_SLOTS:
     void toolEndsWithItsConsole();
     void longLinesAndEmptyLinesShowAsWritten();
     void floodIsBoundedAndSavedWhole();
+    void longTextsNeverWidenTheWindow();
     void everyControlIsNamed();
     void toolsAreRowsOfOneWindow();
     void toolsOfOneDriveTakeTurns();
@@ -250,7 +253,7 @@ void ConsoleTest::outputAndProgressAppearAsTheToolRuns() {
     QCOMPARE(window.findChild<QLabel*>(u"progressDetail"_qs)->text(), u"line 200"_qs);
     QCOMPARE(window.exitStatus(), 0);
     QCOMPARE(window.status(), texts::kSucceeded.arg(u"scripted_tool"_qs));
-    QVERIFY(window.findChild<QLabel*>(u"lastError"_qs)->isHidden());
+    QVERIFY(window.findChild<QPlainTextEdit*>(u"lastError"_qs)->isHidden());
     QVERIFY(!window.findChild<QPushButton*>(u"stop"_qs)->isEnabled());
     QVERIFY(window.isVisible()); // it stays until the user closes it
 }
@@ -277,10 +280,10 @@ void ConsoleTest::failureShowsStatusAndLastErrorLine() {
     window.start();
     QVERIFY(finished.wait(10000));
     QCOMPARE(window.status(), status);
-    auto* error = window.findChild<QLabel*>(u"lastError"_qs);
+    auto* error = window.findChild<QPlainTextEdit*>(u"lastError"_qs);
     QCOMPARE(error->isVisible(), !lastError.isEmpty());
     if (!lastError.isEmpty())
-        QCOMPARE(error->text(), lastError);
+        QCOMPARE(error->toPlainText(), lastError);
     QVERIFY(!window.findChild<QLabel*>(u"statusIcon"_qs)->pixmap().isNull());
     QVERIFY(window.findChild<QLabel*>(u"status"_qs)->accessibleName().contains(status));
 }
@@ -460,6 +463,42 @@ void ConsoleTest::floodIsBoundedAndSavedWhole() {
     QCOMPARE(saved.size(), 4000000);
 }
 
+// A storage path of 5,000 characters, a file name of 250 in a progress line, a long last error:
+// the window stays within the screen, and each text is whole for a tooltip and a screen reader.
+void ConsoleTest::longTextsNeverWidenTheWindow() {
+    const QString path = u"/"_qs + QString(5000, u'p');
+    const QString name = QString(250, u'n') + u".dat"_qs;
+    ConsoleWindow window({kScriptedTool, u"detail"_qs, name, path});
+    QSignalSpy finished(&window, &ConsoleWindow::toolFinished);
+    window.show();
+    window.start();
+    QVERIFY(finished.wait(10000));
+    const int available = window.screen()->availableGeometry().width();
+    QVERIFY2(window.frameGeometry().width() <= available,
+             qPrintable(QString::number(window.frameGeometry().width())));
+    QVERIFY(window.minimumSizeHint().width() <= available);
+    auto* detail = window.findChild<QLabel*>(u"progressDetail"_qs);
+    QCOMPARE(detail->accessibleName(), name);
+    QCOMPARE(detail->toolTip(), name);
+    QCOMPARE(window.findChild<QPlainTextEdit*>(u"lastError"_qs)->toPlainText(), name);
+    QVERIFY(window.findChild<QPlainTextEdit*>(u"commandLine"_qs)->toPlainText().endsWith(path));
+
+    // The real console, its scale doubled.
+    QTemporaryDir folder;
+    QProcess console;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"QT_SCALE_FACTOR"_qs, u"2"_qs);
+    environment.insert(u"VELMORA_CONSOLE_NAME"_qs, folder.filePath(u"console"_qs));
+    environment.insert(u"VELMORA_CONSOLE_REPORT"_qs, folder.filePath(u"report"_qs));
+    console.setProcessEnvironment(environment);
+    console.start(QStringLiteral(VELMORA_CONSOLE), {kScriptedTool, u"detail"_qs, name, path});
+    QVERIFY(console.waitForFinished(20000));
+    const QString report = readAll(folder.filePath(u"report"_qs));
+    const auto width = QRegularExpression(u"window width: (\\d+) of (\\d+)"_qs).match(report);
+    QVERIFY2(width.hasMatch(), qPrintable(report));
+    QVERIFY2(width.captured(1).toInt() <= width.captured(2).toInt(), qPrintable(width.captured()));
+}
+
 void ConsoleTest::everyControlIsNamed() {
     ConsoleWindow window({kScriptedTool, u"lines"_qs, u"1"_qs});
     const QList<QWidget*> controls =
@@ -475,8 +514,9 @@ void ConsoleTest::everyControlIsNamed() {
     QCOMPARE(frame->role(), QAccessible::Window);
     QCOMPARE(frame->text(QAccessible::Name), u"scripted_tool — 1"_qs);
     QAccessibleInterface* commandLine =
-        QAccessible::queryAccessibleInterface(window.findChild<QLabel*>(u"commandLine"_qs));
-    QCOMPARE(commandLine->text(QAccessible::Name),
+        QAccessible::queryAccessibleInterface(window.findChild<QPlainTextEdit*>(u"commandLine"_qs));
+    QCOMPARE(commandLine->text(QAccessible::Name), texts::kCommandLineName);
+    QCOMPARE(commandLine->text(QAccessible::Value),
              commandLineOf({kScriptedTool, u"lines"_qs, u"1"_qs}));
 }
 
@@ -503,7 +543,7 @@ void ConsoleTest::toolsAreRowsOfOneWindow() {
 
     // The selected row's output and result below the rows.
     auto* output = window.findChild<QPlainTextEdit*>(u"output"_qs);
-    auto* lastError = window.findChild<QLabel*>(u"lastError"_qs);
+    auto* lastError = window.findChild<QPlainTextEdit*>(u"lastError"_qs);
     QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
                       rows->visualItemRect(rows->topLevelItem(0)).center());
     QCOMPARE(window.selectedJob(), first);
@@ -513,7 +553,7 @@ void ConsoleTest::toolsAreRowsOfOneWindow() {
     QCOMPARE(window.selectedJob(), second);
     QCOMPARE(output->toPlainText(), u"working\nscripted_tool: first problem\n"
                                     "scripted_tool: the real reason\n"_qs);
-    QCOMPARE(lastError->text(), u"scripted_tool: the real reason"_qs);
+    QCOMPARE(lastError->toPlainText(), u"scripted_tool: the real reason"_qs);
     QVERIFY(window.report().endsWith(u"rows: 2\n"_qs));
 }
 
