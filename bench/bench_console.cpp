@@ -1,7 +1,8 @@
 // The console window under load: 100 MB of tool output shown in the window, against the same
 // output read and dropped by a bare process, with the longest time the window's event loop
-// waited meanwhile; and how soon a launched console has shown its tool's result, against
-// starting the tool alone. All in the same run.
+// waited meanwhile; a soak of the console program fed 1 GB of mixed output (its peak memory,
+// its event loop's longest wait, the time until its result line); and how soon a launched
+// console has shown its tool's result, against starting the tool alone. All in the same run.
 
 #include "benchclock.h"
 #include "console/consolewindow.h"
@@ -16,6 +17,8 @@
 #include <QTimer>
 
 #include <algorithm>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -60,7 +63,8 @@ Shown shownInTheWindow() {
     Shown shown;
     shown.milliseconds = clock.nsecsElapsed() / 1e6;
     shown.longestWait = longest;
-    shown.characters = window.findChild<QPlainTextEdit*>()->document()->characterCount();
+    shown.characters =
+        window.findChild<QPlainTextEdit*>(QStringLiteral("output"))->document()->characterCount();
     return shown;
 }
 
@@ -75,10 +79,52 @@ double untilReported(const QString& report, const QString& program, const QStrin
     });
 }
 
+struct Soak {
+    double milliseconds = 0;
+    long peakKilobytes = 0;
+    QString longestWait;
+};
+
+// The console program itself, its tool writing 1 GB of mixed output; what it reports at the end.
+Soak soakedConsole(const QString& folder) {
+    QProcess console;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VELMORA_CONSOLE_REPORT"), folder + QStringLiteral("/soak"));
+    environment.insert(QStringLiteral("VELMORA_CONSOLE_NAME"),
+                       folder + QStringLiteral("/soak-console"));
+    console.setProcessEnvironment(environment);
+    console.setProgram(kConsole);
+    console.setArguments({kTool, QStringLiteral("mixed"), QString::number(qint64(1) << 30)});
+    QElapsedTimer clock;
+    clock.start();
+    console.start();
+    console.waitForFinished(-1);
+    Soak soak;
+    soak.milliseconds = clock.nsecsElapsed() / 1e6;
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    soak.peakKilobytes = usage.ru_maxrss;
+    QFile report(folder + QStringLiteral("/soak"));
+    report.open(QIODevice::ReadOnly);
+    const QString text = QString::fromUtf8(report.readAll());
+    soak.longestWait = text.section(QStringLiteral("longest wait: "), 1).trimmed();
+    return soak;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    QTemporaryDir folder;
+    // Before any other child, so that the peak memory measured is the console's.
+    const Soak soak = soakedConsole(folder.path());
+    std::printf("%-48s %10.2f ms  (%.0f MB/s)\n", "console soak: 1 GB of mixed output, to result",
+                soak.milliseconds, 1024 * 1000 / soak.milliseconds);
+    std::printf("%-48s %10ld MB  (bound 100: %s)\n", "console soak: peak memory",
+                soak.peakKilobytes / 1024, soak.peakKilobytes / 1024 <= 100 ? "within" : "OVER");
+    std::printf("%-48s %10s     (bound 100 ms)\n", "console soak: longest wait of its event loop",
+                qPrintable(soak.longestWait));
+
     const double drained = drainedByAProcess();
     const Shown shown = shownInTheWindow();
     std::printf("%-48s %10.2f ms  read and dropped %10.2f ms  ratio %6.2f  (%.0f MB/s)\n",
@@ -88,7 +134,6 @@ int main(int argc, char** argv) {
                 "console: longest wait of its event loop meanwhile", shown.longestWait,
                 shown.longestWait <= 100 ? "within" : "OVER", shown.characters);
 
-    QTemporaryDir folder;
     const QString report = folder.filePath(QStringLiteral("report"));
     const QString record = folder.filePath(QStringLiteral("records"));
     qputenv("VELMORA_CONSOLE_REPORT", QFile::encodeName(report));

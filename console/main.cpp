@@ -13,7 +13,11 @@
 #include <QFile>
 #include <QIcon>
 
+#include <QElapsedTimer>
 #include <QSocketNotifier>
+#include <QTimer>
+
+#include <memory>
 
 #include <csignal>
 #include <cstdio>
@@ -36,16 +40,29 @@ void reportWhenDone(ConsoleWindow& window) {
     if (reportFile.isEmpty())
         return;
     const int rows = std::max(1, qEnvironmentVariableIntValue("VELMORA_CONSOLE_REPORT_ROWS"));
-    QObject::connect(&window, &ConsoleWindow::allFinished, &window, [&window, reportFile, rows] {
-        if (window.jobs().size() < rows)
-            return;
-        QFile report(reportFile + QStringLiteral(".partial"));
-        if (report.open(QIODevice::WriteOnly))
-            report.write(window.report().toUtf8());
-        report.close();
-        QFile::rename(report.fileName(), reportFile);
-        QApplication::quit();
-    });
+    // How long the event loop kept the user waiting at most, measured by a heartbeat.
+    auto* heart = new QTimer(&window);
+    auto* beat = new QElapsedTimer;
+    auto longest = std::make_shared<qint64>(0);
+    heart->setInterval(5);
+    QObject::connect(heart, &QTimer::timeout, heart,
+                     [beat, longest] { *longest = std::max(*longest, beat->restart()); });
+    QObject::connect(heart, &QObject::destroyed, heart, [beat] { delete beat; });
+    beat->start();
+    heart->start();
+    QObject::connect(&window, &ConsoleWindow::allFinished, &window,
+                     [&window, reportFile, rows, longest] {
+                         if (window.jobs().size() < rows)
+                             return;
+                         QFile report(reportFile + QStringLiteral(".partial"));
+                         if (report.open(QIODevice::WriteOnly))
+                             report.write((window.report() +
+                                           QStringLiteral("longest wait: %1 ms\n").arg(*longest))
+                                              .toUtf8());
+                         report.close();
+                         QFile::rename(report.fileName(), reportFile);
+                         QApplication::quit();
+                     });
 }
 
 #ifndef Q_OS_WIN

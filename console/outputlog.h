@@ -30,7 +30,7 @@ class OutputLog {
 public:
     struct Limits {
         qsizetype lines = 100'000;
-        qsizetype characters = 4 * 1024 * 1024;
+        qsizetype characters = 2 * 1024 * 1024;
         // Of one line; the rest of it is left out. A view lays a line out whole each time it
         // grows, in a time that grows faster than its length: 16K characters take some 20 ms.
         qsizetype lineCharacters = 16 * 1024;

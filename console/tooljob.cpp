@@ -30,7 +30,7 @@ namespace {
 constexpr int kFlushMilliseconds = 50;
 // How long a tool asked to stop (SIGTERM) has before it may be ended outright (SIGKILL).
 constexpr int kStopGraceMilliseconds = 3000;
-constexpr qsizetype kLargestPiece = 64 * 1024; // characters put into the document at once
+constexpr qsizetype kLargestPiece = 16 * 1024; // characters put into the document at once
 // A line longer than this is shown as it comes rather than when it ends: no progress line is
 // that long.
 constexpr qsizetype kLongestHeldLine = 64 * 1024;

@@ -5,6 +5,8 @@
 //   wait         a progress line, then waits for a signal; SIGTERM ends it by SIGTERM
 //   flood BYTES  BYTES of 100-character lines on standard output, as fast as it can, status 0
 //   detail TEXT  a progress line with TEXT as its detail, TEXT on standard error, status 1
+//   mixed BYTES  BYTES of mixed output: runs of short lines, progress lines, lines of 200,000
+//                characters written in pieces, lines on standard error; status 0
 //   short N      N lines of "y" on standard output, as fast as it can, status 0
 //   long N       two empty lines, one line of N characters written in pieces, then "end"
 //   stubborn F   ignores SIGTERM; writes its process id to the file F, then "tick" every 100 ms
@@ -59,6 +61,23 @@ int main(int argc, char** argv) {
     if (what == "detail" && argc > 2) {
         std::fprintf(stderr, "scripted_tool: progress 50%% %s\n%s\n", argv[2], argv[2]);
         return 1;
+    }
+    if (what == "mixed") {
+        const std::string longPiece(50000, 'z');
+        long long written = 0;
+        for (int round = 0; written < count; ++round) {
+            for (int i = 0; i < 1000; ++i)
+                written += std::printf("line %d of round %d\n", i, round);
+            for (int i = 0; i < 4; ++i)
+                written += static_cast<long long>(
+                    std::fwrite(longPiece.data(), 1, longPiece.size(), stdout));
+            written += std::printf("\n");
+            std::fflush(stdout);
+            std::fprintf(stderr, "scripted_tool: progress %lld%% round %d\n",
+                         std::min<long long>(100, written * 100 / count), round);
+            std::fprintf(stderr, "scripted_tool: a warning in round %d\n", round);
+        }
+        return 0;
     }
     if (what == "short") {
         for (long long i = 0; i < count; ++i)

@@ -700,7 +700,7 @@ void ConsoleTest::launchesShareOneConsoleWindow() {
     qunsetenv("VELMORA_CONSOLE_REPORT");
     qunsetenv("VELMORA_CONSOLE_REPORT_ROWS");
     qunsetenv("VELMORA_CONSOLE_NAME");
-    QVERIFY2(shown.endsWith(u"\nrows: 5\n"_qs), qPrintable(shown));
+    QVERIFY2(shown.contains(u"\nrows: 5\n"_qs), qPrintable(shown));
     QCOMPARE(shown.count(u"\nstatus: "_qs + texts::kSucceeded.arg(u"argv_recorder"_qs)), 5);
     for (int i = 1; i <= 5; ++i)
         QVERIFY(shown.contains(u"title: argv_recorder — entry"_qs + QString::number(i)));

@@ -548,7 +548,7 @@ void LaunchTest::tenExtractionsAreConfirmedWithEnterAlone() {
     qunsetenv("VELMORA_CONSOLE_REPORT");
     qunsetenv("VELMORA_CONSOLE_REPORT_ROWS");
     qunsetenv("VELMORA_CONSOLE_NAME");
-    QVERIFY2(shown.endsWith(u"\nrows: 10\n"_qs), qPrintable(shown));
+    QVERIFY2(shown.contains(u"\nrows: 10\n"_qs), qPrintable(shown));
     QCOMPARE(waitForRecords(records, 10).size(), 10);
 }
 

@@ -24,17 +24,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString image = parts.takeFirst();
     const QStringList files = parts;
 
-    const QStringList built = velmora::splitCommandLine(velmora::imageBuildCommandLine(
-        program, volume, image, velmora::quotedFileList(files)));
+    const QStringList built = velmora::splitCommandLine(
+        velmora::imageBuildCommandLine(program, volume, image, velmora::quotedFileList(files)));
     const QStringList expected =
-        QStringList{program, QStringLiteral("-v"), volume, QStringLiteral("-o"), image,
-                    QStringLiteral("-m")} +
+        QStringList{program, QStringLiteral("-v"), volume, QStringLiteral("-o"),
+                    image,   QStringLiteral("-m")} +
         files;
     if (built != expected)
         std::abort();
 
-    const QStringList extraction = velmora::splitCommandLine(velmora::extractionCommandLine(
-        program, files.first(), volume, image, QChar(u'/')));
+    const QStringList extraction = velmora::splitCommandLine(
+        velmora::extractionCommandLine(program, files.first(), volume, image, QChar(u'/')));
     const QString destination =
         volume.endsWith(u'/') ? QString(volume + image) : QString(volume + u'/' + image);
     if (extraction != QStringList({program, files.first(), destination}))

@@ -43,8 +43,8 @@ std::filesystem::path g_scratch;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    g_scratch = std::filesystem::temp_directory_path() /
-                ("fuzz_extract-" + std::to_string(::getpid()));
+    g_scratch =
+        std::filesystem::temp_directory_path() / ("fuzz_extract-" + std::to_string(::getpid()));
     std::filesystem::create_directories(g_scratch);
     std::freopen("/dev/null", "w", stdout); // the lines that say what was written
     return 0;
