@@ -6,6 +6,7 @@
 #include "console/consolewindow.h"
 #include "console/sharedconsole.h"
 #include "console/texts.h"
+#include "platform/filenamecodec.h"
 #include "platform/qttranslations.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
@@ -103,14 +105,21 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(texts::kUsage), argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
     }
+    // The tool's arguments as given, each byte kept (a file name need not be UTF-8), taken
+    // before Qt looks at the arguments for options of its own.
+    QStringList command;
+    for (int i = 1; i < argc; ++i)
+        command.append(velmora::decodeFileName(argv[i]));
+    const std::string folder = std::filesystem::current_path().native();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmora_console"));
     QApplication::setApplicationDisplayName(QStringLiteral("Velmora GUI"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velmora-gui-32.png")));
     velmora::loadQtTranslations(application); // "Yes" and "No" in the user's language
 
-    const HandedTool tool{QDir::currentPath(), QApplication::arguments().mid(1),
-                          QProcessEnvironment::systemEnvironment().toStringList()};
+    const HandedTool tool{
+        velmora::decodeFileName(QByteArrayView(folder.data(), qsizetype(folder.size()))), command,
+        QProcessEnvironment::systemEnvironment().toStringList()};
     ConsoleWindow window;
     ConsoleServer server([&window](HandedTool handed) {
         QProcessEnvironment environment;

@@ -1,6 +1,7 @@
 #include "console/tooljob.h"
 
 #include "console/texts.h"
+#include "platform/filenamecodec.h"
 
 #include <QDir>
 #include <QFile>
@@ -99,7 +100,7 @@ ToolJob::ToolJob(QStringList command, QString folder, QProcessEnvironment enviro
     // The tool leads a process group of its own, so that Stop reaches whatever it starts; and
     // on Linux it ends with the console, should the console be killed outright.
     const pid_t console = ::getpid();
-    m_process.setChildProcessModifier([console] {
+    m_process.setChildProcessModifier([this, console] {
         ::setpgid(0, 0);
 #ifdef Q_OS_LINUX
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -108,6 +109,14 @@ ToolJob::ToolJob(QStringList command, QString folder, QProcessEnvironment enviro
 #else
         (void)console;
 #endif
+        if (m_rawArgv.empty())
+            return;
+        if (!m_rawFolder.isEmpty() && ::chdir(m_rawFolder.constData()) != 0)
+            ::_exit(127);
+        ::execv(m_rawArgv.front(), m_rawArgv.data());
+        const char message[] = "velmora_console: the tool could not be started\n";
+        (void)!::write(2, message, sizeof message - 1);
+        ::_exit(127);
     });
 #endif
 }
@@ -170,6 +179,20 @@ void ToolJob::start() {
     m_process.setProgram(m_command.first());
     m_process.setArguments(m_command.mid(1));
     m_process.setWorkingDirectory(m_folder);
+#ifndef Q_OS_WIN
+    // A name that is not UTF-8 reaches the tool as its own bytes (Qt would replace them).
+    if (holdsForeignBytes(m_folder) ||
+        std::any_of(m_command.begin(), m_command.end(),
+                    [](const QString& part) { return holdsForeignBytes(part); })) {
+        for (const QString& part : std::as_const(m_command))
+            m_rawCommand.push_back(encodeFileName(part));
+        for (QByteArray& part : m_rawCommand)
+            m_rawArgv.push_back(part.data());
+        m_rawArgv.push_back(nullptr);
+        m_rawFolder = encodeFileName(m_folder);
+        m_process.setWorkingDirectory(QString()); // entered by the child itself
+    }
+#endif
     m_process.setProcessEnvironment(m_environment);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);

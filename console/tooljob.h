@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QTemporaryFile;
 class QTextDocument;
@@ -125,6 +126,11 @@ private:
     std::unique_ptr<QTemporaryFile> m_spool;
     QTimer m_flushTimer;
     QTimer m_stopGrace;
+    // The program, its arguments and its folder as bytes, where one is not UTF-8: the tool is
+    // then started with them as they are.
+    std::vector<QByteArray> m_rawCommand;
+    std::vector<char*> m_rawArgv;
+    QByteArray m_rawFolder;
     QTextDocument* m_output;
     State m_state = State::Queued;
     QString m_status;

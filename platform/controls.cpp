@@ -2,6 +2,7 @@
 
 #include "browse/sourcerules.h"
 #include "platform/drives.h"
+#include "platform/filenamecodec.h"
 #include "platform/filesystem.h"
 
 #include <QDir>
@@ -18,14 +19,33 @@
 
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <filesystem>
 
 namespace velmora {
 
 namespace {
 
-// The plain, non-hidden files of a folder, by name.
+// The plain, non-hidden files of a folder (or links to such files), by name. Names that are not
+// UTF-8 are listed too, each keeping its bytes.
 QStringList filesOf(const QString& folder) {
+#ifdef Q_OS_WIN
     return QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+#else
+    QStringList files;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(fsPath(folder), error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().native();
+        std::error_code notAFile; // a link that leads nowhere, say: left out, the rest listed
+        if (!name.starts_with('.') && it->is_regular_file(notAFile))
+            files.append(decodeFileName(QByteArrayView(name.data(), qsizetype(name.size()))));
+    }
+    std::sort(files.begin(), files.end(), [](const QString& a, const QString& b) {
+        const int order = a.compare(b, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a < b;
+    });
+    return files;
+#endif
 }
 
 // Makes `watcher` follow `folder` alone.

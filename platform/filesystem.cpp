@@ -1,6 +1,6 @@
 #include "platform/filesystem.h"
 
-#include <QFile>
+#include "platform/filenamecodec.h"
 
 #include <system_error>
 
@@ -10,7 +10,7 @@ std::filesystem::path fsPath(const QString& path) {
 #ifdef Q_OS_WIN
     return std::filesystem::path(path.toStdWString());
 #else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
+    return std::filesystem::path(encodeFileName(path).toStdString());
 #endif
 }
 

@@ -1,6 +1,8 @@
 #include "platform/qtservices.h"
 
 #include "platform/commandlinesplit.h"
+#include "platform/detachedlaunch.h"
+#include "platform/filenamecodec.h"
 #include "platform/filesystem.h"
 #include "platform/messagebox.h"
 #include "platform/programlookup.h"
@@ -15,6 +17,7 @@
 #include <QProcess>
 #include <QSortFilterProxyModel>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -136,6 +139,19 @@ Outcome QtServices::launch(const QString& commandLine) {
         process.setProgram(m_console);
     }
     process.setWorkingDirectory(QDir::currentPath());
+    // A name that is not UTF-8 goes to the tool as its own bytes.
+    const QStringList all = QStringList{process.program()} + process.arguments();
+    if (std::any_of(all.begin(), all.end(),
+                    [](const QString& part) { return holdsForeignBytes(part); })) {
+        QList<QByteArray> bytes;
+        for (const QString& argument : process.arguments())
+            bytes.append(encodeFileName(argument));
+        // The current folder, kept as it is: the storage folder's own bytes.
+        if (const std::optional<QString> why =
+                launchDetached(encodeFileName(process.program()), bytes, QByteArray()))
+            return Outcome::failure(*why);
+        return Outcome::success();
+    }
     if (!process.startDetached())
         return Outcome::failure(process.errorString());
     return Outcome::success();

@@ -4,6 +4,7 @@
 #include "app/form1.h"
 #include "fakeservices.h"
 #include "platform/controls.h"
+#include "platform/filenamecodec.h"
 #include "platform/messagebox.h"
 #include "platform/qtservices.h"
 #include "testfiles.h"
@@ -22,6 +23,8 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fstream>
 
 using namespace velmora;
 
@@ -53,7 +56,7 @@ QList<Record> waitForRecords(const QString& folder, int count) {
     for (const QString& name : records.entryList(QDir::Files)) {
         QFile file(records.filePath(name));
         file.open(QIODevice::ReadOnly);
-        QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+        QStringList lines = decodeFileName(file.readAll()).split(u'\n'); // bytes kept
         lines.removeLast(); // after the last line break
         found.append({lines.takeFirst(), lines});
     }
@@ -94,6 +97,7 @@ private Q_SLOTS:
     void buildFromTheWindowShowsItsOutcomeInAConsole();
     void imageBuiltInTheWindowComesBackFromIt();
     void tenExtractionsAreConfirmedWithEnterAlone();
+    void nameThatIsNotUtf8ReachesTheToolToTheByte();
 
 private:
     QTemporaryDir m_records;
@@ -550,6 +554,53 @@ void LaunchTest::tenExtractionsAreConfirmedWithEnterAlone() {
     qunsetenv("VELMORA_CONSOLE_NAME");
     QVERIFY2(shown.contains(u"\nrows: 10\n"_qs), qPrintable(shown));
     QCOMPARE(waitForRecords(records, 10).size(), 10);
+}
+
+// A file whose name is not UTF-8: listed (with replacement marks), added, and handed to the
+// tool, directly and through the console, with the exact bytes of its name.
+void LaunchTest::nameThatIsNotUtf8ReachesTheToolToTheByte() {
+    QTemporaryDir temporary;
+    const QByteArray folder = QFile::encodeName(temporary.path());
+    const QByteArray name = "bad\xff\xfe.dat";
+    {
+        std::ofstream file(QByteArray(folder + "/" + name).toStdString(), std::ios::binary);
+        file.seekp(500000);
+        file.put('\0');
+    }
+    const QString records = test::makeFolder(temporary.path(), u"records"_qs);
+    const QString recorder = installRecorder(temporary.path(), u"recorder"_qs);
+    qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(records));
+    qputenv("VELMORA_CONSOLE_NAME", QFile::encodeName(temporary.filePath(u"console"_qs)));
+    qputenv("VELMORA_CONSOLE_REPORT", QFile::encodeName(temporary.filePath(u"report"_qs)));
+    const test::CurrentFolderGuard guard;
+    for (const QString& console :
+         QStringList{QString(), QStringLiteral(VELMORA_TOOLS_DIR) + u"/velmora_console"_qs}) {
+        test::FakeServices services;
+        services.realLaunch = true;
+        services.useConsole(console);
+        Form1 window(services, DriveTable({{u"/"_qs, {}}}));
+        auto* files = window.findChild<FileListBox*>(u"File1"_qs);
+        QVERIFY(window.findChild<DirListBox*>(u"Dir1"_qs)->setPath(temporary.path()));
+        const QModelIndex shown = test::itemShowing(*files, decodeFileName(name));
+        QVERIFY2(shown.isValid(), "the file is listed");
+        test::doubleClick(*files, shown);
+        QCOMPARE(window.findChild<ListBox*>(u"List1"_qs)->ListCount(), 1);
+        window.findChild<TextBox*>(u"Text3"_qs)->setText(temporary.filePath(u"out"_qs));
+        window.findChild<TextBox*>(u"Dat2File"_qs)->setText(recorder);
+        QTest::mouseClick(window.findChild<CommandButton*>(u"Extraire"_qs), Qt::LeftButton);
+        QCOMPARE(services.launches().size(), 1);
+        const QList<Record> found = waitForRecords(records, 1);
+        QCOMPARE(found.size(), 1);
+        QDir(records).removeRecursively();
+        QDir().mkpath(records);
+        QFile::remove(temporary.filePath(u"report"_qs));
+        // Read back as bytes: each argument exactly.
+        QCOMPARE(encodeFileName(found.first().arguments.value(0)), folder + "/" + name);
+        QCOMPARE(encodeFileName(found.first().arguments.value(1)),
+                 QFile::encodeName(temporary.filePath(u"out"_qs)) + folder + "/" + name);
+    }
+    qunsetenv("VELMORA_CONSOLE_NAME");
+    qunsetenv("VELMORA_CONSOLE_REPORT");
 }
 
 QTEST_MAIN(LaunchTest)

@@ -4,12 +4,14 @@
 #include "browse/sourcerules.h"
 #include "platform/commandlinesplit.h"
 #include "platform/driveroot.h"
+#include "platform/filenamecodec.h"
 #include "platform/messagebox.h"
 #include "platform/programlookup.h"
 #include "testfiles.h"
 #include "tools/commandlines.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -33,6 +35,7 @@ private Q_SLOTS:
     void programLookupNeverUsesTheCurrentFolder();
     void displayKeepsOneLineBreakPerCarriageReturn_data();
     void displayKeepsOneLineBreakPerCarriageReturn();
+    void fileNamesKeepTheirBytes();
 };
 
 void RulesTest::fullPathHasOneSeparator_data() {
@@ -244,4 +247,28 @@ void RulesTest::displayKeepsOneLineBreakPerCarriageReturn() {
 }
 
 QTEST_GUILESS_MAIN(RulesTest)
+// Any name a folder may hold comes back to its bytes; UTF-8 reads as itself.
+void RulesTest::fileNamesKeepTheirBytes() {
+    const QString bad = decodeFileName("bad\xff\xfe.dat");
+    QCOMPARE(bad, u"bad"_qs + QChar(0xDCFF) + QChar(0xDCFE) + u".dat"_qs);
+    QVERIFY(holdsForeignBytes(bad));
+    QCOMPARE(encodeFileName(bad), QByteArray("bad\xff\xfe.dat"));
+    const QByteArray utf8 = QStringLiteral("Données d'été 日本 \U0001F600.dat").toUtf8();
+    QCOMPARE(decodeFileName(utf8), QString::fromUtf8(utf8));
+    QVERIFY(!holdsForeignBytes(decodeFileName(utf8)));
+    // Not UTF-8 though close to it: an overlong '/', a surrogate, past U+10FFFF, cut short.
+    for (const QByteArray& odd : {QByteArray("\xc0\xaf"), QByteArray("\xed\xa0\x80"),
+                                  QByteArray("\xf4\x90\x80\x80"), QByteArray("\xe6\x97")}) {
+        QVERIFY(holdsForeignBytes(decodeFileName(odd)));
+        QCOMPARE(encodeFileName(decodeFileName(odd)), odd);
+    }
+    QRandomGenerator random(3);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray bytes(random.bounded(0, 40), Qt::Uninitialized);
+        for (char& byte : bytes)
+            byte = char(random.bounded(1, 256));
+        QCOMPARE(encodeFileName(decodeFileName(bytes)), bytes);
+    }
+}
+
 #include "tst_rules.moc"
