@@ -12,7 +12,9 @@ bool isEscapedByte(char16_t unit) {
 
 // The length of the well-formed UTF-8 sequence at `at` (1 to 4), or 0 when there is none.
 qsizetype sequenceAt(QByteArrayView bytes, qsizetype at, char32_t& code) {
-    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(bytes[at + i]); };
+    const auto byte = [&](qsizetype i) {
+        return static_cast<unsigned char>(bytes[at + i]);
+    };
     const unsigned char lead = byte(0);
     if (lead < 0x80) {
         code = lead;

@@ -82,6 +82,7 @@ private Q_SLOTS:
     void launcherStartsTheToolInTheConsoleInTheCurrentFolder();
     void questionsAreInTheUsersLanguage();
     void launchesShareOneConsoleWindow();
+    void usageNeedsNoDisplay();
     void launcherWithoutConsoleStartsTheToolDirectly();
     void launcherReportsAToolThatCannotStart();
 };
@@ -705,6 +706,19 @@ void ConsoleTest::launchesShareOneConsoleWindow() {
     for (int i = 1; i <= 5; ++i)
         QVERIFY(shown.contains(u"title: argv_recorder — entry"_qs + QString::number(i)));
     QCOMPARE(QDir(folder.path()).entryList({u"record-*.txt"_qs}).size(), 5);
+}
+
+void ConsoleTest::usageNeedsNoDisplay() {
+    QProcess console;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& variable : {u"QT_QPA_PLATFORM"_qs, u"DISPLAY"_qs, u"WAYLAND_DISPLAY"_qs})
+        environment.remove(variable);
+    console.setProcessEnvironment(environment);
+    console.start(QStringLiteral(VELMORA_CONSOLE), {u"--help"_qs});
+    QVERIFY(console.waitForFinished(10000));
+    QCOMPARE(console.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(console.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(console.readAllStandardOutput()), texts::kUsage);
 }
 
 void ConsoleTest::launcherWithoutConsoleStartsTheToolDirectly() {
