@@ -168,6 +168,45 @@ std::string ImageFile::whyUnreadable(std::uint32_t) const {
            ")";
 }
 
+DiscImage::DiscImage(const std::vector<ImageTrack>& tracks) {
+    for (const ImageTrack& track : tracks)
+        m_parts.push_back({track.firstLba, std::make_unique<ImageFile>(track), track.sectors});
+    std::sort(m_parts.begin(), m_parts.end(),
+              [](const Part& a, const Part& b) { return a.firstLba < b.firstLba; });
+    for (const Part& part : m_parts)
+        m_sectors = std::max<std::uint32_t>(
+            m_sectors, std::uint32_t(std::min<std::uint64_t>(
+                           std::uint64_t(part.firstLba) + part.file->sectorCount(), kMaxSectors)));
+}
+
+const DiscImage::Part* DiscImage::partOf(std::uint32_t lba, bool described) const {
+    const auto after = std::upper_bound(
+        m_parts.begin(), m_parts.end(), lba,
+        [](std::uint32_t wanted, const Part& part) { return wanted < part.firstLba; });
+    if (after == m_parts.begin())
+        return nullptr;
+    const Part& part = *std::prev(after);
+    const std::uint64_t within = lba - part.firstLba;
+    if (within < part.file->sectorCount())
+        return &part;
+    // Past what its file holds: still the part's where its description runs on (a file cut
+    // short), unless the next part begins first.
+    const bool beforeNext = after == m_parts.end() || lba < after->firstLba;
+    return described && beforeNext && (!part.described || within < *part.described) ? &part
+                                                                                    : nullptr;
+}
+
+const std::uint8_t* DiscImage::sector(std::uint32_t lba) {
+    const Part* part = partOf(lba);
+    return part ? part->file->sector(lba - part->firstLba) : nullptr;
+}
+
+std::string DiscImage::whyUnreadable(std::uint32_t lba) const {
+    if (const Part* part = partOf(lba, true))
+        return part->file->whyUnreadable(lba - part->firstLba);
+    return sectorText(lba) + " lies in no data track of the image (an audio track or a gap)";
+}
+
 namespace {
 
 // How a file of sectors without a description stores them, told by its content: the sync
@@ -217,7 +256,7 @@ bool isImageFile(const fs::path& path) {
     }
 }
 
-ImageTrack imageTrackAt(const fs::path& path) {
+std::vector<ImageTrack> imageTracksAt(const fs::path& path) {
     if (const std::string why = whyNotReadable(path); !why.empty())
         throw ImageError(why);
     const std::string head = headOf(path, kMaxDescriptionSize + 1);
@@ -225,9 +264,9 @@ ImageTrack imageTrackAt(const fs::path& path) {
         throw ImageError(quoted(path) + " is empty (0 bytes): not an image");
     switch (sectorStorageOf(head)) {
     case SectorStorage::Raw2352:
-        return ImageTrack{path, 0, 2352, 16, std::nullopt}; // the raw sectors themselves
+        return {ImageTrack{path, 0, 2352, 16, std::nullopt, 0}}; // the raw sectors themselves
     case SectorStorage::Mode2Without2336:
-        return ImageTrack{path, 0, 2336, 0, std::nullopt}; // from each subheader on
+        return {ImageTrack{path, 0, 2336, 0, std::nullopt, 0}}; // from each subheader on
     case SectorStorage::Plain2048:
         throw ImageError(quoted(path) +
                          " is an image of 2048-byte sectors (a plain ISO 9660 image): it keeps "
@@ -238,9 +277,14 @@ ImageTrack imageTrackAt(const fs::path& path) {
         break;
     }
     const fs::path folder = path.parent_path();
+    const FileSize sizeOf = [](const fs::path& file) -> std::optional<std::uint64_t> {
+        std::error_code error;
+        const std::uint64_t size = fs::file_size(file, error);
+        return error ? std::nullopt : std::optional(size);
+    };
     if (asciiUpperCase(utf8(path.extension())) == ".TOC")
-        return trackOfToc(head, folder);
-    return trackOfCueSheet(head, folder);
+        return dataTracksOfToc(head, folder, sizeOf);
+    return dataTracksOfCueSheet(head, folder, sizeOf);
 }
 
 // ---- the file system

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -66,8 +67,32 @@ private:
 // its content begins with the sync pattern of raw sectors.
 bool isImageFile(const std::filesystem::path& path);
 
-// The image at `path`: a cue sheet, a cdrdao table of contents (.toc) or a file of raw sectors.
-ImageTrack imageTrackAt(const std::filesystem::path& path); // throws ImageError
+// The sectors of an image's data tracks, each at its place on the disc. A sector of no data
+// track (an audio track, a gap between tracks) cannot be read.
+class DiscImage : public SectorSource {
+public:
+    explicit DiscImage(const std::vector<ImageTrack>& tracks); // throws DiscError
+    std::uint32_t sectorCount() const override { return m_sectors; }
+    const std::uint8_t* sector(std::uint32_t lba) override;
+    std::string whyUnreadable(std::uint32_t lba) const override;
+
+private:
+    struct Part {
+        std::uint32_t firstLba;
+        std::unique_ptr<ImageFile> file;
+        std::optional<std::uint64_t> described; // sectors its description gives it
+    };
+    // The part a sector lies in, its file read or not; `described` counts a part's sectors as
+    // its description gives them, where its file ends too soon.
+    const Part* partOf(std::uint32_t lba, bool described = false) const;
+
+    std::vector<Part> m_parts; // by their first sector
+    std::uint32_t m_sectors = 0;
+};
+
+// The data tracks of the image at `path`: a cue sheet, a cdrdao table of contents (.toc) or a
+// file of raw sectors (2352 or 2336 bytes each, known by their content).
+std::vector<ImageTrack> imageTracksAt(const std::filesystem::path& path); // throws ImageError
 
 struct DiscFile {
     std::string name; // as recorded: "NAME.EXT;1", or a Joliet name in UTF-8

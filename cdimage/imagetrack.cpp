@@ -3,6 +3,7 @@
 #include "cdimage/names.h"
 #include "cdimage/paths.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -90,9 +91,33 @@ std::optional<std::uint64_t> numberOf(std::string_view word) {
     return value;
 }
 
-fs::path fileIn(const fs::path& folder, const std::string& name) {
-    const fs::path path = fs::path(std::u8string(name.begin(), name.end()));
-    return path.is_absolute() ? path : folder / path;
+// The file a description names. Sheets made on Windows write a backslash between folders and
+// care nothing for case ("BASIC.BIN" for basic.bin): where the name as written is missing, a
+// file whose name differs only in case stands for it.
+fs::path fileIn(const fs::path& folder, std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    const fs::path written = fs::path(std::u8string(name.begin(), name.end()));
+    const fs::path path = written.is_absolute() ? written : folder / written;
+    std::error_code error;
+    if (fs::exists(path, error))
+        return path;
+    // Each part of the name as written, else the one entry of its folder that differs in case.
+    fs::path found = written.is_absolute() ? written.root_path() : folder;
+    for (const fs::path& part : written.relative_path()) {
+        fs::path next = found / part;
+        if (!fs::exists(next, error)) {
+            const std::string wanted = asciiUpperCase(utf8(part));
+            std::size_t looked = 0;
+            for (fs::directory_iterator it(found, error), end;
+                 !error && it != end && looked < 100'000; it.increment(error), ++looked)
+                if (asciiUpperCase(utf8(it->path().filename())) == wanted) {
+                    next = it->path();
+                    break;
+                }
+        }
+        found = std::move(next);
+    }
+    return fs::exists(found, error) ? found : path;
 }
 
 } // namespace
@@ -101,126 +126,338 @@ bool startsWithSync(const std::uint8_t* bytes, std::size_t size) {
     return size >= sizeof kSync && std::memcmp(bytes, kSync, sizeof kSync) == 0;
 }
 
-ImageTrack trackOfCueSheet(std::string_view text, const fs::path& folder) {
-    constexpr std::string_view kWhat = "the cue sheet";
-    std::optional<std::string> file;
-    std::optional<ImageTrack> track;
-    bool done = false;
-    forEachLine(text, kWhat, [&](const std::vector<std::string>& words, std::size_t line) {
-        const auto fault = [&](const std::string& message) {
-            return ImageError("the cue sheet, line " + std::to_string(line) + ": " + message);
-        };
-        if (words.empty())
-            return true;
-        const std::string keyword = asciiUpperCase(words[0]);
-        if (keyword == "FILE") {
-            if (track)
-                return false; // the first track ends where the next file begins
-            if (words.size() < 2 || words[1].empty())
-                throw fault("FILE names no file");
-            file = words[1];
-        } else if (keyword == "TRACK") {
-            if (track)
-                return false;
-            if (!file)
-                throw fault("a TRACK before any FILE");
-            const std::string mode = words.size() >= 3 ? asciiUpperCase(words[2]) : std::string();
-            ImageTrack found;
-            found.dataFile = fileIn(folder, *file);
-            if (mode == "MODE2/2352") {
-                found.stride = 2352;
-                found.subheaderOffset = 16;
-            } else if (mode == "MODE2/2336") {
-                found.stride = 2336;
-                found.subheaderOffset = 0;
-            } else {
-                throw fault("the first track is " + (mode.empty() ? "of no mode" : mode) +
-                            ", not a Mode 2 data track of raw sectors (MODE2/2352 or MODE2/2336)");
-            }
-            track = found;
-        } else if (keyword == "INDEX" && track && words.size() >= 3) {
-            if (words[1] != "01" && words[1] != "1")
-                return true;
-            const auto frames = framesOf(words[2]);
-            if (!frames)
-                throw fault("\"" + words[2] + "\" is not an address mm:ss:ff");
-            track->offset = *frames * track->stride;
-            done = true;
-            return false;
+namespace {
+
+// How a track mode stores its sectors, for the modes whose sectors are read here; nothing for
+// the others (audio, Mode 1), which are counted for the places of the tracks after them.
+struct Storage {
+    std::size_t stride;
+    std::size_t subheaderOffset;
+};
+
+std::optional<Storage> cueStorage(const std::string& mode) {
+    if (mode == "MODE2/2352")
+        return Storage{2352, 16};
+    if (mode == "MODE2/2336")
+        return Storage{2336, 0};
+    return std::nullopt;
+}
+
+std::size_t cueStride(const std::string& mode) {
+    if (const auto storage = cueStorage(mode))
+        return storage->stride;
+    if (mode == "MODE1/2048")
+        return 2048;
+    if (mode == "CDG")
+        return 2448;
+    return 2352; // AUDIO, MODE1/2352, CDI/2352
+}
+
+std::optional<Storage> tocStorage(const std::string& mode) {
+    if (mode == "MODE2_RAW")
+        return Storage{2352, 16};
+    if (mode == "MODE2_FORM_MIX" || mode == "MODE2")
+        return Storage{2336, 0};
+    return std::nullopt;
+}
+
+std::size_t tocStride(const std::string& mode) {
+    if (const auto storage = tocStorage(mode))
+        return storage->stride;
+    if (mode == "MODE1" || mode == "MODE2_FORM1")
+        return 2048;
+    if (mode == "MODE2_FORM2")
+        return 2324;
+    return 2352; // AUDIO, MODE1_RAW
+}
+
+// Sectors are counted in 64 bits and bounded: no disc holds more than kMaxDiscFrames.
+constexpr std::uint64_t kMaxDiscFrames = std::uint64_t(100) * 60 * 75;
+
+std::uint64_t sectorsOfFile(const FileSize& sizeOf, const fs::path& file, std::size_t stride) {
+    const std::optional<std::uint64_t> bytes = sizeOf ? sizeOf(file) : std::nullopt;
+    return bytes ? std::min(*bytes / stride, kMaxDiscFrames) : kMaxDiscFrames;
+}
+
+// The data tracks found, placed at their addresses: LBA 0 is where the first track's index 1
+// lies. Places before it (a first track's pregap) are left out.
+std::vector<ImageTrack> placed(std::vector<ImageTrack> tracks, std::vector<std::uint64_t> starts,
+                               std::uint64_t origin) {
+    std::vector<ImageTrack> found;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        ImageTrack& track = tracks[i];
+        std::uint64_t start = starts[i];
+        if (start < origin) {
+            const std::uint64_t before = origin - start;
+            if (track.sectors && *track.sectors <= before)
+                continue;
+            track.offset += before * track.stride;
+            if (track.sectors)
+                *track.sectors -= before;
+            start = origin;
         }
-        return true;
-    });
-    if (!track)
+        if (start - origin > kMaxDiscFrames)
+            continue;
+        track.firstLba = std::uint32_t(start - origin);
+        found.push_back(std::move(track));
+    }
+    return found;
+}
+
+} // namespace
+
+std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::path& folder,
+                                             const FileSize& sizeOf) {
+    struct Track {
+        std::string mode;
+        std::optional<std::uint64_t> index0, index1;
+        std::uint64_t pregap = 0, postgap = 0;
+    };
+    struct File {
+        fs::path path;
+        std::vector<Track> tracks;
+    };
+    std::vector<File> files;
+    // A byte-order mark, as some systems begin a text with, is no part of the first line.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    forEachLine(
+        text, "the cue sheet", [&](const std::vector<std::string>& words, std::size_t line) {
+            const auto fault = [&](const std::string& message) {
+                return ImageError("the cue sheet, line " + std::to_string(line) + ": " + message);
+            };
+            if (words.empty())
+                return true;
+            const std::string keyword = asciiUpperCase(words[0]);
+            const auto address = [&](std::size_t at) {
+                const auto frames = at < words.size() ? framesOf(words[at]) : std::nullopt;
+                if (!frames)
+                    throw fault("\"" + (at < words.size() ? words[at] : std::string()) +
+                                "\" is not an address mm:ss:ff");
+                return *frames;
+            };
+            if (keyword == "FILE") {
+                if (words.size() < 2 || words[1].empty())
+                    throw fault("FILE names no file");
+                if (files.size() >= 99)
+                    throw fault("more than 99 files");
+                files.push_back({fileIn(folder, words[1]), {}});
+            } else if (keyword == "TRACK") {
+                if (files.empty())
+                    throw fault("a TRACK before any FILE");
+                if (files.back().tracks.size() >= 99)
+                    throw fault("more than 99 tracks");
+                files.back().tracks.push_back(
+                    {words.size() >= 3 ? asciiUpperCase(words[2]) : std::string(), {}, {}, 0, 0});
+            } else if (keyword == "INDEX" && !files.empty() && !files.back().tracks.empty()) {
+                Track& track = files.back().tracks.back();
+                if (words.size() >= 2 && (words[1] == "00" || words[1] == "0"))
+                    track.index0 = address(2);
+                else if (words.size() >= 2 && (words[1] == "01" || words[1] == "1"))
+                    track.index1 = address(2);
+            } else if ((keyword == "PREGAP" || keyword == "POSTGAP") && !files.empty() &&
+                       !files.back().tracks.empty()) {
+                (keyword == "PREGAP" ? files.back().tracks.back().pregap
+                                     : files.back().tracks.back().postgap) = address(1);
+            }
+            return true;
+        });
+    if (files.empty() || files.front().tracks.empty())
         throw ImageError("the cue sheet describes no track");
-    if (!done)
-        throw ImageError("the cue sheet gives the first track no INDEX 01");
-    return *track;
+
+    std::vector<ImageTrack> tracks;
+    std::vector<std::uint64_t> starts;
+    std::optional<std::uint64_t> origin;
+    std::uint64_t position = 0; // of the file's start on the disc, in sectors
+    for (const File& file : files) {
+        if (file.tracks.empty())
+            continue;
+        const std::size_t stride = cueStride(file.tracks.front().mode);
+        const std::uint64_t fileSectors = sectorsOfFile(sizeOf, file.path, stride);
+        std::uint64_t gaps = 0; // not in the file: PREGAP and POSTGAP
+        for (std::size_t i = 0; i < file.tracks.size(); ++i) {
+            const Track& track = file.tracks[i];
+            if (!track.index1)
+                throw ImageError("the cue sheet gives track " + std::to_string(tracks.size() + 1) +
+                                 " no INDEX 01");
+            gaps += track.pregap;
+            const std::uint64_t start = position + gaps + *track.index1;
+            if (!origin)
+                origin = start;
+            std::uint64_t end = fileSectors;
+            if (i + 1 < file.tracks.size()) {
+                const Track& next = file.tracks[i + 1];
+                end = std::min(end, next.index0 ? *next.index0 : next.index1.value_or(end));
+            }
+            if (const auto storage = cueStorage(track.mode); storage && *track.index1 < end) {
+                // The last track of a file runs to the file's end, however long it is.
+                const bool last = i + 1 == file.tracks.size();
+                tracks.push_back({file.path, *track.index1 * storage->stride, storage->stride,
+                                  storage->subheaderOffset,
+                                  last ? std::nullopt : std::optional(end - *track.index1), 0});
+                starts.push_back(start);
+            }
+            gaps += track.postgap;
+        }
+        position += gaps + fileSectors;
+        if (position > kMaxDiscFrames)
+            break;
+    }
+    std::vector<ImageTrack> found =
+        origin ? placed(std::move(tracks), std::move(starts), *origin) : std::vector<ImageTrack>();
+    if (found.empty()) {
+        const std::string mode = files.front().tracks.front().mode;
+        throw ImageError("the cue sheet holds no Mode 2 data track of raw sectors (MODE2/2352 "
+                         "or MODE2/2336) on a disc's sectors; its first track is " +
+                         (mode.empty() ? "of no mode" : mode));
+    }
+    return found;
+}
+
+std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const fs::path& folder,
+                                        const FileSize& sizeOf) {
+    struct Piece {
+        std::optional<fs::path> file; // nothing: zeros, or silence
+        std::uint64_t offset = 0;
+        std::optional<std::uint64_t> sectors;
+    };
+    struct Track {
+        std::string mode;
+        std::uint64_t pregap = 0;           // PREGAP: zeros before the track, in no file
+        std::optional<std::uint64_t> start; // START: where index 1 lies in the track's data
+        std::vector<Piece> pieces;
+    };
+    std::vector<Track> tracks;
+    forEachLine(
+        text, "the table of contents", [&](std::vector<std::string> words, std::size_t line) {
+            const auto fault = [&](const std::string& message) {
+                return ImageError("the table of contents, line " + std::to_string(line) + ": " +
+                                  message);
+            };
+            // A comment runs from "//" to the end of its line.
+            for (std::size_t i = 0; i < words.size(); ++i)
+                if (words[i].starts_with("//")) {
+                    words.resize(i);
+                    break;
+                }
+            if (words.empty())
+                return true;
+            const std::string keyword = asciiUpperCase(words[0]);
+            if (keyword == "TRACK") {
+                if (tracks.size() >= 99)
+                    throw fault("more than 99 tracks");
+                tracks.push_back(
+                    {words.size() >= 2 ? asciiUpperCase(words[1]) : std::string(), 0, {}, {}});
+                return true;
+            }
+            if (tracks.empty())
+                return true;
+            Track& track = tracks.back();
+            const std::size_t stride = tocStride(track.mode);
+            // A length: mm:ss:ff, or (for data) a number of bytes.
+            const auto lengthAt = [&](std::size_t at) -> std::uint64_t {
+                if (const auto frames = framesOf(words[at]))
+                    return *frames;
+                if (const auto bytes = numberOf(words[at]))
+                    return *bytes / stride;
+                throw fault("\"" + words[at] + "\" is not a length mm:ss:ff or in bytes");
+            };
+            if (keyword == "DATAFILE" || keyword == "FILE" || keyword == "AUDIOFILE") {
+                if (words.size() < 2 || words[1].empty())
+                    throw fault(keyword + " names no file");
+                if (track.pieces.size() >= 99)
+                    throw fault("more than 99 parts of a track");
+                Piece piece{fileIn(folder, words[1]), 0, {}};
+                std::size_t next = 2;
+                if (next < words.size() && words[next].starts_with('#')) {
+                    const auto offset = numberOf(std::string_view(words[next]).substr(1));
+                    if (!offset)
+                        throw fault("\"" + words[next] + "\" is not a byte offset");
+                    piece.offset = *offset;
+                    ++next;
+                }
+                if (keyword != "DATAFILE" && next < words.size()) { // the start within the file
+                    const auto start = framesOf(words[next]);
+                    if (!start && words[next] != "0")
+                        throw fault("\"" + words[next] + "\" is not an address mm:ss:ff");
+                    piece.offset += start.value_or(0) * stride;
+                    ++next;
+                }
+                if (next < words.size())
+                    piece.sectors = lengthAt(next);
+                track.pieces.push_back(std::move(piece));
+            } else if ((keyword == "ZERO" || keyword == "SILENCE") && words.size() >= 2) {
+                if (track.pieces.size() >= 99)
+                    throw fault("more than 99 parts of a track");
+                track.pieces.push_back({std::nullopt, 0, lengthAt(words.size() - 1)});
+            } else if (keyword == "PREGAP" && words.size() >= 2) {
+                const auto frames = framesOf(words[1]);
+                if (!frames)
+                    throw fault("\"" + words[1] + "\" is not a length mm:ss:ff");
+                track.pregap = *frames;
+            } else if (keyword == "START") {
+                std::uint64_t before = 0; // no address: index 1 where the data so far ends
+                for (const Piece& piece : track.pieces)
+                    before += piece.sectors.value_or(0);
+                const auto frames = words.size() >= 2 ? framesOf(words[1]) : std::optional(before);
+                if (!frames)
+                    throw fault("\"" + words[1] + "\" is not an address mm:ss:ff");
+                track.start = *frames;
+            }
+            return true;
+        });
+    if (tracks.empty())
+        throw ImageError("the table of contents describes no track");
+
+    std::vector<ImageTrack> found;
+    std::vector<std::uint64_t> starts;
+    std::optional<std::uint64_t> origin;
+    std::uint64_t position = 0; // of the track's beginning on the disc, in sectors
+    for (Track& track : tracks) {
+        const std::size_t stride = tocStride(track.mode);
+        const auto storage = tocStorage(track.mode);
+        if (!origin)
+            origin = position + track.pregap + track.start.value_or(0);
+        std::uint64_t at = position + track.pregap;
+        for (const Piece& piece : track.pieces) {
+            std::uint64_t sectors = piece.sectors.value_or(0);
+            if (piece.file && !piece.sectors) {
+                const std::uint64_t inFile = sectorsOfFile(sizeOf, *piece.file, stride);
+                const std::uint64_t skipped = std::min(inFile, piece.offset / stride);
+                sectors = inFile - skipped;
+            }
+            if (storage && piece.file && sectors > 0) {
+                // Without a length, to the file's end, however long it is.
+                found.push_back({*piece.file, piece.offset, storage->stride,
+                                 storage->subheaderOffset,
+                                 piece.sectors ? std::optional(sectors) : std::nullopt, 0});
+                starts.push_back(at);
+            }
+            at += sectors;
+            if (at > kMaxDiscFrames)
+                break;
+        }
+        position = at;
+        if (position > kMaxDiscFrames)
+            break;
+    }
+    std::vector<ImageTrack> placedTracks = placed(std::move(found), std::move(starts), *origin);
+    if (placedTracks.empty()) {
+        const std::string mode = tracks.front().mode;
+        throw ImageError("the table of contents holds no Mode 2 track of raw sectors with a "
+                         "DATAFILE (MODE2_RAW or MODE2_FORM_MIX) on a disc's sectors; its first "
+                         "track is " +
+                         (mode.empty() ? "of no mode" : mode));
+    }
+    return placedTracks;
+}
+
+ImageTrack trackOfCueSheet(std::string_view text, const fs::path& folder) {
+    return dataTracksOfCueSheet(text, folder, {}).front();
 }
 
 ImageTrack trackOfToc(std::string_view text, const fs::path& folder) {
-    constexpr std::string_view kWhat = "the table of contents";
-    std::optional<ImageTrack> track;
-    bool haveFile = false;
-    forEachLine(text, kWhat, [&](std::vector<std::string> words, std::size_t line) {
-        const auto fault = [&](const std::string& message) {
-            return ImageError("the table of contents, line " + std::to_string(line) + ": " +
-                              message);
-        };
-        if (!words.empty() && words[0].starts_with("//"))
-            return true;
-        if (words.empty())
-            return true;
-        const std::string keyword = asciiUpperCase(words[0]);
-        if (keyword == "TRACK") {
-            if (track)
-                return false;
-            const std::string mode = words.size() >= 2 ? asciiUpperCase(words[1]) : std::string();
-            ImageTrack found;
-            if (mode == "MODE2_RAW") {
-                found.stride = 2352;
-                found.subheaderOffset = 16;
-            } else if (mode == "MODE2_FORM_MIX") {
-                found.stride = 2336;
-                found.subheaderOffset = 0;
-            } else {
-                throw fault("the first track is " + (mode.empty() ? "of no mode" : mode) +
-                            ", not a Mode 2 track of raw sectors (MODE2_RAW or MODE2_FORM_MIX)");
-            }
-            track = found;
-        } else if ((keyword == "DATAFILE" || keyword == "FILE") && track && !haveFile) {
-            if (words.size() < 2 || words[1].empty())
-                throw fault(keyword + " names no file");
-            track->dataFile = fileIn(folder, words[1]);
-            haveFile = true;
-            std::size_t next = 2;
-            if (next < words.size() && words[next].starts_with('#')) {
-                const auto offset = numberOf(std::string_view(words[next]).substr(1));
-                if (!offset)
-                    throw fault("\"" + words[next] + "\" is not a byte offset");
-                track->offset = *offset;
-                ++next;
-            }
-            if (keyword == "FILE" && next < words.size()) { // the start within the file
-                const auto start = framesOf(words[next]);
-                if (!start)
-                    throw fault("\"" + words[next] + "\" is not an address mm:ss:ff");
-                track->offset += *start * track->stride;
-                ++next;
-            }
-            if (next < words.size()) {
-                const auto length = framesOf(words[next]);
-                if (!length)
-                    throw fault("\"" + words[next] + "\" is not a length mm:ss:ff");
-                track->sectors = *length;
-            }
-        }
-        return true;
-    });
-    if (!track)
-        throw ImageError("the table of contents describes no track");
-    if (!haveFile)
-        throw ImageError("the table of contents gives the first track no DATAFILE");
-    return *track;
+    return dataTracksOfToc(text, folder, {}).front();
 }
 
 } // namespace cdimage

@@ -1,16 +1,19 @@
 #pragma once
 
-// Where the data track of a CD image lies: which file holds its sectors, from which byte on, and
-// how each sector is stored there. Read from a cue sheet, from a cdrdao table of contents, or
-// seen in a file of raw sectors itself. Anything in those files is untrusted: every number is
-// bounded and every fault is reported as an ImageError that says what is wrong where.
+// Where the data tracks of a CD image lie: which file holds each one's sectors, from which byte
+// on, how each sector is stored there, and where the track lies on the disc. Read from a cue sheet,
+// from a cdrdao table of contents, or seen in a file of raw sectors itself. Anything in those files
+// is untrusted: every number is bounded and every fault is reported as an ImageError that says what
+// is wrong where.
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <vector>
 
 namespace cdimage {
 
@@ -27,13 +30,29 @@ struct ImageTrack {
     std::size_t stride = 2352;            // bytes a sector takes in the file
     std::size_t subheaderOffset = 16;     // where the subheader starts in a stored sector
     std::optional<std::uint64_t> sectors; // when the description gives the track's length
+    std::uint32_t firstLba = 0;           // where its first sector lies on the disc
 };
 
-// The first track of a cue sheet, which must be a Mode 2 data track (MODE2/2352 or
-// MODE2/2336). A file it names is taken relative to `folder`, the cue sheet's own.
-ImageTrack trackOfCueSheet(std::string_view text, const std::filesystem::path& folder);
+// The size of a file an image description names, in bytes; nothing when it cannot be known.
+using FileSize = std::function<std::optional<std::uint64_t>(const std::filesystem::path&)>;
 
-// The first track of a cdrdao table of contents (MODE2_RAW or MODE2_FORM_MIX).
+// The Mode 2 data tracks of an image described by a cue sheet (MODE2/2352 or MODE2/2336), each
+// at its place on the disc: one FILE per track or several tracks in one FILE, INDEX 00 and 01,
+// PREGAP and POSTGAP, audio tracks counted between them. LBA 0 is the first track's index 1.
+// A file named is taken relative to `folder`; `sizeOf` tells the sizes of the files, which
+// place the tracks of the files after them.
+std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text,
+                                             const std::filesystem::path& folder,
+                                             const FileSize& sizeOf);
+
+// The same from a cdrdao table of contents (MODE2_RAW, MODE2_FORM_MIX or MODE2): every
+// DATAFILE and FILE of every track with its offset and its length (mm:ss:ff, or bytes for data),
+// ZERO and SILENCE, PREGAP, and START for where each track's index 1 lies.
+std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const std::filesystem::path& folder,
+                                        const FileSize& sizeOf);
+
+// The first data track of a cue sheet or of a table of contents, the sizes of files unknown.
+ImageTrack trackOfCueSheet(std::string_view text, const std::filesystem::path& folder);
 ImageTrack trackOfToc(std::string_view text, const std::filesystem::path& folder);
 
 // Whether bytes begin with the sync pattern of a raw sector.

@@ -506,6 +506,31 @@ int extractImage(cdimage::SectorSource& source, const std::string& where,
                          force);
 }
 
+namespace {
+
+// The files of a disc without a file list (a Video CD, an image of another tool), from its
+// folders: the name on the CD, the form, the sectors, the length (exact for a Form 1 file; for
+// a Form 2 file whole sectors, marked "~": the CD records no more) and the name given back.
+int listFolders(cdimage::FileSystem& files, const ListOnDisc& list, const std::string& where) {
+    const std::vector<Planned> planned =
+        planFolder(files, list, files.primaryRoot(), files.jolietRoot(), true);
+    std::printf("# %s holds no file list: a Form 2 file's length is whole sectors of 2324 "
+                "bytes (~), and no SHA-256 vouches for it\n",
+                where.c_str());
+    for (const Planned& file : planned) {
+        const std::uint64_t length =
+            file.file.form2 ? std::uint64_t(file.file.sectors) * cdimage::kForm2DataSize
+                            : file.file.size;
+        std::printf("%-31s %s %8u sectors %c%12llu  %s\n", file.isoPath.c_str(),
+                    file.file.form2 ? "Form 2" : "Form 1", file.file.sectors,
+                    file.file.form2 ? '~' : ' ', static_cast<unsigned long long>(length),
+                    file.place.c_str());
+    }
+    return Done;
+}
+
+} // namespace
+
 fs::path imageFolderFor(const fs::path& destination) {
     const std::string ending = cdimage::asciiUpperCase(utf8(destination.extension()));
     if (ending == ".BIN" || ending == ".CUE" || ending == ".TOC" || ending == ".NRG")
@@ -519,7 +544,7 @@ int listFiles(cdimage::SectorSource& source, const std::string& where) {
     if (!found.problem.empty())
         throw Failure(where + ": " + found.problem);
     if (!found.list)
-        throw Failure(where + " holds no file list");
+        return listFolders(files, found, where);
     for (const cdimage::ListedFile& file : found.list->files)
         std::printf("%-31s %12llu  %s  %s\n", file.identifier.c_str(),
                     static_cast<unsigned long long>(file.length), file.sha256.c_str(),

@@ -73,7 +73,7 @@ std::unique_ptr<cdimage::SectorSource> openImage(const std::string& image) {
         return openNeroImage(image);
     }
     try {
-        return std::make_unique<cdimage::ImageFile>(cdimage::imageTrackAt(fs::path(image)));
+        return std::make_unique<cdimage::DiscImage>(cdimage::imageTracksAt(fs::path(image)));
     } catch (const cdimage::ImageError& error) {
         const std::string what = error.what();
         const std::string named = "\"" + image + "\"";

@@ -75,6 +75,8 @@ private Q_SLOTS:
     void damagedFileOfAWholeImageLetsTheOthersThrough();
     void foldersAndForm1FilesOfAnotherToolsImage();
     void stoppedWholeExtractionLeavesNothing();
+    void videoCdInEveryLayoutComesBackWhole();
+    void descriptionsAsOtherSystemsWriteThem();
 
 private:
     QTemporaryDir m_folder;
@@ -524,6 +526,133 @@ void Dat2FileTest::stoppedWholeExtractionLeavesNothing() {
     QCOMPARE(QDir(folder.filePath(u"out"_qs))
                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList());
+}
+
+namespace {
+
+// The Video CD's sectors laid out as other tools lay them out, in `folder`; each layout by the
+// description that reads it.
+QStringList layOutVideoCd(const QString& folder) {
+    QProcess unpack;
+    unpack.setStandardOutputFile(folder + u"/vcd.bin"_qs);
+    unpack.start(u"xz"_qs, {u"-dc"_qs, QStringLiteral(FOREIGN_DATA) + u"/vcd.bin.xz"_qs});
+    if (!unpack.waitForFinished() || unpack.exitCode() != 0)
+        return {};
+    const QByteArray raw = readFile(folder + u"/vcd.bin"_qs);
+    QByteArray stored; // from each subheader on
+    for (qsizetype at = 0; at < raw.size(); at += 2352)
+        stored += raw.mid(at + 16, 2336);
+    writeFile(folder, u"vcd2336.bin"_qs, stored);
+    writeFile(folder, u"vcd_t1.bin"_qs, raw.left(300 * 2352));
+    writeFile(folder, u"vcd_t2.bin"_qs, raw.mid(300 * 2352));
+    writeFile(folder, u"vcd_t2nogap.bin"_qs, raw.mid(450 * 2352));
+    const QList<std::pair<QString, QByteArray>> descriptions = {
+        {u"vcd.cue"_qs, "FILE \"vcd.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
+                        "  TRACK 02 MODE2/2352\n    INDEX 00 00:04:00\n    INDEX 01 00:06:00\n"},
+        {u"split.cue"_qs,
+         "FILE \"vcd_t1.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
+         "FILE \"vcd_t2.bin\" BINARY\n  TRACK 02 MODE2/2352\n    INDEX 00 00:00:00\n"
+         "    INDEX 01 00:02:00\n"},
+        {u"split-pregap.cue"_qs,
+         "FILE \"vcd_t1.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
+         "FILE \"vcd_t2nogap.bin\" BINARY\n  TRACK 02 MODE2/2352\n    PREGAP 00:02:00\n"
+         "    INDEX 01 00:00:00\n"},
+        {u"readcd.toc"_qs, "CD_ROM_XA\n\n// Track 1\nTRACK MODE2_RAW\nNO COPY\n"
+                           "DATAFILE \"vcd.bin\" 00:04:00 // length in bytes: 705600\n\n"
+                           "// Track 2\nTRACK MODE2_RAW\nNO COPY\n"
+                           "DATAFILE \"vcd.bin\" #705600 00:12:72 // length in bytes: 2286144\n"
+                           "START 00:02:00\n"},
+        {u"stored.toc"_qs, "CD_ROM_XA\nTRACK MODE2_FORM_MIX\nDATAFILE \"vcd2336.bin\" 00:04:00\n"
+                           "TRACK MODE2_FORM_MIX\nDATAFILE \"vcd2336.bin\" #700800 00:12:72\n"
+                           "START 00:02:00\n"},
+    };
+    QStringList layouts;
+    for (const auto& [name, text] : descriptions)
+        layouts.append(writeFile(folder, name, text));
+    layouts.append(folder + u"/vcd2336.bin"_qs); // the sectors alone, known by their content
+    return layouts;
+}
+
+} // namespace
+
+// Every file of a Video CD, Form 1 and Form 2, in both tracks, as Debian's libiso9660 reads
+// them, from each layout: by name, whole, and listed.
+void Dat2FileTest::videoCdInEveryLayoutComesBackWhole() {
+    QTemporaryDir folder;
+    const QStringList layouts = layOutVideoCd(folder.path());
+    if (layouts.isEmpty())
+        QSKIP("xz cannot unpack the test image here");
+    const QStringList names = {u"MPEGAV/AVSEQ01.DAT"_qs, u"VCD/INFO.VCD"_qs, u"VCD/ENTRIES.VCD"_qs,
+                               u"EXTRA/FORM1.DAT"_qs, u"EXTRA/FORM2.DAT"_qs};
+    QMap<QString, QByteArray> expected;
+    for (const QString& name : names) {
+        const Run read = run(QStringLiteral(ISO9660_READER),
+                             {folder.filePath(u"vcd.cue"_qs), u"/"_qs + name + u";1"_qs,
+                              folder.filePath(u"reference"_qs)},
+                             folder.path());
+        QVERIFY2(read.status == 0, qPrintable(name + read.errors));
+        expected.insert(name, readFile(folder.filePath(u"reference"_qs)));
+    }
+    QCOMPARE(expected.value(u"MPEGAV/AVSEQ01.DAT"_qs).size(), 672 * 2324);
+    QCOMPARE(expected.value(u"EXTRA/FORM1.DAT"_qs).size(), 10000);
+    for (const QString& layout : layouts) {
+        for (const QString& name : names) {
+            const Run one =
+                dat2file({u"--image"_qs, layout, name, folder.filePath(u"one"_qs)}, folder.path());
+            QVERIFY2(one.status == 0, qPrintable(layout + u": "_qs + one.errors));
+            QVERIFY2(readFile(folder.filePath(u"one"_qs)) == expected.value(name),
+                     qPrintable(layout + u": "_qs + name));
+            QFile::remove(folder.filePath(u"one"_qs));
+        }
+        const QString whole = folder.filePath(u"whole"_qs);
+        const Run all = dat2file({u"--image"_qs, layout, u"/"_qs, whole}, folder.path());
+        QVERIFY2(all.status == 0, qPrintable(layout + u": "_qs + all.errors));
+        QVERIFY2(filesUnder(whole) == expected, qPrintable(layout));
+        QDir(whole).removeRecursively();
+        const Run listed = dat2file({u"--list"_qs, layout}, folder.path());
+        QVERIFY2(listed.status == 0, qPrintable(listed.errors));
+        QVERIFY2(listed.output.contains(
+                     QRegularExpression(u"\nMPEGAV/AVSEQ01.DAT;1 +Form 2 +672 sectors ~ +1561728 "
+                                        "+MPEGAV/AVSEQ01.DAT\n"_qs)),
+                 qPrintable(listed.output));
+        QVERIFY(listed.output.contains(QRegularExpression(
+            u"\nEXTRA/FORM1.DAT;1 +Form 1 +5 sectors +10000 +EXTRA/FORM1.DAT\n"_qs)));
+    }
+}
+
+// Descriptions of our own image as other systems write them: a byte-order mark, a name in
+// other case, a backslash between folders; a table of contents with its pregap in the file
+// (START) and a length in bytes.
+void Dat2FileTest::descriptionsAsOtherSystemsWriteThem() {
+    QTemporaryDir folder;
+    const QByteArray bin = readFile(m_bin);
+    writeFile(folder.path(), u"sub/kestrel.bin"_qs, bin);
+    writeFile(folder.path(), u"pregap.bin"_qs, QByteArray(150 * 2352, '\0') + bin);
+    const QList<std::pair<QString, QByteArray>> descriptions = {
+        {u"bom.cue"_qs, "\xEF\xBB\xBF"
+                        "FILE \"sub/kestrel.bin\" BINARY\r\n  TRACK 01 MODE2/2352\r\n"
+                        "    INDEX 01 00:00:00\r\n"},
+        {u"case.cue"_qs,
+         "FILE \"SUB/KESTREL.BIN\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"},
+        {u"backslash.cue"_qs,
+         "FILE \"sub\\kestrel.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"},
+        {u"start.toc"_qs, "CD_ROM_XA\nTRACK MODE2_RAW\nDATAFILE \"pregap.bin\"\nSTART 00:02:00\n"},
+        {u"bytes.toc"_qs, "CD_ROM_XA\nCD_TEXT {\n  LANGUAGE_MAP { 0 : EN }\n}\nTRACK MODE2_RAW\n"
+                          "  DATAFILE \"sub/kestrel.bin\" #0 " +
+                              QByteArray::number(bin.size()) + "\n"},
+    };
+    for (const auto& [name, text] : descriptions) {
+        const QString description = writeFile(folder.path(), name, text);
+        const Run listed = dat2file({u"--list"_qs, description}, folder.path());
+        QVERIFY2(listed.status == 0, qPrintable(name + u": "_qs + listed.errors));
+        QCOMPARE(listed.output, dat2file({u"--list"_qs, m_cue}, folder.path()).output);
+        const Run one =
+            dat2file({u"--image"_qs, description, u"some data.raw"_qs, folder.filePath(u"out"_qs)},
+                     folder.path());
+        QVERIFY2(one.status == 0, qPrintable(name + u": "_qs + one.errors));
+        QVERIFY(readFile(folder.filePath(u"out"_qs)) == storedFiles().last().data);
+        QFile::remove(folder.filePath(u"out"_qs));
+    }
 }
 
 QTEST_GUILESS_MAIN(Dat2FileTest)
