@@ -13,6 +13,17 @@ constexpr std::string_view kHeading = "# Velmora file list 2: SHA-256, length in
 constexpr std::string_view kFirstHeading =
     "# Velmora file list: SHA-256, length in bytes, name on the CD, original name";
 constexpr std::string_view kVolumeComment = "# volume ";
+// What a reader of the list on any system should know: other systems read only part of each
+// file, without a word of it.
+constexpr std::string_view kReaderNote =
+    "# These files are stored in Mode 2 Form 2 sectors of 2324 bytes. Other systems show and "
+    "copy only 2048 bytes of each sector (88% of each file), without an error. Get the files "
+    "back whole with dat2file: \"dat2file IMAGE.bin FOLDER\" from the image, \"dat2file "
+    "/media/cdrom/NAME COPY\" from the CD.\n"
+    "# Ces fichiers sont rangés dans des secteurs Mode 2 Forme 2 de 2324 octets. Les autres "
+    "systèmes n'en montrent et n'en copient que 2048 octets par secteur (88 % de chaque "
+    "fichier), sans erreur. Récupérez les fichiers entiers avec dat2file : \"dat2file "
+    "IMAGE.bin DOSSIER\" depuis l'image, \"dat2file /media/cdrom/NOM COPIE\" depuis le CD.\n";
 
 template <typename Number> bool readNumber(std::string_view text, Number& value) {
     const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -70,6 +81,7 @@ std::string formatFileList(const std::string& volumeIdentifier,
     text += kVolumeComment;
     text += volumeIdentifier;
     text += '\n';
+    text += kReaderNote;
     for (const ListedFile& file : files) {
         text += file.sha256;
         text += ' ';

@@ -44,6 +44,11 @@ struct BuildResult {
 
 BuildResult buildImage(const BuildRequest& request);
 
+// How much of an 80-minute disc an image of `sectors` takes: its length as minutes:seconds:frames
+// (the 2 seconds before the track included, as a burner counts them) and in tenths of a percent,
+// rounded down; past a full disc, by how many sectors it is over instead.
+std::string discFill(std::uint32_t sectors);
+
 // The cue sheet of a one-track Mode 2 image.
 std::string cueSheet(const std::string& binFileName);
 

@@ -4,6 +4,7 @@
 #include "cdimage/ecc.h"
 #include "cdimage/edc.h"
 #include "cdimage/filelist.h"
+#include "cdimage/imagebuilder.h"
 #include "cdimage/names.h"
 #include "cdimage/sector.h"
 #include "toolrun.h"
@@ -96,6 +97,7 @@ private Q_SLOTS:
     void namesMapToDCharacters_data();
     void namesMapToDCharacters();
     void fileListRoundTrip();
+    void discFillIsNeverRoundedUpToFull();
     void imageFileGivesItsSectorsAndNamesWhereItEnds();
 };
 
@@ -236,6 +238,12 @@ void CdImageTest::fileListRoundTrip() {
     QCOMPARE(parsed->files.size(), files.size());
     QVERIFY(parsed->damagedLines.empty());
     compareWith(parsed->files, 0);
+    // Whoever reads the list on another system learns, in English and in French, that those
+    // systems cut the files short, and how to get them whole.
+    QVERIFY(text.find("\n# These files are stored in Mode 2 Form 2 sectors") != std::string::npos);
+    QVERIFY(text.find("(88% of each file), without an error. Get the files back whole with "
+                      "dat2file") != std::string::npos);
+    QVERIFY(text.find("\n# Ces fichiers sont rangés") != std::string::npos);
 
     // One damaged byte costs its own line, never the others: a length digit, the heading, a
     // trailing zero byte.
@@ -243,7 +251,7 @@ void CdImageTest::fileListRoundTrip() {
     digit[digit.find(" 5000000 ") + 3] = 'x';
     const auto withDigit = parseFileList(digit);
     QVERIFY(withDigit.has_value());
-    QCOMPARE(withDigit->damagedLines, std::vector<std::size_t>{3});
+    QCOMPARE(withDigit->damagedLines, std::vector<std::size_t>{5}); // after the notes
     compareWith(withDigit->files, 1);
     std::string heading = text;
     heading[3] = 'W';
@@ -253,7 +261,7 @@ void CdImageTest::fileListRoundTrip() {
     compareWith(withHeading->files, 0);
     const auto withNul = parseFileList(text + '\0');
     QVERIFY(withNul.has_value());
-    QCOMPARE(withNul->damagedLines, std::vector<std::size_t>{5});
+    QCOMPARE(withNul->damagedLines, std::vector<std::size_t>{7});
     QCOMPARE(withNul->files.size(), files.size());
 
     // A list of old, without places.
@@ -301,6 +309,15 @@ void CdImageTest::imageFileGivesItsSectorsAndNamesWhereItEnds() {
     QVERIFY_THROWS_EXCEPTION(DiscError,
                              ImageFile(ImageTrack{folder.filePath(u"none"_qs).toStdString(), 0,
                                                   2352, 16, std::nullopt}));
+}
+
+// A full 80-minute disc is 360,000 frames, the 150 before the track included.
+void CdImageTest::discFillIsNeverRoundedUpToFull() {
+    QCOMPARE(discFill(150), std::string("00:04:00 of an 80-minute disc (0.0%)"));
+    QCOMPARE(discFill(359849), std::string("79:59:74 of an 80-minute disc (99.9%)"));
+    QCOMPARE(discFill(359850), std::string("80:00:00 of an 80-minute disc (100.0%)"));
+    QCOMPARE(discFill(359851), std::string("80:00:01, over an 80-minute disc by 1 sector"));
+    QCOMPARE(discFill(359860), std::string("80:00:10, over an 80-minute disc by 10 sectors"));
 }
 
 QTEST_GUILESS_MAIN(CdImageTest)

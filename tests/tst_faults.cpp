@@ -222,7 +222,7 @@ void FaultsTest::damagedListCostsOnlyItsDamagedLines() {
     const Run damaged =
         dat2file({u"--image"_qs, u"IMG.cue"_qs, u"A.DAT"_qs, u"a.out"_qs}, folder.path());
     QCOMPARE(damaged.status, 3);
-    QVERIFY2(damaged.errors.contains(u"the file list is damaged (line 3)"_qs),
+    QVERIFY2(damaged.errors.contains(u"the file list is damaged (line 5)"_qs),
              qPrintable(damaged.errors));
     QVERIFY(!QFile::exists(folder.filePath(u"a.out"_qs)));
     QVERIFY(readFile(folder.filePath(u"a.out.damaged"_qs)).startsWith(a));

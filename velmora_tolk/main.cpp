@@ -42,17 +42,6 @@ int fail(const std::string& message) {
     return 1;
 }
 
-// How much of an 80-minute disc the image takes: its length as minutes:seconds:frames (the
-// lead-in's 2 seconds included, as a burner counts them) and in percent.
-std::string fill(std::uint32_t sectors) {
-    const std::uint32_t frames = sectors + cdimage::kPregapFrames;
-    constexpr std::uint32_t kEightyMinutes = 80 * 60 * 75;
-    char text[64];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u of an 80-minute disc (%.1f%%)", frames / 4500,
-                  frames / 75 % 60, frames % 75, frames * 100.0 / kEightyMinutes);
-    return text;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -110,7 +99,7 @@ int main(int argc, char** argv) {
                     result.bin.string().c_str(), result.cue.string().c_str(),
                     result.toc.string().c_str(), result.files,
                     static_cast<unsigned long long>(result.bytes), result.sectors,
-                    fill(result.sectors).c_str());
+                    cdimage::discFill(result.sectors).c_str());
         return 0;
     } catch (const cdimage::Stopped& stopped) {
         progress.finish();
