@@ -112,7 +112,8 @@ private:
 constexpr std::size_t kReadChunkSize = 128 * kForm2DataSize;
 
 std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths,
-                                     const std::function<void(const std::string&)>& warn) {
+                                     const std::function<void(const std::string&)>& warn,
+                                     std::vector<std::string>& renamed) {
     if (paths.empty())
         throw BuildError("no file to store");
     std::vector<StoredFile> files;
@@ -149,15 +150,24 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths,
         file.sectors = std::uint32_t(sectors);
         const auto [clash, added] = byIdentifier.emplace(file.identifier, path);
         const auto [jolietClash, jolietAdded] = byJolietName.emplace(file.jolietName, path);
-        if (!added || !jolietAdded) {
-            const fs::path& other = !added ? clash->second : jolietClash->second;
-            if (other.empty())
-                throw BuildError(quoted(path) +
-                                 " would be stored under the name of the file list, " +
-                                 std::string(kFileListIdentifier));
-            throw BuildError(quoted(other) + " and " + quoted(path) + " would both be stored as " +
-                             (!added ? file.identifier : file.originalName));
-        }
+        if ((!added && clash->second.empty()) || (!jolietAdded && jolietClash->second.empty()))
+            throw BuildError(quoted(path) + " would be stored under the name of the file list, " +
+                             std::string(kFileListIdentifier));
+        // Names that only their mapping makes alike (é and ü are both '_', case is one) are
+        // told apart by a number, the original names kept whole in Joliet and in the list.
+        for (unsigned number = 1; !added && number <= paths.size() + 1; ++number)
+            if (const std::string numbered = numberedIdentifier(file.identifier, number);
+                byIdentifier.emplace(numbered, path).second) {
+                renamed.push_back(numbered + " (" + file.originalName + ")");
+                file.identifier = numbered;
+                break;
+            }
+        for (unsigned number = 2; !jolietAdded && number <= paths.size() + 2; ++number)
+            if (const std::u16string numbered = numberedJolietName(file.jolietName, number);
+                byJolietName.emplace(numbered, path).second) {
+                file.jolietName = numbered;
+                break;
+            }
         files.push_back(std::move(file));
     }
     std::sort(files.begin(), files.end(), [](const StoredFile& a, const StoredFile& b) {
@@ -280,7 +290,7 @@ BuildResult buildImage(const BuildRequest& request) {
             !why.empty())
             throw BuildError(why);
 
-    std::vector<StoredFile> files = collectFiles(request.files, request.warn);
+    std::vector<StoredFile> files = collectFiles(request.files, request.warn, result.numbered);
     const Timestamp now = Timestamp::now();
 
     Layout layout;

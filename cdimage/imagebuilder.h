@@ -40,6 +40,8 @@ struct BuildResult {
     std::uint32_t sectors = 0; // of the track, the file system and the file list included
     std::size_t files = 0;
     std::uint64_t bytes = 0; // of the files stored
+    // The ISO 9660 names given a number to stay apart: "__1.MPG (日本.mpg)".
+    std::vector<std::string> numbered;
 };
 
 BuildResult buildImage(const BuildRequest& request);

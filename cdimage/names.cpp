@@ -118,6 +118,31 @@ std::string volumeIdentifier(std::string_view volumeName) {
     return identifier;
 }
 
+std::string numberedIdentifier(std::string_view identifier, unsigned number) {
+    const std::size_t dot = identifier.rfind('.');
+    std::string name(identifier.substr(0, dot));
+    const std::string extension(dot == std::string_view::npos ? "" : identifier.substr(dot));
+    const std::string digits = std::to_string(number);
+    const std::size_t room = kFileIdentifierLength -
+                             std::min(extension.size(), kFileIdentifierLength - digits.size()) -
+                             digits.size();
+    name.resize(std::min(name.size(), room));
+    return name + digits + extension;
+}
+
+std::u16string numberedJolietName(std::u16string_view name, unsigned number, std::size_t length) {
+    const std::size_t dot = name.rfind(u'.');
+    const bool hasExtension = dot != std::u16string_view::npos && dot > 0;
+    std::u16string stem(name.substr(0, hasExtension ? dot : name.size()));
+    const std::u16string extension(hasExtension ? name.substr(dot) : std::u16string_view());
+    const std::string digits = " (" + std::to_string(number) + ")";
+    const std::u16string tail(digits.begin(), digits.end());
+    const std::size_t room =
+        length > tail.size() + extension.size() ? length - tail.size() - extension.size() : 0;
+    stem.resize(std::min(stem.size(), room));
+    return (stem + tail + extension).substr(0, length);
+}
+
 std::string fileIdentifier(std::string_view fileName) {
     const std::size_t dot = fileName.rfind('.');
     std::string name = mapped(fileName.substr(0, dot));

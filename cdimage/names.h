@@ -27,6 +27,15 @@ inline constexpr std::size_t kJolietNameLength = 64; // UCS-2 characters
 // than `length` are shortened before their extension.
 std::u16string jolietName(std::string_view name, std::size_t length = kJolietNameLength);
 
+// A file identifier made different from others that took its name: the number `number`
+// before its extension, the name shortened to keep the whole within the level's length
+// ("__.MPG" gives "__1.MPG"), as mastering tools number names that clash.
+std::string numberedIdentifier(std::string_view identifier, unsigned number);
+
+// The same for a Joliet name: " (N)" before its extension, within `length` characters.
+std::u16string numberedJolietName(std::u16string_view name, unsigned number,
+                                  std::size_t length = kJolietNameLength);
+
 // A text with its ASCII letters in upper case, every other byte as it is.
 std::string asciiUpperCase(std::string text);
 

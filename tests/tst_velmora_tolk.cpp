@@ -133,6 +133,7 @@ private Q_SLOTS:
     void namesAndEndingsAreMapped();
     void rootDirectoryIsInStandardOrder();
     void jolietTreeKeepsOriginalNames();
+    void namesAlikeOnlyInTheirMappingBuild();
     void refusedBuildsLeaveNothingBehind_data();
     void refusedBuildsLeaveNothingBehind();
     void existingImageIsKeptUnlessForced();
@@ -329,15 +330,54 @@ void VelmoraTolkTest::jolietTreeKeepsOriginalNames() {
     QCOMPARE(primary.size(), expected.size());
 }
 
+// Names that only the ISO 9660 mapping makes alike build: a number keeps the ISO 9660 names
+// apart, Joliet and the file list keep each original name, and each file comes back under it.
+void VelmoraTolkTest::namesAlikeOnlyInTheirMappingBuild() {
+    QTemporaryDir folder;
+    const QStringList names = {u"é.dat"_qs,
+                               u"ü.dat"_qs,
+                               u"中国.mpg"_qs,
+                               u"日本.mpg"_qs,
+                               u"Clip.dat"_qs,
+                               u"clip.dat"_qs,
+                               u"my file.dat"_qs,
+                               u"my_file.dat"_qs,
+                               QString(27, u'x') + u"A.dat"_qs,
+                               QString(27, u'x') + u"B.dat"_qs};
+    QStringList arguments = {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
+    for (qsizetype i = 0; i < names.size(); ++i)
+        arguments.append(writeFile(folder.path(), names.at(i), randomBytes(3000 + i, quint32(i))));
+    const Run built = build(folder.path(), arguments);
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    QVERIFY2(built.output.contains(u"; ISO 9660 names numbered to stay apart: _1.DAT (ü.dat)"_qs),
+             qPrintable(built.output));
+    const QString bin = folder.filePath(u"Kestrel.bin"_qs);
+    QStringList identifiers = rootIdentifiers(bin);
+    identifiers.removeAll(u"VELMORA.LST;1"_qs);
+    QCOMPARE(identifiers.size(), names.size());
+    QCOMPARE(QSet<QString>(identifiers.begin(), identifiers.end()).size(), names.size());
+    QVERIFY(identifiers.contains(u"__1.MPG;1"_qs));
+    QVERIFY(identifiers.contains(u"CLIP1.DAT;1"_qs));
+    QStringList jolietNames;
+    for (const RootRecord& record : rootRecords(bin, 17))
+        jolietNames.append(fromUcs2(record.identifier));
+    jolietNames.removeAll(u"VELMORA.LST"_qs);
+    QCOMPARE(QSet<QString>(jolietNames.begin(), jolietNames.end()),
+             QSet<QString>(names.begin(), names.end()));
+    const Run extracted = run(QStringLiteral(DAT2FILE),
+                              {bin, folder.filePath(u"back/Kestrel.bin"_qs)}, folder.path());
+    QVERIFY2(extracted.status == 0, qPrintable(extracted.errors));
+    for (qsizetype i = 0; i < names.size(); ++i)
+        QCOMPARE(readFile(folder.filePath(u"back/Kestrel/"_qs + names.at(i))),
+                 randomBytes(3000 + i, quint32(i)));
+}
+
 void VelmoraTolkTest::refusedBuildsLeaveNothingBehind_data() {
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("named");
     QTest::newRow("missing file") << QStringList{QStringLiteral("a.bin"),
                                                  QStringLiteral("gone.bin")}
                                   << QStringLiteral("gone.bin");
-    QTest::newRow("names that clash")
-        << QStringList{QStringLiteral("a b.bin"), QStringLiteral("a_b.bin")}
-        << QStringLiteral("would both be stored as A_B.BIN");
     QTest::newRow("the same file twice")
         << QStringList{QStringLiteral("a.bin"), QStringLiteral("./a.bin")}
         << QStringLiteral("the same file is listed twice");

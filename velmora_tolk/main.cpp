@@ -95,11 +95,18 @@ int main(int argc, char** argv) {
         progress.finish();
         if (result.volumeIdentifier != request.volumeName)
             std::printf("velmora_tolk: volume identifier %s\n", result.volumeIdentifier.c_str());
-        std::printf("velmora_tolk: wrote %s, %s and %s: %zu file(s), %llu bytes, %u sectors, %s\n",
+        std::string numbered;
+        for (std::size_t i = 0; i < result.numbered.size() && i < 3; ++i)
+            numbered +=
+                (i == 0 ? "; ISO 9660 names numbered to stay apart: " : ", ") + result.numbered[i];
+        if (result.numbered.size() > 3)
+            numbered += " and " + std::to_string(result.numbered.size() - 3) + " more";
+        std::printf("velmora_tolk: wrote %s, %s and %s: %zu file(s), %llu bytes, %u sectors, "
+                    "%s%s\n",
                     result.bin.string().c_str(), result.cue.string().c_str(),
                     result.toc.string().c_str(), result.files,
                     static_cast<unsigned long long>(result.bytes), result.sectors,
-                    cdimage::discFill(result.sectors).c_str());
+                    cdimage::discFill(result.sectors).c_str(), numbered.c_str());
         return 0;
     } catch (const cdimage::Stopped& stopped) {
         progress.finish();
