@@ -387,6 +387,7 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
             entry.size = *size;
             entry.sectors = blocksFor(*size);
             entry.directory = record[25] & 0x02;
+            entry.recorded = unixSecondsOfRecordDate(record + 18);
             const std::size_t systemUse = 33 + nameLength + (nameLength % 2 == 0 ? 1 : 0);
             if (systemUse + kXaSystemUseSize <= length && record[systemUse + 6] == 'X' &&
                 record[systemUse + 7] == 'A')
@@ -441,7 +442,8 @@ void FileSystem::checkExtent(const DiscFile& file, std::string_view path) const 
                         " sectors)");
 }
 
-std::vector<TreeFile> FileSystem::filesBelow(const DiscFile& folder, bool joliet) {
+std::vector<TreeFile> FileSystem::filesBelow(const DiscFile& folder, bool joliet,
+                                             std::vector<TreeFile>* folders) {
     struct Pending {
         DiscFile folder;
         std::string path;
@@ -466,6 +468,8 @@ std::vector<TreeFile> FileSystem::filesBelow(const DiscFile& folder, bool joliet
             }
             if (current.depth + 1 >= kMaxPathDepth || !entered.insert(entry.lba).second)
                 continue;
+            if (folders)
+                folders->push_back({path, entry});
             below.push_back({std::move(entry), std::move(path), current.depth + 1});
         }
         // Depth first, folders in the order they are recorded.

@@ -101,6 +101,7 @@ struct DiscFile {
     std::uint32_t sectors = 0;
     bool directory = false;
     bool form2 = false;
+    std::optional<std::int64_t> recorded; // its record's date, seconds after 1970 UTC
 };
 
 // A file met while walking a folder tree: its path below the folder walked ("MPEGAV/AVSEQ01.DAT;1"
@@ -136,7 +137,9 @@ public:
     // Every file below `folder`, depth first. A folder is entered once however often records
     // name it, at most kMaxPathDepth deep, and the walk ends with a DiscError past
     // kMaxTreeEntries entries.
-    std::vector<TreeFile> filesBelow(const DiscFile& folder, bool joliet);
+    // The folders met are added to `folders`, when given.
+    std::vector<TreeFile> filesBelow(const DiscFile& folder, bool joliet,
+                                     std::vector<TreeFile>* folders = nullptr);
 
     // Throws a DiscError naming `path` when the file reaches past the end of the volume.
     void checkExtent(const DiscFile& file, std::string_view path) const;

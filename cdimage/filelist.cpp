@@ -7,8 +7,12 @@ namespace cdimage {
 
 namespace {
 
-constexpr std::string_view kHeading = "# Velmora file list 2: SHA-256, length in bytes, first "
-                                      "sector, name on the CD, original name\n";
+constexpr std::string_view kHeading =
+    "# Velmora file list 3: SHA-256, length in bytes, first sector, modification time "
+    "(seconds after 1970, UTC), name on the CD, original name\n";
+// The heading of lists that do not record the time.
+constexpr std::string_view kSecondHeading = "# Velmora file list 2: SHA-256, length in bytes, "
+                                            "first sector, name on the CD, original name";
 // The heading of lists that do not record where each file starts.
 constexpr std::string_view kFirstHeading =
     "# Velmora file list: SHA-256, length in bytes, name on the CD, original name";
@@ -44,7 +48,7 @@ std::string_view nextField(std::string_view& line) {
     return field;
 }
 
-std::optional<ListedFile> parseLine(std::string_view line, bool withPlace) {
+std::optional<ListedFile> parseLine(std::string_view line, bool withPlace, bool withTime) {
     if (!fitsInFileList(line))
         return std::nullopt;
     ListedFile file;
@@ -57,6 +61,12 @@ std::optional<ListedFile> parseLine(std::string_view line, bool withPlace) {
         if (!readNumber(nextField(line), lba))
             return std::nullopt;
         file.lba = lba;
+    }
+    if (withTime) {
+        std::int64_t modified = 0;
+        if (!readNumber(nextField(line), modified))
+            return std::nullopt;
+        file.modified = modified;
     }
     const bool nameFollows = line.find(' ') != std::string_view::npos;
     const std::string_view identifier = nextField(line);
@@ -89,6 +99,8 @@ std::string formatFileList(const std::string& volumeIdentifier,
         text += ' ';
         text += std::to_string(file.lba.value_or(0));
         text += ' ';
+        text += std::to_string(file.modified.value_or(0));
+        text += ' ';
         text += file.identifier;
         text += ' ';
         text += file.originalName;
@@ -100,8 +112,10 @@ std::string formatFileList(const std::string& volumeIdentifier,
 std::optional<FileList> parseFileList(std::string_view text) {
     FileList list;
     const bool first = text.starts_with(kFirstHeading);
+    const bool second = text.starts_with(kSecondHeading);
     const bool withPlace = !first; // a damaged heading is taken as today's
-    if (!first && !text.starts_with(kHeading))
+    const bool withTime = !first && !second;
+    if (!first && !second && !text.starts_with(kHeading))
         list.damagedLines.push_back(1);
     bool anyLineRead = list.damagedLines.empty();
     std::size_t number = 0;
@@ -117,7 +131,7 @@ std::optional<FileList> parseFileList(std::string_view text) {
         }
         if (line.starts_with('#'))
             continue;
-        if (auto file = parseLine(line, withPlace)) {
+        if (auto file = parseLine(line, withPlace, withTime)) {
             list.files.push_back(std::move(*file));
             anyLineRead = true;
         } else if (!(line.empty() && text.empty())) { // a final line break is no line

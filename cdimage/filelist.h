@@ -6,10 +6,11 @@
 // give back the file's exact bytes or tell a damaged copy.
 //
 // Text, one line per file, fields separated by one blank:
-//   <sha-256, 64 lower-case hex digits> <length in bytes> <first sector> <name on the CD>
-//   <original name>
+//   <sha-256, 64 lower-case hex digits> <length in bytes> <first sector>
+//   <modification time, seconds after 1970 UTC> <name on the CD> <original name>
 // Lines starting with '#' are comments; one of them names the volume: "# volume NAME".
-// Lists written before the first sector was recorded (their heading says so) are read too.
+// Lists written before the first sector, or the time, was recorded (their heading says so) are
+// read too.
 // An original name never holds a line break or another control character.
 
 #include <cstdint>
@@ -28,7 +29,8 @@ struct ListedFile {
     std::uint64_t length = 0;
     std::string sha256; // hex
     std::string originalName;
-    std::optional<std::uint32_t> lba; // where the file starts; lists of old lack it
+    std::optional<std::uint32_t> lba;     // where the file starts; lists of old lack it
+    std::optional<std::int64_t> modified; // seconds after 1970, UTC; lists of old lack it
 };
 
 struct FileList {

@@ -51,6 +51,8 @@ struct StoredFile {
     std::u16string jolietName;
     std::uint32_t lba = 0;
     std::uint32_t sectors = 0;
+    std::int64_t modified = 0; // seconds after 1970, UTC
+    Timestamp recorded;        // the same as its records say it
 };
 
 // The image file being written, sector after sector, through a buffer of whole sectors.
@@ -148,6 +150,17 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths,
                              " bytes; a disc addresses at most " + std::to_string(kMaxSectors) +
                              " sectors of 2324 bytes");
         file.sectors = std::uint32_t(sectors);
+        // Its date, kept in its records and in the list (whole seconds, rounded down).
+        constexpr std::int64_t kNanoseconds = 1'000'000'000;
+        file.modified =
+            file.facts.modified / kNanoseconds - (file.facts.modified % kNanoseconds < 0 ? 1 : 0);
+        bool clamped = false;
+        file.recorded = Timestamp::fromUnixSeconds(file.modified, clamped);
+        if (clamped && warn)
+            warn(quoted(path) +
+                 ": its date lies outside what a CD records (1900 to 2155); its "
+                 "records say " +
+                 std::to_string(file.recorded.year) + ", the file list keeps the date itself");
         const auto [clash, added] = byIdentifier.emplace(file.identifier, path);
         const auto [jolietClash, jolietAdded] = byJolietName.emplace(file.jolietName, path);
         if ((!added && clash->second.empty()) || (!jolietAdded && jolietClash->second.empty()))
@@ -235,23 +248,26 @@ std::vector<std::uint8_t> folderExtent(const std::vector<StoredFile>& files, con
     struct Entry {
         std::u16string jolietName;
         DirectoryRecord record;
+        Timestamp recorded;
     };
     std::vector<Entry> entries;
     for (const StoredFile& file : files)
         entries.push_back({file.jolietName,
                            {joliet ? bigEndianUcs2(file.jolietName) : file.identifier + ";1",
-                            file.lba, file.sectors * 2048u, false, XaForm2File}});
+                            file.lba, file.sectors * 2048u, false, XaForm2File},
+                           file.recorded});
     const std::string list(kFileListIdentifier);
     const std::u16string jolietList(list.begin(), list.end());
     entries.push_back({jolietList,
                        {joliet ? bigEndianUcs2(jolietList) : list + ";1", layout.listLba,
-                        layout.listLength, false, XaForm1File}});
+                        layout.listLength, false, XaForm1File},
+                       now});
     std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
         return joliet ? a.jolietName < b.jolietName
                       : precedesInDirectory(a.record.identifier, b.record.identifier);
     });
     for (const Entry& entry : entries)
-        records.push_back(encodeRecord(entry.record, now));
+        records.push_back(encodeRecord(entry.record, entry.recorded));
     return layOutDirectory(records);
 }
 
@@ -307,7 +323,7 @@ BuildResult buildImage(const BuildRequest& request) {
         lba += file.sectors;
         result.bytes += file.facts.size;
         listed.push_back({file.identifier, file.facts.size, std::string(kSha256HexLength, '0'),
-                          file.originalName, file.lba});
+                          file.originalName, file.lba, file.modified});
     }
     result.files = files.size();
     layout.listLba = std::uint32_t(lba);

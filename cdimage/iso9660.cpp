@@ -62,6 +62,30 @@ Timestamp Timestamp::now() {
             int(time.hours().count()), int(time.minutes().count()), int(time.seconds().count())};
 }
 
+Timestamp Timestamp::fromUnixSeconds(std::int64_t seconds, bool& clamped) {
+    using namespace std::chrono;
+    constexpr std::int64_t kEarliest = -2208988800; // 1900-01-01 00:00:00
+    constexpr std::int64_t kLatest = 5869583999;    // 2155-12-31 23:59:59
+    clamped = seconds < kEarliest || seconds > kLatest;
+    const sys_seconds moment{std::chrono::seconds(std::clamp(seconds, kEarliest, kLatest))};
+    const auto day = floor<days>(moment);
+    const year_month_day date(day);
+    const hh_mm_ss time(moment - day);
+    return {int(date.year()),          int(unsigned(date.month())), int(unsigned(date.day())),
+            int(time.hours().count()), int(time.minutes().count()), int(time.seconds().count())};
+}
+
+std::optional<std::int64_t> unixSecondsOfRecordDate(const std::uint8_t* date) {
+    using namespace std::chrono;
+    const year_month_day day{year(1900 + date[0]), month(date[1]), std::chrono::day(date[2])};
+    const auto offset = static_cast<std::int8_t>(date[6]);
+    if (!day.ok() || date[3] > 23 || date[4] > 59 || date[5] > 59 || offset < -48 || offset > 52)
+        return std::nullopt;
+    const std::int64_t local =
+        sys_days(day).time_since_epoch().count() * 86400 + date[3] * 3600 + date[4] * 60 + date[5];
+    return local - std::int64_t(offset) * 15 * 60;
+}
+
 std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& record, const Timestamp& recorded) {
     const std::size_t nameLength = record.identifier.size();
     const std::size_t padding = nameLength % 2 == 0 ? 1 : 0;

@@ -4,6 +4,7 @@
 // their XA system-use field, path tables and the primary volume descriptor.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,15 @@ enum XaAttributes : std::uint16_t {
 struct Timestamp {
     int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
     static Timestamp now();
+    // The moment `seconds` after 1970-01-01 00:00:00 UTC, held within what a directory record
+    // can say (1900 to 2155); `clamped` tells whether it had to be.
+    static Timestamp fromUnixSeconds(std::int64_t seconds, bool& clamped);
 };
+
+// The moment a directory record's 7-byte date says (ECMA-119 9.1.5: years since 1900, month,
+// day, hour, minute, second, offset from UTC in 15-minute steps), in seconds after 1970 UTC;
+// nothing when the bytes are no date.
+std::optional<std::int64_t> unixSecondsOfRecordDate(const std::uint8_t* date);
 
 struct DirectoryRecord {
     std::string identifier; // "\0" for the folder itself, "\1" for its parent, else NAME.EXT;1

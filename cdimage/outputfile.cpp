@@ -13,6 +13,7 @@
 #else
 #include <csignal>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -168,6 +169,10 @@ void OutputFile::close() {
     }
 }
 
+void OutputFile::setModified(std::int64_t seconds) {
+    setModificationTime(m_temporary, seconds);
+}
+
 void OutputFile::place(const fs::path& name, bool replace) {
     if (const std::string why = whyNotPlaceable(name, replace); !why.empty())
         throw OutputError(why);
@@ -252,6 +257,20 @@ void removeStaleTemporaries(const fs::path& target, std::string_view tool) {
         else if (it->is_directory(error) && !it->is_symlink(error))
             fs::remove_all(it->path(), ignored); // a folder a whole extraction was filling
     }
+}
+
+void setModificationTime(const fs::path& path, std::int64_t seconds) {
+#ifdef _WIN32
+    (void)path;
+    (void)seconds; // not kept on Windows yet
+#else
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT; // the last access stays as it is
+    times[1].tv_sec = time_t(seconds);
+    times[1].tv_nsec = 0;
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+#endif
 }
 
 fs::path makeTemporaryFolder(const fs::path& target, std::string_view tool) {

@@ -33,8 +33,11 @@ public:
     void write(const void* data, std::size_t size);
     // Writes over bytes already written.
     void writeAt(std::uint64_t offset, const void* data, std::size_t size);
-    // Writes what is buffered and closes the file; after it only `place` is left.
+    // Writes what is buffered and closes the file; after it only `setModified` and `place`
+    // are left.
     void close();
+    // Gives the closed file its modification time, in seconds after 1970 UTC.
+    void setModified(std::int64_t seconds);
     // Puts the file in place as `name`. An existing file there is replaced only when `replace`
     // is given; a folder never is.
     void place(const std::filesystem::path& name, bool replace);
@@ -53,6 +56,10 @@ private:
 // another image name"). Empty when it can.
 std::string whyNotPlaceable(const std::filesystem::path& path, bool replace,
                             std::string_view advice = {});
+
+// Gives a file or a folder its modification time, in seconds after 1970 UTC; as much as the
+// system allows, and silently: a date is worth keeping, not worth failing for.
+void setModificationTime(const std::filesystem::path& path, std::int64_t seconds);
 
 // Removes the temporary files and folders of `tool` beside `target` whose run is over.
 void removeStaleTemporaries(const std::filesystem::path& target, std::string_view tool);

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <unordered_set>
 
 namespace dat2file {
@@ -320,15 +321,20 @@ struct Planned {
     Voucher voucher;
 };
 
+// The dates of the folders below the one extracted, by where they go (their Joliet names where
+// there are some, else their ISO 9660 names), as their records give them.
+using FolderDates = std::map<std::string, std::int64_t>;
+
 std::vector<Planned> planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
                                 const cdimage::DiscFile& folder,
                                 const std::optional<cdimage::DiscFile>& jolietFolder,
-                                bool wholeDisc) {
+                                bool wholeDisc, FolderDates* folderDates = nullptr) {
+    std::vector<cdimage::TreeFile> isoFolders, jolietFolders;
     // A file's Joliet record has its place and size; files of no bytes may share one place,
     // and are then told apart by their names.
     std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::string>> jolietPaths;
     if (jolietFolder)
-        for (cdimage::TreeFile& found : files.filesBelow(*jolietFolder, true))
+        for (cdimage::TreeFile& found : files.filesBelow(*jolietFolder, true, &jolietFolders))
             jolietPaths[{found.file.lba, found.file.size}].push_back(safePath(found.path, false));
     const auto jolietPathOf = [&](const cdimage::TreeFile& found) -> std::optional<std::string> {
         const auto same = jolietPaths.find({found.file.lba, found.file.size});
@@ -348,7 +354,7 @@ std::vector<Planned> planFolder(cdimage::FileSystem& files, const ListOnDisc& li
     };
     std::vector<Planned> planned;
     std::unordered_set<std::string> taken;
-    for (cdimage::TreeFile& found : files.filesBelow(folder, false)) {
+    for (cdimage::TreeFile& found : files.filesBelow(folder, false, &isoFolders)) {
         const bool inRoot = wholeDisc && found.path.find('/') == std::string::npos;
         if (inRoot && list.list &&
             cdimage::comparableIdentifier(found.path) == std::string(cdimage::kFileListIdentifier))
@@ -372,6 +378,14 @@ std::vector<Planned> planFolder(cdimage::FileSystem& files, const ListOnDisc& li
                     break;
                 }
         planned.push_back(std::move(file));
+    }
+    if (folderDates) {
+        for (const cdimage::TreeFile& found : isoFolders)
+            if (found.file.recorded)
+                folderDates->emplace(safePath(found.path, true), *found.file.recorded);
+        for (const cdimage::TreeFile& found : jolietFolders)
+            if (found.file.recorded)
+                (*folderDates)[safePath(found.path, false)] = *found.file.recorded;
     }
     return planned;
 }
@@ -406,7 +420,9 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list,
                   const std::optional<cdimage::DiscFile>& jolietFolder, const std::string& where,
                   const fs::path& destination, bool force) {
     const bool wholeDisc = folder.lba == files.primaryRoot().lba;
-    const std::vector<Planned> planned = planFolder(files, list, folder, jolietFolder, wholeDisc);
+    FolderDates folderDates;
+    const std::vector<Planned> planned =
+        planFolder(files, list, folder, jolietFolder, wholeDisc, &folderDates);
     const fs::path target =
         destination.filename().empty() ? destination.parent_path() : destination;
     std::error_code error;
@@ -449,6 +465,7 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list,
             throw Failure(why);
         Extraction extraction(output, force, file.voucher, blocksOf(file.file));
         extraction.showAs(target / cdimage::pathOfUtf8(file.place));
+        extraction.setModified(file.file.recorded);
         copySectors(files.source(), file.file, extraction, [&](std::uint32_t done) {
             progress.report(sectorsDone + done, totalSectors, detail);
         });
@@ -460,6 +477,15 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list,
     }
     progress.report(totalSectors, totalSectors);
     progress.finish();
+    // The folders' dates last, the deepest first: writing into a folder would change its own.
+    std::set<std::string> made;
+    for (const Planned& file : planned)
+        for (std::size_t slash = file.place.rfind('/'); slash != std::string::npos && slash > 0;
+             slash = file.place.rfind('/', slash - 1))
+            made.insert(file.place.substr(0, slash));
+    for (auto it = made.rbegin(); it != made.rend(); ++it)
+        if (const auto date = folderDates.find(*it); date != folderDates.end())
+            cdimage::setModificationTime(into / cdimage::pathOfUtf8(*it), date->second);
     if (underWay) {
         cdimage::placeFolder(underWay->path(), target);
         underWay->placed();
@@ -491,6 +517,7 @@ int extractFromDisc(cdimage::SectorSource& source, const std::string& where,
         throw Failure(why);
     Extraction extraction(destination, force, voucherOnDisc(list, files.volumeIdentifier(), *file),
                           blocksOf(*file));
+    extraction.setModified(file->recorded);
     cdimage::ProgressLine progress("dat2file");
     copySectors(source, *file, extraction,
                 [&](std::uint32_t done) { progress.report(done, file->sectors); });

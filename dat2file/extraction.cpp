@@ -116,6 +116,14 @@ void Extraction::pass() {
     m_chunk = m_sums->spare();
 }
 
+void Extraction::keepDate() {
+    const auto& entry = m_voucher.entry;
+    if (entry && entry->modified)
+        m_out.setModified(*entry->modified);
+    else if (m_modified)
+        m_out.setModified(*m_modified);
+}
+
 int Extraction::finish(const std::string& source) {
     pass();
     if (m_sums)
@@ -152,6 +160,7 @@ int Extraction::finish(const std::string& source) {
             return finishDamaged(source, problem, ranges);
     }
     m_out.close();
+    keepDate();
     m_out.place(m_destination, m_force);
     const std::string written = quoted(m_shownAs);
     for (const Range& range : m_failingEdc)
@@ -181,6 +190,7 @@ int Extraction::finish(const std::string& source) {
 int Extraction::finishDamaged(const std::string& source, const std::string& problem,
                               std::vector<Range> ranges) {
     m_out.close();
+    keepDate();
     const fs::path damaged = damagedPath(m_destination);
     const fs::path rangesFile = rangesPath(m_destination);
     std::string text = "# damaged byte ranges of " + quoted(damagedPath(m_shownAs)) +

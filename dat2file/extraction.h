@@ -60,6 +60,8 @@ public:
     // The name messages give the copy, where it is written under another one first (a folder
     // that is put in place whole at the end).
     void showAs(std::filesystem::path name) { m_shownAs = std::move(name); }
+    // The date the copy is given; the file list's, where it has one, comes first.
+    void setModified(std::optional<std::int64_t> seconds) { m_modified = seconds; }
 
     std::uint64_t written() const { return m_written; }
     // Whether the copy's SHA-256 was checked against the file list (true only after a finish
@@ -77,6 +79,7 @@ private:
     static constexpr std::size_t kChunkSize = 64 * 2324;
 
     void pass();
+    void keepDate();
     int finishDamaged(const std::string& source, const std::string& problem,
                       std::vector<Range> ranges);
 
@@ -85,6 +88,7 @@ private:
     Voucher m_voucher;
     Blocks m_blocks;
     std::filesystem::path m_shownAs;
+    std::optional<std::int64_t> m_modified;
     cdimage::OutputFile m_out;
     std::optional<cdimage::ParallelSums> m_sums;
     std::vector<std::uint8_t> m_chunk;

@@ -218,8 +218,8 @@ void CdImageTest::namesMapToDCharacters() {
 
 void CdImageTest::fileListRoundTrip() {
     const std::vector<ListedFile> files = {
-        {"A_B.BIN", 5000000, std::string(64, 'a'), "a b.bin", 23},
-        {"EMPTY.", 0, std::string(64, '0'), "empty", 2175},
+        {"A_B.BIN", 5000000, std::string(64, 'a'), "a b.bin", 23, 489643200},
+        {"EMPTY.", 0, std::string(64, '0'), "empty", 2175, -2208988800}, // 1900
     };
     const std::string text = formatFileList("KESTREL", files);
     const auto compareWith = [&](const std::vector<ListedFile>& read, std::size_t from) {
@@ -230,6 +230,7 @@ void CdImageTest::fileListRoundTrip() {
             QCOMPARE(back.sha256, files[i].sha256);
             QCOMPARE(back.originalName, files[i].originalName);
             QCOMPARE(back.lba, files[i].lba);
+            QCOMPARE(back.modified, files[i].modified);
         }
     };
     const auto parsed = parseFileList(text);

@@ -15,6 +15,9 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using namespace velmora::test;
 
 namespace {
@@ -382,6 +385,16 @@ QMap<QString, QByteArray> filesUnder(const QString& folder) {
     return found;
 }
 
+bool setModified(const QString& path, qint64 seconds) {
+    struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(seconds), 0}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+qint64 modifiedOf(const QString& path) {
+    struct stat facts {};
+    return ::stat(QFile::encodeName(path).constData(), &facts) == 0 ? qint64(facts.st_mtime) : -1;
+}
+
 QMap<QString, QByteArray> storedByName() {
     QMap<QString, QByteArray> stored;
     for (const Stored& file : storedFiles())
@@ -479,6 +492,11 @@ void Dat2FileTest::foldersAndForm1FilesOfAnotherToolsImage() {
     };
     for (auto it = files.begin(); it != files.end(); ++it)
         writeFile(tree, it.key(), it.value());
+    // Dates of files and folders, each its own, for the records to carry.
+    const QStringList dated = {u"clips/Été à la plage.mpg"_qs, u"clips/deeper/日本.dat"_qs,
+                               u"read me.txt"_qs, u"clips/deeper"_qs, u"clips"_qs};
+    for (qsizetype i = 0; i < dated.size(); ++i)
+        QVERIFY(setModified(tree + u'/' + dated.at(i), 500000000 + i * 86400 * 400));
     const Run made = run(u"genisoimage"_qs,
                          {u"-quiet"_qs, u"-J"_qs, u"-input-charset"_qs, u"utf-8"_qs, u"-V"_qs,
                           u"OTHER"_qs, u"-o"_qs, out.filePath(u"other.iso"_qs), tree},
@@ -497,6 +515,9 @@ void Dat2FileTest::foldersAndForm1FilesOfAnotherToolsImage() {
     QVERIFY2(extracted.status == 0, qPrintable(extracted.errors));
     const QMap<QString, QByteArray> found = filesUnder(out.filePath(u"x/other"_qs));
     QVERIFY2(found == files, qPrintable(found.keys().join(u", "_qs) + u"\n"_qs + extracted.output));
+    for (qsizetype i = 0; i < dated.size(); ++i) // from their records, folders too
+        QCOMPARE(modifiedOf(out.filePath(u"x/other/"_qs + dated.at(i))),
+                 500000000 + i * 86400 * 400);
     QVERIFY(lastLine(extracted.output).contains(u"0 checked against the file list, 0 damaged"_qs));
     // One folder of it alone.
     QCOMPARE(
