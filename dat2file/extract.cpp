@@ -576,6 +576,13 @@ int listFiles(cdimage::SectorSource& source, const std::string& where) {
         std::printf("%-31s %12llu  %s  %s\n", file.identifier.c_str(),
                     static_cast<unsigned long long>(file.length), file.sha256.c_str(),
                     file.originalName.c_str());
+    // What the folders hold beyond the list, marked: no list vouches for those.
+    for (const Planned& file :
+         planFolder(files, found, files.primaryRoot(), files.jolietRoot(), true))
+        if (!file.voucher.entry)
+            std::printf("# not in the file list: %s, %s, %u sectors, %s\n", file.isoPath.c_str(),
+                        file.file.form2 ? "Form 2" : "Form 1", file.file.sectors,
+                        file.place.c_str());
     if (!found.list->damagedLines.empty()) {
         std::fprintf(stderr,
                      "dat2file: the file list of %s is damaged (%s): those lines are left out\n",

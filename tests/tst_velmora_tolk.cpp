@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QtTest>
@@ -153,6 +155,7 @@ private Q_SLOTS:
     void jolietTreeKeepsOriginalNames();
     void namesAlikeOnlyInTheirMappingBuild();
     void datesAreKeptAndGivenBack();
+    void isoinfoSeesNamesAndDates();
     void refusedBuildsLeaveNothingBehind_data();
     void refusedBuildsLeaveNothingBehind();
     void existingImageIsKeptUnlessForced();
@@ -433,6 +436,47 @@ void VelmoraTolkTest::datesAreKeptAndGivenBack() {
     QVERIFY2(extracted.status == 0, qPrintable(extracted.errors));
     for (const auto& [name, when] : dated)
         QCOMPARE(modifiedOf(folder.filePath(u"back/Kestrel/"_qs + name)), when);
+}
+
+// Debian's isoinfo, reading the image's file system (its blocks of 2048 bytes taken from the
+// raw sectors), sees the names apart and the dates kept.
+void VelmoraTolkTest::isoinfoSeesNamesAndDates() {
+    if (QStandardPaths::findExecutable(u"isoinfo"_qs).isEmpty())
+        QSKIP("isoinfo (genisoimage) is not installed");
+    QTemporaryDir folder;
+    QStringList arguments = {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
+    const QStringList names = {u"é.dat"_qs, u"ü.dat"_qs, u"Clip.dat"_qs, u"clip.dat"_qs};
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString path = writeFile(folder.path(), names.at(i), randomBytes(100, 1));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime(QDate(1985 + int(i), 6, 15), QTime(12, 0), Qt::UTC),
+                                 QFileDevice::FileModificationTime));
+        arguments.append(path);
+    }
+    QVERIFY(build(folder.path(), arguments).status == 0);
+    const QByteArray raw = readFile(folder.filePath(u"Kestrel.bin"_qs));
+    QByteArray blocks;
+    for (qsizetype at = 0; at < raw.size(); at += 2352)
+        blocks += raw.mid(at + 24, 2048);
+    writeFile(folder.path(), u"blocks.iso"_qs, blocks);
+    for (const bool joliet : {false, true}) {
+        QStringList options = {u"-l"_qs, u"-i"_qs, folder.filePath(u"blocks.iso"_qs)};
+        if (joliet)
+            options = QStringList{u"-J"_qs, u"-j"_qs, u"iso8859-1"_qs} + options;
+        QProcess isoinfo;
+        isoinfo.start(u"isoinfo"_qs, options);
+        QVERIFY(isoinfo.waitForFinished(20000));
+        const QString text = QString::fromLatin1(isoinfo.readAllStandardOutput()); // as asked
+        const QStringList seen = joliet ? names
+                                        : QStringList{u"_.DAT;1"_qs, u"_1.DAT;1"_qs,
+                                                      u"CLIP.DAT;1"_qs, u"CLIP1.DAT;1"_qs};
+        for (qsizetype i = 0; i < seen.size(); ++i)
+            QVERIFY2(
+                text.contains(QRegularExpression(u"Jun 15 %1 \\[ *\\d+ 00\\]  "_qs.arg(1985 + i) +
+                                                 QRegularExpression::escape(seen.at(i)))),
+                qPrintable(seen.at(i) + u"\n"_qs + text));
+    }
 }
 
 void VelmoraTolkTest::refusedBuildsLeaveNothingBehind_data() {
