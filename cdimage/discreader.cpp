@@ -339,7 +339,8 @@ DiscFile FileSystem::rootOf(const std::uint8_t* descriptor, std::uint32_t lba, b
         throw DiscError("the root folder's record in the volume descriptor at " + sectorText(lba) +
                         " is damaged");
     DiscFile root{
-        joliet ? "" : std::string(1, '\0'), *extent, *size, blocksFor(*size), true, false};
+        joliet ? "" : std::string(1, '\0'),  *extent, *size, blocksFor(*size), true, false,
+        unixSecondsOfRecordDate(record + 18)};
     return root;
 }
 
