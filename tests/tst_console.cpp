@@ -6,6 +6,7 @@
 #include "console/texts.h"
 #include "console/tooljob.h"
 #include "console/toolrun.h"
+#include "linessink.h"
 #include "platform/qtservices.h"
 #include "platform/qttranslations.h"
 #include "tools/commandlines.h"
@@ -31,6 +32,7 @@
 
 using namespace velmora;
 using namespace velmora::console;
+using velmora::test::LinesSink;
 
 namespace {
 
@@ -129,24 +131,6 @@ void ConsoleTest::textArrivesInPieces() {
 }
 
 namespace {
-
-// The output log's sink as plain lines.
-struct LinesSink final : OutputSink {
-    QStringList lines{QString()};
-    void removeFirstLines(qsizetype count) override {
-        if (count >= lines.size())
-            lines = {QString()};
-        else
-            lines.remove(0, count);
-    }
-    void append(QStringView text) override {
-        const QList<QStringView> parts = text.split(u'\n');
-        lines.last() += parts.first();
-        for (qsizetype i = 1; i < parts.size(); ++i)
-            lines.append(parts.at(i).toString());
-    }
-    QString text() const { return lines.join(u'\n'); }
-};
 
 // Output of every shape: empty lines first, lines long and short, with or without a last break.
 QString someOutput(QRandomGenerator& random) {

@@ -50,6 +50,18 @@ QByteArray withZeros(QByteArray data, qint64 first, qint64 last) {
     return data;
 }
 
+// An image "big" in `folder` of one file of 400 MB (sparse: quick to build, long to extract).
+bool buildBigImage(const QString& folder) {
+    QFile big(QDir(folder).filePath(QStringLiteral("big.raw")));
+    if (!big.open(QIODevice::WriteOnly) || !big.resize(qint64(400) << 20))
+        return false;
+    big.close();
+    const Run built =
+        run(QStringLiteral(VELMORA_TOLK),
+            {u"-v"_qs, u"V"_qs, u"-o"_qs, u"big"_qs, u"-m"_qs, big.fileName()}, folder);
+    return built.status == 0 && big.remove();
+}
+
 Run dat2file(const QStringList& arguments, const QString& folder) {
     return run(QStringLiteral(DAT2FILE), arguments, folder);
 }
@@ -351,14 +363,7 @@ void Dat2FileTest::destinationIsKeptUnlessForced() {
 
 void Dat2FileTest::stopSignalLeavesWhatStoodBefore() {
     QTemporaryDir folder;
-    QFile big(folder.filePath(QStringLiteral("big.raw")));
-    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(400) << 20)); // sparse
-    big.close();
-    const Run built =
-        run(QStringLiteral(VELMORA_TOLK),
-            {u"-v"_qs, u"V"_qs, u"-o"_qs, u"big"_qs, u"-m"_qs, big.fileName()}, folder.path());
-    QVERIFY2(built.status == 0, qPrintable(built.errors));
-    QVERIFY(big.remove());
+    QVERIFY(buildBigImage(folder.path()));
     const QString target = writeFile(folder.path(), u"out/big.raw"_qs, QByteArray("mine"));
     const Stop stopped = stopMidway(
         QStringLiteral(DAT2FILE),
@@ -529,14 +534,7 @@ void Dat2FileTest::foldersAndForm1FilesOfAnotherToolsImage() {
 
 void Dat2FileTest::stoppedWholeExtractionLeavesNothing() {
     QTemporaryDir folder;
-    QFile big(folder.filePath(QStringLiteral("big.raw")));
-    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(400) << 20)); // sparse
-    big.close();
-    const Run built =
-        run(QStringLiteral(VELMORA_TOLK),
-            {u"-v"_qs, u"V"_qs, u"-o"_qs, u"big"_qs, u"-m"_qs, big.fileName()}, folder.path());
-    QVERIFY2(built.status == 0, qPrintable(built.errors));
-    QVERIFY(big.remove());
+    QVERIFY(buildBigImage(folder.path()));
     QDir(folder.path()).mkdir(u"out"_qs);
     const Stop stopped =
         stopMidway(QStringLiteral(DAT2FILE),

@@ -4,6 +4,7 @@
 // The input's first byte seeds the cuts; the rest is the output.
 
 #include "console/outputlog.h"
+#include "tests/linessink.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -15,24 +16,8 @@
 namespace {
 
 using velmora::console::OutputLog;
-using velmora::console::OutputSink;
 using velmora::console::StreamText;
-
-struct LinesSink final : OutputSink {
-    QStringList lines{QString()};
-    void removeFirstLines(qsizetype count) override {
-        if (count >= lines.size())
-            lines = {QString()};
-        else
-            lines.remove(0, count);
-    }
-    void append(QStringView text) override {
-        const QList<QStringView> parts = text.split(u'\n');
-        lines.last() += parts.first();
-        for (qsizetype i = 1; i < parts.size(); ++i)
-            lines.append(parts.at(i).toString());
-    }
-};
+using velmora::test::LinesSink;
 
 } // namespace
 
@@ -72,11 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     while (bounded.flushTo(small, qsizetype(cuts() % 100) + 1)) {
     }
-    if (decoded != expected || view.lines.join(u'\n') != expected)
+    if (decoded != expected || view.text() != expected)
         std::abort();
     // The small view within its bounds: 7 lines and the one being written, 300 characters
     // and the breaks, one line's note of what was cut.
-    if (small.lines.size() > 7 + 1 || small.lines.join(u'\n').size() > 300 + 7 + 40)
+    if (small.lines.size() > 7 + 1 || small.text().size() > 300 + 7 + 40)
         std::abort();
     return 0;
 }
