@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Set-up, build, run and test. `make run` and `make test` install what is missing first.
 
 BUILD_DIR ?= build
@@ -7,7 +8,7 @@ PRESET ?= default
 PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools \
             libssl-dev libcdio-dev libiso9660-dev libcdio-utils genisoimage cdrdao \
             fonts-comic-neue fonts-dejavu-core xauth xvfb clang-format clang libclang-rt-14-dev \
-            dpkg-dev desktop-file-utils appstream qt6-translations-l10n
+            dpkg-dev desktop-file-utils appstream qt6-translations-l10n lintian
 
 .PHONY: all deps configure build run test sanitize-test fuzz package package-check icons format format-check bench screenshot clean
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image build's command line for 30,000 entries of 100 characters, against one reserved
 // concatenation of the same strings; and the time until its message box is on the screen.
 

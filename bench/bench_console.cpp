@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console window under load: 100 MB of tool output shown in the window, against the same
 // output read and dropped by a bare process, with the longest time the window's event loop
 // waited meanwhile; a soak of the console program fed 1 GB of mixed output (its peak memory,

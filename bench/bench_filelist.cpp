@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Refilling the file list for a folder of 100,000 files, against QDir::entryList with the same
 // filter on the same folder.
 

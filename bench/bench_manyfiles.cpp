@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora_tolk on many small files: 10,000 files against 1,000 in the same run. The cost per
 // file must stay the same, so ten times the files take at most about ten times as long.
 

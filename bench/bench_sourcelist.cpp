@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Double-clicking files into the source list: 50,000 accepted double-clicks against 5,000. The
 // time should grow linearly (at most 12 times for ten times the clicks).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two CD image tools on a file of 700 MB: velmora_tolk building its image, against
 // genisoimage writing a plain Mode 1 image of the same file; dat2file extracting the file from
 // that image, one file by its name and the whole image into a folder, against cp copying it and

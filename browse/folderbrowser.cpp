@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder browser: a new drive moves the directory list, and every new folder of the
 // directory list refills the file list and, while Check1 is ticked, becomes the storage path.
 

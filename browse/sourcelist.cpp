@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The source list: double-clicking a file of more than 400 kilobytes appends its full path;
 // double-clicking an entry removes it.
 

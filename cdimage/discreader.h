@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Reads what velmora_tolk wrote, from an image or a disc: Mode 2 sectors, the ISO 9660 file

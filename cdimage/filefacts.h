@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the image tool needs to know of a file it is asked to store, from one look at it.

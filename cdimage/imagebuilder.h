@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Builds a CD image whose files are stored in Mode 2 Form 2 sectors: a raw image (.bin, 2352

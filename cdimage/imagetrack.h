@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Where the data tracks of a CD image lie: which file holds each one's sectors, from which byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the tools read must be a file or a drive. Anything else a path may name (a FIFO that

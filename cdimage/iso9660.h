@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The pieces of an ISO 9660 file system with the CD-ROM XA extensions: directory records with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // How names given by the user become ISO 9660 names: d-characters only (A-Z, 0-9, _), every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A file that a tool writes: first under a temporary name of its own beside the place it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Computes the SHA-256 of a series of files on a thread of its own, from the chunks of data the

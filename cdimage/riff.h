@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The RIFF "CDXA" form in which Windows presents a Form 2 file of a CD: a 44-byte header, then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Raw CD-ROM XA Mode 2 sectors: 2352 bytes each, addressed by logical block (LBA 0 is the

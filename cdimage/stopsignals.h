@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A tool asked to stop (SIGINT, SIGTERM) ends its work at the next chunk, so that what it had

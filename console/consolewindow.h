@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The window launched tools run in, as a console program gets one on Windows: one row for each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora_console: runs a tool in the current folder and shows what it writes, how far it is and
 // how it ended, as the system gives a console program a console window on Windows. The first
 // console of a desktop session opens the window; later ones hand their tool to it and end, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the console keeps of a tool's output: the last lines, within fixed bounds whatever the

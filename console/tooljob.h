@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // One tool the console runs: its process, its output as it comes, how far it is and how it

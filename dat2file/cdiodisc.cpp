@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "dat2file/cdiodisc.h"
 
 #include "dat2file/extract.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Discs in a drive and Nero images, whose sectors libcdio reads. Only sectors come from libcdio;

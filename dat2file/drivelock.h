@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Runs that read one drive take turns: each holds an exclusive lock on the device while it reads

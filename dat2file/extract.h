@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The steps of dat2file: a file from a RIFF CDXA file, a file from a disc or an image, and the

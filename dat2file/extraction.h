@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Writes one extracted file from its sectors, in order: whole sectors, or, with its entry in the

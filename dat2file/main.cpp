@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // dat2file: gives back the exact files stored in Mode 2 Form 2 sectors, from a RIFF "CDXA"
 // file (the way Windows presents such a file of a CD), from a file of a mounted CD, or from a
 // file inside an image (BIN/CUE, cdrdao TOC, raw sectors, NRG). When the file list that

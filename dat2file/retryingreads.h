@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Sectors from a drive: read ahead in runs, and where a run cannot be read, sector by sector,

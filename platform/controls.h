@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The standard controls of the window: thin Qt widgets that offer the properties and events the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Starts a program detached, handing it each argument as the exact bytes given: the way to pass

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // File names as the system stores them (bytes) and as the program holds them (text): UTF-8,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Qt's own texts (the "Yes" and "No" of a question, the buttons of the file dialog) in the

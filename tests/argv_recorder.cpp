@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the two tools: records its current folder and its arguments, one per line,
 // in a new file of the folder named by VELMORA_ARGV_RECORD_DIR, then ends.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads a file back from a CD image through Debian's libiso9660 and libcdio, as a reader
 // independent of ours: `iso9660_reader IMAGE.cue /NAME.EXT;1 OUTPUT` prints the file's XA
 // attributes, first sector and sector count, and writes the 2324 data bytes of each of its

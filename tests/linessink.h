@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The console's output log as plain lines, for the tests and the fuzz target that check what the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in tool for the console window, doing what its first argument says:
 //   lines N      N lines on standard output, a progress line after each tenth, status 0
 //   fail S       a line on each channel, the last on standard error, then status S

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window for every user: everything but the tool pickers done from the keyboard, every
 // control read by a screen reader with its role and caption, a large desktop font, deep folders.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CD image library: EDC and ECC of raw sectors, addresses, ISO 9660 names and the file list.
 
 #include "cdimage/discreader.h"

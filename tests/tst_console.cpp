@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console window: its rules on text, the window run in this process with a scripted tool,
 // and the real console program started by the real launcher.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The standard controls: the properties and events the handlers rely on.
 
 #include "platform/controls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extraction tool as a program: exact files back from images built by velmora_tolk (taken
 // straight from the image file, or read through libcdio when another track follows) and from
 // RIFF CDXA files assembled from the image's raw sectors; damaged, broken and truncated copies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Both tools against hostile and damaged input and against a hostile world: images made to
 // crash readers, lists and records that lie, damaged sectors, names no CD can hold, user files
 // beside the outputs, two runs at once, a full disk, a file changed while it is read. Every case

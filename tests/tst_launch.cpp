@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real services: processes really started (a stand-in tool records its arguments and its
 // current folder), real message boxes and dialogs, real file lengths and folders.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The manual pages and the programs' own --help agree on the options there are.
 
 #include "toolrun.h"

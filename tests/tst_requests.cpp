@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image build, the extraction and the tool pickers, with the services recorded: what is
 // checked, what is shown, what is launched, in which order.
 

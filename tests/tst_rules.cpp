@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules as pure functions: full path, size in kilobytes, command lines, destination piece,
 // drive roots, splitting a command line and finding a program.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scratched disc read through a drive: dat2file's steps driven in-process over the drive's
 // read function, with sectors that cannot be read at all, sectors that read only on a second
 // try, and a sector whose data come back wrong. Every good byte comes back; the bad ones are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder browser and the source list, driven through the window as the user drives them.
 
 #include "app/form1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image-building tool as a program: the images it writes, read back by Debian's cd-info
 // and libiso9660, and the builds it refuses without leaving anything behind.
 

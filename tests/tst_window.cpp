@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as the user meets it: the warning at start-up, the controls with their texts,
 // places, fonts and colours, the tab order and the keys that press nothing.
 

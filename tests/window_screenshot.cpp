@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the main window offscreen, as it looks with a few files in the source list, and saves
 // it as a PNG: `window_screenshot docs/window.png`.
 

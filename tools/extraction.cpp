@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Extract files from CD": checks the source list and the storage path, then shows and
 // launches one extraction command line per entry, in list order.
 

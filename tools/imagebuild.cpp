@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "CD Image build": checks the four inputs, makes the storage path the current folder, and
 // shows and launches the image-building tool's command line.
 

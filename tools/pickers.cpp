@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tool pickers: a click in a tool box opens the open-file dialog and puts the chosen
 // executable into that box.
 

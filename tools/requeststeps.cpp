@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Steps shared by the image build and the extraction.
 
 #include "app/form1.h"

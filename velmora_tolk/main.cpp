@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora_tolk: builds a CD image whose files are stored without error correction (CD-ROM XA
 // Mode 2 Form 2), as IMAGE.bin and IMAGE.cue in the current folder.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's command lines split back into their arguments, as the launcher splits them: for
 // any names without a double quote (the window refuses those), the tool receives exactly the
 // program, volume, image and files the window put in, and an extraction exactly its entry and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the console shows of a tool's output: the bytes, cut into pieces anywhere, decoded and
 // handed to the view in pieces of any size, show the same text as the whole output decoded at
 // once; within small bounds, the view never holds more than its bounds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // dat2file's extraction from an image held in memory: one file by its name, and every file of
 // the image into a folder, whatever the sectors say. The input is the image's sectors as stored
 // from each subheader on (2336 bytes each, from sector 0); its first byte, when odd, makes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file list reader on any text: it never fails in another way than saying which lines are
 // damaged, and whatever it reads, written again, reads back the same. The first byte chooses
 // a second use: the bytes as original names of files, whose list must always read back.

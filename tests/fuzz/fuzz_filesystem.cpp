@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ISO 9660 / CD-ROM XA / Joliet reader on any disc. The input holds the data of the disc's
 // sectors from sector 16 on (the volume descriptors first), 2048 bytes each, with a Form 1
 // subheader put in front of each; the sectors before are empty. Everything a user can ask of

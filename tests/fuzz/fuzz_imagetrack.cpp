@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cue sheets and cdrdao tables of contents, any text: the data tracks at their places, or an
 // ImageError. The first byte chooses which reader, and whether the files it names have sizes
 // (each a size made from its name) or none known.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The RIFF CDXA header reader on any bytes: a header or a std::runtime_error, nothing else.
 
 #include "cdimage/riff.h"

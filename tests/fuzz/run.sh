@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every fuzz target for SECONDS (default 60) over its seed corpus; what a run adds to the
 # corpus stays in a scratch folder, the repository's seeds are left as they are. A finding is
 # kept in build-fuzz/findings/ and fails the run.

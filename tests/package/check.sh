@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the Debian package as a user gets it: its dependencies can be met, it holds what it
 # must, its menu entry and AppStream description pass their validators, and its installed tools
 # build an image and give a file back from it, byte for byte. The package is unpacked into a
@@ -31,7 +32,10 @@ for size in 16 32 48 64 128; do
     [ -e "$root/usr/share/icons/hicolor/${size}x${size}/apps/velmora-gui.png" ] ||
         { echo "missing: icon of $size px"; exit 1; }
 done
+[ -e "$root/usr/share/doc/velmora-gui/copyright" ] || { echo "missing: copyright"; exit 1; }
 desktop-file-validate "$root/usr/share/applications/velmora-gui.desktop"
+# Debian's own checker: no error and no warning.
+lintian --fail-on error,warning --allow-root "$deb"
 appstreamcli validate --no-net "$root/usr/share/metainfo/velmora-gui.metainfo.xml"
 
 bin="$root/usr/bin"
