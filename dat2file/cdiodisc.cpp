@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dat2file/cdiodisc.h"
 
-#include "dat2file/extract.h"
+#include "dat2file/commands.h"
 #include "dat2file/retryingreads.h"
 
 #include <cdio/cdio.h>

@@ -11,9 +11,9 @@
 #include "cdimage/progress.h"
 #include "cdimage/stopsignals.h"
 #include "dat2file/cdiodisc.h"
+#include "dat2file/commands.h"
 #include "dat2file/drivelock.h"
-#include "dat2file/extract.h"
-#include "dat2file/extraction.h"
+#include "dat2file/outputwriter.h"
 
 #include <cstdio>
 #include <fstream>

@@ -6,8 +6,8 @@
 
 #include "toolrun.h"
 
+#include "dat2file/commands.h"
 #include "dat2file/drivelock.h"
-#include "dat2file/extract.h"
 #include "dat2file/retryingreads.h"
 
 #include <QDir>

@@ -4,7 +4,7 @@
 // from each subheader on (2336 bytes each, from sector 0); its first byte, when odd, makes the
 // sector named by the next two bytes unreadable. What is written goes to a scratch folder.
 
-#include "dat2file/extract.h"
+#include "dat2file/commands.h"
 
 #include <cstdint>
 #include <cstdio>

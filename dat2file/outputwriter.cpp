@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dat2file/extraction.h"
+#include "dat2file/outputwriter.h"
 
 #include "cdimage/paths.h"
 #include "cdimage/sector.h"

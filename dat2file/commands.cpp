@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dat2file/extract.h"
+#include "dat2file/commands.h"
 
 #include "cdimage/filelist.h"
 #include "cdimage/names.h"
@@ -8,7 +8,7 @@
 #include "cdimage/riff.h"
 #include "cdimage/sector.h"
 #include "cdimage/stopsignals.h"
-#include "dat2file/extraction.h"
+#include "dat2file/outputwriter.h"
 
 #include <algorithm>
 #include <cstdio>
