@@ -30,9 +30,7 @@ void ProgressLine::report(std::uint64_t done, std::uint64_t total, const std::st
         return;
     m_percent = percent;
     m_detail = detail;
-    std::string line = m_tool + ": progress " + std::to_string(percent) + '%';
-    if (!detail.empty())
-        line += ' ' + detail;
+    std::string line = progressLineText(m_tool, percent, detail);
     if (!m_terminal) {
         std::fprintf(stderr, "%s\n", line.c_str());
         return;

@@ -12,8 +12,21 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace cdimage {
+
+// What stands between the tool's name and the percent; the console window looks for it.
+inline constexpr std::string_view kProgressMarker = ": progress ";
+
+// The line that says `tool` is at `percent` (0 to 100), and at what, when `detail` is given.
+inline std::string progressLineText(std::string_view tool, int percent, std::string_view detail) {
+    std::string line =
+        std::string(tool) + std::string(kProgressMarker) + std::to_string(percent) + '%';
+    if (!detail.empty())
+        line += ' ' + std::string(detail);
+    return line;
+}
 
 class ProgressLine {
 public:

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/toolrun.h"
 
+#include "cdimage/progress.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,7 +16,8 @@
 namespace velmora::console {
 
 std::optional<Progress> progressOf(QStringView line) {
-    static constexpr QStringView kMarker = u": progress ";
+    static const QString kMarker = QString::fromLatin1(cdimage::kProgressMarker.data(),
+                                                       qsizetype(cdimage::kProgressMarker.size()));
     const qsizetype marker = line.indexOf(kMarker);
     if (marker <= 0 || line.left(marker).contains(u' '))
         return std::nullopt;

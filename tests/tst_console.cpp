@@ -2,6 +2,7 @@
 // The console window: its rules on text, the window run in this process with a scripted tool,
 // and the real console program started by the real launcher.
 
+#include "cdimage/progress.h"
 #include "console/consolewindow.h"
 #include "console/outputlog.h"
 #include "console/texts.h"
@@ -60,6 +61,7 @@ class ConsoleTest : public QObject {
 private Q_SLOTS:
     void progressLinesOfBothTools_data();
     void progressLinesOfBothTools();
+    void progressLinesOfTheWriterAreRead();
     void textArrivesInPieces();
     void viewShowsExactlyTheTextWritten();
     void viewKeepsTheLastLinesWithinBounds();
@@ -118,6 +120,19 @@ void ConsoleTest::progressLinesOfBothTools() {
         QCOMPARE(progress->percent, percent);
         QCOMPARE(progress->detail, detail);
     }
+}
+
+// The lines the tools write, made by their own writer, read back by the console's parser.
+void ConsoleTest::progressLinesOfTheWriterAreRead() {
+    for (const int percent : {0, 7, 100})
+        for (const std::string& detail : {std::string(), std::string("file 2 of 7: a b.dat"),
+                                          std::string("waiting for /dev/sr0")}) {
+            const std::string line = cdimage::progressLineText("dat2file", percent, detail);
+            const std::optional<Progress> read = progressOf(QString::fromStdString(line));
+            QVERIFY2(read, line.c_str());
+            QCOMPARE(read->percent, percent);
+            QCOMPARE(read->detail, QString::fromStdString(detail));
+        }
 }
 
 void ConsoleTest::textArrivesInPieces() {
