@@ -471,10 +471,10 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list,
             progress.report(sectorsDone + done, totalSectors, detail);
         });
         sectorsDone += file.file.sectors;
-        const int status = extraction.finish("\"" + file.isoPath + "\" in " + where);
+        const int outcome = extraction.finish("\"" + file.isoPath + "\" in " + where);
         bytes += extraction.written();
         checked += extraction.checked() ? 1 : 0;
-        damaged += status == Damaged ? 1 : 0;
+        damaged += outcome == Damaged ? 1 : 0;
     }
     progress.report(totalSectors, totalSectors);
     progress.finish();

@@ -128,9 +128,9 @@ QString LongTextView::textBetween(int start, int end) const {
 }
 
 QMimeData* LongTextView::createMimeDataFromSelection() const {
-    auto* data = new QMimeData;
-    data->setText(textBetween(textCursor().selectionStart(), textCursor().selectionEnd()));
-    return data;
+    auto* selected = new QMimeData;
+    selected->setText(textBetween(textCursor().selectionStart(), textCursor().selectionEnd()));
+    return selected;
 }
 
 QString displayedMessage(const QString& text) {

@@ -212,8 +212,8 @@ void VelmoraTolkTest::imageIsReadByCdInfoAndLibiso9660() {
         const qint64 sectors = (file.data.size() + 2323) / 2324;
         const QString name =
             file.identifier.toLower().remove(QRegularExpression(QStringLiteral("\\.$")));
-        const auto line = std::find_if(lines.cbegin(), lines.cend(), [&](const QString& line) {
-            return line.endsWith(u"  "_qs + name);
+        const auto line = std::find_if(lines.cbegin(), lines.cend(), [&](const QString& shown) {
+            return shown.endsWith(u"  "_qs + name);
         });
         QVERIFY2(line != lines.cend(), qPrintable(name + u" in\n"_qs + info.output));
         QVERIFY2(line->contains(QStringLiteral("---2-")), qPrintable(*line));
@@ -245,8 +245,9 @@ void VelmoraTolkTest::imageIsReadByCdInfoAndLibiso9660() {
     const QStringList jolietLines = joliet.output.split(u'\n');
     for (const Stored& file : files) {
         const auto line =
-            std::find_if(jolietLines.cbegin(), jolietLines.cend(),
-                         [&](const QString& line) { return line.endsWith(u"  "_qs + file.name); });
+            std::find_if(jolietLines.cbegin(), jolietLines.cend(), [&](const QString& shown) {
+                return shown.endsWith(u"  "_qs + file.name);
+            });
         QVERIFY2(line != jolietLines.cend(), qPrintable(file.name + u" in\n"_qs + joliet.output));
         QVERIFY2(line->contains(QStringLiteral("---2-")), qPrintable(*line));
     }
