@@ -16,4 +16,28 @@ inline void writeLittleEndian32(std::uint8_t* out, std::uint32_t value) {
         out[i] = std::uint8_t(value >> (8 * i));
 }
 
+// The same, most significant byte first.
+inline std::uint32_t readBigEndian32(const std::uint8_t* bytes) {
+    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 |
+           std::uint32_t(bytes[2]) << 8 | std::uint32_t(bytes[3]);
+}
+
+inline void writeBigEndian32(std::uint8_t* out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out[i] = std::uint8_t(value >> (8 * (3 - i)));
+}
+
+// Numbers recorded both ways, as ISO 9660 records them: little-endian, then big-endian.
+inline void writeBothEndian16(std::uint8_t* out, std::uint16_t value) {
+    out[0] = std::uint8_t(value);
+    out[1] = std::uint8_t(value >> 8);
+    out[2] = std::uint8_t(value >> 8);
+    out[3] = std::uint8_t(value);
+}
+
+inline void writeBothEndian32(std::uint8_t* out, std::uint32_t value) {
+    writeLittleEndian32(out, value);
+    writeBigEndian32(out + 4, value);
+}
+
 } // namespace cdimage

@@ -25,11 +25,6 @@ constexpr std::size_t kSubheaderSize = 8;
 constexpr std::size_t kMinimumRecord = 34;
 constexpr unsigned kXaForm2Bit = 0x1000; // of the XA attributes
 
-std::uint32_t readBigEndian32(const std::uint8_t* bytes) {
-    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 |
-           std::uint32_t(bytes[2]) << 8 | std::uint32_t(bytes[3]);
-}
-
 // A number recorded both ways; nothing when the two disagree.
 std::optional<std::uint32_t> readBoth32(const std::uint8_t* bytes) {
     const std::uint32_t little = readLittleEndian32(bytes);

@@ -3,6 +3,7 @@
 
 #include "cdimage/names.h"
 #include "cdimage/paths.h"
+#include "cdimage/sector.h"
 
 #include <algorithm>
 #include <charconv>
@@ -15,9 +16,6 @@ namespace cdimage {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 
 // The words of a line; a word between double quotes may hold blanks.
 std::vector<std::string> wordsOf(std::string_view line, std::size_t lineNumber,
@@ -124,7 +122,8 @@ fs::path fileIn(const fs::path& folder, std::string name) {
 } // namespace
 
 bool startsWithSync(const std::uint8_t* bytes, std::size_t size) {
-    return size >= sizeof kSync && std::memcmp(bytes, kSync, sizeof kSync) == 0;
+    return size >= sizeof kSyncPattern &&
+           std::memcmp(bytes, kSyncPattern, sizeof kSyncPattern) == 0;
 }
 
 namespace {

@@ -14,23 +14,6 @@ namespace {
 
 constexpr std::size_t kSectorSize = 2048;
 
-void put16Both(std::uint8_t* out, std::uint16_t value) {
-    out[0] = std::uint8_t(value);
-    out[1] = std::uint8_t(value >> 8);
-    out[2] = std::uint8_t(value >> 8);
-    out[3] = std::uint8_t(value);
-}
-
-void put32Big(std::uint8_t* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out[i] = std::uint8_t(value >> (8 * (3 - i)));
-}
-
-void put32Both(std::uint8_t* out, std::uint32_t value) {
-    writeLittleEndian32(out, value);
-    put32Big(out + 4, value);
-}
-
 // A text field padded with blanks.
 void putText(std::uint8_t* out, std::size_t size, const std::string& text) {
     std::memset(out, ' ', size);
@@ -92,8 +75,8 @@ std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& record, const Time
     const std::size_t padding = nameLength % 2 == 0 ? 1 : 0;
     std::vector<std::uint8_t> bytes(33 + nameLength + padding + kXaSystemUseSize, 0);
     bytes[0] = std::uint8_t(bytes.size());
-    put32Both(&bytes[2], record.lba);
-    put32Both(&bytes[10], record.length);
+    writeBothEndian32(&bytes[2], record.lba);
+    writeBothEndian32(&bytes[10], record.length);
     bytes[18] = std::uint8_t(recorded.year - 1900);
     bytes[19] = std::uint8_t(recorded.month);
     bytes[20] = std::uint8_t(recorded.day);
@@ -102,7 +85,7 @@ std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& record, const Time
     bytes[23] = std::uint8_t(recorded.second);
     bytes[24] = 0; // UTC
     bytes[25] = record.directory ? 0x02 : 0x00;
-    put16Both(&bytes[28], 1); // volume sequence number
+    writeBothEndian16(&bytes[28], 1); // volume sequence number
     bytes[32] = std::uint8_t(nameLength);
     std::memcpy(&bytes[33], record.identifier.data(), nameLength);
     std::uint8_t* xa = &bytes[33 + nameLength + padding];
@@ -133,7 +116,7 @@ std::vector<std::uint8_t> rootPathTable(std::uint32_t rootLba, bool bigEndian) {
     std::vector<std::uint8_t> table(10, 0);
     table[0] = 1; // identifier length
     if (bigEndian) {
-        put32Big(&table[2], rootLba);
+        writeBigEndian32(&table[2], rootLba);
         table[7] = 1; // parent: itself
     } else {
         writeLittleEndian32(&table[2], rootLba);
@@ -150,13 +133,13 @@ std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume
     d[6] = 1;
     putText(&d[8], 32, "VELMORA");
     putText(&d[40], 32, volume.volumeIdentifier);
-    put32Both(&d[80], volume.volumeSectors);
-    put16Both(&d[120], 1); // volume set size
-    put16Both(&d[124], 1); // volume sequence number
-    put16Both(&d[128], std::uint16_t(kSectorSize));
-    put32Both(&d[132], volume.pathTableSize);
+    writeBothEndian32(&d[80], volume.volumeSectors);
+    writeBothEndian16(&d[120], 1); // volume set size
+    writeBothEndian16(&d[124], 1); // volume sequence number
+    writeBothEndian16(&d[128], std::uint16_t(kSectorSize));
+    writeBothEndian32(&d[132], volume.pathTableSize);
     writeLittleEndian32(&d[140], volume.littleEndianPathTableLba);
-    put32Big(&d[148], volume.bigEndianPathTableLba);
+    writeBigEndian32(&d[148], volume.bigEndianPathTableLba);
     DirectoryRecord root = volume.root;
     root.identifier = std::string(1, '\0');
     std::vector<std::uint8_t> rootRecord = encodeRecord(root, volume.created);

@@ -12,12 +12,9 @@ namespace cdimage {
 
 namespace {
 
-constexpr std::uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-
 void writeHeader(std::uint8_t* sector, std::uint32_t lba, std::uint8_t fileNumber,
                  std::uint8_t submode) {
-    std::memcpy(sector, kSync, sizeof kSync);
+    std::memcpy(sector, kSyncPattern, sizeof kSyncPattern);
     const Msf address = msfOf(lba);
     sector[12] = toBcd(address.minute);
     sector[13] = toBcd(address.second);
@@ -72,14 +69,18 @@ void writeForm2(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
 }
 
 std::string checkForm2(const std::uint8_t* sector) {
-    if (std::memcmp(sector, kSync, sizeof kSync) != 0)
+    if (std::memcmp(sector, kSyncPattern, sizeof kSyncPattern) != 0)
         return "broken sync pattern";
     if (sector[15] != 2)
         return "mode " + std::to_string(sector[15]) + ", not mode 2";
-    if (std::memcmp(sector + 16, sector + 20, 4) != 0)
+    return checkSubheader(sector + 16, true);
+}
+
+std::string checkSubheader(const std::uint8_t* subheader, bool form2) {
+    if (std::memcmp(subheader, subheader + 4, 4) != 0)
         return "the two copies of the subheader differ";
-    if (!(sector[18] & Form2))
-        return "a Form 1 sector, not Form 2";
+    if (bool(subheader[2] & Form2) != form2)
+        return form2 ? "a Form 1 sector, not Form 2" : "a Form 2 sector, not Form 1";
     return {};
 }
 

@@ -11,6 +11,9 @@
 namespace cdimage {
 
 inline constexpr std::size_t kRawSectorSize = 2352;
+// The twelve bytes that open every raw sector.
+inline constexpr std::uint8_t kSyncPattern[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 inline constexpr std::size_t kForm1DataSize = 2048;
 inline constexpr std::size_t kForm2DataSize = 2324;
 inline constexpr std::size_t kDataOffset = 24; // sync 12, header 4, subheader 8
@@ -52,6 +55,9 @@ void writeForm2(std::uint8_t* sector, std::uint32_t lba, std::uint8_t submode,
 // Checks a raw sector meant to be Mode 2 Form 2: sync, mode, the two subheader copies, the
 // form bit. Returns what is wrong, or nothing.
 std::string checkForm2(const std::uint8_t* sector);
+// Checks a sector given from its subheader on: the two subheader copies, and the form bit
+// against the form the sector is meant to be in. Returns what is wrong, or nothing.
+std::string checkSubheader(const std::uint8_t* subheader, bool form2);
 // Whether the stored EDC of a Form 2 sector matches its contents (0 means "not computed").
 bool form2EdcMatches(const std::uint8_t* sector);
 // The same for a Form 2 sector given from its subheader on (subheader, data, EDC: 2336 bytes),

@@ -254,24 +254,18 @@ void copySectors(cdimage::SectorSource& source, const cdimage::DiscFile& file,
         }
         const std::uint32_t lba = file.lba + i;
         const std::uint8_t* sector = source.sector(lba);
-        const std::uint8_t form = file.form2 ? cdimage::Form2 : 0;
-        if (!sector)
+        if (!sector) {
             extraction.sector(nullptr, SectorState::Unreadable, lba,
                               "cannot be read: " + source.whyUnreadable(lba));
-        else if (std::memcmp(sector, sector + 4, 4) != 0)
-            extraction.sector(nullptr, SectorState::Unreadable, lba,
-                              "is broken: the two copies of its subheader differ");
-        else if ((sector[2] & cdimage::Form2) != form)
-            extraction.sector(nullptr, SectorState::Unreadable, lba,
-                              form ? "is broken: a Form 1 sector, not Form 2"
-                                   : "is broken: a Form 2 sector, not Form 1");
-        else
-            extraction.sector(sector + 8,
-                              (form ? cdimage::edcMatchesFromSubheader(sector)
-                                    : cdimage::form1EdcMatchesFromSubheader(sector))
-                                  ? SectorState::Good
-                                  : SectorState::FailsEdc,
+        } else if (const std::string fault = cdimage::checkSubheader(sector, file.form2);
+                   !fault.empty()) {
+            extraction.sector(nullptr, SectorState::Unreadable, lba, "is broken: " + fault);
+        } else {
+            const bool edcMatches = file.form2 ? cdimage::edcMatchesFromSubheader(sector)
+                                               : cdimage::form1EdcMatchesFromSubheader(sector);
+            extraction.sector(sector + 8, edcMatches ? SectorState::Good : SectorState::FailsEdc,
                               lba);
+        }
     }
     progress(file.sectors);
 }
