@@ -20,9 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kBlock = 2048;
-constexpr std::size_t kSubheaderSize = 8;
-constexpr std::size_t kMinimumRecord = 34;
 constexpr unsigned kXaForm2Bit = 0x1000; // of the XA attributes
 
 // A number recorded both ways; nothing when the two disagree.
@@ -34,7 +31,7 @@ std::optional<std::uint32_t> readBoth32(const std::uint8_t* bytes) {
 }
 
 std::uint32_t blocksFor(std::uint32_t bytes) {
-    return std::uint32_t((std::uint64_t(bytes) + kBlock - 1) / kBlock);
+    return std::uint32_t((std::uint64_t(bytes) + kLogicalBlockSize - 1) / kLogicalBlockSize);
 }
 
 void appendUtf8(std::string& out, char32_t c) {
@@ -217,9 +214,9 @@ SectorStorage sectorStorageOf(std::string_view head) {
     const auto descriptorAt = [&](std::size_t at) {
         return head.size() >= at + 6 && head.substr(at + 1, 5) == "CD001";
     };
-    if (descriptorAt(16 * 2336 + kSubheaderSize))
+    if (descriptorAt(kVolumeDescriptorLba * kStoredSectorSize + kSubheaderSize))
         return SectorStorage::Mode2Without2336;
-    if (descriptorAt(16 * kBlock))
+    if (descriptorAt(kVolumeDescriptorLba * kLogicalBlockSize))
         return SectorStorage::Plain2048;
     return SectorStorage::Unknown;
 }
@@ -245,8 +242,8 @@ bool isImageFile(const fs::path& path) {
     if (!fs::is_regular_file(path, error))
         return false;
     try {
-        return sectorStorageOf(headOf(path, 16 * 2336 + kSubheaderSize + 6)) !=
-               SectorStorage::Unknown;
+        return sectorStorageOf(headOf(path, kVolumeDescriptorLba * kStoredSectorSize +
+                                                kSubheaderSize + 6)) != SectorStorage::Unknown;
     } catch (const ImageError&) {
         return false;
     }
@@ -291,26 +288,30 @@ FileSystem::FileSystem(SectorSource& source)
     for (std::uint32_t i = 0; i < kMaxVolumeDescriptors; ++i) {
         const std::uint32_t lba = kVolumeDescriptorLba + i;
         const std::uint8_t* d = form1Data(lba, "the volume descriptor");
-        if (std::memcmp(d + 1, "CD001", 5) != 0) {
+        if (std::memcmp(d + descriptor::kStandard, "CD001", 5) != 0) {
             if (!havePrimary)
                 throw DiscError(sectorText(lba) +
                                 " holds no ISO 9660 volume descriptor: not a CD of files");
             break;
         }
-        if (d[0] == 255)
+        if (d[descriptor::kType] == descriptor::kSetTerminator)
             break;
-        if (d[0] == 1 && !havePrimary) {
-            std::string identifier(reinterpret_cast<const char*>(d + 40), 32);
+        if (d[descriptor::kType] == descriptor::kPrimary && !havePrimary) {
+            std::string identifier(reinterpret_cast<const char*>(d + descriptor::kVolumeIdentifier),
+                                   32);
             identifier.erase(identifier.find_last_not_of(' ') + 1);
             m_volumeIdentifier = identifier;
             m_primaryRoot = rootOf(d, lba, false);
             // A file may lie past the sectors there are (a truncated image: those sectors are
             // lost), never past the volume it claims, and never past what a disc can address.
             m_lastSector =
-                std::max(std::min(readLittleEndian32(d + 80), kMaxSectors), m_source.sectorCount());
+                std::max(std::min(readLittleEndian32(d + descriptor::kVolumeSectors), kMaxSectors),
+                         m_source.sectorCount());
             havePrimary = true;
-        } else if (d[0] == 2 && d[88] == '%' && d[89] == '/' &&
-                   (d[90] == '@' || d[90] == 'C' || d[90] == 'E') && !m_jolietRoot) {
+        } else if (const std::uint8_t* escapes = d + descriptor::kEscapes;
+                   d[descriptor::kType] == descriptor::kSupplementary && escapes[0] == '%' &&
+                   escapes[1] == '/' &&
+                   (escapes[2] == '@' || escapes[2] == 'C' || escapes[2] == 'E') && !m_jolietRoot) {
             m_jolietRoot = rootOf(d, lba, true);
         }
     }
@@ -327,16 +328,21 @@ const std::uint8_t* FileSystem::form1Data(std::uint32_t lba, std::string_view wh
     return sector + kSubheaderSize;
 }
 
-DiscFile FileSystem::rootOf(const std::uint8_t* descriptor, std::uint32_t lba, bool joliet) {
-    const std::uint8_t* record = descriptor + 156;
-    const auto extent = readBoth32(record + 2);
-    const auto size = readBoth32(record + 10);
-    if (record[0] != kMinimumRecord || !extent || !size || !(record[25] & 0x02))
+DiscFile FileSystem::rootOf(const std::uint8_t* volume, std::uint32_t lba, bool joliet) {
+    const std::uint8_t* bytes = volume + descriptor::kRootRecord;
+    const auto extent = readBoth32(bytes + record::kExtent);
+    const auto size = readBoth32(bytes + record::kSize);
+    if (bytes[record::kLength] != record::kSmallest || !extent || !size ||
+        !(bytes[record::kFlags] & record::kFolderFlag))
         throw DiscError("the root folder's record in the volume descriptor at " + sectorText(lba) +
                         " is damaged");
-    DiscFile root{
-        joliet ? "" : std::string(1, '\0'),  *extent, *size, blocksFor(*size), true, false,
-        unixSecondsOfRecordDate(record + 18)};
+    DiscFile root;
+    root.name = joliet ? "" : std::string(1, '\0');
+    root.lba = *extent;
+    root.size = *size;
+    root.sectors = blocksFor(*size);
+    root.directory = true;
+    root.recorded = unixSecondsOfRecordDate(bytes + record::kDate);
     return root;
 }
 
@@ -352,43 +358,47 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
     std::vector<DiscFile> found;
     for (std::uint32_t block = 0; block < folder.sectors; ++block) {
         const std::uint8_t* data = form1Data(folder.lba + block, where);
-        const std::size_t usable =
-            std::min<std::size_t>(kBlock, folder.size - std::size_t(block) * kBlock);
+        const std::size_t usable = std::min<std::size_t>(
+            kLogicalBlockSize, folder.size - std::size_t(block) * kLogicalBlockSize);
         for (std::size_t at = 0; at < usable;) {
-            const std::uint8_t* record = data + at;
-            const std::size_t length = record[0];
+            const std::uint8_t* entryBytes = data + at;
+            const std::size_t length = entryBytes[record::kLength];
             if (length == 0)
                 break; // the rest of the sector is padding
             const auto fault = [&](const std::string& what) {
                 return DiscError(where + ": the record at byte " +
-                                 std::to_string(block * kBlock + at) + " " + what);
+                                 std::to_string(block * kLogicalBlockSize + at) + " " + what);
             };
-            if (length < kMinimumRecord || at + length > kBlock)
+            if (length < record::kSmallest || at + length > kLogicalBlockSize)
                 throw fault("claims " + std::to_string(length) + " bytes");
-            const std::size_t nameLength = record[32];
-            if (nameLength == 0 || 33 + nameLength > length)
+            const std::size_t nameLength = entryBytes[record::kNameLength];
+            if (nameLength == 0 || record::kName + nameLength > length)
                 throw fault("has a name of " + std::to_string(nameLength) +
                             " bytes that does not fit in it");
-            const auto extent = readBoth32(record + 2);
-            const auto size = readBoth32(record + 10);
+            const auto extent = readBoth32(entryBytes + record::kExtent);
+            const auto size = readBoth32(entryBytes + record::kSize);
             if (!extent || !size)
                 throw fault("gives its place or its size twice, differently");
             at += length;
-            const std::uint8_t* name = record + 33;
+            const std::uint8_t* name = entryBytes + record::kName;
             if (nameLength == 1 && (name[0] == 0 || name[0] == 1))
                 continue; // the folder itself, its parent
             DiscFile entry;
             entry.name = joliet ? fromJoliet(name, nameLength)
                                 : std::string(reinterpret_cast<const char*>(name), nameLength);
-            entry.lba = *extent + record[1]; // after an extended attribute record, if any
+            // After an extended attribute record, if any.
+            entry.lba = *extent + entryBytes[record::kAttributeLength];
             entry.size = *size;
             entry.sectors = blocksFor(*size);
-            entry.directory = record[25] & 0x02;
-            entry.recorded = unixSecondsOfRecordDate(record + 18);
-            const std::size_t systemUse = 33 + nameLength + (nameLength % 2 == 0 ? 1 : 0);
-            if (systemUse + kXaSystemUseSize <= length && record[systemUse + 6] == 'X' &&
-                record[systemUse + 7] == 'A')
-                entry.form2 = (record[systemUse + 4] << 8 | record[systemUse + 5]) & kXaForm2Bit;
+            entry.directory = entryBytes[record::kFlags] & record::kFolderFlag;
+            entry.recorded = unixSecondsOfRecordDate(entryBytes + record::kDate);
+            const std::size_t systemUse =
+                record::kName + nameLength + (nameLength % 2 == 0 ? 1 : 0);
+            const std::uint8_t* xa = entryBytes + systemUse;
+            if (systemUse + kXaSystemUseSize <= length && xa[record::kXaSignature] == 'X' &&
+                xa[record::kXaSignature + 1] == 'A')
+                entry.form2 =
+                    (xa[record::kXaAttributes] << 8 | xa[record::kXaAttributes + 1]) & kXaForm2Bit;
             found.push_back(std::move(entry));
         }
     }
@@ -493,7 +503,7 @@ std::string FileSystem::readForm1(const DiscFile& file, std::uint32_t limit) {
     for (std::uint32_t block = 0; bytes.size() < size; ++block) {
         const std::uint8_t* data = form1Data(file.lba + block, "\"" + file.name + "\"");
         bytes.append(reinterpret_cast<const char*>(data),
-                     std::min<std::size_t>(kBlock, size - bytes.size()));
+                     std::min<std::size_t>(kLogicalBlockSize, size - bytes.size()));
     }
     return bytes;
 }

@@ -242,7 +242,8 @@ struct Layout {
 std::vector<std::uint8_t> folderExtent(const std::vector<StoredFile>& files, const Layout& layout,
                                        bool joliet, const Timestamp& now) {
     const std::uint32_t lba = joliet ? layout.jolietRootLba : layout.primaryRootLba;
-    const std::uint32_t length = (joliet ? layout.jolietSectors : layout.primarySectors) * 2048u;
+    const std::uint32_t length =
+        (joliet ? layout.jolietSectors : layout.primarySectors) * std::uint32_t(kLogicalBlockSize);
     std::vector<std::vector<std::uint8_t>> records;
     records.push_back(encodeRecord({std::string(1, '\0'), lba, length, true, XaDirectory}, now));
     records.push_back(encodeRecord({std::string(1, '\1'), lba, length, true, XaDirectory}, now));
@@ -253,10 +254,11 @@ std::vector<std::uint8_t> folderExtent(const std::vector<StoredFile>& files, con
     };
     std::vector<Entry> entries;
     for (const StoredFile& file : files)
-        entries.push_back({file.jolietName,
-                           {joliet ? bigEndianUcs2(file.jolietName) : file.identifier + ";1",
-                            file.lba, file.sectors * 2048u, false, XaForm2File},
-                           file.recorded});
+        entries.push_back(
+            {file.jolietName,
+             {joliet ? bigEndianUcs2(file.jolietName) : file.identifier + ";1", file.lba,
+              file.sectors * std::uint32_t(kLogicalBlockSize), false, XaForm2File},
+             file.recorded});
     const std::string list(kFileListIdentifier);
     const std::u16string jolietList(list.begin(), list.end());
     entries.push_back({jolietList,
@@ -311,9 +313,11 @@ BuildResult buildImage(const BuildRequest& request) {
     const Timestamp now = Timestamp::now();
 
     Layout layout;
-    layout.primarySectors = std::uint32_t(folderExtent(files, layout, false, now).size() / 2048);
+    layout.primarySectors =
+        std::uint32_t(folderExtent(files, layout, false, now).size() / kLogicalBlockSize);
     layout.jolietRootLba = layout.primaryRootLba + layout.primarySectors;
-    layout.jolietSectors = std::uint32_t(folderExtent(files, layout, true, now).size() / 2048);
+    layout.jolietSectors =
+        std::uint32_t(folderExtent(files, layout, true, now).size() / kLogicalBlockSize);
     std::uint64_t lba = layout.jolietRootLba + layout.jolietSectors;
     std::vector<ListedFile> listed;
     for (StoredFile& file : files) {
@@ -354,8 +358,8 @@ BuildResult buildImage(const BuildRequest& request) {
     volume.pathTableSize = 10;
     volume.littleEndianPathTableLba = kPathTablesLba;
     volume.bigEndianPathTableLba = kPathTablesLba + 1;
-    volume.root = {std::string(1, '\0'), layout.primaryRootLba, layout.primarySectors * 2048, true,
-                   XaDirectory};
+    volume.root = {std::string(1, '\0'), layout.primaryRootLba,
+                   layout.primarySectors * std::uint32_t(kLogicalBlockSize), true, XaDirectory};
     volume.created = now;
     const auto primary = primaryVolumeDescriptor(volume);
     image.form1(Data | EndOfRecord, primary.data(), primary.size());
@@ -363,7 +367,7 @@ BuildResult buildImage(const BuildRequest& request) {
     jolietVolume.littleEndianPathTableLba = kPathTablesLba + 2;
     jolietVolume.bigEndianPathTableLba = kPathTablesLba + 3;
     jolietVolume.root.lba = layout.jolietRootLba;
-    jolietVolume.root.length = layout.jolietSectors * 2048;
+    jolietVolume.root.length = layout.jolietSectors * std::uint32_t(kLogicalBlockSize);
     const auto joliet = jolietVolumeDescriptor(jolietVolume, jolietName(request.volumeName, 16));
     image.form1(Data | EndOfRecord, joliet.data(), joliet.size());
     const auto terminator = volumeDescriptorSetTerminator();

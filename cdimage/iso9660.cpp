@@ -12,8 +12,6 @@ namespace cdimage {
 
 namespace {
 
-constexpr std::size_t kSectorSize = 2048;
-
 // A text field padded with blanks.
 void putText(std::uint8_t* out, std::size_t size, const std::string& text) {
     std::memset(out, ' ', size);
@@ -70,30 +68,31 @@ std::optional<std::int64_t> unixSecondsOfRecordDate(const std::uint8_t* date) {
     return local - std::int64_t(offset) * 15 * 60;
 }
 
-std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& record, const Timestamp& recorded) {
-    const std::size_t nameLength = record.identifier.size();
+std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& entry, const Timestamp& recorded) {
+    const std::size_t nameLength = entry.identifier.size();
     const std::size_t padding = nameLength % 2 == 0 ? 1 : 0;
-    std::vector<std::uint8_t> bytes(33 + nameLength + padding + kXaSystemUseSize, 0);
-    bytes[0] = std::uint8_t(bytes.size());
-    writeBothEndian32(&bytes[2], record.lba);
-    writeBothEndian32(&bytes[10], record.length);
-    bytes[18] = std::uint8_t(recorded.year - 1900);
-    bytes[19] = std::uint8_t(recorded.month);
-    bytes[20] = std::uint8_t(recorded.day);
-    bytes[21] = std::uint8_t(recorded.hour);
-    bytes[22] = std::uint8_t(recorded.minute);
-    bytes[23] = std::uint8_t(recorded.second);
-    bytes[24] = 0; // UTC
-    bytes[25] = record.directory ? 0x02 : 0x00;
-    writeBothEndian16(&bytes[28], 1); // volume sequence number
-    bytes[32] = std::uint8_t(nameLength);
-    std::memcpy(&bytes[33], record.identifier.data(), nameLength);
-    std::uint8_t* xa = &bytes[33 + nameLength + padding];
-    xa[4] = std::uint8_t(record.attributes >> 8); // group and user id stay 0
-    xa[5] = std::uint8_t(record.attributes);
-    xa[6] = 'X';
-    xa[7] = 'A';
-    xa[8] = record.fileNumber;
+    std::vector<std::uint8_t> bytes(record::kName + nameLength + padding + kXaSystemUseSize, 0);
+    bytes[record::kLength] = std::uint8_t(bytes.size());
+    writeBothEndian32(&bytes[record::kExtent], entry.lba);
+    writeBothEndian32(&bytes[record::kSize], entry.length);
+    std::uint8_t* date = &bytes[record::kDate];
+    date[0] = std::uint8_t(recorded.year - 1900);
+    date[1] = std::uint8_t(recorded.month);
+    date[2] = std::uint8_t(recorded.day);
+    date[3] = std::uint8_t(recorded.hour);
+    date[4] = std::uint8_t(recorded.minute);
+    date[5] = std::uint8_t(recorded.second);
+    date[6] = 0; // UTC
+    bytes[record::kFlags] = entry.directory ? record::kFolderFlag : 0x00;
+    writeBothEndian16(&bytes[record::kVolumeSequence], 1);
+    bytes[record::kNameLength] = std::uint8_t(nameLength);
+    std::memcpy(&bytes[record::kName], entry.identifier.data(), nameLength);
+    std::uint8_t* xa = &bytes[record::kName + nameLength + padding];
+    xa[record::kXaAttributes] = std::uint8_t(entry.attributes >> 8); // group, user id stay 0
+    xa[record::kXaAttributes + 1] = std::uint8_t(entry.attributes);
+    xa[record::kXaSignature] = 'X';
+    xa[record::kXaSignature + 1] = 'A';
+    xa[record::kXaFileNumber] = entry.fileNumber;
     return bytes;
 }
 
@@ -101,14 +100,15 @@ std::vector<std::uint8_t> layOutDirectory(const std::vector<std::vector<std::uin
     std::vector<std::uint8_t> extent;
     std::size_t used = 0; // in the current sector
     for (const auto& record : records) {
-        if (used + record.size() > kSectorSize) {
-            extent.resize(extent.size() + (kSectorSize - used), 0);
+        if (used + record.size() > kLogicalBlockSize) {
+            extent.resize(extent.size() + (kLogicalBlockSize - used), 0);
             used = 0;
         }
         extent.insert(extent.end(), record.begin(), record.end());
         used += record.size();
     }
-    extent.resize((extent.size() + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
+    extent.resize((extent.size() + kLogicalBlockSize - 1) / kLogicalBlockSize * kLogicalBlockSize,
+                  0);
     return extent;
 }
 
@@ -127,25 +127,25 @@ std::vector<std::uint8_t> rootPathTable(std::uint32_t rootLba, bool bigEndian) {
 }
 
 std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume) {
-    std::vector<std::uint8_t> d(kSectorSize, 0);
-    d[0] = 1;
-    std::memcpy(&d[1], "CD001", 5);
-    d[6] = 1;
-    putText(&d[8], 32, "VELMORA");
-    putText(&d[40], 32, volume.volumeIdentifier);
-    writeBothEndian32(&d[80], volume.volumeSectors);
-    writeBothEndian16(&d[120], 1); // volume set size
-    writeBothEndian16(&d[124], 1); // volume sequence number
-    writeBothEndian16(&d[128], std::uint16_t(kSectorSize));
-    writeBothEndian32(&d[132], volume.pathTableSize);
-    writeLittleEndian32(&d[140], volume.littleEndianPathTableLba);
-    writeBigEndian32(&d[148], volume.bigEndianPathTableLba);
+    std::vector<std::uint8_t> d(kLogicalBlockSize, 0);
+    d[descriptor::kType] = descriptor::kPrimary;
+    std::memcpy(&d[descriptor::kStandard], "CD001", 5);
+    d[descriptor::kVersion] = 1;
+    putText(&d[descriptor::kSystem], 32, "VELMORA");
+    putText(&d[descriptor::kVolumeIdentifier], 32, volume.volumeIdentifier);
+    writeBothEndian32(&d[descriptor::kVolumeSectors], volume.volumeSectors);
+    writeBothEndian16(&d[descriptor::kSetSize], 1);
+    writeBothEndian16(&d[descriptor::kSequenceNumber], 1);
+    writeBothEndian16(&d[descriptor::kBlockSize], std::uint16_t(kLogicalBlockSize));
+    writeBothEndian32(&d[descriptor::kPathTableSize], volume.pathTableSize);
+    writeLittleEndian32(&d[descriptor::kLittleEndianPathTable], volume.littleEndianPathTableLba);
+    writeBigEndian32(&d[descriptor::kBigEndianPathTable], volume.bigEndianPathTableLba);
     DirectoryRecord root = volume.root;
     root.identifier = std::string(1, '\0');
     std::vector<std::uint8_t> rootRecord = encodeRecord(root, volume.created);
     rootRecord.resize(34); // the descriptor holds the record without system use
-    rootRecord[0] = 34;
-    std::memcpy(&d[156], rootRecord.data(), 34);
+    rootRecord[record::kLength] = record::kSmallest;
+    std::memcpy(&d[descriptor::kRootRecord], rootRecord.data(), record::kSmallest);
     putText(&d[190], 128, "");             // volume set
     putText(&d[318], 128, "");             // publisher
     putText(&d[446], 128, "");             // data preparer
@@ -163,8 +163,8 @@ std::vector<std::uint8_t> primaryVolumeDescriptor(const VolumeDescriptor& volume
 std::vector<std::uint8_t> jolietVolumeDescriptor(const VolumeDescriptor& volume,
                                                  std::u16string_view volumeName) {
     std::vector<std::uint8_t> d = primaryVolumeDescriptor(volume);
-    d[0] = 2;
-    std::memcpy(&d[88], "%/E", 3); // UCS-2 level 3
+    d[descriptor::kType] = descriptor::kSupplementary;
+    std::memcpy(&d[descriptor::kEscapes], "%/E", 3); // UCS-2 level 3
     const auto putUcs2 = [&](std::size_t at, std::size_t size, std::u16string_view text) {
         for (std::size_t i = 0; i + 1 < size; i += 2) {
             const char16_t c = i / 2 < text.size() ? text[i / 2] : u' ';
@@ -174,8 +174,8 @@ std::vector<std::uint8_t> jolietVolumeDescriptor(const VolumeDescriptor& volume,
         if (size % 2 != 0)
             d[at + size - 1] = 0;
     };
-    putUcs2(8, 32, u"VELMORA");
-    putUcs2(40, 32, volumeName.substr(0, 16));
+    putUcs2(descriptor::kSystem, 32, u"VELMORA");
+    putUcs2(descriptor::kVolumeIdentifier, 32, volumeName.substr(0, 16));
     for (const std::size_t at : {190, 318, 446})
         putUcs2(at, 128, u"");
     putUcs2(574, 128, u"VELMORA_TOLK");
@@ -185,10 +185,10 @@ std::vector<std::uint8_t> jolietVolumeDescriptor(const VolumeDescriptor& volume,
 }
 
 std::vector<std::uint8_t> volumeDescriptorSetTerminator() {
-    std::vector<std::uint8_t> d(kSectorSize, 0);
-    d[0] = 255;
-    std::memcpy(&d[1], "CD001", 5);
-    d[6] = 1;
+    std::vector<std::uint8_t> d(kLogicalBlockSize, 0);
+    d[descriptor::kType] = descriptor::kSetTerminator;
+    std::memcpy(&d[descriptor::kStandard], "CD001", 5);
+    d[descriptor::kVersion] = 1;
     return d;
 }
 

@@ -12,8 +12,50 @@
 
 namespace cdimage {
 
+// The file system's logical block: the data of one Form 1 sector.
+inline constexpr std::size_t kLogicalBlockSize = 2048;
 inline constexpr std::uint32_t kVolumeDescriptorLba = 16;
 inline constexpr std::size_t kXaSystemUseSize = 14;
+
+// Where each field lies in a directory record (ECMA-119 9.1), counted from its first byte.
+namespace record {
+inline constexpr std::size_t kLength = 0;          // of the record, in bytes
+inline constexpr std::size_t kAttributeLength = 1; // of an extended attribute record
+inline constexpr std::size_t kExtent = 2;          // first block, both byte orders
+inline constexpr std::size_t kSize = 10;           // in bytes, both byte orders
+inline constexpr std::size_t kDate = 18;           // 7 bytes (9.1.5)
+inline constexpr std::size_t kFlags = 25;          // bit 1: a folder
+inline constexpr std::size_t kVolumeSequence = 28; // both byte orders
+inline constexpr std::size_t kNameLength = 32;
+inline constexpr std::size_t kName = 33;     // then a padding byte if the length is even
+inline constexpr std::size_t kSmallest = 34; // a record with a name of one byte
+inline constexpr std::uint8_t kFolderFlag = 0x02;
+// In the CD-ROM XA system use field that follows the name.
+inline constexpr std::size_t kXaAttributes = 4; // big-endian
+inline constexpr std::size_t kXaSignature = 6;  // "XA"
+inline constexpr std::size_t kXaFileNumber = 8;
+} // namespace record
+
+// Where each field lies in a volume descriptor (ECMA-119 8.4, 8.5).
+namespace descriptor {
+inline constexpr std::size_t kType = 0;     // 1 primary, 2 supplementary, 255 the set's end
+inline constexpr std::size_t kStandard = 1; // "CD001"
+inline constexpr std::size_t kVersion = 6;
+inline constexpr std::size_t kSystem = 8;
+inline constexpr std::size_t kVolumeIdentifier = 40; // 32 bytes
+inline constexpr std::size_t kVolumeSectors = 80;    // both byte orders
+inline constexpr std::size_t kEscapes = 88;          // Joliet: "%/@", "%/C" or "%/E"
+inline constexpr std::size_t kSetSize = 120;
+inline constexpr std::size_t kSequenceNumber = 124;
+inline constexpr std::size_t kBlockSize = 128;
+inline constexpr std::size_t kPathTableSize = 132;
+inline constexpr std::size_t kLittleEndianPathTable = 140;
+inline constexpr std::size_t kBigEndianPathTable = 148;
+inline constexpr std::size_t kRootRecord = 156; // 34 bytes
+inline constexpr std::uint8_t kPrimary = 1;
+inline constexpr std::uint8_t kSupplementary = 2;
+inline constexpr std::uint8_t kSetTerminator = 255;
+} // namespace descriptor
 
 // XA attributes of a directory record (big-endian in the record).
 enum XaAttributes : std::uint16_t {
@@ -46,7 +88,7 @@ struct DirectoryRecord {
 };
 
 // The bytes of one directory record, padded to an even length, XA field included.
-std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& record, const Timestamp& recorded);
+std::vector<std::uint8_t> encodeRecord(const DirectoryRecord& entry, const Timestamp& recorded);
 
 // Lays records into 2048-byte sectors (a record never crosses a sector boundary).
 std::vector<std::uint8_t> layOutDirectory(const std::vector<std::vector<std::uint8_t>>& records);

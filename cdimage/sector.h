@@ -16,7 +16,9 @@ inline constexpr std::uint8_t kSyncPattern[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 
                                                   0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 inline constexpr std::size_t kForm1DataSize = 2048;
 inline constexpr std::size_t kForm2DataSize = 2324;
-inline constexpr std::size_t kDataOffset = 24; // sync 12, header 4, subheader 8
+inline constexpr std::size_t kSubheaderSize = 8;       // two copies of 4 bytes
+inline constexpr std::size_t kStoredSectorSize = 2336; // from the subheader on
+inline constexpr std::size_t kDataOffset = 24;         // sync 12, header 4, subheader 8
 inline constexpr std::uint32_t kPregapFrames = 150;
 // The last address a disc can carry: 99:59:74.
 inline constexpr std::uint32_t kLastAddressableFrame = (99 * 60 + 59) * 75 + 74;
