@@ -234,9 +234,13 @@ std::string headOf(const fs::path& path, std::size_t size) {
 
 } // namespace
 
+bool isNeroImage(const fs::path& path) {
+    return asciiUpperCase(utf8(path.extension())) == ".NRG";
+}
+
 bool isImageFile(const fs::path& path) {
     const std::string ending = asciiUpperCase(utf8(path.extension()));
-    if (ending == ".CUE" || ending == ".TOC" || ending == ".NRG")
+    if (ending == ".CUE" || ending == ".TOC" || isNeroImage(path))
         return true;
     std::error_code error;
     if (!fs::is_regular_file(path, error))

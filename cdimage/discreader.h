@@ -64,6 +64,10 @@ private:
     std::uint32_t m_readable;               // lowered when a read comes back short
 };
 
+// Whether an image is a Nero image (.nrg), which only a reader of Nero's own layout opens; every
+// other image is read by imageTracksAt.
+bool isNeroImage(const std::filesystem::path& path);
+
 // Whether `path` is an image rather than a single file: its name ends in .cue, .toc or .nrg, or
 // its content begins with the sync pattern of raw sectors.
 bool isImageFile(const std::filesystem::path& path);

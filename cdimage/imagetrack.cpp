@@ -128,47 +128,61 @@ bool startsWithSync(const std::uint8_t* bytes, std::size_t size) {
 
 namespace {
 
-// How a track mode stores its sectors, for the modes whose sectors are read here; nothing for
-// the others (audio, Mode 1), which are counted for the places of the tracks after them.
+// The track modes of cue sheets and of cdrdao tables of contents: the bytes a sector takes in
+// the image file and, for the Mode 2 modes read here, where its subheader starts. The other
+// modes (audio, Mode 1) are counted for the places of the tracks after them.
+struct TrackMode {
+    std::string_view cueName, tocName; // empty where the description has no such mode
+    std::size_t stride;
+    std::optional<std::size_t> subheaderOffset; // nothing: not read here
+};
+
+constexpr TrackMode kTrackModes[] = {
+    {"MODE2/2352", "MODE2_RAW", 2352, 16},
+    {"MODE2/2336", "MODE2_FORM_MIX", 2336, 0},
+    {{}, "MODE2", 2336, 0},
+    {"AUDIO", "AUDIO", 2352, std::nullopt},
+    {"MODE1/2352", "MODE1_RAW", 2352, std::nullopt},
+    {"MODE1/2048", "MODE1", 2048, std::nullopt},
+    {{}, "MODE2_FORM1", 2048, std::nullopt},
+    {{}, "MODE2_FORM2", 2324, std::nullopt},
+    {"CDG", {}, 2448, std::nullopt},
+    {"CDI/2352", {}, 2352, std::nullopt},
+};
+
+// A mode by its name in a cue sheet or a table of contents; an unknown one as audio.
+const TrackMode& trackMode(const std::string& name, bool toc) {
+    for (const TrackMode& mode : kTrackModes)
+        if (!name.empty() && name == (toc ? mode.tocName : mode.cueName))
+            return mode;
+    return kTrackModes[3];
+}
+
 struct Storage {
     std::size_t stride;
     std::size_t subheaderOffset;
 };
 
 std::optional<Storage> cueStorage(const std::string& mode) {
-    if (mode == "MODE2/2352")
-        return Storage{2352, 16};
-    if (mode == "MODE2/2336")
-        return Storage{2336, 0};
-    return std::nullopt;
+    const TrackMode& found = trackMode(mode, false);
+    if (!found.subheaderOffset)
+        return std::nullopt;
+    return Storage{found.stride, *found.subheaderOffset};
 }
 
 std::size_t cueStride(const std::string& mode) {
-    if (const auto storage = cueStorage(mode))
-        return storage->stride;
-    if (mode == "MODE1/2048")
-        return 2048;
-    if (mode == "CDG")
-        return 2448;
-    return 2352; // AUDIO, MODE1/2352, CDI/2352
+    return trackMode(mode, false).stride;
 }
 
 std::optional<Storage> tocStorage(const std::string& mode) {
-    if (mode == "MODE2_RAW")
-        return Storage{2352, 16};
-    if (mode == "MODE2_FORM_MIX" || mode == "MODE2")
-        return Storage{2336, 0};
-    return std::nullopt;
+    const TrackMode& found = trackMode(mode, true);
+    if (!found.subheaderOffset)
+        return std::nullopt;
+    return Storage{found.stride, *found.subheaderOffset};
 }
 
 std::size_t tocStride(const std::string& mode) {
-    if (const auto storage = tocStorage(mode))
-        return storage->stride;
-    if (mode == "MODE1" || mode == "MODE2_FORM1")
-        return 2048;
-    if (mode == "MODE2_FORM2")
-        return 2324;
-    return 2352; // AUDIO, MODE1_RAW
+    return trackMode(mode, true).stride;
 }
 
 // Sectors are counted in 64 bits and bounded: no disc holds more than kMaxDiscFrames.

@@ -64,11 +64,7 @@ constexpr const char* kUsage =
 
 // The sectors of an image: a Nero image through libcdio, anything else read here.
 std::unique_ptr<cdimage::SectorSource> openImage(const std::string& image) {
-    std::string ending = image.size() >= 4 ? image.substr(image.size() - 4) : std::string();
-    for (char& c : ending)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    if (ending == ".nrg") {
+    if (cdimage::isNeroImage(fs::path(image))) {
         if (const std::string why = cdimage::whyNotReadable(image); !why.empty())
             throw Failure(why);
         return openNeroImage(image);
