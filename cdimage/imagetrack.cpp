@@ -158,33 +158,6 @@ const TrackMode& trackMode(const std::string& name, bool toc) {
     return kTrackModes[3];
 }
 
-struct Storage {
-    std::size_t stride;
-    std::size_t subheaderOffset;
-};
-
-std::optional<Storage> cueStorage(const std::string& mode) {
-    const TrackMode& found = trackMode(mode, false);
-    if (!found.subheaderOffset)
-        return std::nullopt;
-    return Storage{found.stride, *found.subheaderOffset};
-}
-
-std::size_t cueStride(const std::string& mode) {
-    return trackMode(mode, false).stride;
-}
-
-std::optional<Storage> tocStorage(const std::string& mode) {
-    const TrackMode& found = trackMode(mode, true);
-    if (!found.subheaderOffset)
-        return std::nullopt;
-    return Storage{found.stride, *found.subheaderOffset};
-}
-
-std::size_t tocStride(const std::string& mode) {
-    return trackMode(mode, true).stride;
-}
-
 // Sectors are counted in 64 bits and bounded: no disc holds more than kMaxDiscFrames.
 constexpr std::uint64_t kMaxDiscFrames = std::uint64_t(100) * 60 * 75;
 
@@ -286,7 +259,7 @@ std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::pa
     for (const File& file : files) {
         if (file.tracks.empty())
             continue;
-        const std::size_t stride = cueStride(file.tracks.front().mode);
+        const std::size_t stride = trackMode(file.tracks.front().mode, false).stride;
         const std::uint64_t fileSectors = sectorsOfFile(sizeOf, file.path, stride);
         std::uint64_t gaps = 0; // not in the file: PREGAP and POSTGAP
         for (std::size_t i = 0; i < file.tracks.size(); ++i) {
@@ -303,11 +276,12 @@ std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::pa
                 const Track& next = file.tracks[i + 1];
                 end = std::min(end, next.index0 ? *next.index0 : next.index1.value_or(end));
             }
-            if (const auto storage = cueStorage(track.mode); storage && *track.index1 < end) {
+            if (const TrackMode& mode = trackMode(track.mode, false);
+                mode.subheaderOffset && *track.index1 < end) {
                 // The last track of a file runs to the file's end, however long it is.
                 const bool last = i + 1 == file.tracks.size();
-                tracks.push_back({file.path, *track.index1 * storage->stride, storage->stride,
-                                  storage->subheaderOffset,
+                tracks.push_back({file.path, *track.index1 * mode.stride, mode.stride,
+                                  *mode.subheaderOffset,
                                   last ? std::nullopt : std::optional(end - *track.index1), 0});
                 starts.push_back(start);
             }
@@ -367,7 +341,7 @@ std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const fs::path& f
             if (tracks.empty())
                 return true;
             Track& track = tracks.back();
-            const std::size_t stride = tocStride(track.mode);
+            const std::size_t stride = trackMode(track.mode, true).stride;
             // A length: mm:ss:ff, or (for data) a number of bytes.
             const auto lengthAt = [&](std::size_t at) -> std::uint64_t {
                 if (const auto frames = framesOf(words[at]))
@@ -428,8 +402,8 @@ std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const fs::path& f
     std::optional<std::uint64_t> origin;
     std::uint64_t position = 0; // of the track's beginning on the disc, in sectors
     for (Track& track : tracks) {
-        const std::size_t stride = tocStride(track.mode);
-        const auto storage = tocStorage(track.mode);
+        const TrackMode& mode = trackMode(track.mode, true);
+        const std::size_t stride = mode.stride;
         if (!origin)
             origin = position + track.pregap + track.start.value_or(0);
         std::uint64_t at = position + track.pregap;
@@ -440,10 +414,9 @@ std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const fs::path& f
                 const std::uint64_t skipped = std::min(inFile, piece.offset / stride);
                 sectors = inFile - skipped;
             }
-            if (storage && piece.file && sectors > 0) {
+            if (mode.subheaderOffset && piece.file && sectors > 0) {
                 // Without a length, to the file's end, however long it is.
-                found.push_back({*piece.file, piece.offset, storage->stride,
-                                 storage->subheaderOffset,
+                found.push_back({*piece.file, piece.offset, mode.stride, *mode.subheaderOffset,
                                  piece.sectors ? std::optional(sectors) : std::nullopt, 0});
                 starts.push_back(at);
             }
