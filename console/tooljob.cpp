@@ -127,7 +127,8 @@ ToolJob::~ToolJob() {
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.disconnect(this);
-    signalTool(SIGTERM);
+    if (m_state != State::Stopping) // asked already (the window asks all its tools at once)
+        signalTool(SIGTERM);
     if (!m_process.waitForFinished(kStopGraceMilliseconds)) {
         signalTool(SIGKILL);
         m_process.waitForFinished(1000);
