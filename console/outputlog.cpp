@@ -59,6 +59,8 @@ void OutputLog::trim() {
            (qsizetype(m_lines.size()) - 1 > m_limits.lines || m_characters > m_limits.characters)) {
         const Line front = m_lines.front();
         m_lines.pop_front();
+        if (m_firstWaiting > 0)
+            --m_firstWaiting;
         m_characters -= front.shown + front.waiting;
         ++m_droppedLines;
         // The sink has the line if it has some of it, or its break.
@@ -79,12 +81,9 @@ bool OutputLog::flushTo(OutputSink& sink, qsizetype largest) {
     }
     const qsizetype budget = std::min(largest, m_waiting.size() - m_waitingFrom);
     qsizetype given = 0;
-    // The lines whose text waits follow those the sink has whole.
-    for (Line& line : m_lines) {
-        if (given == budget)
-            break;
-        if (line.waiting == 0 && !line.breakWaiting)
-            continue;
+    // The lines whose text waits follow those the sink has whole: from the first of them on.
+    for (; given < budget && m_firstWaiting < m_lines.size(); ++m_firstWaiting) {
+        Line& line = m_lines[m_firstWaiting];
         const qsizetype moved = std::min(line.waiting, budget - given);
         line.shown += moved;
         line.waiting -= moved;

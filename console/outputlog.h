@@ -67,6 +67,7 @@ private:
 
     Limits m_limits;
     std::deque<Line> m_lines{Line{}}; // the last one is being written
+    std::size_t m_firstWaiting = 0;   // the first line whose text, or break, waits
     QString m_waiting;                // text not given to the sink yet, from m_waitingFrom
     qsizetype m_waitingFrom = 0;
     qsizetype m_characters = 0; // of the lines kept
