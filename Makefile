@@ -8,9 +8,10 @@ PRESET ?= default
 PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools \
             libssl-dev libcdio-dev libiso9660-dev libcdio-utils genisoimage cdrdao \
             fonts-comic-neue fonts-dejavu-core xauth xvfb clang-format clang libclang-rt-14-dev \
-            dpkg-dev desktop-file-utils appstream qt6-translations-l10n lintian
+            dpkg-dev desktop-file-utils appstream qt6-translations-l10n lintian \
+            mingw-w64 wine64
 
-.PHONY: all deps configure build run test sanitize-test fuzz package package-check icons format format-check bench screenshot clean
+.PHONY: all deps configure build run test sanitize-test fuzz package package-check icons format format-check bench screenshot clean windows
 
 FUZZ_SECONDS ?= 60
 
@@ -39,8 +40,18 @@ build: configure
 run: build
 	./$(BUILD_DIR)/velmora_gui
 
-test: build
+# Every test: this system's, the tool tests again against the Windows build's .exe files under
+# wine, and the Windows build's own tests.
+test: build windows
+	cmake --preset $(PRESET) -DVELMORA_WINDOWS_TOOLS=$(CURDIR)/build-windows
+	cmake --build --preset $(PRESET)
 	ctest --preset $(PRESET)
+	ctest --preset windows
+
+# The tools for 64-bit Windows, cross-built with mingw-w64 into build-windows/.
+windows: deps
+	cmake --preset windows
+	cmake --build --preset windows
 
 sanitize-test: deps
 	cmake --preset sanitize
@@ -81,4 +92,4 @@ screenshot: build
 	QT_QPA_PLATFORM=offscreen ./$(BUILD_DIR)/tests/window_screenshot docs/window.png
 
 clean:
-	rm -rf build build-sanitize build-fuzz
+	rm -rf build build-sanitize build-fuzz build-windows

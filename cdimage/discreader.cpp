@@ -119,7 +119,7 @@ ImageFile::ImageFile(const ImageTrack& track)
                         ", which holds the image's sectors, cannot be read: " + error.message());
     if (!m_in)
         throw DiscError(quoted(track.dataFile) +
-                        " cannot be opened: " + std::system_category().message(errno));
+                        " cannot be opened: " + std::generic_category().message(errno));
     if (m_size < track.offset + track.stride)
         throw DiscError(quoted(track.dataFile) + ", which holds the image's sectors, holds " +
                         std::to_string(m_size) + " bytes: not one whole sector from byte " +

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdimage/filefacts.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <cerrno>
 #include <sys/stat.h>
 #endif
@@ -10,16 +12,33 @@ namespace cdimage {
 
 bool lookAt(const std::filesystem::path& path, FileFacts& facts, std::error_code& error) {
 #ifdef _WIN32
-    // No inode here: a file's canonical path stands for it.
-    facts.regular = std::filesystem::is_regular_file(path, error);
-    if (error)
+    // A file's identity is its volume's serial number and its index there.
+    HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known =
+        handle != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(handle, &information);
+    if (!known) {
+        error = std::error_code(int(::GetLastError()), std::system_category());
+        if (handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle);
         return false;
-    facts.size = facts.regular ? std::filesystem::file_size(path, error) : 0;
-    if (!error)
-        facts.identity = std::filesystem::canonical(path, error).string();
-    if (!error)
-        facts.modified = std::filesystem::last_write_time(path, error).time_since_epoch().count();
-    return !error;
+    }
+    facts.regular = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                    ::GetFileType(handle) == FILE_TYPE_DISK;
+    ::CloseHandle(handle);
+    facts.size = std::uint64_t(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
+    facts.identity = std::to_string(information.dwVolumeSerialNumber) + ':' +
+                     std::to_string(information.nFileIndexHigh) + ':' +
+                     std::to_string(information.nFileIndexLow);
+    // 100-nanosecond steps since 1601.
+    const std::int64_t steps =
+        std::int64_t(std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32 |
+                     information.ftLastWriteTime.dwLowDateTime);
+    facts.modified = (steps - 116444736000000000LL) * 100;
+    error.clear();
+    return true;
 #else
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {

@@ -213,8 +213,8 @@ ImagePaths imagePaths(std::string imageName) {
         throw BuildError("the image needs a name");
     if (unfitName(imageName))
         throw BuildError("the image name may not hold a double quote or a control character");
-    return {fs::path(imageName + ".bin"), fs::path(imageName + ".cue"),
-            fs::path(imageName + ".toc")};
+    return {pathOfUtf8(imageName + ".bin"), pathOfUtf8(imageName + ".cue"),
+            pathOfUtf8(imageName + ".toc")};
 }
 
 std::string cueSheet(const std::string& binFileName) {
@@ -392,7 +392,7 @@ BuildResult buildImage(const BuildRequest& request) {
         std::ifstream in(file.path, std::ios::binary);
         if (!in)
             throw BuildError("cannot open " + quoted(file.path) + ": " +
-                             std::system_category().message(errno));
+                             std::generic_category().message(errno));
         std::uint32_t sector = 0;
         for (std::uint64_t remaining = file.facts.size; remaining > 0;) {
             std::vector<std::uint8_t> chunk = summing.spare();

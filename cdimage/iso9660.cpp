@@ -4,8 +4,10 @@
 #include "cdimage/bytes.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace cdimage {
@@ -36,6 +38,16 @@ void putUnsetLongDate(std::uint8_t* out) {
 
 Timestamp Timestamp::now() {
     using namespace std::chrono;
+    // A build that must come out the same twice names its time (reproducible-builds.org).
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+        std::int64_t seconds = 0;
+        const char* end = epoch + std::strlen(epoch);
+        if (const auto read = std::from_chars(epoch, end, seconds);
+            read.ec == std::errc() && read.ptr == end && end != epoch) {
+            bool clamped = false;
+            return fromUnixSeconds(seconds, clamped);
+        }
+    }
     const auto moment = floor<seconds>(system_clock::now());
     const auto day = floor<days>(moment);
     const year_month_day date(day);

@@ -8,8 +8,13 @@
 #include <charconv>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 #ifdef _WIN32
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
 #else
 #include <csignal>
@@ -54,21 +59,52 @@ std::string prefixFor(const fs::path& target, std::string_view tool) {
 // Whether the process that made a temporary file may still be running.
 bool mayBeRunning(long pid) {
 #ifdef _WIN32
-    (void)pid;
-    return true; // never guessed: such a file stays
+    if (pid == processId())
+        return true;
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        return ::GetLastError() != ERROR_INVALID_PARAMETER; // no such process
+    DWORD status = 0;
+    const bool running = !::GetExitCodeProcess(process, &status) || status == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return running;
 #else
     return pid == processId() || ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 #endif
 }
 
-std::string reason(int error) {
-    return std::system_category().message(error);
+[[maybe_unused]] std::string reason(int error) {
+    return std::generic_category().message(error);
 }
 
-// Renames without replacing anything at `to`; false with errno set when it cannot.
+#ifdef _WIN32
+// The system's reason for the last failed call; errno is set to EEXIST when something stands
+// in the way, so that callers tell that case as on Linux.
+std::string windowsFailure() {
+    const DWORD error = ::GetLastError();
+    errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EIO;
+    return std::system_category().message(int(error));
+}
+thread_local std::string lastFailure;
+
+// Why the last rename failed.
+std::string renameFailure() {
+    return lastFailure;
+}
+#else
+std::string renameFailure() {
+    return reason(errno);
+}
+#endif
+
+// Renames without replacing anything at `to`; false with errno set (and on Windows
+// `lastFailure`) when it cannot.
 bool renameNoReplace(const fs::path& from, const fs::path& to) {
 #ifdef _WIN32
-    return ::_wrename(from.c_str(), to.c_str()) == 0; // never replaces on Windows
+    if (::MoveFileExW(from.c_str(), to.c_str(), 0)) // no MOVEFILE_REPLACE_EXISTING
+        return true;
+    lastFailure = windowsFailure();
+    return false;
 #else
 #ifdef RENAME_NOREPLACE
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
@@ -86,7 +122,10 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
 
 // The same for a folder, which cannot be linked.
 bool renameFolderNoReplace(const fs::path& from, const fs::path& to) {
-#if defined(RENAME_NOREPLACE) && !defined(_WIN32)
+#ifdef _WIN32
+    return renameNoReplace(from, to);
+#else
+#if defined(RENAME_NOREPLACE)
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
@@ -100,6 +139,7 @@ bool renameFolderNoReplace(const fs::path& from, const fs::path& to) {
     fs::rename(from, to, error);
     errno = error.value();
     return !error;
+#endif
 }
 
 fs::path temporaryName(const fs::path& target, std::string_view tool) {
@@ -110,25 +150,111 @@ fs::path temporaryName(const fs::path& target, std::string_view tool) {
 
 } // namespace
 
+#ifdef _WIN32
+
+// The handle CreateFileW gives: CREATE_NEW is what makes it exclusive (msvcrt's fopen knows no
+// "x"), and the system's reason for a failure stays whole (msvcrt's errno reads "Invalid
+// argument" for a full disk).
+bool OutputFile::File::create(const fs::path& path) {
+    HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return failed();
+    m_handle = handle;
+    return true;
+}
+
+bool OutputFile::File::failed() {
+    const DWORD error = ::GetLastError();
+    m_existed = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    m_why = std::system_category().message(int(error));
+    return false;
+}
+
+bool OutputFile::File::write(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD piece = DWORD(std::min<std::size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(m_handle, bytes, piece, &written, nullptr) || written == 0)
+            return failed();
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool OutputFile::File::seek(std::uint64_t offset) {
+    LARGE_INTEGER to;
+    to.QuadPart = LONGLONG(offset);
+    return ::SetFilePointerEx(m_handle, to, nullptr, FILE_BEGIN) || failed();
+}
+
+bool OutputFile::File::seekToEnd() {
+    return ::SetFilePointerEx(m_handle, LARGE_INTEGER{}, nullptr, FILE_END) || failed();
+}
+
+bool OutputFile::File::close() {
+    if (!m_handle)
+        return true;
+    const bool closed = ::CloseHandle(m_handle);
+    m_handle = nullptr;
+    return closed || failed();
+}
+
+#else
+
+bool OutputFile::File::create(const fs::path& path) {
+    errno = 0;
+    m_file = std::fopen(path.c_str(), "wbx"); // exclusive: never an existing file
+    if (!m_file)
+        return failed();
+    std::setvbuf(m_file, nullptr, _IONBF, 0); // written in large chunks: no copy into a buffer
+    return true;
+}
+
+bool OutputFile::File::failed() {
+    m_existed = errno == EEXIST;
+    m_why = reason(errno);
+    return false;
+}
+
+bool OutputFile::File::write(const void* data, std::size_t size) {
+    return size == 0 || std::fwrite(data, 1, size, m_file) == size || failed();
+}
+
+bool OutputFile::File::seek(std::uint64_t offset) {
+    return (std::fflush(m_file) == 0 && ::fseeko(m_file, off_t(offset), SEEK_SET) == 0) || failed();
+}
+
+bool OutputFile::File::seekToEnd() {
+    return std::fseek(m_file, 0, SEEK_END) == 0 || failed();
+}
+
+bool OutputFile::File::close() {
+    if (!m_file)
+        return true;
+    std::FILE* file = std::exchange(m_file, nullptr);
+    const bool flushed = std::fflush(file) == 0 || failed();
+    return (std::fclose(file) == 0 || failed()) && flushed;
+}
+
+#endif
+
 OutputFile::OutputFile(fs::path target, std::string_view tool)
     : m_target(std::move(target)) {
-    for (int attempt = 0; attempt < 100 && !m_file; ++attempt) {
+    for (int attempt = 0; attempt < 100 && !m_file.isOpen(); ++attempt) {
         m_temporary = temporaryName(m_target, tool);
-        errno = 0;
-        m_file =
-            std::fopen(m_temporary.string().c_str(), "wbx"); // exclusive: never an existing file
-        if (!m_file && errno != EEXIST)
+        if (m_file.create(m_temporary) || !m_file.existed())
             break;
     }
-    if (!m_file)
+    if (!m_file.isOpen())
         throw OutputError("cannot create a file in " + quoted(folderOf(m_target)) + " for " +
-                          quoted(m_target.filename()) + ": " + reason(errno));
-    std::setvbuf(m_file, nullptr, _IONBF, 0); // written in large chunks: no copy into a buffer
+                          quoted(m_target.filename()) + ": " + m_file.why());
 }
 
 OutputFile::~OutputFile() {
-    if (m_file)
-        std::fclose(m_file);
+    m_file.close();
     if (!m_placed) {
         std::error_code ignored;
         fs::remove(m_temporary, ignored);
@@ -136,38 +262,22 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::fail(const std::string& what) const {
-    throw OutputError("cannot " + what + " " + quoted(m_target) + ": " + reason(errno));
+    throw OutputError("cannot " + what + " " + quoted(m_target) + ": " + m_file.why());
 }
 
 void OutputFile::write(const void* data, std::size_t size) {
-    if (size > 0 && std::fwrite(data, 1, size, m_file) != size)
+    if (!m_file.write(data, size))
         fail("write");
 }
 
 void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t size) {
-    if (std::fflush(m_file) != 0)
-        fail("write");
-#ifdef _WIN32
-    const int moved = _fseeki64(m_file, static_cast<__int64>(offset), SEEK_SET);
-#else
-    const int moved = ::fseeko(m_file, off_t(offset), SEEK_SET);
-#endif
-    if (moved != 0)
-        fail("write");
-    write(data, size);
-    if (std::fseek(m_file, 0, SEEK_END) != 0)
+    if (!m_file.seek(offset) || !m_file.write(data, size) || !m_file.seekToEnd())
         fail("write");
 }
 
 void OutputFile::close() {
-    std::FILE* file = m_file;
-    m_file = nullptr;
-    const bool flushed = std::fflush(file) == 0;
-    const int flushError = errno;
-    if (std::fclose(file) != 0 || !flushed) {
-        errno = flushed ? errno : flushError;
+    if (!m_file.close())
         fail("finish writing");
-    }
 }
 
 void OutputFile::setModified(std::int64_t seconds) {
@@ -186,7 +296,7 @@ void OutputFile::place(const fs::path& name, bool replace) {
         if (errno == EEXIST)
             throw OutputError(quoted(name) +
                               " appeared meanwhile (another run?); it was left as it is");
-        throw OutputError("cannot put " + quoted(name) + " in place: " + reason(errno));
+        throw OutputError("cannot put " + quoted(name) + " in place: " + renameFailure());
     }
     m_placed = true;
 }
@@ -262,8 +372,16 @@ void removeStaleTemporaries(const fs::path& target, std::string_view tool) {
 
 void setModificationTime(const fs::path& path, std::int64_t seconds) {
 #ifdef _WIN32
-    (void)path;
-    (void)seconds; // not kept on Windows yet
+    HANDLE handle = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    // 100-nanosecond steps since 1601.
+    const std::uint64_t steps = std::uint64_t(seconds + 11644473600LL) * 10'000'000;
+    FILETIME written{DWORD(steps), DWORD(steps >> 32)};
+    ::SetFileTime(handle, nullptr, nullptr, &written);
+    ::CloseHandle(handle);
 #else
     struct timespec times[2];
     times[0].tv_sec = 0;
@@ -294,7 +412,7 @@ void placeFolder(const fs::path& from, const fs::path& to) {
     if (errno == EEXIST || errno == ENOTEMPTY)
         throw OutputError(quoted(to.filename()) + " appeared in " + quoted(folderOf(to)) +
                           " meanwhile (another run?); it was left as it is");
-    throw OutputError("cannot put " + quoted(to) + " in place: " + reason(errno));
+    throw OutputError("cannot put " + quoted(to) + " in place: " + renameFailure());
 }
 
 } // namespace cdimage

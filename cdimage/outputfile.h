@@ -46,9 +46,31 @@ public:
 private:
     [[noreturn]] void fail(const std::string& what) const;
 
+    // The open temporary file, written through the system's own calls; each call says whether it
+    // worked, and `why` what the system said when it did not.
+    class File {
+    public:
+        bool create(const std::filesystem::path& path); // exclusively
+        bool isOpen() const { return m_file != nullptr || m_handle != nullptr; }
+        bool existed() const { return m_existed; } // create failed as something stood there
+        bool write(const void* data, std::size_t size);
+        bool seek(std::uint64_t offset);
+        bool seekToEnd();
+        bool close();
+        const std::string& why() const { return m_why; }
+
+    private:
+        bool failed();
+
+        std::FILE* m_file = nullptr; // POSIX
+        void* m_handle = nullptr;    // Windows
+        bool m_existed = false;
+        std::string m_why;
+    };
+
     std::filesystem::path m_target;
     std::filesystem::path m_temporary;
-    std::FILE* m_file = nullptr;
+    File m_file;
     bool m_placed = false;
 };
 

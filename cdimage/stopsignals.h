@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// A tool asked to stop (SIGINT, SIGTERM) ends its work at the next chunk, so that what it had
-// half-written is removed on the way out, then ends by the same signal, as it would have.
+// A tool asked to stop (SIGINT, SIGTERM; on Windows Ctrl+C, Ctrl+Break or its console closed)
+// ends its work at the next chunk, so that what it had half-written is removed on the way out,
+// then ends by the same signal, as it would have (on Windows with the status of a program
+// ended by Ctrl+C, 0xC000013A).
 
 #include <stdexcept>
 
@@ -13,7 +15,7 @@ struct Stopped : std::runtime_error {
     Stopped();
 };
 
-// Catches SIGINT and SIGTERM from now on.
+// Catches the stop signals from now on.
 void catchStopSignals();
 // Throws Stopped once a stop signal has come.
 void stopIfAsked();

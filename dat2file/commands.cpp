@@ -11,6 +11,7 @@
 #include "dat2file/outputwriter.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,6 +19,10 @@
 #include <map>
 #include <set>
 #include <unordered_set>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace dat2file {
 
@@ -126,11 +131,13 @@ std::optional<cdimage::DiscFile> findFile(cdimage::FileSystem& files, const List
 // ---- RIFF CDXA files
 
 // The list of the disc a RIFF file came from: the nearest VELMORA.LST above it whose entry has
-// the file's name, its size and its place.
+// the file's name (its ISO 9660 name, or its original name, by which a system that reads Joliet
+// shows it), its size and its place.
 Voucher voucherNear(const fs::path& source, std::uint64_t sectors, std::uint32_t lba) {
     std::error_code error;
     fs::path folder = fs::absolute(source, error).parent_path();
-    const std::string name = cdimage::comparableIdentifier(utf8(source.filename()));
+    const std::string shownName = utf8(source.filename());
+    const std::string name = cdimage::comparableIdentifier(shownName);
     bool nearest = true;
     for (std::size_t depth = 0; depth < 64; ++depth) {
         for (const char* listName : {"VELMORA.LST", "velmora.lst", "VELMORA.LST;1"}) {
@@ -145,7 +152,8 @@ Voucher voucherNear(const fs::path& source, std::uint64_t sectors, std::uint32_t
             if (!list)
                 continue;
             for (const cdimage::ListedFile& entry : list->files)
-                if (cdimage::comparableIdentifier(entry.identifier) == name &&
+                if ((cdimage::comparableIdentifier(entry.identifier) == name ||
+                     entry.originalName == shownName) &&
                     sectorsOfLength(entry.length) == sectors && (!entry.lba || *entry.lba == lba))
                     return {entry, {}};
             if (nearest && !list->damagedLines.empty())
@@ -184,7 +192,7 @@ int extractRiff(const fs::path& source, const fs::path& destination, bool force)
     std::ifstream in(source, std::ios::binary);
     if (!in)
         throw Failure("cannot open " + quoted(source) + ": " +
-                      std::system_category().message(errno));
+                      std::generic_category().message(errno));
     std::uint8_t header[cdimage::kRiffHeaderSize];
     in.read(reinterpret_cast<char*>(header), sizeof header);
     cdimage::RiffHeader riff;
@@ -276,6 +284,37 @@ Blocks blocksOf(const cdimage::DiscFile& file) {
     return {cdimage::kForm1DataSize, file.size};
 }
 
+#ifdef _WIN32
+// What Windows refuses in a name besides separators and control characters: < > : " | ? *, a
+// final dot or blank, and the names of devices (CON, NUL.txt, COM1…).
+void makeWindowsName(std::string& name) {
+    for (char& c : name)
+        if (std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            c = '_';
+    if (!name.empty() && (name.back() == '.' || name.back() == ' '))
+        name.back() = '_';
+    std::string stem = name.substr(0, name.find('.'));
+    for (char& c : stem)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    static const std::set<std::string> kDevices = {
+        "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
+        "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+    if (kDevices.contains(stem))
+        name = "_" + name;
+}
+
+// Windows takes "Clip.dat" and "clip.dat" for one name.
+std::string placeKey(const std::string& place) {
+    std::wstring wide = cdimage::pathOfUtf8(place).wstring();
+    ::CharUpperBuffW(wide.data(), DWORD(wide.size()));
+    return utf8(fs::path(wide));
+}
+#else
+std::string placeKey(const std::string& place) {
+    return place;
+}
+#endif
+
 // A name from a disc as it may stand in a folder here: its version and a final dot dropped
 // (ISO 9660 names), no separator, no control character, never "." or "..".
 std::string safeName(std::string name, bool isoName) {
@@ -290,6 +329,9 @@ std::string safeName(std::string name, bool isoName) {
             c = '_';
     if (name.empty() || name == "." || name == "..")
         name = "_" + name;
+#ifdef _WIN32
+    makeWindowsName(name);
+#endif
     return name;
 }
 
@@ -368,7 +410,7 @@ std::vector<Planned> planFolder(cdimage::FileSystem& files, const ListOnDisc& li
             for (const std::string& name : names)
                 if (const std::string place =
                         number == 2 ? name : name + "~" + std::to_string(number);
-                    taken.insert(place).second) {
+                    taken.insert(placeKey(place)).second) {
                     file.place = place;
                     break;
                 }
@@ -455,11 +497,11 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list,
         const Planned& file = planned[i];
         const std::string detail = "file " + std::to_string(i + 1) + " of " +
                                    std::to_string(planned.size()) + ": " + file.place;
-        const fs::path output = into / cdimage::pathOfUtf8(file.place);
+        const fs::path output = into / cdimage::pathOfUtf8(file.place).make_preferred();
         if (const std::string why = whyNotWritable(output, force); !why.empty())
             throw Failure(why);
         Extraction extraction(output, force, file.voucher, blocksOf(file.file));
-        extraction.showAs(target / cdimage::pathOfUtf8(file.place));
+        extraction.showAs(target / cdimage::pathOfUtf8(file.place).make_preferred());
         extraction.setModified(file.file.recorded);
         copySectors(files.source(), file.file, extraction, [&](std::uint32_t done) {
             progress.report(sectorsDone + done, totalSectors, detail);
@@ -495,8 +537,10 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list,
 
 } // namespace
 
-int extractFromDisc(cdimage::SectorSource& source, const std::string& where,
-                    const std::string& path, const fs::path& destination, bool force) {
+int extractFromDisc(cdimage::SectorSource& source, const std::string& where, std::string path,
+                    const fs::path& destination, bool force) {
+    // No ISO 9660 or Joliet name holds a backslash: it is the separator a Windows user types.
+    std::replace(path.begin(), path.end(), '\\', '/');
     cdimage::FileSystem files(source);
     const ListOnDisc list = listOnDisc(files);
     const auto file = findFile(files, list, path);

@@ -22,8 +22,8 @@ int extractRiff(const std::filesystem::path& source, const std::filesystem::path
 
 // The file at `path` on the disc whose sectors `source` gives; `where` names the disc in
 // messages. `path` is its ISO 9660 name, its Joliet name or its original name.
-int extractFromDisc(cdimage::SectorSource& source, const std::string& where,
-                    const std::string& path, const std::filesystem::path& destination, bool force);
+int extractFromDisc(cdimage::SectorSource& source, const std::string& where, std::string path,
+                    const std::filesystem::path& destination, bool force);
 
 // Every file of the disc into the folder `destination`, each under its original name (the file
 // list's, else its Joliet name, else its ISO 9660 name) in its folders, the listed ones checked.

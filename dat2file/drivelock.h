@@ -22,7 +22,8 @@ public:
     DriveLock& operator=(const DriveLock&) = delete;
 
 private:
-    int m_descriptor = -1;
+    int m_descriptor = -1;   // the device, locked (Linux)
+    void* m_mutex = nullptr; // the drive's turn, owned (Windows)
 };
 
 } // namespace dat2file

@@ -5,22 +5,28 @@
 // velmora_tolk stores in the root of every image is found, the output is cut to the file's exact
 // length and its SHA-256 is checked.
 
+#include "cdimage/arguments.h"
 #include "cdimage/discreader.h"
 #include "cdimage/inputfile.h"
 #include "cdimage/paths.h"
 #include "cdimage/progress.h"
 #include "cdimage/stopsignals.h"
-#include "dat2file/cdiodisc.h"
 #include "dat2file/commands.h"
+#include "dat2file/drive.h"
 #include "dat2file/drivelock.h"
 #include "dat2file/outputwriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace fs = std::filesystem;
 using namespace dat2file;
@@ -64,13 +70,15 @@ constexpr const char* kUsage =
 
 // The sectors of an image: a Nero image through libcdio, anything else read here.
 std::unique_ptr<cdimage::SectorSource> openImage(const std::string& image) {
-    if (cdimage::isNeroImage(fs::path(image))) {
-        if (const std::string why = cdimage::whyNotReadable(image); !why.empty())
+    if (cdimage::isNeroImage(cdimage::pathOfUtf8(image))) {
+        if (const std::string why = cdimage::whyNotReadable(cdimage::pathOfUtf8(image));
+            !why.empty())
             throw Failure(why);
         return openNeroImage(image);
     }
     try {
-        return std::make_unique<cdimage::DiscImage>(cdimage::imageTracksAt(fs::path(image)));
+        return std::make_unique<cdimage::DiscImage>(
+            cdimage::imageTracksAt(cdimage::pathOfUtf8(image)));
     } catch (const cdimage::ImageError& error) {
         const std::string what = error.what();
         const std::string named = "\"" + image + "\"";
@@ -78,9 +86,23 @@ std::unique_ptr<cdimage::SectorSource> openImage(const std::string& image) {
     }
 }
 
-#ifdef __linux__
+#ifdef _WIN32
+// The drive and the path on its disc, when `source` lies on a CD drive: \\.\D: and
+// /MPEGAV/AVSEQ01.DAT for D:\MPEGAV\AVSEQ01.DAT.
+std::optional<std::pair<std::string, std::string>> discHolding(const fs::path& source) {
+    std::error_code error;
+    const fs::path whole = fs::absolute(source, error);
+    const std::wstring drive = whole.root_name().wstring();
+    if (error || drive.size() != 2 || drive[1] != L':' ||
+        ::GetDriveTypeW((drive + L"\\").c_str()) != DRIVE_CDROM)
+        return std::nullopt;
+    std::string inside = utf8(whole.relative_path());
+    std::replace(inside.begin(), inside.end(), '\\', '/');
+    return std::pair{"\\\\.\\" + utf8(drive), "/" + inside};
+}
+#elif defined(__linux__)
 // The device and the path inside it, when `source` lies on a mounted ISO 9660 CD.
-std::optional<std::pair<std::string, std::string>> mountedDisc(const fs::path& source) {
+std::optional<std::pair<std::string, std::string>> discHolding(const fs::path& source) {
     std::error_code error;
     const std::string path = utf8(fs::canonical(source, error));
     std::ifstream mounts("/proc/self/mounts");
@@ -115,9 +137,10 @@ int extract(const fs::path& source, const fs::path& destination, bool force) {
         const auto image = openImage(utf8(source));
         return extractImage(*image, quoted(source), imageFolderFor(destination), force);
     }
-#ifdef __linux__
-    // The kernel reads only 2048 bytes of each Form 2 sector: read the CD itself.
-    if (const auto mounted = mountedDisc(source)) {
+#if defined(__linux__) || defined(_WIN32)
+    // The system reads only 2048 bytes of each Form 2 sector (or wraps them in RIFF on Windows):
+    // read the CD itself.
+    if (const auto mounted = discHolding(source)) {
         const DriveLock turn(mounted->first, [&] {
             cdimage::ProgressLine waiting("dat2file");
             waiting.report(0, 1, "waiting for " + mounted->first);
@@ -133,7 +156,8 @@ int extract(const fs::path& source, const fs::path& destination, bool force) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
+    cdimage::prepareStandardStreams();
+    std::vector<std::string> arguments = cdimage::programArguments(argc, argv);
     bool force = false;
     std::erase_if(arguments, [&](const std::string& argument) {
         if (argument != "--force")
@@ -159,10 +183,11 @@ int main(int argc, char** argv) {
         if (arguments.size() == 4 && arguments[0] == "--image") {
             const auto image = openImage(arguments[1]);
             return extractFromDisc(*image, "\"" + arguments[1] + "\"", arguments[2],
-                                   fs::path(arguments[3]), force);
+                                   cdimage::pathOfUtf8(arguments[3]).make_preferred(), force);
         }
         if (arguments.size() == 2 && !arguments[0].starts_with("--"))
-            return extract(fs::path(arguments[0]), fs::path(arguments[1]), force);
+            return extract(cdimage::pathOfUtf8(arguments[0]),
+                           cdimage::pathOfUtf8(arguments[1]).make_preferred(), force);
         std::fputs(kUsage, stderr);
         return Usage;
     } catch (const cdimage::Stopped& stopped) {

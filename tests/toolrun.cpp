@@ -15,11 +15,64 @@
 
 namespace velmora::test {
 
+namespace {
+
+QString windowsTools() {
+    return qEnvironmentVariable("VELMORA_TEST_WINDOWS_TOOLS");
+}
+
+} // namespace
+
+bool testingWindowsTools() {
+    return !windowsTools().isEmpty();
+}
+
+QString tolkProgram() {
+    return testingWindowsTools() ? windowsTools() + u"/velmora_tolk.exe"_qs
+                                 : QStringLiteral(VELMORA_TOLK);
+}
+
+QString dat2fileProgram() {
+    return testingWindowsTools() ? windowsTools() + u"/dat2file.exe"_qs : QStringLiteral(DAT2FILE);
+}
+
+QString shownPath(const QString& path) {
+    if (!testingWindowsTools())
+        return path;
+    QString shown = path.startsWith(u'/') ? u"Z:"_qs + path : path;
+    return shown.replace(u'/', u'\\');
+}
+
+QString diskFullText() {
+    // wine's words; Windows itself says "There is not enough space on the disk".
+    return testingWindowsTools() ? u"Disk full"_qs : u"No space left on device"_qs;
+}
+
+QString readOnlyText() {
+    return testingWindowsTools() ? u"Access denied"_qs : u"Read-only file system"_qs;
+}
+
+QString noSuchFolderText() {
+    return testingWindowsTools() ? u"Path not found"_qs : u"No such file or directory"_qs;
+}
+
+void startTool(QProcess& process, const QString& program, const QStringList& arguments) {
+    if (program.endsWith(u".exe"_qs))
+        process.start(qEnvironmentVariable("VELMORA_TEST_WINE", u"/usr/lib/wine/wine64"_qs),
+                      QStringList{program} + arguments);
+    else
+        process.start(program, arguments);
+}
+
+bool endedByStop(const Stop& stop, int signal) {
+    return testingWindowsTools() ? stop.signal == 0 && stop.status == 0x3A : stop.signal == signal;
+}
+
 Run run(const QString& program, const QStringList& arguments, const QString& folder,
         int milliseconds) {
     QProcess process;
     process.setWorkingDirectory(folder);
-    process.start(program, arguments);
+    startTool(process, program, arguments);
     if (!process.waitForFinished(milliseconds)) {
         process.kill();
         process.waitForFinished();
@@ -34,7 +87,7 @@ Stop stopMidway(const QString& program, const QStringList& arguments, const QStr
                 int signal) {
     QProcess process;
     process.setWorkingDirectory(folder);
-    process.start(program, arguments);
+    startTool(process, program, arguments);
     Stop stop;
     const QRegularExpression midway(QStringLiteral(": progress [1-9][0-9]?%"));
     while (process.state() != QProcess::NotRunning && !stop.sawProgress) {
@@ -43,11 +96,13 @@ Stop stopMidway(const QString& program, const QStringList& arguments, const QStr
         stop.sawProgress = stop.errors.contains(midway);
     }
     if (stop.sawProgress)
-        ::kill(pid_t(process.processId()), signal);
+        ::kill(pid_t(process.processId()), program.endsWith(u".exe"_qs) ? SIGINT : signal);
     process.waitForFinished(60000);
     stop.errors += QString::fromUtf8(process.readAllStandardError());
     if (process.exitStatus() == QProcess::CrashExit)
         stop.signal = process.exitCode();
+    else
+        stop.status = process.exitCode();
     return stop;
 }
 

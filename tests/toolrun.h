@@ -4,10 +4,26 @@
 // Running the CD image tools as programs, and the files their tests feed them.
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
 namespace velmora::test {
+
+// The tools under test: this build's own, or, when VELMORA_TEST_WINDOWS_TOOLS names the folder
+// of the Windows build, its .exe files, run through wine.
+QString tolkProgram();
+QString dat2fileProgram();
+bool testingWindowsTools();
+// A folder as the tools under test name it in messages: as it is, or as wine shows a Linux
+// folder to a Windows program (Z:\tmp\x for /tmp/x).
+QString shownPath(const QString& path);
+// The system's words for a full disk and for a disk that cannot be written.
+QString diskFullText();
+QString readOnlyText();
+QString noSuchFolderText();
+// Starts a tool as `run` does: a Windows one through wine.
+void startTool(QProcess& process, const QString& program, const QStringList& arguments);
 
 struct Run {
     int status = -1; // -1: did not end normally
@@ -22,11 +38,17 @@ Run run(const QString& program, const QStringList& arguments, const QString& fol
 struct Stop {
     bool sawProgress = false; // a progress line came before the signal was sent
     int signal = 0;           // that ended the tool; 0 when it ended otherwise
+    int status = -1;          // the exit status when it ended otherwise
     QString errors;
 };
-// Runs a tool and sends it `signal` once it has written its first progress line past 0%.
+// Runs a tool and sends it `signal` once it has written its first progress line past 0%. A
+// Windows tool knows no signals: it is sent SIGINT, which wine hands it as Ctrl+C.
 Stop stopMidway(const QString& program, const QStringList& arguments, const QString& folder,
                 int signal);
+// Whether the tool ended as one asked to stop by `signal` does: by the signal itself, or, on
+// Windows, with the status of a program ended by Ctrl+C (0xC000013A, of which wine keeps the
+// low byte).
+bool endedByStop(const Stop& stop, int signal);
 
 // `size` pseudo-random bytes, the same for the same seed.
 QByteArray randomBytes(qint64 size, quint32 seed);

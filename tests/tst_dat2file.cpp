@@ -57,14 +57,13 @@ bool buildBigImage(const QString& folder) {
     if (!big.open(QIODevice::WriteOnly) || !big.resize(qint64(400) << 20))
         return false;
     big.close();
-    const Run built =
-        run(QStringLiteral(VELMORA_TOLK),
-            {u"-v"_qs, u"V"_qs, u"-o"_qs, u"big"_qs, u"-m"_qs, big.fileName()}, folder);
+    const Run built = run(
+        tolkProgram(), {u"-v"_qs, u"V"_qs, u"-o"_qs, u"big"_qs, u"-m"_qs, big.fileName()}, folder);
     return built.status == 0 && big.remove();
 }
 
 Run dat2file(const QStringList& arguments, const QString& folder) {
-    return run(QStringLiteral(DAT2FILE), arguments, folder);
+    return run(dat2fileProgram(), arguments, folder);
 }
 
 } // namespace
@@ -104,7 +103,7 @@ void Dat2FileTest::initTestCase() {
     QStringList arguments = {u"-v"_qs, u"Kestrel"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
     for (const Stored& file : storedFiles())
         arguments.append(writeFile(sources, file.name, file.data));
-    const Run built = run(QStringLiteral(VELMORA_TOLK), arguments, m_folder.path());
+    const Run built = run(tolkProgram(), arguments, m_folder.path());
     QVERIFY2(built.status == 0, qPrintable(built.errors));
     m_cue = m_folder.filePath(QStringLiteral("Kestrel.cue"));
     m_bin = m_folder.filePath(QStringLiteral("Kestrel.bin"));
@@ -355,7 +354,7 @@ void Dat2FileTest::destinationIsKeptUnlessForced() {
     const QStringList arguments = {m_cd + u"/FILES/ONE.BIN"_qs, target};
     const Run refused = dat2file(arguments, out.path());
     QCOMPARE(refused.status, 1);
-    QCOMPARE(refused.errors, u"dat2file: \"kept\" exists already in \""_qs + out.path() +
+    QCOMPARE(refused.errors, u"dat2file: \"kept\" exists already in \""_qs + shownPath(out.path()) +
                                  u"\": choose another storage folder or remove the old file\n"_qs);
     QCOMPARE(readFile(target), QByteArray("old"));
     QCOMPARE(dat2file(QStringList{u"--force"_qs} + arguments, out.path()).status, 0);
@@ -367,11 +366,11 @@ void Dat2FileTest::stopSignalLeavesWhatStoodBefore() {
     QVERIFY(buildBigImage(folder.path()));
     const QString target = writeFile(folder.path(), u"out/big.raw"_qs, QByteArray("mine"));
     const Stop stopped = stopMidway(
-        QStringLiteral(DAT2FILE),
+        dat2fileProgram(),
         {u"--force"_qs, u"--image"_qs, folder.filePath(u"big.cue"_qs), u"BIG.RAW"_qs, target},
         folder.path(), SIGTERM);
     QVERIFY2(stopped.sawProgress, qPrintable(stopped.errors));
-    QCOMPARE(stopped.signal, SIGTERM);
+    QVERIFY(endedByStop(stopped, SIGTERM));
     QCOMPARE(readFile(target), QByteArray("mine"));
     QCOMPARE(QDir(folder.filePath(u"out"_qs)).entryList(QDir::Files | QDir::Hidden),
              QStringList{u"big.raw"_qs});
@@ -423,7 +422,7 @@ void Dat2FileTest::wholeImageComesBackIntoAFolder() {
     const QString folder = destination.chopped(4);
     QVERIFY(filesUnder(folder) == storedByName()); // original names, exact, the list left out
     QCOMPARE(lastLine(extracted.output),
-             u"dat2file: wrote 6 files into \""_qs + folder +
+             u"dat2file: wrote 6 files into \""_qs + shownPath(folder) +
                  u"\": 3006973 bytes, 6 checked against the file list, 0 damaged"_qs);
     QVERIFY(extracted.errors.contains(
         QRegularExpression(u"\ndat2file: progress [1-9]\\d?% file 6 of 6: some data.raw\n"_qs)));
@@ -454,7 +453,7 @@ void Dat2FileTest::wholeImageComesBackIntoAFolder() {
     QCOMPARE(refused.status, 1);
     QCOMPARE(refused.errors,
              u"dat2file: the folder \"Kestrel\" exists already in \""_qs +
-                 QFileInfo(folder).path() +
+                 shownPath(QFileInfo(folder).path()) +
                  u"\": choose another storage folder or remove the old folder\n"_qs);
     QCOMPARE(readFile(mine), QByteArray("mine"));
     QVERIFY(dat2file({u"--force"_qs, m_bin, destination}, out.path()).status == 0);
@@ -481,7 +480,7 @@ void Dat2FileTest::damagedFileOfAWholeImageLetsTheOthersThrough() {
     QVERIFY(found == expected);
     QVERIFY(lastLine(extracted.output).endsWith(u"5 checked against the file list, 1 damaged"_qs));
     QVERIFY2(extracted.errors.contains(u"\"Scratched/some data.raw.damaged\""_qs) ||
-                 extracted.errors.contains(u"x/Scratched/some data.raw.damaged"_qs),
+                 extracted.errors.contains(shownPath(u"x/Scratched/some data.raw.damaged"_qs)),
              qPrintable(extracted.errors));
 }
 
@@ -537,12 +536,11 @@ void Dat2FileTest::stoppedWholeExtractionLeavesNothing() {
     QTemporaryDir folder;
     QVERIFY(buildBigImage(folder.path()));
     QDir(folder.path()).mkdir(u"out"_qs);
-    const Stop stopped =
-        stopMidway(QStringLiteral(DAT2FILE),
-                   {folder.filePath(u"big.bin"_qs), folder.filePath(u"out/big.bin"_qs)},
-                   folder.path(), SIGTERM);
+    const Stop stopped = stopMidway(
+        dat2fileProgram(), {folder.filePath(u"big.bin"_qs), folder.filePath(u"out/big.bin"_qs)},
+        folder.path(), SIGTERM);
     QVERIFY2(stopped.sawProgress, qPrintable(stopped.errors));
-    QCOMPARE(stopped.signal, SIGTERM);
+    QVERIFY(endedByStop(stopped, SIGTERM));
     QCOMPARE(QDir(folder.filePath(u"out"_qs))
                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList());

@@ -34,8 +34,8 @@ void SalvageTest::scratchedDiscGivesBackEveryGoodByte() {
     QTemporaryDir folder;
     const QByteArray data = randomBytes(200 * 2324 + 77, 21);
     const QString source = writeFile(folder.path(), u"a.dat"_qs, data);
-    QCOMPARE(run(QStringLiteral(VELMORA_TOLK),
-                 {u"-v"_qs, u"SCRATCH"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, source}, folder.path())
+    QCOMPARE(run(tolkProgram(), {u"-v"_qs, u"SCRATCH"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, source},
+                 folder.path())
                  .status,
              0);
     const QString cue = folder.filePath(u"IMG.cue"_qs);

@@ -23,7 +23,7 @@ using namespace velmora::test;
 namespace {
 
 Run build(const QString& folder, const QStringList& arguments) {
-    return run(QStringLiteral(VELMORA_TOLK), arguments, folder);
+    return run(tolkProgram(), arguments, folder);
 }
 
 // What a failed build may not leave: an image, a cue sheet or a part of either.
@@ -312,8 +312,10 @@ void VelmoraTolkTest::rootDirectoryIsInStandardOrder() {
 void VelmoraTolkTest::jolietTreeKeepsOriginalNames() {
     QTemporaryDir folder;
     const QString longName = QString(70, u'l') + u".data"_qs;
-    const QStringList names = {u"with blank é.dat"_qs, u"Ölçü — 名前.txt"_qs, longName,
-                               u"what?.bin"_qs, u"readme"_qs};
+    QStringList names = {u"with blank é.dat"_qs, u"Ölçü — 名前.txt"_qs, longName, u"what?.bin"_qs,
+                         u"readme"_qs};
+    if (testingWindowsTools())
+        names.removeAll(u"what?.bin"_qs); // no Windows name holds a ?
     QStringList arguments = {u"-v"_qs, u"Kestrel vol é"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
     for (const QString& name : names)
         arguments.append(writeFile(folder.path(), name, randomBytes(3000, 2)));
@@ -349,6 +351,8 @@ void VelmoraTolkTest::jolietTreeKeepsOriginalNames() {
     QStringList expected = {
         u"with blank é.dat"_qs, u"Ölçü — 名前.txt"_qs, QString(59, u'l') + u".data"_qs,
         u"what_.bin"_qs,        u"readme"_qs,          u"VELMORA.LST"_qs};
+    if (testingWindowsTools())
+        expected.removeAll(u"what_.bin"_qs);
     expected.sort();
     QCOMPARE(jolietNames, expected);
     QCOMPARE(primary.size(), expected.size());
@@ -371,7 +375,11 @@ void VelmoraTolkTest::namesAlikeOnlyInTheirMappingBuild() {
     QStringList arguments = {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
     for (qsizetype i = 0; i < names.size(); ++i)
         arguments.append(writeFile(folder.path(), names.at(i), randomBytes(3000 + i, quint32(i))));
-    const Run built = build(folder.path(), arguments);
+    // Windows holds no two names that differ in case alone: the image comes from this system's
+    // tool there, and its extraction is what is tried.
+    const Run built = testingWindowsTools()
+                          ? run(QStringLiteral(VELMORA_TOLK), arguments, folder.path())
+                          : build(folder.path(), arguments);
     QVERIFY2(built.status == 0, qPrintable(built.errors));
     QVERIFY2(built.output.contains(u"; ISO 9660 names numbered to stay apart: _1.DAT (ü.dat)"_qs),
              qPrintable(built.output));
@@ -388,12 +396,17 @@ void VelmoraTolkTest::namesAlikeOnlyInTheirMappingBuild() {
     jolietNames.removeAll(u"VELMORA.LST"_qs);
     QCOMPARE(QSet<QString>(jolietNames.begin(), jolietNames.end()),
              QSet<QString>(names.begin(), names.end()));
-    const Run extracted = run(QStringLiteral(DAT2FILE),
-                              {bin, folder.filePath(u"back/Kestrel.bin"_qs)}, folder.path());
+    const Run extracted =
+        run(dat2fileProgram(), {bin, folder.filePath(u"back/Kestrel.bin"_qs)}, folder.path());
     QVERIFY2(extracted.status == 0, qPrintable(extracted.errors));
-    for (qsizetype i = 0; i < names.size(); ++i)
-        QCOMPARE(readFile(folder.filePath(u"back/Kestrel/"_qs + names.at(i))),
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        QString name = names.at(i);
+        // Where case alone tells two apart, Windows takes the second by its ISO 9660 name.
+        if (testingWindowsTools() && name == u"clip.dat"_qs)
+            name = u"CLIP1.DAT"_qs;
+        QCOMPARE(readFile(folder.filePath(u"back/Kestrel/"_qs + name)),
                  randomBytes(3000 + i, quint32(i)));
+    }
 }
 
 // Each file's date in its ISO 9660 and Joliet records and in the file list; a date no record
@@ -433,8 +446,8 @@ void VelmoraTolkTest::datesAreKeptAndGivenBack() {
                          ? QDateTime(QDate(2155, 12, 31), QTime(23, 59, 59), Qt::UTC)
                          : when);
     }
-    const Run extracted = run(QStringLiteral(DAT2FILE),
-                              {bin, folder.filePath(u"back/Kestrel.bin"_qs)}, folder.path());
+    const Run extracted =
+        run(dat2fileProgram(), {bin, folder.filePath(u"back/Kestrel.bin"_qs)}, folder.path());
     QVERIFY2(extracted.status == 0, qPrintable(extracted.errors));
     for (const auto& [name, when] : dated)
         QCOMPARE(modifiedOf(folder.filePath(u"back/Kestrel/"_qs + name)), when);
@@ -529,7 +542,7 @@ void VelmoraTolkTest::existingImageIsKeptUnlessForced() {
     QCOMPARE(refused.status, 1);
     // The advice is one the window's user can follow: its folder whole, no option named.
     QCOMPARE(refused.errors, u"velmora_tolk: \"Kestrel.bin\" exists already in \""_qs +
-                                 folder.path() +
+                                 shownPath(folder.path()) +
                                  u"\": choose another image name or remove the old image\n"_qs);
     QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("Kestrel.bin"))).size(), 3);
     QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("Kestrel.cue"))));
@@ -548,8 +561,7 @@ void VelmoraTolkTest::fullDiskLeavesNothingBehind() {
     const Run built =
         build(disk.path, {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, file});
     QCOMPARE(built.status, 1);
-    QVERIFY2(built.errors.contains(QStringLiteral("No space left on device")),
-             qPrintable(built.errors));
+    QVERIFY2(built.errors.contains(diskFullText()), qPrintable(built.errors));
     QCOMPARE(leftovers(disk.path), QStringList());
 }
 
@@ -565,12 +577,11 @@ void VelmoraTolkTest::stopSignalLeavesNothingBehind() {
     QFile big(folder.filePath(QStringLiteral("big.raw")));
     QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(900) << 20)); // sparse
     big.close();
-    const Stop stopped =
-        stopMidway(QStringLiteral(VELMORA_TOLK),
-                   {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, big.fileName()},
-                   folder.path(), signal);
+    const Stop stopped = stopMidway(
+        tolkProgram(), {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, big.fileName()},
+        folder.path(), signal);
     QVERIFY2(stopped.sawProgress, qPrintable(stopped.errors));
-    QCOMPARE(stopped.signal, signal);
+    QVERIFY(endedByStop(stopped, signal));
     QVERIFY(stopped.errors.contains(QStringLiteral("stopped by a signal")));
     QCOMPARE(leftovers(folder.path()), QStringList());
 }
@@ -603,7 +614,7 @@ void VelmoraTolkTest::helpAndBadArguments() {
     QTemporaryDir folder;
     const Run help = build(folder.path(), {QStringLiteral("--help")});
     QCOMPARE(help.status, 0);
-    QVERIFY(help.output.contains(QStringLiteral("-v VOLUME -o IMAGE -m FILE...")));
+    QVERIFY(help.output.contains(u"-v VOLUME -o IMAGE [--files-from LIST] -m FILE..."_qs));
     QCOMPARE(build(folder.path(), {QStringLiteral("--version")}).status, 0);
     QCOMPARE(build(folder.path(), {QStringLiteral("-v"), QStringLiteral("V")}).status, 2);
     QCOMPARE(build(folder.path(), {QStringLiteral("-x")}).status, 2);

@@ -2,7 +2,10 @@
 // velmora_tolk: builds a CD image whose files are stored without error correction (CD-ROM XA
 // Mode 2 Form 2), as IMAGE.bin and IMAGE.cue in the current folder.
 
+#include "cdimage/arguments.h"
 #include "cdimage/imagebuilder.h"
+#include "cdimage/inputfile.h"
+#include "cdimage/paths.h"
 #include "cdimage/progress.h"
 #include "cdimage/sector.h"
 #include "cdimage/stopsignals.h"
@@ -10,13 +13,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velmora_tolk [--force] -v VOLUME -o IMAGE -m FILE...\n"
+    "usage: velmora_tolk [--force] -v VOLUME -o IMAGE [--files-from LIST] -m FILE...\n"
     "\n"
     "Writes IMAGE.bin (raw 2352-byte sectors), its cue sheet IMAGE.cue and its table of\n"
     "contents for cdrdao IMAGE.toc into the current folder: an ISO 9660 file system with the\n"
@@ -27,6 +32,10 @@ constexpr const char* kUsage =
     "  -v VOLUME   the volume name (upper case, A-Z 0-9 _, at most 32 characters are used)\n"
     "  -o IMAGE    the image name; a .bin or .cue ending is dropped\n"
     "  -m FILE...  the files to store; everything after -m is a file\n"
+    "  --files-from LIST\n"
+    "              the files to store named in the file LIST, one per line (UTF-8), stored\n"
+    "              before those after -m, which may then be none; for more files than a\n"
+    "              command line holds (Windows takes 32,767 characters)\n"
     "  --force     replace an image of the same name\n"
     "  --help      this text\n"
     "  --version   the version\n"
@@ -35,7 +44,9 @@ constexpr const char* kUsage =
     "  velmora_tolk: progress PERCENT% file I of N: NAME\n"
     "PERCENT counts the image's sectors written. On a terminal they replace one another on one\n"
     "line. At the end one line says what was written and how full an 80-minute disc would be,\n"
-    "or why nothing was. SIGINT and SIGTERM stop it and remove what it had half-written.\n"
+    "or why nothing was. SIGINT and SIGTERM (on Windows Ctrl+C, Ctrl+Break, closing the console)\n"
+    "stop it and remove what it had half-written. The volume's dates are the time of the build,\n"
+    "or that SOURCE_DATE_EPOCH gives (seconds after 1970, UTC).\n"
     "Exit status: 0 done, 1 failed, 2 bad arguments.\n";
 
 int fail(const std::string& message) {
@@ -43,15 +54,36 @@ int fail(const std::string& message) {
     return 1;
 }
 
+// Adds the files named in `list`, one per line; why it cannot, or nothing.
+std::string readFileList(const std::string& list, std::vector<std::filesystem::path>& files) {
+    const std::filesystem::path path = cdimage::pathOfUtf8(list);
+    if (const std::string why = cdimage::whyNotReadable(path); !why.empty())
+        return why;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back(); // a list written on Windows
+        if (!line.empty())
+            files.push_back(cdimage::pathOfUtf8(line));
+    }
+    if (in.bad())
+        return "cannot read the list of files " + cdimage::quoted(path);
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    cdimage::prepareStandardStreams();
+    const std::vector<std::string> arguments = cdimage::programArguments(argc, argv);
+    const std::size_t count = arguments.size();
     cdimage::BuildRequest request;
     bool haveVolume = false;
     bool haveImage = false;
     bool haveFiles = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string& argument = arguments[i];
         if (argument == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -62,15 +94,20 @@ int main(int argc, char** argv) {
         }
         if (argument == "--force") {
             request.force = true;
-        } else if ((argument == "-v" || argument == "-o") && i + 1 < argc) {
-            (argument == "-v" ? request.volumeName : request.imageName) = argv[++i];
+        } else if (argument == "--files-from" && i + 1 < count) {
+            if (const std::string why = readFileList(arguments[++i], request.files); !why.empty())
+                return fail(why);
+            haveFiles = true;
+        } else if ((argument == "-v" || argument == "-o") && i + 1 < count) {
+            (argument == "-v" ? request.volumeName : request.imageName) = arguments[++i];
             (argument == "-v" ? haveVolume : haveImage) = true;
         } else if (argument == "-m") {
             haveFiles = true;
-            for (++i; i < argc; ++i)
-                request.files.emplace_back(argv[i]);
+            for (++i; i < count; ++i)
+                request.files.push_back(cdimage::pathOfUtf8(arguments[i]));
         } else {
-            std::fprintf(stderr, "velmora_tolk: unexpected argument \"%s\"\n%s", argv[i], kUsage);
+            std::fprintf(stderr, "velmora_tolk: unexpected argument \"%s\"\n%s", argument.c_str(),
+                         kUsage);
             return 2;
         }
     }
@@ -104,8 +141,8 @@ int main(int argc, char** argv) {
             numbered += " and " + std::to_string(result.numbered.size() - 3) + " more";
         std::printf("velmora_tolk: wrote %s, %s and %s: %zu file(s), %llu bytes, %u sectors, "
                     "%s%s\n",
-                    result.bin.string().c_str(), result.cue.string().c_str(),
-                    result.toc.string().c_str(), result.files,
+                    cdimage::utf8(result.bin).c_str(), cdimage::utf8(result.cue).c_str(),
+                    cdimage::utf8(result.toc).c_str(), result.files,
                     static_cast<unsigned long long>(result.bytes), result.sectors,
                     cdimage::discFill(result.sectors).c_str(), numbered.c_str());
         return 0;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dat2file/cdiodisc.h"
+#include "dat2file/drive.h"
 
 #include "dat2file/commands.h"
 #include "dat2file/retryingreads.h"

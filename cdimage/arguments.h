@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// What a tool is given and where it writes, the same on every system: arguments as UTF-8 text,
+// and standard output and error taking UTF-8 lines as they are.
+
+#include <string>
+#include <vector>
+
+namespace cdimage {
+
+// The arguments after the program's name, as UTF-8. Windows hands `argv` over in the ANSI code
+// page, which has no "€" or "日本語"; there they are taken from the wide command line.
+std::vector<std::string> programArguments(int argc, char** argv);
+
+// On Windows: standard output and error in binary mode (a line ends "\n", as on Linux), and a
+// console that shows UTF-8. Nothing to do elsewhere.
+void prepareStandardStreams();
+
+} // namespace cdimage

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// A CD in a Windows drive, read as raw sectors through the CD-ROM class driver: the table of
+// contents for the disc's length, IOCTL_CDROM_RAW_READ in XA Form 2 mode for the sectors, a run
+// at a time with retries (RetryingReads). Every call goes through one function, DeviceIoControl
+// on the drive's handle, so that a test can stand in for the drive.
+
+#include "cdimage/discreader.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace dat2file {
+
+using DriveControl = std::function<bool(DWORD code, void* in, DWORD inSize, void* out,
+                                        DWORD outSize, DWORD* returned)>;
+
+// The sectors of the disc that `control` reaches; `device` names it in messages. Throws Failure
+// when the drive gives no table of contents (no disc, not a CD drive).
+std::unique_ptr<cdimage::SectorSource> driveSectors(DriveControl control,
+                                                    const std::string& device);
+
+} // namespace dat2file
