@@ -29,8 +29,8 @@ std::uint32_t fromBcd(std::uint8_t value) {
 std::uint32_t discLength(const DriveControl& control, const std::string& device) {
     CDROM_TOC toc{};
     DWORD returned = 0;
-    if (!control(IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, sizeof toc, &returned) ||
-        returned < 4 || toc.LastTrack < toc.FirstTrack ||
+    if (!control(IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, sizeof toc, &returned) || returned < 4 ||
+        toc.LastTrack < toc.FirstTrack ||
         toc.LastTrack - toc.FirstTrack + 1 >= MAXIMUM_NUMBER_TRACKS)
         throw Failure("the drive " + device +
                       " gives no table of contents: is there a CD in it, and is it a CD drive?");
@@ -44,7 +44,8 @@ std::uint32_t discLength(const DriveControl& control, const std::string& device)
 bool isSector(const std::uint8_t* raw, std::uint32_t lba) {
     if (std::memcmp(raw, cdimage::kSyncPattern, sizeof cdimage::kSyncPattern) != 0)
         return false;
-    const std::uint32_t address = (fromBcd(raw[12]) * 60 + fromBcd(raw[13])) * 75 + fromBcd(raw[14]);
+    const std::uint32_t address =
+        (fromBcd(raw[12]) * 60 + fromBcd(raw[13])) * 75 + fromBcd(raw[14]);
     return address == lba + kPregap && raw[15] == 2;
 }
 

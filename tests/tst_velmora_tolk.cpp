@@ -165,6 +165,7 @@ private Q_SLOTS:
     void stopSignalLeavesNothingBehind();
     void reportSaysWhatWasWrittenAndHowFull();
     void helpAndBadArguments();
+    void windowsBuildGivesTheSameImage();
 };
 
 void VelmoraTolkTest::imageIsReadByCdInfoAndLibiso9660() {
@@ -619,6 +620,44 @@ void VelmoraTolkTest::helpAndBadArguments() {
     QCOMPARE(build(folder.path(), {QStringLiteral("-v"), QStringLiteral("V")}).status, 2);
     QCOMPARE(build(folder.path(), {QStringLiteral("-x")}).status, 2);
     QCOMPARE(leftovers(folder.path()), QStringList());
+}
+
+// The Windows build (under wine) writes the very image this system's build writes of the same
+// files, dates and clock, and gives every file back exact, with its date.
+void VelmoraTolkTest::windowsBuildGivesTheSameImage() {
+    if (!testingWindowsTools())
+        QSKIP("the Windows build is not under test (make test sets VELMORA_TEST_WINDOWS_TOOLS)");
+    QTemporaryDir sources, here, windows;
+    const QStringList names = {u"café au lait.dat"_qs, u"€ and Ł.bin"_qs, u"日本語.mpg"_qs,
+                               u"plain.txt"_qs};
+    QStringList arguments = {u"-v"_qs, u"Kestrel"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
+    const QDateTime written(QDate(2024, 2, 29), QTime(12, 34, 56), Qt::UTC);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString path =
+            writeFile(sources.path(), names.at(i), randomBytes(700'000 + i * 1000, quint32(i)));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(written.addDays(i), QFileDevice::FileModificationTime));
+        arguments.append(path);
+    }
+    qputenv("SOURCE_DATE_EPOCH", "1700000000");
+    const Run linux = run(QStringLiteral(VELMORA_TOLK), arguments, here.path());
+    const Run onWindows = build(windows.path(), arguments);
+    qunsetenv("SOURCE_DATE_EPOCH");
+    QVERIFY2(linux.status == 0, qPrintable(linux.errors));
+    QVERIFY2(onWindows.status == 0, qPrintable(onWindows.errors));
+    for (const QString& output : {u"Kestrel.bin"_qs, u"Kestrel.cue"_qs, u"Kestrel.toc"_qs})
+        QVERIFY2(readFile(here.filePath(output)) == readFile(windows.filePath(output)),
+                 qPrintable(output));
+    const Run back =
+        run(dat2fileProgram(), {u"Kestrel.bin"_qs, u"back/Kestrel.bin"_qs}, windows.path());
+    QVERIFY2(back.status == 0, qPrintable(back.errors));
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString path = windows.filePath(u"back/Kestrel/"_qs + names.at(i));
+        QVERIFY2(readFile(path) == randomBytes(700'000 + i * 1000, quint32(i)),
+                 qPrintable(names.at(i)));
+        QCOMPARE(QFileInfo(path).lastModified().toUTC(), written.addDays(i));
+    }
 }
 
 QTEST_GUILESS_MAIN(VelmoraTolkTest)

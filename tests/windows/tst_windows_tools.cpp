@@ -105,18 +105,18 @@ void driveGivesSectorsAndTellsTheBadOnes() {
         const std::uint8_t* sector = source->sector(lba);
         CHECK(sector && sector[0] == std::uint8_t(lba) && sector[2335] == std::uint8_t(lba));
     }
-    CHECK(source->sector(40) == nullptr);                // lost: tried, given up
+    CHECK(source->sector(40) == nullptr);                     // lost: tried, given up
     CHECK(source->sector(60) && source->sector(60)[0] == 60); // read at its third try
-    CHECK(source->sector(80) == nullptr);                // another sector's address: refused
-    CHECK(source->sector(100) == nullptr);               // past the disc's end
+    CHECK(source->sector(80) == nullptr);                     // another sector's address: refused
+    CHECK(source->sector(100) == nullptr);                    // past the disc's end
     CHECK(source->whyUnreadable(40).find("\\\\.\\D:") != std::string::npos);
 
     StandInDrive empty;
     empty.sectors = 0;
     bool refused = false;
     try {
-        dat2file::driveSectors(
-            [](DWORD, void*, DWORD, void*, DWORD, DWORD*) { return false; }, "\\\\.\\E:");
+        dat2file::driveSectors([](DWORD, void*, DWORD, void*, DWORD, DWORD*) { return false; },
+                               "\\\\.\\E:");
     } catch (const std::exception& error) {
         refused = std::string(error.what()).find("no table of contents") != std::string::npos;
     }
@@ -189,7 +189,8 @@ void ctrlBreakStopsABuild(const fs::path& folder, const fs::path& tool) {
         out.seekp(400'000'000 - 1);
         out.put('\0');
     }
-    std::wstring line = L"\"" + tool.wstring() + L"\" -v V -o stopped -m \"" + big.wstring() + L"\"";
+    std::wstring line =
+        L"\"" + tool.wstring() + L"\" -v V -o stopped -m \"" + big.wstring() + L"\"";
     ::AllocConsole(); // Ctrl+Break travels through a console the two share
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -235,8 +236,8 @@ int main(int argc, char** argv) {
     const fs::path tool = argc > 1 ? fs::path(argv[1]) : fs::path();
     wchar_t base[MAX_PATH];
     ::GetTempPathW(MAX_PATH, base);
-    const fs::path folder = fs::path(base) / (L"tst_windows_tools-" +
-                                              std::to_wstring(::GetCurrentProcessId()));
+    const fs::path folder =
+        fs::path(base) / (L"tst_windows_tools-" + std::to_wstring(::GetCurrentProcessId()));
     fs::create_directories(folder);
     driveGivesSectorsAndTellsTheBadOnes();
     filesAreCreatedAloneAndPlacedWithoutReplacing(folder);
