@@ -11,7 +11,7 @@ PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools \
             dpkg-dev desktop-file-utils appstream qt6-translations-l10n lintian \
             mingw-w64 wine64
 
-.PHONY: all deps configure build run test sanitize-test fuzz package package-check icons format format-check bench screenshot clean windows
+.PHONY: all deps configure build run test sanitize-test fuzz package package-check icons format format-check bench screenshot clean windows windows-qt
 
 FUZZ_SECONDS ?= 60
 
@@ -48,10 +48,21 @@ test: build windows
 	ctest --preset $(PRESET)
 	ctest --preset windows
 
-# The tools for 64-bit Windows, cross-built with mingw-w64 into build-windows/.
+# 64-bit Windows, cross-built with mingw-w64 into build-windows/: the tools, and with a Qt for
+# Windows in QT_MINGW (make windows-qt, or a copy of one unpacked) the window and its tests.
+QT_MINGW ?= $(HOME)/.cache/velmora/qt6-mingw
 windows: deps
-	cmake --preset windows
+	VELMORA_QT_MINGW=$(QT_MINGW) bash packaging/windows/build-qt.sh --if-quick
+	if [ -f $(QT_MINGW)/lib/cmake/Qt6/Qt6Config.cmake ]; then \
+	    cmake --preset windows -DVELMORA_WINDOW=ON -DVELMORA_QT_MINGW=$(QT_MINGW); \
+	else \
+	    cmake --preset windows -DVELMORA_WINDOW=OFF; \
+	fi
 	cmake --build --preset windows
+
+# Qt for Windows from Debian's own source, into QT_MINGW (outside every build; made once).
+windows-qt: deps
+	VELMORA_QT_MINGW=$(QT_MINGW) bash packaging/windows/build-qt.sh
 
 sanitize-test: deps
 	cmake --preset sanitize

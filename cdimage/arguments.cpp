@@ -9,6 +9,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #endif
 
 namespace cdimage {
@@ -42,6 +43,19 @@ void prepareStandardStreams() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     ::SetConsoleOutputCP(CP_UTF8);
+    DWORD processes[2];
+    DWORD mode = 0;
+    const bool ownConsole = ::GetConsoleProcessList(processes, 2) == 1 &&
+                            ::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode);
+    if (ownConsole)
+        std::atexit([] {
+            std::fflush(stdout);
+            std::fputs("\nPress Enter to close this window.", stderr);
+            std::fflush(stderr);
+            wchar_t line[16];
+            DWORD read = 0;
+            ::ReadConsoleW(::GetStdHandle(STD_INPUT_HANDLE), line, 16, &read, nullptr);
+        });
 }
 
 #else

@@ -13,8 +13,10 @@ namespace cdimage {
 // page, which has no "€" or "日本語"; there they are taken from the wide command line.
 std::vector<std::string> programArguments(int argc, char** argv);
 
-// On Windows: standard output and error in binary mode (a line ends "\n", as on Linux), and a
-// console that shows UTF-8. Nothing to do elsewhere.
+// On Windows: standard output and error in binary mode (a line ends "\n", as on Linux), a
+// console that shows UTF-8, and a console of the tool's own (one Windows opened for it, as for
+// a tool the window starts) kept open at the end until Enter is pressed, so that the result
+// can be read. Nothing to do elsewhere.
 void prepareStandardStreams();
 
 } // namespace cdimage

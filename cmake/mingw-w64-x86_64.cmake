@@ -18,3 +18,10 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # pkg-config must never hand the build machine's Linux libraries to a Windows program.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/${VELMORA_MINGW}/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
+# A Qt for Windows (packaging/windows/build-qt.sh) lies outside mingw's root: its prefix,
+# VELMORA_QT_MINGW, is searched as a root of its own.
+if(VELMORA_QT_MINGW)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${VELMORA_QT_MINGW})
+    set(QT_HOST_PATH /usr)
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VELMORA_QT_MINGW)

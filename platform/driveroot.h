@@ -8,11 +8,18 @@ namespace velmora {
 
 // The mount point, among `roots`, that holds `path`: the longest one that is a prefix of the
 // path on a folder boundary. Empty when none holds it.
-QString rootHolding(const QString& path, const QStringList& roots, QChar separator);
+QString rootHolding(const QString& path, const QStringList& roots, QChar separator,
+                    Qt::CaseSensitivity sensitivity = Qt::CaseSensitive);
 
 // Length of the drive root at the start of `path`: the mount point that holds it plus the
 // separator after it (a root that already ends with the separator counts as it stands).
 // 0 when no mount point holds the path.
-qsizetype driveRootLength(const QString& path, const QStringList& roots, QChar separator);
+qsizetype driveRootLength(const QString& path, const QStringList& roots, QChar separator,
+                          Qt::CaseSensitivity sensitivity = Qt::CaseSensitive);
+
+// Length of the root of a Windows path, its separator included: a drive letter (C:\, c:/), a
+// share (\\server\share\) or either in their \\?\ forms; 0 when the path has none. / counts as
+// a separator, as on Windows.
+qsizetype windowsRootLength(const QString& path);
 
 } // namespace velmora

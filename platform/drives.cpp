@@ -9,6 +9,10 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 namespace velmora {
 
 namespace {
@@ -21,6 +25,13 @@ bool backedByDevice(const QStorageInfo& storage) {
     return storage.device().startsWith('/');
 #endif
 }
+
+// Windows tells c:\ and C:\ for one drive.
+#ifdef Q_OS_WIN
+constexpr Qt::CaseSensitivity kDriveCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity kDriveCase = Qt::CaseSensitive;
+#endif
 
 Volume volumeFrom(const QStorageInfo& storage) {
     return {nativeFolder(storage.rootPath()), storage.name()};
@@ -40,6 +51,17 @@ DriveTable::DriveTable(QList<Volume> volumes)
 
 DriveTable DriveTable::mounted() {
     QList<Volume> volumes;
+#ifdef Q_OS_WIN
+    // Every drive letter, a CD drive without a disc too: a disc put in later is then found.
+    const DWORD letters = ::GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+        if (!(letters & (1u << i)))
+            continue;
+        const QString root = QChar(u'A' + i) + u":\\"_qs;
+        const QStorageInfo storage(root);
+        volumes.append({root, storage.isReady() ? storage.name() : QString()});
+    }
+#endif
     for (const QStorageInfo& storage : QStorageInfo::mountedVolumes()) {
         if (storage.isValid() && storage.isReady() && backedByDevice(storage))
             volumes.append(volumeFrom(storage));
@@ -78,7 +100,7 @@ std::optional<Volume> DriveTable::volumeOfDriveText(const QString& text) const {
 }
 
 std::optional<Volume> DriveTable::volumeOf(const QString& path) const {
-    const QString root = rootHolding(path, roots(), QDir::separator());
+    const QString root = rootHolding(path, roots(), QDir::separator(), kDriveCase);
     for (const Volume& volume : m_volumes) {
         if (volume.root == root)
             return volume;
@@ -88,7 +110,11 @@ std::optional<Volume> DriveTable::volumeOf(const QString& path) const {
 
 qsizetype DriveTable::rootLength(const QString& path) const {
 #ifdef Q_OS_WIN
-    return path.size() >= 3 ? 3 : 0; // the drive letter, its colon and the backslash
+    // A drive of the list (letters in either case), else the path's own root: a drive letter
+    // the list lacks, or a network share.
+    if (const qsizetype listed = driveRootLength(path, roots(), QDir::separator(), kDriveCase))
+        return listed;
+    return windowsRootLength(path);
 #else
     return driveRootLength(path, roots(), QDir::separator());
 #endif

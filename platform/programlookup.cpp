@@ -33,6 +33,11 @@ QString findProgram(const QString& name, const QString& ownFolder, const QString
     const QStringList folders = QStringList{ownFolder} + searchPath;
     QString found = findIn(name, folders);
     static constexpr QStringView kWindowsSuffix = u".exe";
+#ifdef Q_OS_WIN
+    // As Windows itself does, a name without an ending is a program's with ".exe".
+    if (found.isEmpty() && QFileInfo(name).suffix().isEmpty())
+        found = findIn(name + kWindowsSuffix, folders);
+#endif
     if (found.isEmpty() && name.endsWith(kWindowsSuffix, Qt::CaseInsensitive) &&
         name.size() > kWindowsSuffix.size())
         found = findIn(name.chopped(kWindowsSuffix.size()), folders);

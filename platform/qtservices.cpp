@@ -25,8 +25,9 @@
 #include <system_error>
 
 #ifdef Q_OS_WIN
-#include <direct.h>
 #include <qt_windows.h>
+
+#include <shellapi.h>
 #endif
 
 namespace velmora {
@@ -106,17 +107,63 @@ void QtServices::messageBox(const QString& text, int style) {
     box->exec();
 }
 
+#ifdef Q_OS_WIN
+namespace {
+
+// The arguments of a command line as Windows parses them.
+QStringList windowsArguments(const QString& commandLine) {
+    int count = 0;
+    const std::wstring line = commandLine.toStdWString();
+    wchar_t** parsed = ::CommandLineToArgvW(line.c_str(), &count);
+    QStringList arguments;
+    for (int i = 0; parsed && i < count; ++i)
+        arguments.append(QString::fromWCharArray(parsed[i]));
+    ::LocalFree(parsed);
+    return arguments;
+}
+
+// The longest command line Windows starts a program with, its terminating zero included.
+constexpr qsizetype kLongestCommandLine = 32767;
+
+} // namespace
+#endif
+
 Outcome QtServices::launch(const QString& commandLine) {
 #ifdef Q_OS_WIN
-    // The system takes the command line whole and finds the program itself.
-    std::wstring line = commandLine.toStdWString();
+    // The program is found first, as elsewhere (beside this one, then on PATH, never in the
+    // current folder, which is the storage folder), and named to the system: left to find it,
+    // CreateProcessW would look in the current folder first.
+    const QStringList arguments = windowsArguments(commandLine);
+    if (arguments.isEmpty())
+        return Outcome::failure(qt_error_string(ERROR_FILE_NOT_FOUND));
+    const QString program =
+        findProgram(arguments.first(), QCoreApplication::applicationDirPath(), systemSearchPath());
+    if (program.isEmpty())
+        return Outcome::failure(qt_error_string(ERROR_FILE_NOT_FOUND));
+    QString whole = commandLine;
+    // A build of more files than the line holds: the files go in a list the tool reads.
+    const qsizetype files = arguments.indexOf(u"-m"_qs);
+    if (whole.size() >= kLongestCommandLine && files > 0) {
+        auto list =
+            std::make_unique<QTemporaryFile>(QDir::tempPath() + u"/velmora-files-XXXXXX.txt"_qs);
+        if (!list->open() || list->write(arguments.mid(files + 1).join(u"\r\n"_qs).toUtf8()) < 0 ||
+            !list->flush())
+            return Outcome::failure(list->errorString());
+        whole.clear();
+        for (const QString& argument : arguments.mid(0, files))
+            whole += u'"' + argument + u"\" "_qs;
+        whole += u"--files-from \""_qs + QDir::toNativeSeparators(list->fileName()) + u'"';
+        m_fileLists.push_back(std::move(list));
+    }
+    std::wstring line = whole.toStdWString();
+    const std::wstring application = QDir::toNativeSeparators(program).toStdWString();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
+    if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process))
         return Outcome::failure(qt_error_string(int(GetLastError())));
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -161,10 +208,19 @@ Outcome QtServices::launch(const QString& commandLine) {
 
 Outcome QtServices::changeDrive(const QString& path) {
 #ifdef Q_OS_WIN
-    if (path.isEmpty() || !path.at(0).isLetter() || path.at(0).unicode() > 'z')
+    // The drive is checked here and made current with its folder by changeDirectory (a whole
+    // path names its drive): a folder that then cannot be made current leaves the current drive
+    // as it was.
+    if (path.size() < 2 || !path.at(0).isLetter() || path.at(0).unicode() > 'z' ||
+        path.at(1) != u':')
         return Outcome::failure(qt_error_string(ERROR_INVALID_DRIVE));
-    if (_chdrive(path.at(0).toUpper().unicode() - 'A' + 1) != 0)
-        return Outcome::failure(qt_error_string(errno));
+    const std::wstring root = QString(path.left(2) + u"\\"_qs).toStdWString();
+    if (::GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR)
+        return Outcome::failure(qt_error_string(ERROR_INVALID_DRIVE));
+    ULARGE_INTEGER available;
+    if (!::GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr) &&
+        ::GetLastError() == ERROR_NOT_READY)
+        return Outcome::failure(qt_error_string(ERROR_NOT_READY));
 #else
     Q_UNUSED(path); // one tree: there is no drive to change
 #endif

@@ -4,6 +4,10 @@
 #include "platform/services.h"
 
 #include <QString>
+#include <QTemporaryFile>
+
+#include <memory>
+#include <vector>
 
 class QWidget;
 
@@ -28,6 +32,11 @@ public:
 
 private:
     QString m_console;
+#ifdef Q_OS_WIN
+    // Lists of files handed to a tool whose command line Windows would refuse; removed when the
+    // window ends (each tool reads its list as it starts).
+    std::vector<std::unique_ptr<QTemporaryFile>> m_fileLists;
+#endif
 };
 
 } // namespace velmora

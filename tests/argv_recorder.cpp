@@ -7,6 +7,30 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shellapi.h>
+
+// The arguments as the wide command line gives them, in UTF-8: the ANSI ones lose characters.
+std::vector<std::string> arguments(int, char**) {
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::string> all;
+    for (int i = 1; wide && i < count; ++i) {
+        const std::u8string text = std::filesystem::path(wide[i]).u8string();
+        all.emplace_back(text.begin(), text.end());
+    }
+    ::LocalFree(wide);
+    return all;
+}
+#else
+std::vector<std::string> arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+#endif
 
 int main(int argc, char** argv) {
     const char* folder = std::getenv("VELMORA_ARGV_RECORD_DIR");
@@ -18,9 +42,10 @@ int main(int argc, char** argv) {
     const std::filesystem::path partial = record.string() + ".partial";
     {
         std::ofstream out(partial, std::ios::binary);
-        out << std::filesystem::current_path().string() << '\n';
-        for (int i = 1; i < argc; ++i)
-            out << argv[i] << '\n';
+        const std::u8string current = std::filesystem::current_path().u8string();
+        out << std::string(current.begin(), current.end()) << '\n';
+        for (const std::string& argument : arguments(argc, argv))
+            out << argument << '\n';
     }
     std::filesystem::rename(partial, record.string() + ".txt");
     return 0;

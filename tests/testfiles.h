@@ -7,6 +7,15 @@
 
 class QAbstractItemView;
 
+// Tests that let a folder stand for a drive, as a mount point does; Windows drives are letters,
+// and wine does not honour DefineDosDevice, which would make one of a folder.
+#ifdef Q_OS_WIN
+#define SKIP_WHERE_DRIVES_ARE_LETTERS()                                                            \
+    QSKIP("drives are letters here: a folder cannot stand for one (wine ignores DefineDosDevice)")
+#else
+#define SKIP_WHERE_DRIVES_ARE_LETTERS() (void)0
+#endif
+
 namespace velmora::test {
 
 // A file of `size` bytes (sparse: nothing is written) under `folder`; returns its path.

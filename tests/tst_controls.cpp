@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 using namespace velmora;
 
 namespace {
@@ -125,6 +129,7 @@ void ControlsTest::directoryListShowsRootChainAndSubfolders() {
 }
 
 void ControlsTest::directoryListMovesToADrivesCurrentFolder() {
+    SKIP_WHERE_DRIVES_ARE_LETTERS();
     QTemporaryDir temporary;
     const QString first = test::makeFolder(temporary.path(), u"first"_qs);
     const QString second = test::makeFolder(temporary.path(), u"second"_qs);
@@ -165,6 +170,9 @@ void ControlsTest::directoryListRefusesAFolderItCannotOpen() {
 }
 
 void ControlsTest::directoryListSurvivesALoopOfFolderLinks() {
+#ifdef Q_OS_WIN
+    QSKIP("QFile::link makes a shortcut file on Windows, not a folder link");
+#endif
     QTemporaryDir temporary;
     const QString folder = test::makeFolder(temporary.path(), u"folder"_qs);
     QVERIFY(QFile::link(folder, QDir(folder).filePath(u"again"_qs)));
@@ -189,8 +197,16 @@ void ControlsTest::fileListShowsPlainVisibleFilesSorted() {
     for (const QString& name : {u"b.bin"_qs, u"A.bin"_qs, u"c d é.bin"_qs, u".hidden"_qs})
         test::makeFile(folder, name, 1);
     test::makeFolder(folder, u"sub"_qs);
+#ifdef Q_OS_WIN
+    // Hidden is an attribute there, and a link of QFile's a shortcut file, which is listed.
+    QVERIFY(::SetFileAttributesW(
+        reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(folder + u"/.hidden"_qs).utf16()),
+        FILE_ATTRIBUTE_HIDDEN));
+    test::makeFile(folder, u"link.bin"_qs, 1);
+#else
     QVERIFY(QFile::link(QDir(folder).filePath(u"b.bin"_qs), QDir(folder).filePath(u"link.bin"_qs)));
     QVERIFY(QFile::link(QDir(folder).filePath(u"nowhere"_qs), QDir(folder).filePath(u"broken"_qs)));
+#endif
 
     FileListBox files(nullptr);
     QVERIFY(files.setPath(folder));
@@ -229,7 +245,7 @@ void ControlsTest::listsFollowTheDiskWithoutAnyHandler() {
 
     test::makeFolder(folder, u"new"_qs);
     QTRY_VERIFY(texts(dirs).contains(u"new"_qs));
-    QCOMPARE(dirs.Path(), folder);
+    QCOMPARE(dirs.Path(), QDir::toNativeSeparators(folder));
     QCOMPARE(changes.count(), 0);
 }
 
@@ -254,6 +270,7 @@ void ControlsTest::textBoxClickAndCheckBoxValue() {
 }
 
 void ControlsTest::driveListRaisesChangeOnlyForTheUser() {
+    SKIP_WHERE_DRIVES_ARE_LETTERS();
     QTemporaryDir temporary;
     const QString first = test::makeFolder(temporary.path(), u"first"_qs);
     const QString second = test::makeFolder(temporary.path(), u"second"_qs);

@@ -15,6 +15,13 @@ using namespace velmora;
 
 namespace {
 
+// A command line as this system's default tool names make it ("dat2file.exe" on Windows).
+QString onThisSystem(QString line) {
+    line.replace(u"\"velmora_tolk\""_qs, u'"' + texts::kDefaultImageTool + u'"');
+    line.replace(u"\"dat2file\""_qs, u'"' + texts::kDefaultExtractionTool + u'"');
+    return line;
+}
+
 const QString kVolumeMissing = u"CD Volume Name not defined / Nom du CD pas définit"_qs;
 const QString kImageMissing = u"CD Image Name not defined / Nom de l'image CD pas définit"_qs;
 const QString kFilesMissing = u"Files not defined / Fichier Source non définit"_qs;
@@ -132,8 +139,8 @@ void RequestsTest::buildShowsThenLaunchesInTheStorageFolder() {
     window.box("Text3")->setText(folder);
 
     window.build();
-    const QString commandLine =
-        uR"("velmora_tolk" -v "Kestrel" -o "Kestrel" -m  "/data/a b.bin" "/data/é.bin" "/data/a b.bin")"_qs;
+    const QString commandLine = onThisSystem(
+        uR"("velmora_tolk" -v "Kestrel" -o "Kestrel" -m  "/data/a b.bin" "/data/é.bin" "/data/a b.bin")"_qs);
     QCOMPARE(services.sequence(), u"changeDrive changeDirectory messageBox launch"_qs);
     QCOMPARE(services.calls.at(0).text, folder);
     QCOMPARE(services.calls.at(1).text, folder);
@@ -184,9 +191,9 @@ void RequestsTest::extractionShowsAndLaunchesEachEntryInOrder() {
 
     window.extract();
     const QStringList expected = {
-        uR"("dat2file" "/media/cd/Folder/Name.ext"  "/out/Folder/Name.ext")"_qs,
-        uR"("dat2file" "/home/u/a b.bin"  "/out/home/u/a b.bin")"_qs,
-        uR"("dat2file" "/media/cd/Folder/Name.ext"  "/out/Folder/Name.ext")"_qs,
+        onThisSystem(uR"("dat2file" "/media/cd/Folder/Name.ext"  "/out/Folder/Name.ext")"_qs),
+        onThisSystem(uR"("dat2file" "/home/u/a b.bin"  "/out/home/u/a b.bin")"_qs),
+        onThisSystem(uR"("dat2file" "/media/cd/Folder/Name.ext"  "/out/Folder/Name.ext")"_qs),
     };
     QCOMPARE(services.sequence(), u"messageBox launch messageBox launch messageBox launch"_qs);
     QCOMPARE(services.messages(), expected);
@@ -198,7 +205,8 @@ void RequestsTest::extractionShowsAndLaunchesEachEntryInOrder() {
     window.box("Dat2File")->setText(u"/opt/my tools/dat2file"_qs);
     window.extract();
     QCOMPARE(services.launches().value(0),
-             uR"("/opt/my tools/dat2file" "/media/cd/Folder/Name.ext"  "/out/Folder/Name.ext")"_qs);
+             uR"("/opt/my tools/dat2file" "/media/cd/Folder/Name.ext"  "/out)"_qs +
+                 QDir::separator() + uR"(Folder/Name.ext")"_qs);
     QCOMPARE(services.launches().size(), 3);
 }
 
@@ -208,8 +216,9 @@ void RequestsTest::extractionPieceAtTheEdges() {
     window.add({u"/media/cd/AB"_qs, u"/media/cd/A;1"_qs});
     window.box("Text3")->setText(u"/out/"_qs);
     window.extract();
-    QCOMPARE(services.launches(), (QStringList{uR"("dat2file" "/media/cd/AB"  "/out/AB")"_qs,
-                                               uR"("dat2file" "/media/cd/A;1"  "/out/A")"_qs}));
+    QCOMPARE(services.launches(),
+             (QStringList{onThisSystem(uR"("dat2file" "/media/cd/AB"  "/out/AB")"_qs),
+                          onThisSystem(uR"("dat2file" "/media/cd/A;1"  "/out/A")"_qs)}));
 }
 
 void RequestsTest::tooShortEntryIsReportedAndSkipped() {
@@ -221,8 +230,8 @@ void RequestsTest::tooShortEntryIsReportedAndSkipped() {
     QCOMPARE(services.sequence(), u"messageBox launch messageBox messageBox launch"_qs);
     QCOMPARE(services.messages().at(1), texts::kEntryTooShort + u"\r\n/"_qs);
     QCOMPARE(services.launches(),
-             (QStringList{uR"("dat2file" "/media/cd/ab.bin"  "/out/ab.bin")"_qs,
-                          uR"("dat2file" "/media/cd/cd.bin"  "/out/cd.bin")"_qs}));
+             (QStringList{onThisSystem(uR"("dat2file" "/media/cd/ab.bin"  "/out/ab.bin")"_qs),
+                          onThisSystem(uR"("dat2file" "/media/cd/cd.bin"  "/out/cd.bin")"_qs)}));
 }
 
 void RequestsTest::doubleQuoteIsRefusedBeforeAnythingChanges_data() {
@@ -302,8 +311,9 @@ void RequestsTest::programThatCannotStartStopsTheRequest() {
     window.build();
     QCOMPARE(services.sequence(), u"changeDrive changeDirectory messageBox launch messageBox"_qs);
     QCOMPARE(services.calls.constLast().style, int(Critical));
-    QCOMPARE(services.calls.constLast().text,
-             texts::kCannotStart + u"\r\nvelmora_tolk\r\nPermission denied"_qs);
+    QCOMPARE(services.calls.constLast().text, texts::kCannotStart + u"\r\n"_qs +
+                                                  texts::kDefaultImageTool +
+                                                  u"\r\nPermission denied"_qs);
     QCOMPARE(QDir::currentPath(), storage.path()); // the change of folder stays
 
     services.clear();

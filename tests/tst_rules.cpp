@@ -208,10 +208,15 @@ void RulesTest::splittingGivesBackTheJoinedArguments() {
 
 void RulesTest::programLookupNeverUsesTheCurrentFolder() {
     QTemporaryDir own, onPath, current;
-    const auto executable = [](const QString& folder, const QString& name) {
-        const QString path = test::makeFile(folder, name, 1);
+#ifdef Q_OS_WIN
+    const QString ending = u".exe"_qs; // what makes a file a program there
+#else
+    const QString ending;
+#endif
+    const auto executable = [&](const QString& folder, const QString& name) {
+        const QString path = test::makeFile(folder, name + ending, 1);
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return QDir(folder).filePath(name);
+        return QDir(folder).filePath(name + ending);
     };
     const QString ownTool = executable(own.path(), u"velmora_tolk"_qs);
     const QString pathTool = executable(onPath.path(), u"dat2file"_qs);

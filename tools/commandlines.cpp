@@ -42,8 +42,9 @@ std::optional<QString> destinationPiece(const QString& entry, qsizetype rootLeng
 
 QString extractionCommandLine(const QString& program, const QString& entry,
                               const QString& storagePath, const QString& piece, QChar separator) {
-    const QStringView between =
-        storagePath.endsWith(separator) ? QStringView() : QStringView(&separator, 1);
+    // Windows takes / for a separator as well.
+    const bool ends = storagePath.endsWith(separator) || storagePath.endsWith(u'/');
+    const QStringView between = ends ? QStringView() : QStringView(&separator, 1);
     return u'"' + program + u"\" \"" + entry + u"\"  \"" + storagePath + between + piece + u'"';
 }
 
