@@ -72,7 +72,7 @@ Form1::Form1(Services& services, DriveTable drives, QWidget* parent)
     : QWidget(parent)
     , m_services(services)
     , m_drives(std::move(drives)) {
-    installAccessibility();
+    installAccessibility(staticMetaObject);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(texts::kFormCaption);
     setAccessibleName(texts::kFormCaption);

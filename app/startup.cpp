@@ -2,6 +2,7 @@
 #include "app/startup.h"
 
 #include "app/form1.h"
+#include "app/texts.h"
 #include "platform/qtservices.h"
 #include "platform/qttranslations.h"
 
@@ -17,7 +18,7 @@ int runApplication(int& argc, char** argv) {
     QApplication::setWindowIcon(Form1::icon());
     loadQtTranslations(application); // the file dialog's buttons in the user's language
 
-    QtServices services;
+    QtServices services(texts::kApplicationTitle);
     Form1 window(services);
     window.Form_Load();
     window.show();

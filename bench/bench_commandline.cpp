@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
                            3);
 
     const double shown = velmora::bench::bestOf(3, [&] {
-        QDialog* box = velmora::createMessageBox(commandLine, velmora::OkOnly, nullptr);
+        QDialog* box = velmora::createMessageBox(commandLine, velmora::OkOnly,
+                                                 velmora::texts::kApplicationTitle, nullptr);
         box->show();
         QCoreApplication::processEvents();
         delete box;

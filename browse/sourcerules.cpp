@@ -3,12 +3,6 @@
 
 namespace velmora {
 
-QString fullPath(const QString& folder, const QString& fileName, QChar separator) {
-    if (folder.endsWith(separator))
-        return folder + fileName;
-    return folder + separator + fileName;
-}
-
 qint64 sizeInKilobytes(qint64 bytes) {
     qint64 quotient = bytes / 1024;
     qint64 remainder = bytes % 1024;

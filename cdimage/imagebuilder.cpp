@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string_view>
 #include <system_error>
@@ -114,6 +115,45 @@ private:
 // Whole Form 2 sectors, few enough that a chunk is still in the cache when it is used.
 constexpr std::size_t kReadChunkSize = 128 * kForm2DataSize;
 
+// One file to store as it is now: a plain file, its names, its sectors and its date.
+StoredFile lookAtFile(const fs::path& path, const std::function<void(const std::string&)>& warn) {
+    StoredFile file;
+    file.path = path;
+    std::error_code error;
+    if (!lookAt(path, file.facts, error))
+        throw BuildError(quoted(path) + ": " + error.message());
+    if (!file.facts.regular)
+        throw BuildError(quoted(path) + ": not a file that can be stored");
+    file.originalName = utf8(path.filename());
+    if (!fitsInFileList(file.originalName))
+        throw BuildError(quoted(path) +
+                         ": its name holds a line break or another control character, which "
+                         "no CD name can keep; rename the file first");
+    if (!isUtf8(file.originalName) && warn)
+        warn(quoted(path) + ": its name is not UTF-8; its Joliet name has '_' for each "
+                            "such byte, the file list keeps the name as it is");
+    file.identifier = fileIdentifier(file.originalName);
+    file.jolietName = jolietName(file.originalName);
+    const std::uint64_t sectors = sectorsFor(file.facts.size, kForm2DataSize);
+    if (sectors > kMaxSectors)
+        throw BuildError(quoted(path) + " holds " + std::to_string(file.facts.size) +
+                         " bytes; a disc addresses at most " + std::to_string(kMaxSectors) +
+                         " sectors of 2324 bytes");
+    file.sectors = std::uint32_t(sectors);
+    // Its date, kept in its records and in the list (whole seconds, rounded down).
+    constexpr std::int64_t kNanoseconds = 1'000'000'000;
+    file.modified =
+        file.facts.modified / kNanoseconds - (file.facts.modified % kNanoseconds < 0 ? 1 : 0);
+    bool clamped = false;
+    file.recorded = Timestamp::fromUnixSeconds(file.modified, clamped);
+    if (clamped && warn)
+        warn(quoted(path) +
+             ": its date lies outside what a CD records (1900 to 2155); its "
+             "records say " +
+             std::to_string(file.recorded.year) + ", the file list keeps the date itself");
+    return file;
+}
+
 std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths,
                                      const std::function<void(const std::string&)>& warn,
                                      std::vector<std::string>& renamed) {
@@ -125,43 +165,10 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths,
         {std::u16string(kFileListIdentifier.begin(), kFileListIdentifier.end()), {}}};
     std::unordered_map<std::string, fs::path> byIdentity; // one entry per file, whatever its names
     for (const fs::path& path : paths) {
-        StoredFile file;
-        file.path = path;
-        std::error_code error;
-        if (!lookAt(path, file.facts, error))
-            throw BuildError(quoted(path) + ": " + error.message());
-        if (!file.facts.regular)
-            throw BuildError(quoted(path) + ": not a file that can be stored");
+        StoredFile file = lookAtFile(path, warn);
         if (const auto [earlier, added] = byIdentity.emplace(file.facts.identity, path); !added)
             throw BuildError("the same file is listed twice: " + quoted(earlier->second) + " and " +
                              quoted(path));
-        file.originalName = utf8(path.filename());
-        if (!fitsInFileList(file.originalName))
-            throw BuildError(quoted(path) +
-                             ": its name holds a line break or another control character, which "
-                             "no CD name can keep; rename the file first");
-        if (!isUtf8(file.originalName) && warn)
-            warn(quoted(path) + ": its name is not UTF-8; its Joliet name has '_' for each "
-                                "such byte, the file list keeps the name as it is");
-        file.identifier = fileIdentifier(file.originalName);
-        file.jolietName = jolietName(file.originalName);
-        const std::uint64_t sectors = sectorsFor(file.facts.size, kForm2DataSize);
-        if (sectors > kMaxSectors)
-            throw BuildError(quoted(path) + " holds " + std::to_string(file.facts.size) +
-                             " bytes; a disc addresses at most " + std::to_string(kMaxSectors) +
-                             " sectors of 2324 bytes");
-        file.sectors = std::uint32_t(sectors);
-        // Its date, kept in its records and in the list (whole seconds, rounded down).
-        constexpr std::int64_t kNanoseconds = 1'000'000'000;
-        file.modified =
-            file.facts.modified / kNanoseconds - (file.facts.modified % kNanoseconds < 0 ? 1 : 0);
-        bool clamped = false;
-        file.recorded = Timestamp::fromUnixSeconds(file.modified, clamped);
-        if (clamped && warn)
-            warn(quoted(path) +
-                 ": its date lies outside what a CD records (1900 to 2155); its "
-                 "records say " +
-                 std::to_string(file.recorded.year) + ", the file list keeps the date itself");
         const auto [clash, added] = byIdentifier.emplace(file.identifier, path);
         const auto [jolietClash, jolietAdded] = byJolietName.emplace(file.jolietName, path);
         if ((!added && clash->second.empty()) || (!jolietAdded && jolietClash->second.empty()))
@@ -292,7 +299,20 @@ std::string discFill(std::uint32_t sectors) {
     return text;
 }
 
-BuildResult buildImage(const BuildRequest& request) {
+namespace {
+
+// What a build writes, settled before a byte is: the names checked, the files looked at, every
+// sector placed.
+struct Plan {
+    BuildResult result;
+    std::vector<StoredFile> files;
+    std::vector<ListedFile> listed; // their lines of the file list, sums still zeros
+    Layout layout;
+    Timestamp now;
+};
+
+// The outputs' names and the volume's, checked before anything is read.
+BuildResult checkNames(const BuildRequest& request) {
     BuildResult result;
     const ImagePaths paths = imagePaths(request.imageName);
     result.bin = paths.bin;
@@ -308,31 +328,33 @@ BuildResult buildImage(const BuildRequest& request) {
                 path, request.force, "choose another image name or remove the old image");
             !why.empty())
             throw BuildError(why);
+    return result;
+}
 
-    std::vector<StoredFile> files = collectFiles(request.files, request.warn, result.numbered);
-    const Timestamp now = Timestamp::now();
-
-    Layout layout;
+Plan planImage(const BuildRequest& request) {
+    Plan plan{checkNames(request), {}, {}, {}, Timestamp::now()};
+    BuildResult& result = plan.result;
+    plan.files = collectFiles(request.files, request.warn, result.numbered);
+    Layout& layout = plan.layout;
     layout.primarySectors =
-        std::uint32_t(folderExtent(files, layout, false, now).size() / kLogicalBlockSize);
+        std::uint32_t(folderExtent(plan.files, layout, false, plan.now).size() / kLogicalBlockSize);
     layout.jolietRootLba = layout.primaryRootLba + layout.primarySectors;
     layout.jolietSectors =
-        std::uint32_t(folderExtent(files, layout, true, now).size() / kLogicalBlockSize);
+        std::uint32_t(folderExtent(plan.files, layout, true, plan.now).size() / kLogicalBlockSize);
     std::uint64_t lba = layout.jolietRootLba + layout.jolietSectors;
-    std::vector<ListedFile> listed;
-    for (StoredFile& file : files) {
+    for (StoredFile& file : plan.files) {
         if (lba + file.sectors > kMaxSectors)
             throw BuildError("the files need more than the " + std::to_string(kMaxSectors) +
                              " sectors a disc addresses (99:59:74)");
         file.lba = std::uint32_t(lba);
         lba += file.sectors;
         result.bytes += file.facts.size;
-        listed.push_back({file.identifier, file.facts.size, std::string(kSha256HexLength, '0'),
-                          file.originalName, file.lba, file.modified});
+        plan.listed.push_back({file.identifier, file.facts.size, std::string(kSha256HexLength, '0'),
+                               file.originalName, file.lba, file.modified});
     }
-    result.files = files.size();
+    result.files = plan.files.size();
     layout.listLba = std::uint32_t(lba);
-    layout.listLength = std::uint32_t(formatFileList(result.volumeIdentifier, listed).size());
+    layout.listLength = std::uint32_t(formatFileList(result.volumeIdentifier, plan.listed).size());
     const std::uint64_t usedSectors = lba + sectorsFor(layout.listLength, kForm1DataSize);
     if (usedSectors > kMaxSectors)
         throw BuildError("the files need " + std::to_string(usedSectors) +
@@ -343,24 +365,24 @@ BuildResult buildImage(const BuildRequest& request) {
         request.warn("the image holds " + std::to_string(result.sectors) +
                      " sectors, more than an 80-minute CD (" +
                      std::to_string(kEightyMinuteSectors) + ")");
+    return plan;
+}
 
-    removeStaleTemporaries(result.bin, kTool);
-    removeStaleTemporaries(result.cue, kTool);
-    removeStaleTemporaries(result.toc, kTool);
-    OutputFile binFile(result.bin, kTool);
-    SectorWriter image(binFile);
-
+// The system area, the volume descriptors (ISO 9660, Joliet, terminator), the path tables and
+// both root folders.
+void writeFileSystem(SectorWriter& image, const Plan& plan, const std::string& volumeName) {
+    const Layout& layout = plan.layout;
     for (std::uint32_t i = 0; i < kSystemAreaSectors; ++i)
         image.form1(Data, nullptr, 0);
     VolumeDescriptor volume;
-    volume.volumeIdentifier = result.volumeIdentifier;
-    volume.volumeSectors = result.sectors;
+    volume.volumeIdentifier = plan.result.volumeIdentifier;
+    volume.volumeSectors = plan.result.sectors;
     volume.pathTableSize = 10;
     volume.littleEndianPathTableLba = kPathTablesLba;
     volume.bigEndianPathTableLba = kPathTablesLba + 1;
     volume.root = {std::string(1, '\0'), layout.primaryRootLba,
                    layout.primarySectors * std::uint32_t(kLogicalBlockSize), true, XaDirectory};
-    volume.created = now;
+    volume.created = plan.now;
     const auto primary = primaryVolumeDescriptor(volume);
     image.form1(Data | EndOfRecord, primary.data(), primary.size());
     VolumeDescriptor jolietVolume = volume;
@@ -368,7 +390,7 @@ BuildResult buildImage(const BuildRequest& request) {
     jolietVolume.bigEndianPathTableLba = kPathTablesLba + 3;
     jolietVolume.root.lba = layout.jolietRootLba;
     jolietVolume.root.length = layout.jolietSectors * std::uint32_t(kLogicalBlockSize);
-    const auto joliet = jolietVolumeDescriptor(jolietVolume, jolietName(request.volumeName, 16));
+    const auto joliet = jolietVolumeDescriptor(jolietVolume, jolietName(volumeName, 16));
     image.form1(Data | EndOfRecord, joliet.data(), joliet.size());
     const auto terminator = volumeDescriptorSetTerminator();
     image.form1(Data | EndOfRecord | EndOfFile, terminator.data(), terminator.size());
@@ -376,59 +398,73 @@ BuildResult buildImage(const BuildRequest& request) {
     image.form1Extent(rootPathTable(layout.primaryRootLba, true));
     image.form1Extent(rootPathTable(layout.jolietRootLba, false));
     image.form1Extent(rootPathTable(layout.jolietRootLba, true));
-    image.form1Extent(folderExtent(files, layout, false, now));
-    image.form1Extent(folderExtent(files, layout, true, now));
+    image.form1Extent(folderExtent(plan.files, layout, false, plan.now));
+    image.form1Extent(folderExtent(plan.files, layout, true, plan.now));
+}
 
+// One file's sectors, read a chunk at a time and handed on to be summed; a file that changes
+// while it is read stops the build.
+void writeFile(SectorWriter& image, const StoredFile& file, ParallelSums& summing,
+               const std::function<void()>& tell) {
+    tell();
+    std::ifstream in(file.path, std::ios::binary);
+    if (!in)
+        throw BuildError("cannot open " + quoted(file.path) + ": " +
+                         std::generic_category().message(errno));
+    std::uint32_t sector = 0;
+    for (std::uint64_t remaining = file.facts.size; remaining > 0;) {
+        std::vector<std::uint8_t> chunk = summing.spare();
+        chunk.resize(std::size_t(std::min<std::uint64_t>(remaining, kReadChunkSize)));
+        in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(chunk.size()));
+        if (std::size_t(in.gcount()) != chunk.size())
+            throw BuildError(quoted(file.path) +
+                             " could not be read whole (it shrank, or a read failed)");
+        for (std::size_t offset = 0; offset < chunk.size(); offset += kForm2DataSize) {
+            const bool last = ++sector == file.sectors;
+            image.form2(last ? Data | EndOfRecord | EndOfFile : Data, chunk.data() + offset,
+                        std::min(kForm2DataSize, chunk.size() - offset));
+        }
+        remaining -= chunk.size();
+        summing.add(std::move(chunk));
+        tell();
+        stopIfAsked();
+    }
+    FileFacts after;
+    std::error_code error;
+    if (in.peek() != std::char_traits<char>::eof() || !lookAt(file.path, after, error) ||
+        changedBetween(file.facts, after))
+        throw BuildError(quoted(file.path) + " was changed while it was read; nothing was written");
+    summing.endFile();
+}
+
+// Every file in Form 2 sectors; their sums go into the list's lines.
+void writeFiles(SectorWriter& image, Plan& plan, const BuildRequest& request) {
     // This thread reads the files and writes their sectors while another one sums them.
     ParallelSums summing;
-    for (std::size_t index = 0; index < files.size(); ++index) {
-        const StoredFile& file = files[index];
-        const auto tell = [&] {
+    for (std::size_t index = 0; index < plan.files.size(); ++index) {
+        const StoredFile& file = plan.files[index];
+        writeFile(image, file, summing, [&] {
             if (request.progress)
-                request.progress(image.lba(), result.sectors, index + 1, files.size(),
+                request.progress(image.lba(), plan.result.sectors, index + 1, plan.files.size(),
                                  file.originalName);
-        };
-        tell();
-        std::ifstream in(file.path, std::ios::binary);
-        if (!in)
-            throw BuildError("cannot open " + quoted(file.path) + ": " +
-                             std::generic_category().message(errno));
-        std::uint32_t sector = 0;
-        for (std::uint64_t remaining = file.facts.size; remaining > 0;) {
-            std::vector<std::uint8_t> chunk = summing.spare();
-            chunk.resize(std::size_t(std::min<std::uint64_t>(remaining, kReadChunkSize)));
-            in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(chunk.size()));
-            if (std::size_t(in.gcount()) != chunk.size())
-                throw BuildError(quoted(file.path) +
-                                 " could not be read whole (it shrank, or a read failed)");
-            for (std::size_t offset = 0; offset < chunk.size(); offset += kForm2DataSize) {
-                const bool last = ++sector == file.sectors;
-                image.form2(last ? Data | EndOfRecord | EndOfFile : Data, chunk.data() + offset,
-                            std::min(kForm2DataSize, chunk.size() - offset));
-            }
-            remaining -= chunk.size();
-            summing.add(std::move(chunk));
-            tell();
-            stopIfAsked();
-        }
-        FileFacts after;
-        std::error_code error;
-        if (in.peek() != std::char_traits<char>::eof() || !lookAt(file.path, after, error) ||
-            changedBetween(file.facts, after))
-            throw BuildError(quoted(file.path) +
-                             " was changed while it was read; nothing was written");
-        summing.endFile();
+        });
     }
     const std::vector<std::string> sums = summing.sums();
-    for (std::size_t index = 0; index < files.size(); ++index)
-        listed[index].sha256 = sums[index];
+    for (std::size_t index = 0; index < plan.files.size(); ++index)
+        plan.listed[index].sha256 = sums[index];
+}
 
-    const std::string list = formatFileList(result.volumeIdentifier, listed);
+// The file list, then empty sectors up to the track's least length.
+void writeFileList(SectorWriter& image, const Plan& plan) {
+    const std::string list = formatFileList(plan.result.volumeIdentifier, plan.listed);
     image.form1Extent(std::vector<std::uint8_t>(list.begin(), list.end()));
-    while (image.lba() < result.sectors)
+    while (image.lba() < plan.result.sectors)
         image.form1(Data, nullptr, 0);
     image.finish();
+}
 
+// The cue sheet and the table of contents written, then all three put in place.
+void placeOutputs(OutputFile& binFile, const BuildResult& result, bool force) {
     const std::string binName = utf8(result.bin.filename());
     OutputFile cueFile(result.cue, kTool);
     writeText(cueSheet(binName), cueFile);
@@ -436,16 +472,30 @@ BuildResult buildImage(const BuildRequest& request) {
     writeText(cdrdaoToc(binName), tocFile);
     // The .bin first: of two builds of one name at once, the one that places it first places
     // the others too; the other finds it there and stops, its own files gone.
-    binFile.place(result.bin, request.force);
+    binFile.place(result.bin, force);
     try {
-        cueFile.place(result.cue, request.force);
-        tocFile.place(result.toc, request.force);
+        cueFile.place(result.cue, force);
+        tocFile.place(result.toc, force);
     } catch (const OutputError&) {
         std::error_code ignored;
         fs::remove(result.bin, ignored); // placed by this build a moment ago
         throw;
     }
-    return result;
+}
+
+} // namespace
+
+BuildResult buildImage(const BuildRequest& request) {
+    Plan plan = planImage(request);
+    for (const fs::path& output : {plan.result.bin, plan.result.cue, plan.result.toc})
+        removeStaleTemporaries(output, kTool);
+    OutputFile binFile(plan.result.bin, kTool);
+    SectorWriter image(binFile);
+    writeFileSystem(image, plan, request.volumeName);
+    writeFiles(image, plan, request);
+    writeFileList(image, plan);
+    placeOutputs(binFile, plan.result, request.force);
+    return plan.result;
 }
 
 } // namespace cdimage

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -193,18 +194,21 @@ std::vector<ImageTrack> placed(std::vector<ImageTrack> tracks, std::vector<std::
 
 } // namespace
 
-std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::path& folder,
-                                             const FileSize& sizeOf) {
-    struct Track {
-        std::string mode;
-        std::optional<std::uint64_t> index0, index1;
-        std::uint64_t pregap = 0, postgap = 0;
-    };
-    struct File {
-        fs::path path;
-        std::vector<Track> tracks;
-    };
-    std::vector<File> files;
+namespace {
+
+// A cue sheet as it reads: its files, each with its tracks in order.
+struct CueTrack {
+    std::string mode;
+    std::optional<std::uint64_t> index0, index1;
+    std::uint64_t pregap = 0, postgap = 0;
+};
+struct CueFile {
+    fs::path path;
+    std::vector<CueTrack> tracks;
+};
+
+std::vector<CueFile> parseCueSheet(std::string_view text, const fs::path& folder) {
+    std::vector<CueFile> files;
     // A byte-order mark, as some systems begin a text with, is no part of the first line.
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);
@@ -237,7 +241,7 @@ std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::pa
                 files.back().tracks.push_back(
                     {words.size() >= 3 ? asciiUpperCase(words[2]) : std::string(), {}, {}, 0, 0});
             } else if (keyword == "INDEX" && !files.empty() && !files.back().tracks.empty()) {
-                Track& track = files.back().tracks.back();
+                CueTrack& track = files.back().tracks.back();
                 if (words.size() >= 2 && (words[1] == "00" || words[1] == "0"))
                     track.index0 = address(2);
                 else if (words.size() >= 2 && (words[1] == "01" || words[1] == "1"))
@@ -249,21 +253,31 @@ std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::pa
             }
             return true;
         });
-    if (files.empty() || files.front().tracks.empty())
-        throw ImageError("the cue sheet describes no track");
+    return files;
+}
 
+// The data tracks of an image's files and where each starts on the disc; `origin` is where the
+// first track's index 1 lies.
+struct TrackLayout {
     std::vector<ImageTrack> tracks;
     std::vector<std::uint64_t> starts;
     std::optional<std::uint64_t> origin;
+};
+
+TrackLayout layOutCueSheet(const std::vector<CueFile>& files, const FileSize& sizeOf) {
+    TrackLayout layout;
+    std::vector<ImageTrack>& tracks = layout.tracks;
+    std::vector<std::uint64_t>& starts = layout.starts;
+    std::optional<std::uint64_t>& origin = layout.origin;
     std::uint64_t position = 0; // of the file's start on the disc, in sectors
-    for (const File& file : files) {
+    for (const CueFile& file : files) {
         if (file.tracks.empty())
             continue;
         const std::size_t stride = trackMode(file.tracks.front().mode, false).stride;
         const std::uint64_t fileSectors = sectorsOfFile(sizeOf, file.path, stride);
         std::uint64_t gaps = 0; // not in the file: PREGAP and POSTGAP
         for (std::size_t i = 0; i < file.tracks.size(); ++i) {
-            const Track& track = file.tracks[i];
+            const CueTrack& track = file.tracks[i];
             if (!track.index1)
                 throw ImageError("the cue sheet gives track " + std::to_string(tracks.size() + 1) +
                                  " no INDEX 01");
@@ -273,7 +287,7 @@ std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::pa
                 origin = start;
             std::uint64_t end = fileSectors;
             if (i + 1 < file.tracks.size()) {
-                const Track& next = file.tracks[i + 1];
+                const CueTrack& next = file.tracks[i + 1];
                 end = std::min(end, next.index0 ? *next.index0 : next.index1.value_or(end));
             }
             if (const TrackMode& mode = trackMode(track.mode, false);
@@ -291,8 +305,20 @@ std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::pa
         if (position > kMaxDiscFrames)
             break;
     }
+    return layout;
+}
+
+} // namespace
+
+std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::path& folder,
+                                             const FileSize& sizeOf) {
+    const std::vector<CueFile> files = parseCueSheet(text, folder);
+    if (files.empty() || files.front().tracks.empty())
+        throw ImageError("the cue sheet describes no track");
+    TrackLayout layout = layOutCueSheet(files, sizeOf);
     std::vector<ImageTrack> found =
-        origin ? placed(std::move(tracks), std::move(starts), *origin) : std::vector<ImageTrack>();
+        layout.origin ? placed(std::move(layout.tracks), std::move(layout.starts), *layout.origin)
+                      : std::vector<ImageTrack>();
     if (found.empty()) {
         const std::string mode = files.front().tracks.front().mode;
         throw ImageError("the cue sheet holds no Mode 2 data track of raw sectors (MODE2/2352 "
@@ -302,112 +328,115 @@ std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::pa
     return found;
 }
 
-std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const fs::path& folder,
-                                        const FileSize& sizeOf) {
-    struct Piece {
-        std::optional<fs::path> file; // nothing: zeros, or silence
-        std::uint64_t offset = 0;
-        std::optional<std::uint64_t> sectors;
-    };
-    struct Track {
-        std::string mode;
-        std::uint64_t pregap = 0;           // PREGAP: zeros before the track, in no file
-        std::optional<std::uint64_t> start; // START: where index 1 lies in the track's data
-        std::vector<Piece> pieces;
-    };
-    std::vector<Track> tracks;
-    forEachLine(
-        text, "the table of contents", [&](std::vector<std::string> words, std::size_t line) {
-            const auto fault = [&](const std::string& message) {
-                return ImageError("the table of contents, line " + std::to_string(line) + ": " +
-                                  message);
-            };
-            // A comment runs from "//" to the end of its line.
-            for (std::size_t i = 0; i < words.size(); ++i)
-                if (words[i].starts_with("//")) {
-                    words.resize(i);
-                    break;
-                }
-            if (words.empty())
-                return true;
-            const std::string keyword = asciiUpperCase(words[0]);
-            if (keyword == "TRACK") {
-                if (tracks.size() >= 99)
-                    throw fault("more than 99 tracks");
-                tracks.push_back(
-                    {words.size() >= 2 ? asciiUpperCase(words[1]) : std::string(), 0, {}, {}});
-                return true;
-            }
-            if (tracks.empty())
-                return true;
-            Track& track = tracks.back();
-            const std::size_t stride = trackMode(track.mode, true).stride;
-            // A length: mm:ss:ff, or (for data) a number of bytes.
-            const auto lengthAt = [&](std::size_t at) -> std::uint64_t {
-                if (const auto frames = framesOf(words[at]))
-                    return *frames;
-                if (const auto bytes = numberOf(words[at]))
-                    return *bytes / stride;
-                throw fault("\"" + words[at] + "\" is not a length mm:ss:ff or in bytes");
-            };
-            if (keyword == "DATAFILE" || keyword == "FILE" || keyword == "AUDIOFILE") {
-                if (words.size() < 2 || words[1].empty())
-                    throw fault(keyword + " names no file");
-                if (track.pieces.size() >= 99)
-                    throw fault("more than 99 parts of a track");
-                Piece piece{fileIn(folder, words[1]), 0, {}};
-                std::size_t next = 2;
-                if (next < words.size() && words[next].starts_with('#')) {
-                    const auto offset = numberOf(std::string_view(words[next]).substr(1));
-                    if (!offset)
-                        throw fault("\"" + words[next] + "\" is not a byte offset");
-                    piece.offset = *offset;
-                    ++next;
-                }
-                if (keyword != "DATAFILE" && next < words.size()) { // the start within the file
-                    const auto start = framesOf(words[next]);
-                    if (!start && words[next] != "0")
-                        throw fault("\"" + words[next] + "\" is not an address mm:ss:ff");
-                    piece.offset += start.value_or(0) * stride;
-                    ++next;
-                }
-                if (next < words.size())
-                    piece.sectors = lengthAt(next);
-                track.pieces.push_back(std::move(piece));
-            } else if ((keyword == "ZERO" || keyword == "SILENCE") && words.size() >= 2) {
-                if (track.pieces.size() >= 99)
-                    throw fault("more than 99 parts of a track");
-                track.pieces.push_back({std::nullopt, 0, lengthAt(words.size() - 1)});
-            } else if (keyword == "PREGAP" && words.size() >= 2) {
-                const auto frames = framesOf(words[1]);
-                if (!frames)
-                    throw fault("\"" + words[1] + "\" is not a length mm:ss:ff");
-                track.pregap = *frames;
-            } else if (keyword == "START") {
-                std::uint64_t before = 0; // no address: index 1 where the data so far ends
-                for (const Piece& piece : track.pieces)
-                    before += piece.sectors.value_or(0);
-                const auto frames = words.size() >= 2 ? framesOf(words[1]) : std::optional(before);
-                if (!frames)
-                    throw fault("\"" + words[1] + "\" is not an address mm:ss:ff");
-                track.start = *frames;
-            }
-            return true;
-        });
-    if (tracks.empty())
-        throw ImageError("the table of contents describes no track");
+namespace {
 
-    std::vector<ImageTrack> found;
-    std::vector<std::uint64_t> starts;
-    std::optional<std::uint64_t> origin;
+// A table of contents as it reads: its tracks, each made of pieces of files or of zeros.
+struct TocPiece {
+    std::optional<fs::path> file; // nothing: zeros, or silence
+    std::uint64_t offset = 0;
+    std::optional<std::uint64_t> sectors;
+};
+struct TocTrack {
+    std::string mode;
+    std::uint64_t pregap = 0;           // PREGAP: zeros before the track, in no file
+    std::optional<std::uint64_t> start; // START: where index 1 lies in the track's data
+    std::vector<TocPiece> pieces;
+};
+using Fault = std::function<ImageError(const std::string&)>;
+
+// A length: mm:ss:ff, or (for data) a number of bytes.
+std::uint64_t tocLength(const std::string& word, std::size_t stride, const Fault& fault) {
+    if (const auto frames = framesOf(word))
+        return *frames;
+    if (const auto bytes = numberOf(word))
+        return *bytes / stride;
+    throw fault("\"" + word + "\" is not a length mm:ss:ff or in bytes");
+}
+
+// DATAFILE, FILE or AUDIOFILE: a file, from a byte offset (#n) and (for FILE) a start, for a
+// length or to its end.
+TocPiece tocFilePiece(const std::vector<std::string>& words, const std::string& keyword,
+                      const fs::path& folder, std::size_t stride, const Fault& fault) {
+    if (words.size() < 2 || words[1].empty())
+        throw fault(keyword + " names no file");
+    TocPiece piece{fileIn(folder, words[1]), 0, {}};
+    std::size_t next = 2;
+    if (next < words.size() && words[next].starts_with('#')) {
+        const auto offset = numberOf(std::string_view(words[next]).substr(1));
+        if (!offset)
+            throw fault("\"" + words[next] + "\" is not a byte offset");
+        piece.offset = *offset;
+        ++next;
+    }
+    if (keyword != "DATAFILE" && next < words.size()) { // the start within the file
+        const auto start = framesOf(words[next]);
+        if (!start && words[next] != "0")
+            throw fault("\"" + words[next] + "\" is not an address mm:ss:ff");
+        piece.offset += start.value_or(0) * stride;
+        ++next;
+    }
+    if (next < words.size())
+        piece.sectors = tocLength(words[next], stride, fault);
+    return piece;
+}
+
+// One line of a table of contents, into the tracks read so far.
+void readTocLine(std::vector<std::string> words, std::vector<TocTrack>& tracks,
+                 const fs::path& folder, const Fault& fault) {
+    // A comment runs from "//" to the end of its line.
+    for (std::size_t i = 0; i < words.size(); ++i)
+        if (words[i].starts_with("//")) {
+            words.resize(i);
+            break;
+        }
+    if (words.empty())
+        return;
+    const std::string keyword = asciiUpperCase(words[0]);
+    if (keyword == "TRACK") {
+        if (tracks.size() >= 99)
+            throw fault("more than 99 tracks");
+        tracks.push_back({words.size() >= 2 ? asciiUpperCase(words[1]) : std::string(), 0, {}, {}});
+        return;
+    }
+    if (tracks.empty())
+        return;
+    TocTrack& track = tracks.back();
+    const std::size_t stride = trackMode(track.mode, true).stride;
+    const bool piece = keyword == "DATAFILE" || keyword == "FILE" || keyword == "AUDIOFILE" ||
+                       ((keyword == "ZERO" || keyword == "SILENCE") && words.size() >= 2);
+    if (piece && track.pieces.size() >= 99)
+        throw fault("more than 99 parts of a track");
+    if (keyword == "DATAFILE" || keyword == "FILE" || keyword == "AUDIOFILE") {
+        track.pieces.push_back(tocFilePiece(words, keyword, folder, stride, fault));
+    } else if (piece) {
+        track.pieces.push_back({std::nullopt, 0, tocLength(words.back(), stride, fault)});
+    } else if (keyword == "PREGAP" && words.size() >= 2) {
+        const auto frames = framesOf(words[1]);
+        if (!frames)
+            throw fault("\"" + words[1] + "\" is not a length mm:ss:ff");
+        track.pregap = *frames;
+    } else if (keyword == "START") {
+        std::uint64_t before = 0; // no address: index 1 where the data so far ends
+        for (const TocPiece& earlier : track.pieces)
+            before += earlier.sectors.value_or(0);
+        const auto frames = words.size() >= 2 ? framesOf(words[1]) : std::optional(before);
+        if (!frames)
+            throw fault("\"" + words[1] + "\" is not an address mm:ss:ff");
+        track.start = *frames;
+    }
+}
+
+// The data tracks of a table of contents and where each starts on the disc.
+TrackLayout layOutToc(const std::vector<TocTrack>& tracks, const FileSize& sizeOf) {
+    TrackLayout layout;
     std::uint64_t position = 0; // of the track's beginning on the disc, in sectors
-    for (Track& track : tracks) {
+    for (const TocTrack& track : tracks) {
         const TrackMode& mode = trackMode(track.mode, true);
         const std::size_t stride = mode.stride;
-        if (!origin)
-            origin = position + track.pregap + track.start.value_or(0);
+        if (!layout.origin)
+            layout.origin = position + track.pregap + track.start.value_or(0);
         std::uint64_t at = position + track.pregap;
-        for (const Piece& piece : track.pieces) {
+        for (const TocPiece& piece : track.pieces) {
             std::uint64_t sectors = piece.sectors.value_or(0);
             if (piece.file && !piece.sectors) {
                 const std::uint64_t inFile = sectorsOfFile(sizeOf, *piece.file, stride);
@@ -416,9 +445,10 @@ std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const fs::path& f
             }
             if (mode.subheaderOffset && piece.file && sectors > 0) {
                 // Without a length, to the file's end, however long it is.
-                found.push_back({*piece.file, piece.offset, mode.stride, *mode.subheaderOffset,
-                                 piece.sectors ? std::optional(sectors) : std::nullopt, 0});
-                starts.push_back(at);
+                layout.tracks.push_back({*piece.file, piece.offset, mode.stride,
+                                         *mode.subheaderOffset,
+                                         piece.sectors ? std::optional(sectors) : std::nullopt, 0});
+                layout.starts.push_back(at);
             }
             at += sectors;
             if (at > kMaxDiscFrames)
@@ -428,7 +458,27 @@ std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const fs::path& f
         if (position > kMaxDiscFrames)
             break;
     }
-    std::vector<ImageTrack> placedTracks = placed(std::move(found), std::move(starts), *origin);
+    return layout;
+}
+
+} // namespace
+
+std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const fs::path& folder,
+                                        const FileSize& sizeOf) {
+    std::vector<TocTrack> tracks;
+    forEachLine(text, "the table of contents",
+                [&](std::vector<std::string> words, std::size_t line) {
+                    readTocLine(std::move(words), tracks, folder, [line](const std::string& what) {
+                        return ImageError("the table of contents, line " + std::to_string(line) +
+                                          ": " + what);
+                    });
+                    return true;
+                });
+    if (tracks.empty())
+        throw ImageError("the table of contents describes no track");
+    TrackLayout layout = layOutToc(tracks, sizeOf);
+    std::vector<ImageTrack> placedTracks =
+        placed(std::move(layout.tracks), std::move(layout.starts), *layout.origin);
     if (placedTracks.empty()) {
         const std::string mode = tracks.front().mode;
         throw ImageError("the table of contents holds no Mode 2 track of raw sectors with a "

@@ -124,21 +124,26 @@ private:
     ListBox* list() const { return static_cast<ListBox*>(widget()); }
 };
 
-QAccessibleInterface* presentation(const QString& className, QObject* object) {
-    if (className == QLatin1StringView("velmora::Form1"))
+const QMetaObject* g_frame = nullptr; // the type of the window presented as a frame
+
+QAccessibleInterface* presentation(const QString&, QObject* object) {
+    if (g_frame && object->metaObject() == g_frame)
         return new FrameAccessible(static_cast<QWidget*>(object));
-    if (className == QLatin1StringView("velmora::DriveListBox"))
-        return new DriveListAccessible(static_cast<QComboBox*>(object));
-    if (className == QLatin1StringView("velmora::ListBox"))
-        return new SourceListAccessible(static_cast<ListBox*>(object));
+    if (auto* box = qobject_cast<DriveListBox*>(object))
+        return new DriveListAccessible(box);
+    if (auto* list = qobject_cast<ListBox*>(object))
+        return new SourceListAccessible(list);
     return nullptr;
 }
 
 } // namespace
 
-void installAccessibility() {
+void installAccessibility(const QMetaObject& frame) {
     static std::once_flag installed;
-    std::call_once(installed, [] { QAccessible::installFactory(presentation); });
+    std::call_once(installed, [&frame] {
+        g_frame = &frame;
+        QAccessible::installFactory(presentation);
+    });
 }
 
 QAccessibleInterface* accessibleEntry(ListBox* list, int row) {

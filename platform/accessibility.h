@@ -7,13 +7,15 @@
 // show its one-column table as a table with numbered headers).
 
 class QAccessibleInterface;
+struct QMetaObject;
 
 namespace velmora {
 
 class ListBox;
 
-// Installs the presentation above; once is enough, later calls do nothing.
-void installAccessibility();
+// Installs the presentation above, `frame` being the type of the window (Form1's); once is
+// enough, later calls do nothing.
+void installAccessibility(const QMetaObject& frame);
 
 // The screen reader's view of one entry of a source list.
 QAccessibleInterface* accessibleEntry(ListBox* list, int row);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/controls.h"
 
-#include "browse/sourcerules.h"
 #include "platform/drives.h"
 #include "platform/filenamecodec.h"
 #include "platform/filesystem.h"
+#include "platform/pathrules.h"
 
 #include <QDir>
 #include <QHeaderView>

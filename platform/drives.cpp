@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/drives.h"
 
-#include "platform/driveroot.h"
+#include "platform/pathrules.h"
 
 #include <QDir>
 #include <QFileInfo>

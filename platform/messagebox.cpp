@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/messagebox.h"
 
-#include "app/texts.h"
 #include "platform/services.h"
 
 #include <QDialog>
@@ -38,9 +37,10 @@ QStyle::StandardPixmap pixmapOf(int style) {
     return style == Critical ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning;
 }
 
-QDialog* createLongMessageBox(const QString& text, int style, QWidget* parent) {
+QDialog* createLongMessageBox(const QString& text, int style, const QString& title,
+                              QWidget* parent) {
     auto* dialog = new QDialog(parent);
-    dialog->setWindowTitle(texts::kApplicationTitle);
+    dialog->setWindowTitle(title);
     dialog->setModal(true);
 
     auto* view = new LongTextView(displayedMessage(text), dialog);
@@ -153,11 +153,10 @@ QString displayedMessage(const QString& text) {
     return shown;
 }
 
-QDialog* createMessageBox(const QString& text, int style, QWidget* parent) {
+QDialog* createMessageBox(const QString& text, int style, const QString& title, QWidget* parent) {
     if (text.size() > kLongMessageLength)
-        return createLongMessageBox(text, style, parent);
-    auto* box = new QMessageBox(iconOf(style), texts::kApplicationTitle, QString(), QMessageBox::Ok,
-                                parent);
+        return createLongMessageBox(text, style, title, parent);
+    auto* box = new QMessageBox(iconOf(style), title, QString(), QMessageBox::Ok, parent);
     box->setTextFormat(Qt::PlainText);
     box->setText(displayedMessage(text));
     box->setEscapeButton(QMessageBox::Ok);

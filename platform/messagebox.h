@@ -33,9 +33,9 @@ private:
     QString textBetween(int start, int end) const;
 };
 
-// A modal message box with the application's title: the standard box for ordinary texts, a
-// scrolling box that fits the screen for very long ones (a command line of thousands of
-// files). The caller runs it with exec().
-QDialog* createMessageBox(const QString& text, int style, QWidget* parent);
+// A modal message box with the title given (the application's): the standard box for ordinary
+// texts, a scrolling box that fits the screen for very long ones (a command line of thousands
+// of files). The caller runs it with exec().
+QDialog* createMessageBox(const QString& text, int style, const QString& title, QWidget* parent);
 
 } // namespace velmora

@@ -91,8 +91,9 @@ Outcome startableProgram(const QString& program) {
 
 } // namespace
 
-QtServices::QtServices(QString console)
-    : m_console(std::move(console)) {}
+QtServices::QtServices(QString messageTitle, QString console)
+    : m_messageTitle(std::move(messageTitle))
+    , m_console(std::move(console)) {}
 
 QString QtServices::consoleBesideProgram() {
 #ifdef Q_OS_WIN
@@ -103,7 +104,8 @@ QString QtServices::consoleBesideProgram() {
 }
 
 void QtServices::messageBox(const QString& text, int style) {
-    const std::unique_ptr<QDialog> box(createMessageBox(text, style, dialogParent()));
+    const std::unique_ptr<QDialog> box(
+        createMessageBox(text, style, m_messageTitle, dialogParent()));
     box->exec();
 }
 

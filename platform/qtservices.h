@@ -16,10 +16,10 @@ namespace velmora {
 // The real services, on Qt and the standard library.
 class QtServices final : public Services {
 public:
-    // `console`: where the tools get a window of their own to run in on systems that give a
-    // console program none (the console program beside this one, by default); where it is not
-    // found, the tools start directly.
-    explicit QtServices(QString console = consoleBesideProgram());
+    // `messageTitle`: the title of every message box. `console`: where the tools get a window
+    // of their own to run in on systems that give a console program none (the console program
+    // beside this one, by default); where it is not found, the tools start directly.
+    explicit QtServices(QString messageTitle, QString console = consoleBesideProgram());
 
     static QString consoleBesideProgram();
 
@@ -31,6 +31,7 @@ public:
     std::optional<QString> openFile(const QString& filter, const QString& startFile) override;
 
 private:
+    QString m_messageTitle;
     QString m_console;
 #ifdef Q_OS_WIN
     // Lists of files handed to a tool whose command line Windows would refuse; removed when the

@@ -643,7 +643,7 @@ void ConsoleTest::launcherStartsTheToolInTheConsoleInTheCurrentFolder() {
     qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(folder.path()));
     const QString previous = QDir::currentPath();
     QDir::setCurrent(folder.path());
-    QtServices services(QStringLiteral(VELMORA_CONSOLE));
+    QtServices services(u"tst_console"_qs, QStringLiteral(VELMORA_CONSOLE));
     QElapsedTimer clock;
     clock.start();
     const Outcome started =
@@ -690,7 +690,7 @@ void ConsoleTest::launchesShareOneConsoleWindow() {
     qputenv("VELMORA_CONSOLE_REPORT", QFile::encodeName(report));
     qputenv("VELMORA_CONSOLE_REPORT_ROWS", "5");
     qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(folder.path()));
-    QtServices services(QStringLiteral(VELMORA_CONSOLE));
+    QtServices services(u"tst_console"_qs, QStringLiteral(VELMORA_CONSOLE));
     QElapsedTimer clock;
     clock.start();
     for (int i = 1; i <= 5; ++i)
@@ -724,7 +724,8 @@ void ConsoleTest::usageNeedsNoDisplay() {
 void ConsoleTest::launcherWithoutConsoleStartsTheToolDirectly() {
     QTemporaryDir folder;
     qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(folder.path()));
-    QtServices services(folder.filePath(u"velmora_console"_qs)); // not there
+    QtServices services(u"tst_console"_qs,
+                        folder.filePath(u"velmora_console"_qs)); // not there
     QVERIFY(services.launch(u'"' + QStringLiteral(ARGV_RECORDER) + u"\" x"_qs));
     QTRY_COMPARE(QDir(folder.path()).entryList({u"record-*.txt"_qs}).size(), 1);
 }
@@ -734,7 +735,7 @@ void ConsoleTest::launcherReportsAToolThatCannotStart() {
     QFile data(folder.filePath(u"data.bin"_qs));
     QVERIFY(data.open(QIODevice::WriteOnly));
     data.close();
-    QtServices services(QStringLiteral(VELMORA_CONSOLE));
+    QtServices services(u"tst_console"_qs, QStringLiteral(VELMORA_CONSOLE));
     const Outcome notExecutable = services.launch(u'"' + data.fileName() + u'"');
     QVERIFY(!notExecutable);
     QVERIFY(notExecutable.reason.contains(u"ermission"_qs));

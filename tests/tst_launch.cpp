@@ -3,6 +3,7 @@
 // current folder), real message boxes and dialogs, real file lengths and folders.
 
 #include "app/form1.h"
+#include "app/texts.h"
 #include "fakeservices.h"
 #include "platform/controls.h"
 #include "platform/filenamecodec.h"
@@ -181,7 +182,7 @@ void LaunchTest::bareNamesAreFoundBesideTheProgramOrOnThePathNeverHere() {
     QDir::setCurrent(here);
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(onPath) + ":/usr/bin:/bin");
-    QtServices services;
+    QtServices services(velmora::texts::kApplicationTitle);
 
     const Outcome found = services.launch(extractionCommandLine(u"dat2file.exe"_qs, u"/cd/a.bin"_qs,
                                                                 u"/out"_qs, u"cd/a.bin"_qs, u'/'));
@@ -200,7 +201,7 @@ void LaunchTest::launchFailuresGiveTheSystemsReason() {
     QTemporaryDir temporary;
     const QString notExecutable = test::makeFile(temporary.path(), u"data.bin"_qs, 10);
     const QString tool = installRecorder(temporary.path(), u"tool"_qs);
-    QtServices services;
+    QtServices services(velmora::texts::kApplicationTitle);
 
     const Outcome refused = services.launch(u'"' + notExecutable + u"\" a"_qs);
     QVERIFY(!refused);
@@ -216,7 +217,7 @@ void LaunchTest::launchFailuresGiveTheSystemsReason() {
 void LaunchTest::fileLengthsAndFoldersComeFromTheSystem() {
     QTemporaryDir temporary;
     const QString big = test::makeFile(temporary.path(), u"big é.bin"_qs, (qint64(5) << 30) + 3);
-    QtServices services;
+    QtServices services(velmora::texts::kApplicationTitle);
     const FileLength length = services.fileLength(big);
     QVERIFY(length.outcome);
     QCOMPARE(length.bytes, (qint64(5) << 30) + 3);
@@ -236,7 +237,7 @@ void LaunchTest::fileLengthsAndFoldersComeFromTheSystem() {
 }
 
 void LaunchTest::messageBoxHasTitleIconAndOneButton() {
-    QtServices services;
+    QtServices services(velmora::texts::kApplicationTitle);
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     int buttons = 0;
@@ -266,7 +267,7 @@ void LaunchTest::longMessageShowsAtOnceAndFitsTheScreen() {
         entries.append(u"/media/cd/"_qs + QString(84, u'a') + QString::number(100000 + i));
     const QString commandLine =
         imageBuildCommandLine(u"velmora_tolk.exe"_qs, u"K"_qs, u"K"_qs, quotedFileList(entries));
-    QtServices services;
+    QtServices services(velmora::texts::kApplicationTitle);
     qint64 shownAfter = -1;
     QString shownText;
     QSize shownSize;
@@ -313,7 +314,7 @@ void LaunchTest::openDialogOffersExecutablesAndMayBeClosedWithoutAChoice() {
     const QString tool = installRecorder(temporary.path(), u"tool"_qs);
     test::makeFile(temporary.path(), u"setup.exe"_qs, 1);
     test::makeFile(temporary.path(), u"readme.txt"_qs, 1);
-    QtServices services;
+    QtServices services(velmora::texts::kApplicationTitle);
 
     QStringList filters, listed;
     whenShown<QFileDialog>([&](QFileDialog* dialog) {
@@ -519,7 +520,8 @@ void LaunchTest::tenExtractionsAreConfirmedWithEnterAlone() {
     qputenv("VELMORA_CONSOLE_REPORT_ROWS", "10");
     qputenv("VELMORA_CONSOLE_NAME", QFile::encodeName(temporary.filePath(u"console"_qs)));
     const test::CurrentFolderGuard guard;
-    QtServices services(QStringLiteral(VELMORA_TOOLS_DIR) + u"/velmora_console"_qs);
+    QtServices services(velmora::texts::kApplicationTitle,
+                        QStringLiteral(VELMORA_TOOLS_DIR) + u"/velmora_console"_qs);
     Form1 window(services, DriveTable({{u"/"_qs, {}}}));
     window.show();
     auto* files = window.findChild<FileListBox*>(u"File1"_qs);

@@ -4,9 +4,9 @@
 
 #include "browse/sourcerules.h"
 #include "platform/commandlinesplit.h"
-#include "platform/driveroot.h"
 #include "platform/filenamecodec.h"
 #include "platform/messagebox.h"
+#include "platform/pathrules.h"
 #include "platform/programlookup.h"
 #include "testfiles.h"
 #include "tools/commandlines.h"

@@ -3,6 +3,7 @@
 // found beside the window or on PATH (never the storage folder's), the command line whole, and
 // a build too long for one line handed over as a list of files. The drive rules of Windows.
 
+#include "app/texts.h"
 #include "platform/drives.h"
 #include "platform/qtservices.h"
 #include "tools/texts.h"
@@ -63,21 +64,21 @@ void WindowsLaunchTest::programIsFoundBesideTheWindowNeverInTheStorageFolder() {
                         storage.filePath(u"planted.exe"_qs)));
     const QString before = QDir::currentPath();
     QVERIFY(QDir::setCurrent(storage.path()));
-    QtServices services;
+    QtServices services(velmora::texts::kApplicationTitle);
     const Outcome planted = services.launch(u"\"planted.exe\" x"_qs);
     QVERIFY(!planted);
     QVERIFY2(!planted.reason.isEmpty(), qPrintable(planted.reason));
 
     // The stand-in beside this program is found and given every argument as it stands.
-    const Outcome started =
-        services.launch(u"\"argv_recorder.exe\" \"a b\" \"café €\" \"日本語\" -m  \"C:\\x y\\z\""_qs);
+    const Outcome started = services.launch(
+        u"\"argv_recorder.exe\" \"a b\" \"café €\" \"日本語\" -m  \"C:\\x y\\z\""_qs);
     QVERIFY2(started, qPrintable(started.reason));
     QDir::setCurrent(before);
     const QList<QStringList> records = waitForRecords(m_records.path(), 1);
     QCOMPARE(records.size(), 1);
     QCOMPARE(QDir::fromNativeSeparators(records[0].value(0)), storage.path());
-    QCOMPARE(records[0].mid(1), (QStringList{u"a b"_qs, u"café €"_qs, u"日本語"_qs, u"-m"_qs,
-                                             u"C:\\x y\\z"_qs}));
+    QCOMPARE(records[0].mid(1),
+             (QStringList{u"a b"_qs, u"café €"_qs, u"日本語"_qs, u"-m"_qs, u"C:\\x y\\z"_qs}));
     QDir(m_records.path()).removeRecursively();
     QDir().mkpath(m_records.path());
 }
@@ -91,7 +92,7 @@ void WindowsLaunchTest::buildLongerThanALineHandsItsFilesOver() {
         files.append(u"C:\\a rather long folder name\\of many files\\file %1 é.dat"_qs.arg(i));
         line += u" \""_qs + files.last() + u'"';
     }
-    QtServices services;
+    QtServices services(velmora::texts::kApplicationTitle);
     const Outcome started = services.launch(line);
     QVERIFY2(started, qPrintable(started.reason));
     const QList<QStringList> records = waitForRecords(m_records.path(), 1);

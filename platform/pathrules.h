@@ -6,6 +6,10 @@
 
 namespace velmora {
 
+// Full path of a file listed in a folder: one separator between them, none added when the
+// folder already ends with one (a drive's root folder).
+QString fullPath(const QString& folder, const QString& fileName, QChar separator);
+
 // The mount point, among `roots`, that holds `path`: the longest one that is a prefix of the
 // path on a folder boundary. Empty when none holds it.
 QString rootHolding(const QString& path, const QStringList& roots, QChar separator,

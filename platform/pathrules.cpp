@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/driveroot.h"
+#include "platform/pathrules.h"
 
 namespace velmora {
 
@@ -19,6 +19,12 @@ bool holds(const QString& root, const QString& path, QChar separator,
 }
 
 } // namespace
+
+QString fullPath(const QString& folder, const QString& fileName, QChar separator) {
+    if (folder.endsWith(separator))
+        return folder + fileName;
+    return folder + separator + fileName;
+}
 
 QString rootHolding(const QString& path, const QStringList& roots, QChar separator,
                     Qt::CaseSensitivity sensitivity) {
