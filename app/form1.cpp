@@ -194,12 +194,12 @@ void Form1::Form_Load() {
     using namespace texts;
     m_services.messageBox(kWarningHeading + kWarningBreak + kWarningFrench + kWarningBreak +
                               kWarningEnglish,
-                          Exclamation);
+                          MessageStyle::Exclamation);
     Text3->setText(Dir1->Path());
 }
 
 void Form1::reportFailure(const QString& what, const QString& subject, const QString& reason) {
-    m_services.messageBox(what + u"\r\n" + subject + u"\r\n" + reason, Critical);
+    m_services.messageBox(what + u"\r\n" + subject + u"\r\n" + reason, MessageStyle::Critical);
 }
 
 } // namespace velmora

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
                            3);
 
     const double shown = velmora::bench::bestOf(3, [&] {
-        QDialog* box = velmora::createMessageBox(commandLine, velmora::OkOnly,
+        QDialog* box = velmora::createMessageBox(commandLine, velmora::MessageStyle::OkOnly,
                                                  velmora::texts::kApplicationTitle, nullptr);
         box->show();
         QCoreApplication::processEvents();

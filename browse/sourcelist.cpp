@@ -26,7 +26,7 @@ void Form1::File1_DblClick() {
     if (sizeAccepted(FileSizeKB))
         List1->AddItem(path);
     else
-        m_services.messageBox(texts::kFileTooSmall, OkOnly);
+        m_services.messageBox(texts::kFileTooSmall, MessageStyle::OkOnly);
 }
 
 void Form1::List1_DblClick() {

@@ -22,22 +22,23 @@ namespace velmora {
 
 namespace {
 
-QMessageBox::Icon iconOf(int style) {
+QMessageBox::Icon iconOf(MessageStyle style) {
     switch (style) {
-    case Critical:
+    case MessageStyle::Critical:
         return QMessageBox::Critical;
-    case Exclamation:
+    case MessageStyle::Exclamation:
         return QMessageBox::Warning;
     default:
         return QMessageBox::NoIcon;
     }
 }
 
-QStyle::StandardPixmap pixmapOf(int style) {
-    return style == Critical ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning;
+QStyle::StandardPixmap pixmapOf(MessageStyle style) {
+    return style == MessageStyle::Critical ? QStyle::SP_MessageBoxCritical
+                                           : QStyle::SP_MessageBoxWarning;
 }
 
-QDialog* createLongMessageBox(const QString& text, int style, const QString& title,
+QDialog* createLongMessageBox(const QString& text, MessageStyle style, const QString& title,
                               QWidget* parent) {
     auto* dialog = new QDialog(parent);
     dialog->setWindowTitle(title);
@@ -153,7 +154,8 @@ QString displayedMessage(const QString& text) {
     return shown;
 }
 
-QDialog* createMessageBox(const QString& text, int style, const QString& title, QWidget* parent) {
+QDialog* createMessageBox(const QString& text, MessageStyle style, const QString& title,
+                          QWidget* parent) {
     if (text.size() > kLongMessageLength)
         return createLongMessageBox(text, style, title, parent);
     auto* box = new QMessageBox(iconOf(style), title, QString(), QMessageBox::Ok, parent);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/services.h"
+
 #include <QPlainTextEdit>
 #include <QString>
 
@@ -36,6 +38,7 @@ private:
 // A modal message box with the title given (the application's): the standard box for ordinary
 // texts, a scrolling box that fits the screen for very long ones (a command line of thousands
 // of files). The caller runs it with exec().
-QDialog* createMessageBox(const QString& text, int style, const QString& title, QWidget* parent);
+QDialog* createMessageBox(const QString& text, MessageStyle style, const QString& title,
+                          QWidget* parent);
 
 } // namespace velmora

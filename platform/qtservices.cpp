@@ -103,7 +103,7 @@ QString QtServices::consoleBesideProgram() {
 #endif
 }
 
-void QtServices::messageBox(const QString& text, int style) {
+void QtServices::messageBox(const QString& text, MessageStyle style) {
     const std::unique_ptr<QDialog> box(
         createMessageBox(text, style, m_messageTitle, dialogParent()));
     box->exec();

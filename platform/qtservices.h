@@ -23,7 +23,7 @@ public:
 
     static QString consoleBesideProgram();
 
-    void messageBox(const QString& text, int style) override;
+    void messageBox(const QString& text, MessageStyle style) override;
     Outcome launch(const QString& commandLine) override;
     Outcome changeDrive(const QString& path) override;
     Outcome changeDirectory(const QString& path) override;

@@ -8,8 +8,9 @@
 
 namespace velmora {
 
-// Message box styles, as sums of flags: the buttons are always OK alone.
-enum MessageStyle : int {
+// Message box styles, with the values of the flags they stand for: the buttons are always OK
+// alone.
+enum class MessageStyle {
     OkOnly = 0,      // no icon
     Critical = 16,   // stop icon: a system operation failed
     Exclamation = 48 // warning icon
@@ -37,7 +38,7 @@ public:
     virtual ~Services() = default;
 
     // Shows `text` modally with the application's title; returns when the user closes the box.
-    virtual void messageBox(const QString& text, int style) = 0;
+    virtual void messageBox(const QString& text, MessageStyle style) = 0;
     // Starts the command line as a detached process in the current directory; never waits.
     virtual Outcome launch(const QString& commandLine) = 0;
     // Makes the drive named by the path current (nothing to do where there is one tree).

@@ -3,42 +3,42 @@
 
 namespace velmora::test {
 
-void FakeServices::messageBox(const QString& text, int style) {
-    calls.append({QStringLiteral("messageBox"), text, style, {}});
+void FakeServices::messageBox(const QString& text, MessageStyle style) {
+    calls.append({Service::MessageBox, text, style, {}});
     if (onMessageBox)
         onMessageBox(text, style);
 }
 
 Outcome FakeServices::launch(const QString& commandLine) {
-    calls.append({QStringLiteral("launch"), commandLine, 0, {}});
+    calls.append({Service::Launch, commandLine, MessageStyle::OkOnly, {}});
     if (launchFailure)
         return Outcome::failure(*launchFailure);
     return realLaunch ? m_real.launch(commandLine) : Outcome::success();
 }
 
 Outcome FakeServices::changeDrive(const QString& path) {
-    calls.append({QStringLiteral("changeDrive"), path, 0, {}});
+    calls.append({Service::ChangeDrive, path, MessageStyle::OkOnly, {}});
     if (driveFailure)
         return Outcome::failure(*driveFailure);
     return m_real.changeDrive(path);
 }
 
 Outcome FakeServices::changeDirectory(const QString& path) {
-    calls.append({QStringLiteral("changeDirectory"), path, 0, {}});
+    calls.append({Service::ChangeDirectory, path, MessageStyle::OkOnly, {}});
     if (directoryFailure)
         return Outcome::failure(*directoryFailure);
     return m_real.changeDirectory(path);
 }
 
 FileLength FakeServices::fileLength(const QString& path) {
-    calls.append({QStringLiteral("fileLength"), path, 0, {}});
+    calls.append({Service::FileLength, path, MessageStyle::OkOnly, {}});
     if (lengthFailure)
         return {0, Outcome::failure(*lengthFailure)};
     return m_real.fileLength(path);
 }
 
 std::optional<QString> FakeServices::openFile(const QString& filter, const QString& startFile) {
-    calls.append({QStringLiteral("openFile"), filter, 0, startFile});
+    calls.append({Service::OpenFile, filter, MessageStyle::OkOnly, startFile});
     if (dialogAnswers.empty())
         return std::nullopt;
     const auto answer = dialogAnswers.front();
@@ -46,7 +46,7 @@ std::optional<QString> FakeServices::openFile(const QString& filter, const QStri
     return answer ? std::optional<QString>(*answer) : std::nullopt;
 }
 
-QList<Call> FakeServices::callsTo(const QString& service) const {
+QList<Call> FakeServices::callsTo(Service service) const {
     QList<Call> selected;
     for (const Call& call : calls) {
         if (call.service == service)
@@ -57,22 +57,24 @@ QList<Call> FakeServices::callsTo(const QString& service) const {
 
 QStringList FakeServices::messages() const {
     QStringList texts;
-    for (const Call& call : callsTo(QStringLiteral("messageBox")))
+    for (const Call& call : callsTo(Service::MessageBox))
         texts.append(call.text);
     return texts;
 }
 
 QStringList FakeServices::launches() const {
     QStringList texts;
-    for (const Call& call : callsTo(QStringLiteral("launch")))
+    for (const Call& call : callsTo(Service::Launch))
         texts.append(call.text);
     return texts;
 }
 
 QString FakeServices::sequence() const {
+    static const QStringList kNames = {u"messageBox"_qs,      u"launch"_qs,     u"changeDrive"_qs,
+                                       u"changeDirectory"_qs, u"fileLength"_qs, u"openFile"_qs};
     QStringList services;
     for (const Call& call : calls)
-        services.append(call.service);
+        services.append(kNames.at(int(call.service)));
     return services.join(u' ');
 }
 

@@ -13,13 +13,15 @@
 
 namespace velmora::test {
 
+// The services, one for each call of the interface.
+enum class Service { MessageBox, Launch, ChangeDrive, ChangeDirectory, FileLength, OpenFile };
+
 // One call into the services, in the order the window made it.
 struct Call {
-    QString service; // "messageBox", "launch", "changeDrive", "changeDirectory", "fileLength",
-                     // "openFile"
-    QString text;    // the text, command line or path handed over (the filter, for openFile)
-    int style = 0;   // message box style
-    QString extra;   // the dialog's starting file
+    Service service;
+    QString text; // the text, command line or path handed over (the filter, for openFile)
+    MessageStyle style = MessageStyle::OkOnly;
+    QString extra; // the dialog's starting file
 };
 
 // Records every call. Message boxes return at once; dialogs answer from a queue (an empty
@@ -27,7 +29,7 @@ struct Call {
 // real system unless a failure is scripted; launches are only recorded unless `realLaunch`.
 class FakeServices final : public Services {
 public:
-    void messageBox(const QString& text, int style) override;
+    void messageBox(const QString& text, MessageStyle style) override;
     Outcome launch(const QString& commandLine) override;
     Outcome changeDrive(const QString& path) override;
     Outcome changeDirectory(const QString& path) override;
@@ -36,21 +38,22 @@ public:
 
     QList<Call> calls;
     std::deque<std::optional<QString>> dialogAnswers;
-    std::function<void(const QString& text, int style)> onMessageBox;
+    std::function<void(const QString& text, MessageStyle style)> onMessageBox;
     std::optional<QString> driveFailure, directoryFailure, launchFailure, lengthFailure;
     bool realLaunch = false;
 
-    QList<Call> callsTo(const QString& service) const;
+    QList<Call> callsTo(Service service) const;
     QStringList messages() const;
     QStringList launches() const;
-    // The services called, in order, as one text: "messageBox launch messageBox ..."
+    // The services called, in order, as one text by their names in the interface:
+    // "messageBox launch messageBox ..."
     QString sequence() const;
     void clear() { calls.clear(); }
     // Real launches go through this console program (none by default).
-    void useConsole(const QString& console) { m_real = QtServices(console); }
+    void useConsole(const QString& console) { m_real = QtServices(QString(), console); }
 
 private:
-    QtServices m_real{QString()};
+    QtServices m_real{QString(), QString()};
 };
 
 } // namespace velmora::test

@@ -78,7 +78,7 @@ void AccessTest::keyboardAddsRemovesAndPresses() {
     build->setFocus();
     QTest::keyClick(build, Qt::Key_Return);
     QCOMPARE(pressed.count(), 1);
-    QCOMPARE(services.callsTo(u"launch"_qs).size(), 1);
+    QCOMPARE(services.callsTo(test::Service::Launch).size(), 1);
 }
 
 void AccessTest::tabLeavesAFilledSourceList() {

@@ -249,14 +249,14 @@ void LaunchTest::messageBoxHasTitleIconAndOneButton() {
         QTest::keyClick(box, Qt::Key_Escape); // Escape closes it as OK does
     };
     whenShown<QMessageBox>(inspect);
-    services.messageBox(u"Attention !!!\r\r\nFin <b>!</b>"_qs, Exclamation);
+    services.messageBox(u"Attention !!!\r\r\nFin <b>!</b>"_qs, MessageStyle::Exclamation);
     QCOMPARE(title, u"Velmora GUI"_qs);
     QCOMPARE(icon, QMessageBox::Warning);
     QCOMPARE(buttons, 1);
     QCOMPARE(text, u"Attention !!!\n\nFin <b>!</b>"_qs);
 
     whenShown<QMessageBox>(inspect);
-    services.messageBox(u"Taille fichier < 400 Ko"_qs, OkOnly);
+    services.messageBox(u"Taille fichier < 400 Ko"_qs, MessageStyle::OkOnly);
     QCOMPARE(icon, QMessageBox::NoIcon);
     QCOMPARE(buttons, 1);
 }
@@ -282,7 +282,7 @@ void LaunchTest::longMessageShowsAtOnceAndFitsTheScreen() {
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     });
     clock.start();
-    services.messageBox(commandLine, OkOnly);
+    services.messageBox(commandLine, MessageStyle::OkOnly);
     qInfo("a command line of %lld characters shown after %lld ms", qint64(commandLine.size()),
           shownAfter);
     QVERIFY(shownAfter >= 0);

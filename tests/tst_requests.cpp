@@ -98,9 +98,10 @@ void RequestsTest::buildReportsEveryMissingInputInOrder() {
         if (missing & bit)
             expected.append(text);
     QCOMPARE(services.messages(), expected);
-    QCOMPARE(services.callsTo(u"messageBox"_qs).size(), services.calls.size()); // nothing else
+    QCOMPARE(services.callsTo(test::Service::MessageBox).size(),
+             services.calls.size()); // nothing else
     for (const test::Call& call : services.calls)
-        QCOMPARE(call.style, int(OkOnly));
+        QCOMPARE(call.style, MessageStyle::OkOnly);
     QVERIFY(window.form.inputMissing());
     QCOMPARE(QDir::currentPath(), before);
 }
@@ -125,7 +126,7 @@ void RequestsTest::extractionReportsEveryMissingInputInOrder() {
     window.box("Text3")->setText(noStorage ? QString() : u"/out/"_qs);
     window.extract();
     QCOMPARE(services.messages(), expected);
-    QCOMPARE(services.callsTo(u"messageBox"_qs).size(), services.calls.size());
+    QCOMPARE(services.callsTo(test::Service::MessageBox).size(), services.calls.size());
     QVERIFY(window.form.inputMissing());
 }
 
@@ -145,7 +146,7 @@ void RequestsTest::buildShowsThenLaunchesInTheStorageFolder() {
     QCOMPARE(services.calls.at(0).text, folder);
     QCOMPARE(services.calls.at(1).text, folder);
     QCOMPARE(services.calls.at(2).text, commandLine);
-    QCOMPARE(services.calls.at(2).style, int(OkOnly));
+    QCOMPARE(services.calls.at(2).style, MessageStyle::OkOnly);
     QCOMPARE(services.calls.at(3).text, commandLine);
     QCOMPARE(QDir::toNativeSeparators(QDir::currentPath()), folder);
     QVERIFY(!window.form.inputMissing());
@@ -285,7 +286,7 @@ void RequestsTest::storagePathThatCannotBeMadeCurrentStopsTheBuild() {
     window.build();
     QCOMPARE(services.sequence(), u"changeDrive changeDirectory messageBox"_qs);
     const test::Call report = services.calls.constLast();
-    QCOMPARE(report.style, int(Critical));
+    QCOMPARE(report.style, MessageStyle::Critical);
     QVERIFY(report.text.startsWith(texts::kCannotChangeFolder));
     QVERIFY(report.text.contains(missing));
     QVERIFY(report.text.contains(u"No such file or directory"_qs));
@@ -310,7 +311,7 @@ void RequestsTest::programThatCannotStartStopsTheRequest() {
 
     window.build();
     QCOMPARE(services.sequence(), u"changeDrive changeDirectory messageBox launch messageBox"_qs);
-    QCOMPARE(services.calls.constLast().style, int(Critical));
+    QCOMPARE(services.calls.constLast().style, MessageStyle::Critical);
     QCOMPARE(services.calls.constLast().text, texts::kCannotStart + u"\r\n"_qs +
                                                   texts::kDefaultImageTool +
                                                   u"\r\nPermission denied"_qs);
@@ -341,7 +342,7 @@ void RequestsTest::pickersWriteTheChosenFileIntoTheirOwnBox() {
     QTest::mouseClick(velmora, Qt::LeftButton); // a box holding a path opens the dialog again
     QCOMPARE(velmora->text(), u"/opt/other"_qs);
 
-    const QList<test::Call> showings = services.callsTo(u"openFile"_qs);
+    const QList<test::Call> showings = services.callsTo(test::Service::OpenFile);
     QCOMPARE(showings.size(), 3);
     for (const test::Call& showing : showings)
         QCOMPARE(showing.text, u"Executable(*.exe)|*.exe"_qs);
@@ -351,7 +352,7 @@ void RequestsTest::pickersWriteTheChosenFileIntoTheirOwnBox() {
 
     for (const char* name : {"Volume", "ImageCD", "Text3"})
         QTest::mouseClick(window.box(name), Qt::LeftButton);
-    QCOMPARE(services.callsTo(u"openFile"_qs).size(), 3); // only the tool boxes pick
+    QCOMPARE(services.callsTo(test::Service::OpenFile).size(), 3); // only the tool boxes pick
 }
 
 void RequestsTest::pickerClosedWithoutAChoiceLeavesTheBox() {

@@ -90,7 +90,7 @@ void SourceListTest::sizeRuleThroughDoubleClicks() {
 
     window.doubleClickFile(u"Données d'été.bin"_qs);
     QCOMPARE(window.form.fileSizeKB(), kilobytes);
-    QCOMPARE(services.callsTo(u"fileLength"_qs).value(0).text, path);
+    QCOMPARE(services.callsTo(test::Service::FileLength).value(0).text, path);
     if (accepted) {
         QCOMPARE(window.List1()->entries(), QStringList{path});
         QCOMPARE(services.messages(), QStringList());
@@ -98,7 +98,7 @@ void SourceListTest::sizeRuleThroughDoubleClicks() {
     } else {
         QCOMPARE(window.List1()->ListCount(), 0);
         QCOMPARE(services.messages(), QStringList{u"Taille fichier < 400 Ko"_qs});
-        QCOMPARE(services.calls.constLast().style, int(OkOnly));
+        QCOMPARE(services.calls.constLast().style, MessageStyle::OkOnly);
     }
 }
 
@@ -179,7 +179,7 @@ void SourceListTest::vanishedFileIsReportedAndChangesNothing() {
     QVERIFY(message.startsWith(texts::kCannotReadSize));
     QVERIFY(message.contains(gone));
     QVERIFY(message.contains(u"No such file"_qs));
-    QCOMPARE(services.calls.constLast().style, int(Critical));
+    QCOMPARE(services.calls.constLast().style, MessageStyle::Critical);
     QCOMPARE(window.List1()->entries(), QStringList{kept});
     QCOMPARE(window.form.fileSizeKB(), 488); // still the last size read
     QVERIFY(window.form.isVisible());
@@ -269,7 +269,7 @@ void SourceListTest::driveWithoutMediumIsReportedAndControlsAgree() {
     QCOMPARE(services.messages().size(), 1);
     QVERIFY(services.messages().constFirst().startsWith(texts::kCannotOpenDrive));
     QVERIFY(services.messages().constFirst().contains(empty + u" [CD]"_qs));
-    QCOMPARE(services.calls.constFirst().style, int(Critical));
+    QCOMPARE(services.calls.constFirst().style, MessageStyle::Critical);
     QCOMPARE(window.Drive1()->Drive(), driveA);
     QCOMPARE(window.Dir1()->Path(), driveA);
     QCOMPARE(window.File1()->Path(), driveA);

@@ -51,7 +51,7 @@ void WindowTest::loadWarnsBeforeTheWindowShowsAndFillsTheStoragePath() {
     bool visibleDuringWarning = true;
     QString storageDuringWarning = u"unset"_qs;
     auto* text3 = window.findChild<TextBox*>(u"Text3"_qs);
-    services.onMessageBox = [&](const QString&, int) {
+    services.onMessageBox = [&](const QString&, MessageStyle) {
         visibleDuringWarning = window.isVisible();
         storageDuringWarning = text3->text();
     };
@@ -66,7 +66,7 @@ void WindowTest::loadWarnsBeforeTheWindowShowsAndFillsTheStoragePath() {
         u"an error on the CD make the files stored unusable !"_qs;
     QCOMPARE(services.sequence(), u"messageBox"_qs);
     QCOMPARE(services.calls.at(0).text, warning);
-    QCOMPARE(services.calls.at(0).style, int(Exclamation));
+    QCOMPARE(services.calls.at(0).style, MessageStyle::Exclamation);
     QVERIFY(!visibleDuringWarning);
     QCOMPARE(storageDuringWarning, QString());
     QCOMPARE(text3->text(), QDir::toNativeSeparators(QDir::currentPath()));

@@ -29,12 +29,12 @@ void Form1::Extraire_Click() {
     for (const QString& entry : entries) {
         const std::optional<QString> piece = destinationPiece(entry, m_drives.rootLength(entry));
         if (!piece) {
-            m_services.messageBox(kEntryTooShort + u"\r\n" + entry, OkOnly);
+            m_services.messageBox(kEntryTooShort + u"\r\n" + entry, MessageStyle::OkOnly);
             continue;
         }
         const QString commandLine =
             extractionCommandLine(program, entry, Text3->text(), *piece, QDir::separator());
-        m_services.messageBox(commandLine, OkOnly);
+        m_services.messageBox(commandLine, MessageStyle::OkOnly);
         if (!launch(commandLine, program))
             return;
     }

@@ -38,7 +38,7 @@ void Form1::Command1_Click() {
     const QString program = programOrDefault(Velmora->text(), kDefaultImageTool);
     const QString commandLine =
         imageBuildCommandLine(program, Volume->text(), ImageCD->text(), fileList);
-    m_services.messageBox(commandLine, OkOnly);
+    m_services.messageBox(commandLine, MessageStyle::OkOnly);
     launch(commandLine, program);
 }
 

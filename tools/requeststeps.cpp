@@ -12,7 +12,7 @@ namespace velmora {
 void Form1::requireInput(bool missing, const QString& message) {
     if (!missing)
         return;
-    m_services.messageBox(message, OkOnly);
+    m_services.messageBox(message, MessageStyle::OkOnly);
     InputMissing = true;
 }
 
@@ -22,7 +22,8 @@ void Form1::requireInput(bool missing, const QString& message) {
 bool Form1::refuseDoubleQuotes(const QList<std::pair<QString, QString>>& namedInputs,
                                const QStringList& entries) {
     const auto refuse = [this](const QString& name, const QString& input) {
-        m_services.messageBox(texts::kDoubleQuoteIn + u"\r\n" + name + u"\r\n" + input, OkOnly);
+        m_services.messageBox(texts::kDoubleQuoteIn + u"\r\n" + name + u"\r\n" + input,
+                              MessageStyle::OkOnly);
         return true;
     };
     for (const auto& [name, input] : namedInputs) {
