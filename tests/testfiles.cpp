@@ -9,20 +9,6 @@
 
 namespace velmora::test {
 
-QString makeFile(const QString& folder, const QString& name, qint64 size) {
-    const QString path = QDir(folder).filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !file.resize(size))
-        qFatal("cannot make the test file %s", qPrintable(path));
-    return QDir::toNativeSeparators(path);
-}
-
-QString makeFolder(const QString& parent, const QString& name) {
-    if (!QDir(parent).mkpath(name))
-        qFatal("cannot make the test folder %s", qPrintable(name));
-    return QDir::toNativeSeparators(QDir(parent).filePath(name));
-}
-
 namespace {
 
 QPoint centreOf(QAbstractItemView& view, const QModelIndex& index) {

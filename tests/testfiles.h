@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "files.h"
+
 #include <QModelIndex>
 #include <QString>
 #include <QTemporaryDir>
@@ -17,11 +19,6 @@ class QAbstractItemView;
 #endif
 
 namespace velmora::test {
-
-// A file of `size` bytes (sparse: nothing is written) under `folder`; returns its path.
-QString makeFile(const QString& folder, const QString& name, qint64 size);
-// A folder under `parent`; returns its native path.
-QString makeFolder(const QString& parent, const QString& name);
 
 // What the mouse sends for a double-click on an item: press, release, double-click, release.
 void doubleClick(QAbstractItemView& view, const QModelIndex& index);

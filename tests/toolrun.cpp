@@ -127,13 +127,6 @@ QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString makeFileOfSize(const QString& folder, const QString& name, qint64 size) {
-    QFile file(QDir(folder).filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || !file.resize(size))
-        return {};
-    return file.fileName();
-}
-
 std::pair<qint64, qint64> placeOf(const QString& cue, const QString& identifier,
                                   const QString& scratch) {
     const Run read = run(QStringLiteral(ISO9660_READER),

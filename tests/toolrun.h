@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "files.h"
+
 // Running the CD image tools as programs, and the files their tests feed them.
 
 #include <QByteArray>
@@ -55,8 +57,6 @@ QByteArray randomBytes(qint64 size, quint32 seed);
 // Writes a file under `folder`; returns its path.
 QString writeFile(const QString& folder, const QString& name, const QByteArray& data);
 QByteArray readFile(const QString& path);
-// A sparse file of `size` bytes under `folder`; its path, or nothing when it cannot be made.
-QString makeFileOfSize(const QString& folder, const QString& name, qint64 size);
 
 // Where a file lies in an image, as libiso9660 sees it: first sector and sector count.
 std::pair<qint64, qint64> placeOf(const QString& cue, const QString& identifier,

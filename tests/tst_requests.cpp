@@ -7,6 +7,7 @@
 #include "platform/controls.h"
 #include "testfiles.h"
 #include "tools/texts.h"
+#include "windowfixture.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -30,24 +31,9 @@ const QString kExtractionStorageMissing =
     u"CD Image storage path not defined / Répertoire destination non définit"_qs;
 
 // A window whose drives are the root and a CD mounted at /media/cd.
-struct Window {
+struct Window : test::Window {
     explicit Window(test::FakeServices& services)
-        : form(services, DriveTable({{u"/"_qs, {}}, {u"/media/cd"_qs, u"CD"_qs}})) {
-        form.show();
-    }
-    template <class Control> Control* get(const char* name) {
-        return form.findChild<Control*>(QLatin1StringView(name));
-    }
-    TextBox* box(const char* name) { return get<TextBox>(name); }
-    ListBox* List1() { return get<ListBox>("List1"); }
-    void add(const QStringList& entries) {
-        for (const QString& entry : entries)
-            List1()->AddItem(entry);
-    }
-    void build() { QTest::mouseClick(get<CommandButton>("Command1"), Qt::LeftButton); }
-    void extract() { QTest::mouseClick(get<CommandButton>("Extraire"), Qt::LeftButton); }
-
-    Form1 form;
+        : test::Window(services, DriveTable({{u"/"_qs, {}}, {u"/media/cd"_qs, u"CD"_qs}})) {}
 };
 
 } // namespace

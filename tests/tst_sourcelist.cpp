@@ -7,6 +7,7 @@
 #include "platform/controls.h"
 #include "platform/filesystem.h"
 #include "testfiles.h"
+#include "windowfixture.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,35 +17,7 @@ using namespace velmora;
 
 namespace {
 
-// The window with its controls at hand.
-struct Window {
-    explicit Window(test::FakeServices& services, DriveTable drives = DriveTable::mounted())
-        : form(services, std::move(drives)) {
-        form.show();
-    }
-    template <class Control> Control* get(const char* name) {
-        return form.findChild<Control*>(QLatin1StringView(name));
-    }
-    DriveListBox* Drive1() { return get<DriveListBox>("Drive1"); }
-    DirListBox* Dir1() { return get<DirListBox>("Dir1"); }
-    FileListBox* File1() { return get<FileListBox>("File1"); }
-    ListBox* List1() { return get<ListBox>("List1"); }
-    CheckBox* Check1() { return get<CheckBox>("Check1"); }
-    TextBox* Text3() { return get<TextBox>("Text3"); }
-
-    void doubleClickFile(const QString& name) {
-        const QModelIndex file = test::itemShowing(*File1(), name);
-        QVERIFY2(file.isValid(), qPrintable(name));
-        test::doubleClick(*File1(), file);
-    }
-    void doubleClickFolder(const QString& name) {
-        const QModelIndex folder = test::itemShowing(*Dir1(), name);
-        QVERIFY2(folder.isValid(), qPrintable(name));
-        test::doubleClick(*Dir1(), folder);
-    }
-
-    Form1 form;
-};
+using test::Window;
 
 } // namespace
 
