@@ -83,10 +83,11 @@ Form1::Form1(Services& services, DriveTable drives, QWidget* parent)
     createControls();
     setTabOrder();
 
-    // The browser starts on the current folder, before any handler listens.
+    // The browser starts on the current folder (else the root), before any handler listens; a
+    // folder whose files cannot be read shows none, which is all there is to say at start-up.
     if (!Dir1->setPath(QDir::currentPath()))
-        Dir1->setPath(QDir::rootPath());
-    File1->setPath(Dir1->Path());
+        static_cast<void>(Dir1->setPath(QDir::rootPath()));
+    static_cast<void>(File1->setPath(Dir1->Path()));
     Drive1->showDriveOf(Dir1->Path());
     Drive1->setFocus();
 

@@ -12,6 +12,6 @@ namespace cdimage {
 
 // Why `path` cannot be read as a file or a drive, naming what it is ("\"f\" is a FIFO, not a
 // file or a drive"); empty when it is a regular file or a block device.
-std::string whyNotReadable(const std::filesystem::path& path);
+[[nodiscard]] std::string whyNotReadable(const std::filesystem::path& path);
 
 } // namespace cdimage

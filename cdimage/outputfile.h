@@ -77,7 +77,7 @@ private:
 // Why a file cannot be put at `path` without replacing something: it is a folder, or (unless
 // `replace`) a file stands there, named with its whole folder and followed by `advice` ("choose
 // another image name"). Empty when it can.
-std::string whyNotPlaceable(const std::filesystem::path& path, bool replace,
+[[nodiscard]] std::string whyNotPlaceable(const std::filesystem::path& path, bool replace,
                             std::string_view advice = {});
 
 // Gives a file or a folder its modification time, in seconds after 1970 UTC; as much as the

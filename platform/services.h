@@ -17,7 +17,7 @@ enum class MessageStyle {
 };
 
 // How a system operation ended: ok, or failed with the system's reason.
-struct Outcome {
+struct [[nodiscard]] Outcome {
     bool ok = true;
     QString reason;
 
@@ -26,7 +26,7 @@ struct Outcome {
     explicit operator bool() const { return ok; }
 };
 
-struct FileLength {
+struct [[nodiscard]] FileLength {
     qint64 bytes = 0;
     Outcome outcome;
 };
