@@ -24,6 +24,7 @@ inline bool changedBetween(const FileFacts& before, const FileFacts& after) {
 }
 
 // Fills `facts` and returns true, or sets `error` and returns false.
-[[nodiscard]] bool lookAt(const std::filesystem::path& path, FileFacts& facts, std::error_code& error);
+[[nodiscard]] bool lookAt(const std::filesystem::path& path, FileFacts& facts,
+                          std::error_code& error);
 
 } // namespace cdimage

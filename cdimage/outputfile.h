@@ -78,7 +78,7 @@ private:
 // `replace`) a file stands there, named with its whole folder and followed by `advice` ("choose
 // another image name"). Empty when it can.
 [[nodiscard]] std::string whyNotPlaceable(const std::filesystem::path& path, bool replace,
-                            std::string_view advice = {});
+                                          std::string_view advice = {});
 
 // Gives a file or a folder its modification time, in seconds after 1970 UTC; as much as the
 // system allows, and silently: a date is worth keeping, not worth failing for.

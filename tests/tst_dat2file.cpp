@@ -215,6 +215,22 @@ void Dat2FileTest::filesComeBackExactFromRiffFiles() {
         QVERIFY2(extracted.status == 0, qPrintable(file.name + u": "_qs + extracted.errors));
         QVERIFY2(readFile(target) == file.data, qPrintable(file.name));
     }
+    // A system that reads Joliet shows each file by its original name: the list knows it by
+    // that name too, so the copy is cut to its length and checked.
+    const QString joliet = out.filePath(u"joliet"_qs);
+    QDir().mkpath(joliet + u"/FILES"_qs);
+    QVERIFY(QFile::copy(m_cd + u"/VELMORA.LST"_qs, joliet + u"/VELMORA.LST"_qs));
+    for (const Stored& file : storedFiles()) {
+        const QString shown = joliet + u"/FILES/"_qs + file.name;
+        QVERIFY(QFile::copy(m_cd + u"/FILES/"_qs + file.identifier, shown));
+        const QString target = out.filePath(u"by original name "_qs + file.name);
+        const Run extracted = dat2file({shown, target}, out.path());
+        QVERIFY2(extracted.status == 0, qPrintable(file.name + u": "_qs + extracted.errors));
+        // (A file of no bytes has no sectors to place it by, and needs no cutting.)
+        QVERIFY2(file.data.isEmpty() || extracted.output.contains(u"SHA-256 checked"_qs),
+                 qPrintable(file.name + u": "_qs + extracted.output + extracted.errors));
+        QVERIFY2(readFile(target) == file.data, qPrintable(file.name));
+    }
 }
 
 void Dat2FileTest::listShowsWhatWasStored() {
