@@ -110,8 +110,8 @@ ImageFile::ImageFile(const ImageTrack& track)
     : m_track(track) {
     std::error_code error;
     if (fs::exists(fs::symlink_status(track.dataFile, error)))
-        if (const std::string why = whyNotReadable(track.dataFile); !why.empty())
-            throw DiscError(why);
+        if (const auto why = whyNotReadable(track.dataFile))
+            throw DiscError(*why);
     m_in.open(track.dataFile, std::ios::binary);
     m_size = fs::file_size(track.dataFile, error);
     if (error)
@@ -254,8 +254,8 @@ bool isImageFile(const fs::path& path) {
 }
 
 std::vector<ImageTrack> imageTracksAt(const fs::path& path) {
-    if (const std::string why = whyNotReadable(path); !why.empty())
-        throw ImageError(why);
+    if (const auto why = whyNotReadable(path))
+        throw ImageError(*why);
     const std::string head = headOf(path, kMaxDescriptionSize + 1);
     if (head.empty())
         throw ImageError(quoted(path) + " is empty (0 bytes): not an image");

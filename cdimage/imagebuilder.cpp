@@ -324,10 +324,9 @@ BuildResult checkNames(const BuildRequest& request) {
     if (result.volumeIdentifier.empty())
         throw BuildError("the volume needs a name");
     for (const fs::path& path : {result.bin, result.cue, result.toc})
-        if (const std::string why = whyNotPlaceable(
-                path, request.force, "choose another image name or remove the old image");
-            !why.empty())
-            throw BuildError(why);
+        if (const auto why = whyNotPlaceable(path, request.force,
+                                             "choose another image name or remove the old image"))
+            throw BuildError(*why);
     return result;
 }
 

@@ -24,7 +24,7 @@ std::string notAFile(const fs::path& path, const char* what) {
 
 } // namespace
 
-std::string whyNotReadable(const fs::path& path) {
+std::optional<std::string> whyNotReadable(const fs::path& path) {
 #ifdef _WIN32
     std::error_code error;
     const fs::file_status status = fs::status(path, error);

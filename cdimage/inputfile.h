@@ -6,12 +6,13 @@
 // ends) is told apart before it is opened for reading, without waiting on it.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace cdimage {
 
 // Why `path` cannot be read as a file or a drive, naming what it is ("\"f\" is a FIFO, not a
-// file or a drive"); empty when it is a regular file or a block device.
-[[nodiscard]] std::string whyNotReadable(const std::filesystem::path& path);
+// file or a drive"); nothing when it is a regular file or a block device.
+[[nodiscard]] std::optional<std::string> whyNotReadable(const std::filesystem::path& path);
 
 } // namespace cdimage

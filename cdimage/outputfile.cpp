@@ -285,8 +285,8 @@ void OutputFile::setModified(std::int64_t seconds) {
 }
 
 void OutputFile::place(const fs::path& name, bool replace) {
-    if (const std::string why = whyNotPlaceable(name, replace); !why.empty())
-        throw OutputError(why);
+    if (const auto why = whyNotPlaceable(name, replace))
+        throw OutputError(*why);
     if (replace) {
         std::error_code error;
         fs::rename(m_temporary, name, error);
@@ -322,7 +322,8 @@ std::string kindOf(const fs::file_status& status) {
 
 } // namespace
 
-std::string whyNotPlaceable(const fs::path& path, bool replace, std::string_view advice) {
+std::optional<std::string> whyNotPlaceable(const fs::path& path, bool replace,
+                                           std::string_view advice) {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(path, error);
     const std::string where = quoted(path.filename()) + " in " + quoted(folderOf(path));

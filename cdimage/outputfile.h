@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -76,9 +77,9 @@ private:
 
 // Why a file cannot be put at `path` without replacing something: it is a folder, or (unless
 // `replace`) a file stands there, named with its whole folder and followed by `advice` ("choose
-// another image name"). Empty when it can.
-[[nodiscard]] std::string whyNotPlaceable(const std::filesystem::path& path, bool replace,
-                                          std::string_view advice = {});
+// another image name"). Nothing when it can.
+[[nodiscard]] std::optional<std::string>
+whyNotPlaceable(const std::filesystem::path& path, bool replace, std::string_view advice = {});
 
 // Gives a file or a folder its modification time, in seconds after 1970 UTC; as much as the
 // system allows, and silently: a date is worth keeping, not worth failing for.

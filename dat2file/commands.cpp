@@ -207,8 +207,8 @@ int extractRiff(const fs::path& source, const fs::path& destination, bool force)
     const std::uint64_t available =
         error ? 0 : (fileSize - cdimage::kRiffHeaderSize) / cdimage::kRawSectorSize;
     const std::uint64_t sectors = riff.dataSize / cdimage::kRawSectorSize;
-    if (const std::string why = whyNotWritable(destination, force); !why.empty())
-        throw Failure(why);
+    if (const auto why = whyNotWritable(destination, force))
+        throw Failure(*why);
 
     std::vector<std::uint8_t> chunk(kSectorsPerChunk * cdimage::kRawSectorSize);
     in.read(reinterpret_cast<char*>(chunk.data()), cdimage::kRawSectorSize);
@@ -498,8 +498,8 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list,
         const std::string detail = "file " + std::to_string(i + 1) + " of " +
                                    std::to_string(planned.size()) + ": " + file.place;
         const fs::path output = into / cdimage::pathOfUtf8(file.place).make_preferred();
-        if (const std::string why = whyNotWritable(output, force); !why.empty())
-            throw Failure(why);
+        if (const auto why = whyNotWritable(output, force))
+            throw Failure(*why);
         Extraction extraction(output, force, file.voucher, blocksOf(file.file));
         extraction.showAs(target / cdimage::pathOfUtf8(file.place).make_preferred());
         extraction.setModified(file.file.recorded);
@@ -552,8 +552,8 @@ int extractFromDisc(cdimage::SectorSource& source, const std::string& where, std
             joliet.reset();
         return extractFolder(files, list, *file, joliet, where, destination, force);
     }
-    if (const std::string why = whyNotWritable(destination, force); !why.empty())
-        throw Failure(why);
+    if (const auto why = whyNotWritable(destination, force))
+        throw Failure(*why);
     Extraction extraction(destination, force, voucherOnDisc(list, files.volumeIdentifier(), *file),
                           blocksOf(*file));
     extraction.setModified(file->recorded);

@@ -71,9 +71,8 @@ constexpr const char* kUsage =
 // The sectors of an image: a Nero image through libcdio, anything else read here.
 std::unique_ptr<cdimage::SectorSource> openImage(const std::string& image) {
     if (cdimage::isNeroImage(cdimage::pathOfUtf8(image))) {
-        if (const std::string why = cdimage::whyNotReadable(cdimage::pathOfUtf8(image));
-            !why.empty())
-            throw Failure(why);
+        if (const auto why = cdimage::whyNotReadable(cdimage::pathOfUtf8(image)))
+            throw Failure(*why);
         return openNeroImage(image);
     }
     try {
@@ -130,8 +129,8 @@ std::optional<std::pair<std::string, std::string>> discHolding(const fs::path& s
 #endif
 
 int extract(const fs::path& source, const fs::path& destination, bool force) {
-    if (const std::string why = cdimage::whyNotReadable(source); !why.empty())
-        throw Failure(why);
+    if (const auto why = cdimage::whyNotReadable(source))
+        throw Failure(*why);
     // An image gives every file it holds, into a folder named after the image.
     if (cdimage::isImageFile(source)) {
         const auto image = openImage(utf8(source));

@@ -51,12 +51,11 @@ std::string rangeText(std::uint64_t first, std::uint64_t size) {
 
 } // namespace
 
-std::string whyNotWritable(const fs::path& destination, bool force) {
+std::optional<std::string> whyNotWritable(const fs::path& destination, bool force) {
     for (const fs::path& path : {destination, damagedPath(destination)})
-        if (std::string why = cdimage::whyNotPlaceable(
-                path, force, "choose another storage folder or remove the old file");
-            !why.empty())
-            return why;
+        if (const auto why = cdimage::whyNotPlaceable(
+                path, force, "choose another storage folder or remove the old file"))
+            return *why;
     return {};
 }
 

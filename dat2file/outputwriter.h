@@ -98,7 +98,8 @@ private:
     std::vector<Range> m_unreadable, m_failingEdc;
 };
 
-// Why DESTINATION (or its .damaged form) cannot be written; empty when it can.
-std::string whyNotWritable(const std::filesystem::path& destination, bool force);
+// Why DESTINATION (or its .damaged form) cannot be written; nothing when it can.
+[[nodiscard]] std::optional<std::string> whyNotWritable(const std::filesystem::path& destination,
+                                                        bool force);
 
 } // namespace dat2file

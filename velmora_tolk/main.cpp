@@ -55,10 +55,11 @@ int fail(const std::string& message) {
 }
 
 // Adds the files named in `list`, one per line; why it cannot, or nothing.
-std::string readFileList(const std::string& list, std::vector<std::filesystem::path>& files) {
+std::optional<std::string> readFileList(const std::string& list,
+                                        std::vector<std::filesystem::path>& files) {
     const std::filesystem::path path = cdimage::pathOfUtf8(list);
-    if (const std::string why = cdimage::whyNotReadable(path); !why.empty())
-        return why;
+    if (const auto why = cdimage::whyNotReadable(path))
+        return *why;
     std::ifstream in(path, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
@@ -95,8 +96,8 @@ int main(int argc, char** argv) {
         if (argument == "--force") {
             request.force = true;
         } else if (argument == "--files-from" && i + 1 < count) {
-            if (const std::string why = readFileList(arguments[++i], request.files); !why.empty())
-                return fail(why);
+            if (const auto why = readFileList(arguments[++i], request.files))
+                return fail(*why);
             haveFiles = true;
         } else if ((argument == "-v" || argument == "-o") && i + 1 < count) {
             (argument == "-v" ? request.volumeName : request.imageName) = arguments[++i];
