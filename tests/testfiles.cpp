@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testfiles.h"
 
+#include "platform/filenamecodec.h"
+
+#include <QtTest>
+
+#include <QElapsedTimer>
+
 #include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QDir>
@@ -41,6 +47,24 @@ CurrentFolderGuard::CurrentFolderGuard()
 
 CurrentFolderGuard::~CurrentFolderGuard() {
     QDir::setCurrent(m_folder);
+}
+
+QList<Record> waitForRecords(const QString& folder, int count) {
+    const QDir records(folder, u"*.txt"_qs, QDir::Name);
+    QElapsedTimer waited;
+    waited.start();
+    while (records.entryList(QDir::Files).size() < count && waited.elapsed() < 10000)
+        QTest::qWait(20);
+    QTest::qWait(100); // one more would show up now
+    QList<Record> found;
+    for (const QString& name : records.entryList(QDir::Files)) {
+        QFile file(records.filePath(name));
+        file.open(QIODevice::ReadOnly);
+        QStringList lines = decodeFileName(file.readAll()).split(u'\n'); // bytes kept
+        lines.removeLast(); // after the last line break
+        found.append({lines.takeFirst(), lines});
+    }
+    return found;
 }
 
 } // namespace velmora::test

@@ -3,8 +3,10 @@
 
 #include "files.h"
 
+#include <QList>
 #include <QModelIndex>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 class QAbstractItemView;
@@ -26,6 +28,16 @@ void doubleClick(QAbstractItemView& view, const QModelIndex& index);
 void click(QAbstractItemView& view, const QModelIndex& index);
 // The last item of a view showing `text`; invalid when none does.
 QModelIndex itemShowing(const QAbstractItemView& view, const QString& text);
+
+// What the argument-recording stand-in for the tools wrote of one run: its current folder and
+// its arguments.
+struct Record {
+    QString folder;
+    QStringList arguments;
+};
+// Waits (ten seconds at most) until `count` runs of the stand-in have written their records
+// into `folder`, then reads them, and any other that came meanwhile.
+QList<Record> waitForRecords(const QString& folder, int count);
 
 // Puts the process's current folder back when the test ends.
 class CurrentFolderGuard {

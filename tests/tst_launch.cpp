@@ -29,13 +29,10 @@
 #include <fstream>
 
 using namespace velmora;
+using test::Record;
+using test::waitForRecords;
 
 namespace {
-
-struct Record {
-    QString folder;
-    QStringList arguments;
-};
 
 // The stand-in tool, built beside the tests, copied where a test wants it.
 QString installRecorder(const QString& folder, const QString& name) {
@@ -44,25 +41,6 @@ QString installRecorder(const QString& folder, const QString& name) {
     QFile::copy(QCoreApplication::applicationDirPath() + u"/argv_recorder"_qs, target);
     QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return QDir::toNativeSeparators(target);
-}
-
-// Waits until `count` launched tools have written their records, then reads them.
-QList<Record> waitForRecords(const QString& folder, int count) {
-    const QDir records(folder, u"*.txt"_qs, QDir::Name);
-    QElapsedTimer waited;
-    waited.start();
-    while (records.entryList(QDir::Files).size() < count && waited.elapsed() < 10000)
-        QTest::qWait(20);
-    QTest::qWait(100); // one more would show up now
-    QList<Record> found;
-    for (const QString& name : records.entryList(QDir::Files)) {
-        QFile file(records.filePath(name));
-        file.open(QIODevice::ReadOnly);
-        QStringList lines = decodeFileName(file.readAll()).split(u'\n'); // bytes kept
-        lines.removeLast(); // after the last line break
-        found.append({lines.takeFirst(), lines});
-    }
-    return found;
 }
 
 // Answers the next modal dialog with `answer` once it is shown.

@@ -6,6 +6,7 @@
 #include "app/texts.h"
 #include "platform/drives.h"
 #include "platform/qtservices.h"
+#include "testfiles.h"
 #include "tools/texts.h"
 
 #include <QCoreApplication>
@@ -17,29 +18,7 @@
 
 using namespace velmora;
 
-namespace {
-
-// The records argv_recorder.exe writes into `folder`: its current folder, then one line per
-// argument.
-QList<QStringList> waitForRecords(const QString& folder, int count) {
-    const QDir records(folder, u"*.txt"_qs, QDir::Name);
-    QElapsedTimer waited;
-    waited.start();
-    while (records.entryList(QDir::Files).size() < count && waited.elapsed() < 10000)
-        QTest::qWait(20);
-    QTest::qWait(300); // one more would show up now
-    QList<QStringList> found;
-    for (const QString& name : records.entryList(QDir::Files)) {
-        QFile file(records.filePath(name));
-        file.open(QIODevice::ReadOnly);
-        QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
-        lines.removeLast();
-        found.append(lines);
-    }
-    return found;
-}
-
-} // namespace
+namespace {} // namespace
 
 class WindowsLaunchTest : public QObject {
     Q_OBJECT
@@ -74,10 +53,10 @@ void WindowsLaunchTest::programIsFoundBesideTheWindowNeverInTheStorageFolder() {
         u"\"argv_recorder.exe\" \"a b\" \"café €\" \"日本語\" -m  \"C:\\x y\\z\""_qs);
     QVERIFY2(started, qPrintable(started.reason));
     QDir::setCurrent(before);
-    const QList<QStringList> records = waitForRecords(m_records.path(), 1);
+    const QList<test::Record> records = test::waitForRecords(m_records.path(), 1);
     QCOMPARE(records.size(), 1);
-    QCOMPARE(QDir::fromNativeSeparators(records[0].value(0)), storage.path());
-    QCOMPARE(records[0].mid(1),
+    QCOMPARE(QDir::fromNativeSeparators(records[0].folder), storage.path());
+    QCOMPARE(records[0].arguments,
              (QStringList{u"a b"_qs, u"café €"_qs, u"日本語"_qs, u"-m"_qs, u"C:\\x y\\z"_qs}));
     QDir(m_records.path()).removeRecursively();
     QDir().mkpath(m_records.path());
@@ -95,9 +74,9 @@ void WindowsLaunchTest::buildLongerThanALineHandsItsFilesOver() {
     QtServices services(velmora::texts::kApplicationTitle);
     const Outcome started = services.launch(line);
     QVERIFY2(started, qPrintable(started.reason));
-    const QList<QStringList> records = waitForRecords(m_records.path(), 1);
+    const QList<test::Record> records = test::waitForRecords(m_records.path(), 1);
     QCOMPARE(records.size(), 1);
-    const QStringList arguments = records[0].mid(1);
+    const QStringList arguments = records[0].arguments;
     QCOMPARE(arguments.mid(0, 5),
              (QStringList{u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"--files-from"_qs}));
     QCOMPARE(arguments.size(), 6);
