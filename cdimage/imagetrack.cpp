@@ -167,11 +167,23 @@ std::uint64_t sectorsOfFile(const FileSize& sizeOf, const fs::path& file, std::s
     return bytes ? std::min(*bytes / stride, kMaxDiscFrames) : kMaxDiscFrames;
 }
 
+// The data tracks of an image's files and where each starts on the disc; `origin` is where the
+// first track's index 1 lies.
+struct TrackLayout {
+    std::vector<ImageTrack> tracks;
+    std::vector<std::uint64_t> starts;
+    std::optional<std::uint64_t> origin;
+};
+
 // The data tracks found, placed at their addresses: LBA 0 is where the first track's index 1
 // lies. Places before it (a first track's pregap) are left out.
-std::vector<ImageTrack> placed(std::vector<ImageTrack> tracks, std::vector<std::uint64_t> starts,
-                               std::uint64_t origin) {
+std::vector<ImageTrack> placed(TrackLayout layout) {
     std::vector<ImageTrack> found;
+    if (!layout.origin)
+        return found;
+    std::vector<ImageTrack>& tracks = layout.tracks;
+    const std::vector<std::uint64_t>& starts = layout.starts;
+    const std::uint64_t origin = *layout.origin;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         ImageTrack& track = tracks[i];
         std::uint64_t start = starts[i];
@@ -256,14 +268,6 @@ std::vector<CueFile> parseCueSheet(std::string_view text, const fs::path& folder
     return files;
 }
 
-// The data tracks of an image's files and where each starts on the disc; `origin` is where the
-// first track's index 1 lies.
-struct TrackLayout {
-    std::vector<ImageTrack> tracks;
-    std::vector<std::uint64_t> starts;
-    std::optional<std::uint64_t> origin;
-};
-
 TrackLayout layOutCueSheet(const std::vector<CueFile>& files, const FileSize& sizeOf) {
     TrackLayout layout;
     std::vector<ImageTrack>& tracks = layout.tracks;
@@ -315,10 +319,7 @@ std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text, const fs::pa
     const std::vector<CueFile> files = parseCueSheet(text, folder);
     if (files.empty() || files.front().tracks.empty())
         throw ImageError("the cue sheet describes no track");
-    TrackLayout layout = layOutCueSheet(files, sizeOf);
-    std::vector<ImageTrack> found =
-        layout.origin ? placed(std::move(layout.tracks), std::move(layout.starts), *layout.origin)
-                      : std::vector<ImageTrack>();
+    std::vector<ImageTrack> found = placed(layOutCueSheet(files, sizeOf));
     if (found.empty()) {
         const std::string mode = files.front().tracks.front().mode;
         throw ImageError("the cue sheet holds no Mode 2 data track of raw sectors (MODE2/2352 "
@@ -476,9 +477,7 @@ std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const fs::path& f
                 });
     if (tracks.empty())
         throw ImageError("the table of contents describes no track");
-    TrackLayout layout = layOutToc(tracks, sizeOf);
-    std::vector<ImageTrack> placedTracks =
-        placed(std::move(layout.tracks), std::move(layout.starts), *layout.origin);
+    std::vector<ImageTrack> placedTracks = placed(layOutToc(tracks, sizeOf));
     if (placedTracks.empty()) {
         const std::string mode = tracks.front().mode;
         throw ImageError("the table of contents holds no Mode 2 track of raw sectors with a "
