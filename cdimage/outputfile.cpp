@@ -73,72 +73,57 @@ bool mayBeRunning(long pid) {
 #endif
 }
 
-[[maybe_unused]] std::string reason(int error) {
+#ifndef _WIN32
+std::string reason(int error) {
     return std::generic_category().message(error);
 }
 
-#ifdef _WIN32
-// The system's reason for the last failed call; errno is set to EEXIST when something stands
-// in the way, so that callers tell that case as on Linux.
-std::string windowsFailure() {
-    const DWORD error = ::GetLastError();
-    errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EIO;
-    return std::system_category().message(int(error));
-}
-thread_local std::string lastFailure;
-
-// Why the last rename failed.
-std::string renameFailure() {
-    return lastFailure;
-}
-#else
-std::string renameFailure() {
-    return reason(errno);
+std::error_code lastSystemError() {
+    return std::error_code(errno, std::generic_category());
 }
 #endif
 
-// Renames without replacing anything at `to`; false with errno set (and on Windows
-// `lastFailure`) when it cannot.
-bool renameNoReplace(const fs::path& from, const fs::path& to) {
+// Renames without replacing anything at `to`; the system's reason when it cannot, which is
+// std::errc::file_exists when something stands there.
+std::error_code renameNoReplace(const fs::path& from, const fs::path& to) {
 #ifdef _WIN32
     if (::MoveFileExW(from.c_str(), to.c_str(), 0)) // no MOVEFILE_REPLACE_EXISTING
-        return true;
-    lastFailure = windowsFailure();
-    return false;
+        return {};
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+        return std::make_error_code(std::errc::file_exists);
+    return std::error_code(int(error), std::system_category());
 #else
 #ifdef RENAME_NOREPLACE
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
+        return {};
     if (errno != EINVAL && errno != ENOSYS)
-        return false;
+        return lastSystemError();
 #endif
     // A file system without that rename: a second link is made only where nothing stands.
     if (::link(from.c_str(), to.c_str()) != 0)
-        return false;
+        return lastSystemError();
     ::unlink(from.c_str());
-    return true;
+    return {};
 #endif
 }
 
 // The same for a folder, which cannot be linked.
-bool renameFolderNoReplace(const fs::path& from, const fs::path& to) {
+std::error_code renameFolderNoReplace(const fs::path& from, const fs::path& to) {
 #ifdef _WIN32
     return renameNoReplace(from, to);
 #else
 #if defined(RENAME_NOREPLACE)
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
+        return {};
     if (errno != EINVAL && errno != ENOSYS)
-        return false;
+        return lastSystemError();
 #endif
     std::error_code error;
-    if (fs::exists(fs::symlink_status(to, error))) {
-        errno = EEXIST;
-        return false;
-    }
+    if (fs::exists(fs::symlink_status(to, error)))
+        return std::make_error_code(std::errc::file_exists);
     fs::rename(from, to, error);
-    errno = error.value();
-    return !error;
+    return error;
 #endif
 }
 
@@ -292,11 +277,11 @@ void OutputFile::place(const fs::path& name, bool replace) {
         fs::rename(m_temporary, name, error);
         if (error)
             throw OutputError("cannot put " + quoted(name) + " in place: " + error.message());
-    } else if (!renameNoReplace(m_temporary, name)) {
-        if (errno == EEXIST)
+    } else if (const std::error_code error = renameNoReplace(m_temporary, name)) {
+        if (error == std::errc::file_exists)
             throw OutputError(quoted(name) +
                               " appeared meanwhile (another run?); it was left as it is");
-        throw OutputError("cannot put " + quoted(name) + " in place: " + renameFailure());
+        throw OutputError("cannot put " + quoted(name) + " in place: " + error.message());
     }
     m_placed = true;
 }
@@ -408,12 +393,13 @@ fs::path makeTemporaryFolder(const fs::path& target, std::string_view tool) {
 }
 
 void placeFolder(const fs::path& from, const fs::path& to) {
-    if (renameFolderNoReplace(from, to))
+    const std::error_code error = renameFolderNoReplace(from, to);
+    if (!error)
         return;
-    if (errno == EEXIST || errno == ENOTEMPTY)
+    if (error == std::errc::file_exists || error == std::errc::directory_not_empty)
         throw OutputError(quoted(to.filename()) + " appeared in " + quoted(folderOf(to)) +
                           " meanwhile (another run?); it was left as it is");
-    throw OutputError("cannot put " + quoted(to) + " in place: " + renameFailure());
+    throw OutputError("cannot put " + quoted(to) + " in place: " + error.message());
 }
 
 } // namespace cdimage
