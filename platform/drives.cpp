@@ -17,14 +17,11 @@ namespace velmora {
 
 namespace {
 
+#ifndef Q_OS_WIN
 bool backedByDevice(const QStorageInfo& storage) {
-#ifdef Q_OS_WIN
-    Q_UNUSED(storage);
-    return true;
-#else
     return storage.device().startsWith('/');
-#endif
 }
+#endif
 
 // Windows tells c:\ and C:\ for one drive.
 #ifdef Q_OS_WIN
@@ -51,6 +48,12 @@ DriveTable::DriveTable(QList<Volume> volumes)
 
 DriveTable DriveTable::mounted() {
     QList<Volume> volumes;
+    const auto add = [&volumes](const Volume& volume) {
+        const bool listed = std::any_of(volumes.cbegin(), volumes.cend(),
+                                        [&](const Volume& v) { return v.root == volume.root; });
+        if (!listed)
+            volumes.append(volume);
+    };
 #ifdef Q_OS_WIN
     // Every drive letter, a CD drive without a disc too: a disc put in later is then found.
     const DWORD letters = ::GetLogicalDrives();
@@ -59,24 +62,16 @@ DriveTable DriveTable::mounted() {
             continue;
         const QString root = QChar(u'A' + i) + u":\\"_qs;
         const QStorageInfo storage(root);
-        volumes.append({root, storage.isReady() ? storage.name() : QString()});
+        add({root, storage.isReady() ? storage.name() : QString()});
     }
-#endif
+#else
     for (const QStorageInfo& storage : QStorageInfo::mountedVolumes()) {
         if (storage.isValid() && storage.isReady() && backedByDevice(storage))
-            volumes.append(volumeFrom(storage));
+            add(volumeFrom(storage));
     }
-    const auto add = [&volumes](const QStorageInfo& storage) {
-        const Volume volume = volumeFrom(storage);
-        const bool listed = std::any_of(volumes.cbegin(), volumes.cend(),
-                                        [&](const Volume& v) { return v.root == volume.root; });
-        if (!listed)
-            volumes.append(volume);
-    };
-    add(QStorageInfo(QDir::current()));
-#ifndef Q_OS_WIN
-    add(QStorageInfo::root());
+    add(volumeFrom(QStorageInfo::root()));
 #endif
+    add(volumeFrom(QStorageInfo(QDir::current())));
     return DriveTable(std::move(volumes));
 }
 

@@ -91,6 +91,7 @@ void WindowsLaunchTest::drivesAreLettersAndSharesInAnyCase() {
     for (const Volume& volume : drives.volumes())
         roots.append(volume.root);
     QVERIFY2(roots.contains(u"C:\\"_qs), qPrintable(roots.join(u' ')));
+    QCOMPARE(roots.removeDuplicates(), 0); // each drive once
     QCOMPARE(drives.rootLength(u"c:\\Folder\\Name.ext"_qs), 3);
     QCOMPARE(drives.rootLength(u"C:/Folder/Name.ext"_qs), 3);
     QCOMPARE(drives.rootLength(u"\\\\server\\share\\Folder\\Name.ext"_qs), 15);
