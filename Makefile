@@ -31,8 +31,10 @@ deps:
 	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	fi
 
+# The tool tests run a second time against the Windows build's .exe files (make windows), under
+# wine, when `make test` has built them.
 configure: deps
-	cmake --preset $(PRESET)
+	cmake --preset $(PRESET) -DVELMORA_WINDOWS_TOOLS=$(CURDIR)/build-windows
 
 build: configure
 	cmake --build --preset $(PRESET)
@@ -43,8 +45,6 @@ run: build
 # Every test: this system's, the tool tests again against the Windows build's .exe files under
 # wine, and the Windows build's own tests.
 test: build windows
-	cmake --preset $(PRESET) -DVELMORA_WINDOWS_TOOLS=$(CURDIR)/build-windows
-	cmake --build --preset $(PRESET)
 	ctest --preset $(PRESET)
 	ctest --preset windows
 
