@@ -2,12 +2,12 @@
 # Runs a Windows QtTest program through wine on the offscreen platform (named on the command
 # line: the environment's QT_QPA_PLATFORM is not seen there) and shows its results: QtTest
 # writes nothing on standard output there, so the results go to a file, printed afterwards.
-#   cmake -DPROGRAM=tst_x.exe -DRESULTS=tst_x.txt [-DPLATFORM=offscreen] -P runtest.cmake
+#   cmake -DWINE=wine64 -DPROGRAM=tst_x.exe -DRESULTS=tst_x.txt [-DPLATFORM=offscreen] -P runtest.cmake
 file(REMOVE ${RESULTS})
 if(PLATFORM)
     set(arguments -platform ${PLATFORM})
 endif()
-execute_process(COMMAND /usr/lib/wine/wine64 ${PROGRAM} ${arguments} -o ${RESULTS},txt
+execute_process(COMMAND ${WINE} ${PROGRAM} ${arguments} -o ${RESULTS},txt
                 RESULT_VARIABLE status)
 if(EXISTS ${RESULTS})
     file(READ ${RESULTS} results)
