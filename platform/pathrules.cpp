@@ -3,12 +3,11 @@
 
 namespace velmora {
 
-namespace {
-
-// The system's separator, and / too, which Windows takes for one as well.
 bool isSeparator(QChar c, QChar separator) {
     return c == separator || c == u'/';
 }
+
+namespace {
 
 bool holds(const QString& root, const QString& path, QChar separator,
            Qt::CaseSensitivity sensitivity = Qt::CaseSensitive) {
@@ -46,7 +45,7 @@ qsizetype driveRootLength(const QString& path, const QStringList& roots, QChar s
 
 qsizetype windowsRootLength(const QString& path) {
     const auto separatorAt = [&](qsizetype at) {
-        return at < path.size() && (path.at(at) == u'\\' || path.at(at) == u'/');
+        return at < path.size() && isSeparator(path.at(at), u'\\');
     };
     qsizetype start = 0;
     bool share = false;

@@ -6,6 +6,10 @@
 
 namespace velmora {
 
+// Whether `c` separates folders: the system's separator, and / too, which Windows takes for one
+// as well.
+bool isSeparator(QChar c, QChar separator);
+
 // Full path of a file listed in a folder: one separator between them, none added when the
 // folder already ends with one (a drive's root folder).
 QString fullPath(const QString& folder, const QString& fileName, QChar separator);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/commandlines.h"
 
+#include "platform/pathrules.h"
+
 namespace velmora {
 
 QString programOrDefault(const QString& toolBox, const QString& defaultProgram) {
@@ -42,8 +44,7 @@ std::optional<QString> destinationPiece(const QString& entry, qsizetype rootLeng
 
 QString extractionCommandLine(const QString& program, const QString& entry,
                               const QString& storagePath, const QString& piece, QChar separator) {
-    // Windows takes / for a separator as well.
-    const bool ends = storagePath.endsWith(separator) || storagePath.endsWith(u'/');
+    const bool ends = !storagePath.isEmpty() && isSeparator(storagePath.back(), separator);
     const QStringView between = ends ? QStringView() : QStringView(&separator, 1);
     return u'"' + program + u"\" \"" + entry + u"\"  \"" + storagePath + between + piece + u'"';
 }
