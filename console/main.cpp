@@ -45,12 +45,11 @@ void reportWhenDone(ConsoleWindow& window) {
     const int rows = std::max(1, qEnvironmentVariableIntValue("VELMORA_CONSOLE_REPORT_ROWS"));
     // How long the event loop kept the user waiting at most, measured by a heartbeat.
     auto* heart = new QTimer(&window);
-    auto* beat = new QElapsedTimer;
+    const auto beat = std::make_shared<QElapsedTimer>();
     auto longest = std::make_shared<qint64>(0);
     heart->setInterval(5);
     QObject::connect(heart, &QTimer::timeout, heart,
                      [beat, longest] { *longest = std::max(*longest, beat->restart()); });
-    QObject::connect(heart, &QObject::destroyed, heart, [beat] { delete beat; });
     beat->start();
     heart->start();
     QObject::connect(&window, &ConsoleWindow::allFinished, &window,
