@@ -130,16 +130,25 @@ constexpr qsizetype kLongestCommandLine = 32767;
 } // namespace
 #endif
 
+namespace {
+
+// The program a command line names, found beside this one, then on PATH, never in the current
+// folder (the storage folder); empty when it is nowhere.
+QString programOf(const QStringList& arguments) {
+    if (arguments.isEmpty())
+        return {};
+    return findProgram(arguments.first(), QCoreApplication::applicationDirPath(),
+                       systemSearchPath());
+}
+
+} // namespace
+
 Outcome QtServices::launch(const QString& commandLine) {
 #ifdef Q_OS_WIN
-    // The program is found first, as elsewhere (beside this one, then on PATH, never in the
-    // current folder, which is the storage folder), and named to the system: left to find it,
+    // The program is found first, as elsewhere, and named to the system: left to find it,
     // CreateProcessW would look in the current folder first.
     const QStringList arguments = windowsArguments(commandLine);
-    if (arguments.isEmpty())
-        return Outcome::failure(qt_error_string(ERROR_FILE_NOT_FOUND));
-    const QString program =
-        findProgram(arguments.first(), QCoreApplication::applicationDirPath(), systemSearchPath());
+    const QString program = programOf(arguments);
     if (program.isEmpty())
         return Outcome::failure(qt_error_string(ERROR_FILE_NOT_FOUND));
     QString whole = commandLine;
@@ -172,10 +181,7 @@ Outcome QtServices::launch(const QString& commandLine) {
     return Outcome::success();
 #else
     const QStringList arguments = splitCommandLine(commandLine);
-    if (arguments.isEmpty())
-        return Outcome::failure(qt_error_string(ENOENT));
-    const QString program =
-        findProgram(arguments.first(), QCoreApplication::applicationDirPath(), systemSearchPath());
+    const QString program = programOf(arguments);
     if (program.isEmpty())
         return Outcome::failure(qt_error_string(ENOENT));
     QProcess process;
