@@ -5,8 +5,10 @@
 // that every tool the program launches is a row of that one window.
 
 #include "console/consolewindow.h"
+#include "console/processkeeper.h"
 #include "console/sharedconsole.h"
 #include "console/texts.h"
+#include "console/tooljob.h"
 #include "platform/filenamecodec.h"
 #include "platform/qttranslations.h"
 
@@ -14,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QIcon>
+#include <QProcess>
+#include <QSet>
 
 #include <QElapsedTimer>
 #include <QSocketNotifier>
@@ -23,12 +27,16 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
 #endif
 
 using namespace velmora::console;
@@ -97,6 +105,40 @@ void quitOnStopSignals(QApplication& application) {
 }
 #endif
 
+// What the tools leave running is this console's: it adopts their orphans, reaps those that
+// end, and a guard of its own ends them should the console itself be killed outright.
+void keepToolsProcesses(ConsoleWindow& window) {
+    becomeSubreaper();
+    auto* guard = new QProcess(&window);
+    const pid_t console = ::getpid();
+    guard->setChildProcessModifier([console] {
+        // The console's end is held for the guard from the start: a console killed while the
+        // guard is still loading does not kill the guard before it can look.
+        sigset_t ending;
+        sigemptyset(&ending);
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+            sigaddset(&ending, signal);
+        ::sigprocmask(SIG_BLOCK, &ending, nullptr);
+#ifdef Q_OS_LINUX
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+        if (::getppid() != console)
+            ::_exit(0);
+    });
+    guard->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    guard->start(
+        QCoreApplication::applicationFilePath(),
+        {QStringLiteral("--guard"), QString::number(console), QString::fromLatin1(consoleToken())});
+    auto* reaper = new QTimer(&window);
+    QObject::connect(reaper, &QTimer::timeout, &window, [&window, guard] {
+        QSet<pid_t> own{pid_t(guard->processId())};
+        for (const ToolJob* job : window.jobs())
+            own.insert(pid_t(job->processId()));
+        reapAdopted(own);
+    });
+    reaper->start(1000);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +147,8 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(texts::kUsage), argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
     }
+    if (argc == 4 && std::strcmp(argv[1], "--guard") == 0)
+        return guardTools(pid_t(std::atoll(argv[2])), argv[3]);
     // The tool's arguments as given, each byte kept (a file name need not be UTF-8), taken
     // before Qt looks at the arguments for options of its own.
     QStringList command;
@@ -137,6 +181,7 @@ int main(int argc, char** argv) {
     reportWhenDone(window);
 #ifndef Q_OS_WIN
     quitOnStopSignals(application);
+    keepToolsProcesses(window);
 #endif
     window.show();
     window.start();

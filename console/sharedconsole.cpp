@@ -3,15 +3,21 @@
 
 #include <QDataStream>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
-#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace velmora::console {
 
@@ -21,66 +27,108 @@ constexpr quint32 kMagic = 0x56434f31; // "VCO1"
 constexpr qint64 kLargestMessage = 16 * 1024 * 1024;
 constexpr char kTaken = 'k';
 
-QString userId() {
-#ifdef Q_OS_WIN
-    return qEnvironmentVariable("USERNAME");
-#else
-    return QString::number(::getuid());
-#endif
-}
-
-// Whether a socket at `name` may be trusted with our command lines: it is the user's own.
-bool ownSocket(const QString& name) {
-#ifdef Q_OS_WIN
-    Q_UNUSED(name);
-    return true; // named pipes are the session's
-#else
-    const QFileInfo socket(name);
-    return !socket.exists() || socket.ownerId() == ::getuid();
-#endif
+// `folder`, made private to the user when it does not exist yet; whether it is private.
+bool privateFolder(const QString& folder) {
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return !whyNotPrivate(folder);
 }
 
 } // namespace
 
+QByteArray handOverMessage(const HandedTool& tool) {
+    QByteArray message;
+    QDataStream out(&message, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << kMagic << tool.folder << tool.command << tool.environment;
+    return message;
+}
+
+std::optional<QString> whyNotPrivate(const QString& folder) {
+    // Through a handle of the folder itself, so that what is checked is what is used: a link
+    // is refused, not followed.
+    const int handle = ::open(QFile::encodeName(folder).constData(),
+                              O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat status {};
+    const int statted = ::fstat(handle, &status);
+    ::close(handle);
+    if (statted != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (status.st_uid != ::getuid())
+        return QStringLiteral("owned by another user");
+    if ((status.st_mode & 077) != 0)
+        return QStringLiteral("other users may enter it");
+    return std::nullopt;
+}
+
+bool peerIsThisUser(qintptr descriptor) {
+#ifdef SO_PEERCRED
+    struct ucred peer {};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0)
+        return false;
+    return peer.uid == ::getuid();
+#else
+    uid_t user = 0;
+    gid_t group = 0;
+    return ::getpeereid(int(descriptor), &user, &group) == 0 && user == ::getuid();
+#endif
+}
+
 QString sharedConsoleName() {
-    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
-        folder = QDir::tempPath();
+    const QString user = QString::number(::getuid());
     QString name = qEnvironmentVariable("VELMORA_CONSOLE_NAME");
+    if (name.contains(u'/'))
+        return whyNotPrivate(QFileInfo(name).absolutePath()) ? QString() : name;
     if (name.isEmpty()) {
         QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
         if (display.isEmpty())
             display = qEnvironmentVariable("DISPLAY");
         display.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
         name = QStringLiteral("velmora_console-%1-%2")
-                   .arg(userId(), display.isEmpty() ? QStringLiteral("none") : display);
+                   .arg(user, display.isEmpty() ? QStringLiteral("none") : display);
     }
-#ifdef Q_OS_WIN
-    return name; // a named pipe
-#else
-    return name.contains(u'/') ? name : QDir(folder).filePath(name);
-#endif
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && !whyNotPrivate(runtime))
+        return QDir(runtime).filePath(name);
+    // A name in the shared temporary folder may have been taken by another user first: the
+    // user's own cache folder then serves.
+    const QString temporary =
+        QDir(QDir::tempPath()).filePath(QStringLiteral("velmora_console-") + user);
+    if (privateFolder(temporary))
+        return QDir(temporary).filePath(name);
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (!cache.isEmpty() && QDir().mkpath(cache)) {
+        const QString ours = QDir(cache).filePath(QStringLiteral("velmora_console"));
+        if (privateFolder(ours))
+            return QDir(ours).filePath(name);
+    }
+    return {};
 }
 
-bool handOver(const QString& name, const HandedTool& tool, int milliseconds) {
-    if (!ownSocket(name))
-        return false;
+Reach handOver(const QString& name, const HandedTool& tool, Patience patience) {
     QLocalSocket socket;
     socket.connectToServer(name);
-    if (!socket.waitForConnected(milliseconds))
-        return false;
-    QByteArray message;
-    QDataStream out(&message, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_4);
-    out << kMagic << tool.folder << tool.command << tool.environment;
-    socket.write(message);
-    if (!socket.waitForBytesWritten(milliseconds))
-        return false;
+    if (!socket.waitForConnected(patience.connect)) {
+        const auto error = socket.error();
+        return error == QLocalSocket::ServerNotFoundError ||
+                       error == QLocalSocket::ConnectionRefusedError
+                   ? Reach::NoWindow
+                   : Reach::NoAnswer;
+    }
+    if (!peerIsThisUser(socket.socketDescriptor()))
+        return Reach::NoAnswer; // nothing is sent to another user
+    socket.write(handOverMessage(tool));
+    if (!socket.waitForBytesWritten(patience.answer))
+        return Reach::NoAnswer;
     while (socket.bytesAvailable() < 1)
-        if (!socket.waitForReadyRead(milliseconds))
-            return false;
+        if (!socket.waitForReadyRead(patience.answer))
+            return Reach::NoAnswer;
     char answer = 0;
-    return socket.getChar(&answer) && answer == kTaken;
+    return socket.getChar(&answer) && answer == kTaken ? Reach::Taken : Reach::NoAnswer;
 }
 
 ConsoleServer::ConsoleServer(std::function<void(HandedTool)> take, QObject* parent)
@@ -90,8 +138,12 @@ ConsoleServer::ConsoleServer(std::function<void(HandedTool)> take, QObject* pare
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { receive(socket); });
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            if (!peerIsThisUser(socket->socketDescriptor())) {
+                socket->abort(); // another user's: nothing it sends is run
+                continue;
+            }
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { receive(socket); });
             receive(socket);
         }
     });
@@ -120,25 +172,36 @@ void ConsoleServer::receive(QLocalSocket* socket) {
             socket->abort();
         return;
     }
+    // A console that gave up waiting runs its tool itself: the tool must not run twice.
+    if (socket->state() != QLocalSocket::ConnectedState)
+        return;
     socket->putChar(kTaken);
     socket->flush();
     if (!tool.command.isEmpty())
         m_take(std::move(tool));
 }
 
-Role joinSharedConsole(const QString& name, const HandedTool& tool, ConsoleServer& server) {
-    if (!ownSocket(name))
+Role joinSharedConsole(const QString& name, const HandedTool& tool, ConsoleServer& server,
+                       Patience patience) {
+    if (name.isEmpty())
         return Role::Alone;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (handOver(name, tool))
+        Reach reach = handOver(name, tool, patience);
+        if (reach == Reach::Taken)
             return Role::HandedOver;
+        if (reach == Reach::NoAnswer)
+            return Role::Alone; // a live window, however slow, keeps its socket
         QLockFile lock(name + QStringLiteral(".lock"));
-        if (!lock.tryLock(3000))
+        if (!lock.tryLock(patience.connect))
             continue;
-        // Another console may have opened the window meanwhile; else what is left at the
-        // socket's place is a console's that is gone.
-        if (handOver(name, tool, 500))
+        // Another console may have opened the window meanwhile.
+        reach = handOver(name, tool, patience);
+        if (reach == Reach::Taken)
             return Role::HandedOver;
+        if (reach == Reach::NoAnswer)
+            return Role::Alone;
+        // Nothing listens there: what is left at the socket's place is a console's that is
+        // gone.
         QLocalServer::removeServer(name);
         if (server.listen(name))
             return Role::Serving;

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/tooljob.h"
 
+#include "console/processkeeper.h"
 #include "console/texts.h"
 #include "platform/filenamecodec.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +14,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QThread>
 
 #include <algorithm>
 #include <csignal>
@@ -75,6 +78,9 @@ ToolJob::ToolJob(QStringList command, QString folder, QProcessEnvironment enviro
     , m_drive(std::move(drive))
     , m_output(new QTextDocument(this))
     , m_status(texts::kQueued.arg(m_toolName)) {
+    static int tools = 0;
+    m_mark = consoleToken() + '.' + QByteArray::number(++tools);
+    m_environment.insert(QString::fromLatin1(kToolMarkName), QString::fromLatin1(m_mark));
     m_output->setDocumentLayout(new QPlainTextDocumentLayout(m_output));
     m_output->setUndoRedoEnabled(false);
     // Every byte the tool writes, for "Save output"; the window keeps only the last lines.
@@ -91,6 +97,9 @@ ToolJob::ToolJob(QStringList command, QString folder, QProcessEnvironment enviro
             [this] { read(QProcess::StandardError); });
     connect(&m_process, &QProcess::finished, this, &ToolJob::finished);
     connect(&m_process, &QProcess::errorOccurred, this, &ToolJob::failedToStart);
+    m_leftovers.setSingleShot(true);
+    m_leftovers.setInterval(100);
+    connect(&m_leftovers, &QTimer::timeout, this, &ToolJob::endWhenAllGone);
     m_stopGrace.setSingleShot(true);
     m_stopGrace.setInterval(kStopGraceMilliseconds);
     connect(&m_stopGrace, &QTimer::timeout, this, [this] {
@@ -123,31 +132,39 @@ ToolJob::ToolJob(QStringList command, QString folder, QProcessEnvironment enviro
 }
 
 ToolJob::~ToolJob() {
-    // A console that quits with its tool still running leaves no orphan writing on.
-    if (m_process.state() == QProcess::NotRunning)
+    // A console that quits with its tool still running leaves no orphan writing on: neither the
+    // tool nor anything it started.
+    const bool running = m_process.state() != QProcess::NotRunning;
+    if (!running && (ended() || processesMarked(m_mark).isEmpty()))
         return;
     m_process.disconnect(this);
     if (m_state != State::Stopping) // asked already (the window asks all its tools at once)
         signalTool(SIGTERM);
-    if (!m_process.waitForFinished(kStopGraceMilliseconds)) {
-        signalTool(SIGKILL);
+    if (running)
+        m_process.waitForFinished(kStopGraceMilliseconds);
+    QDeadlineTimer grace(running ? 500 : kStopGraceMilliseconds);
+    while (!processesMarked(m_mark).isEmpty() && !grace.hasExpired())
+        QThread::msleep(50);
+    signalTool(SIGKILL);
+    if (m_process.state() != QProcess::NotRunning)
         m_process.waitForFinished(1000);
-    }
 }
 
-// Sends `signal` to the tool's process group: the tool and whatever it started.
+// Sends `signal` to the tool's process group, and to every process that carries the tool's
+// mark: what it started in the background, in a session of its own too.
 void ToolJob::signalTool(int signal) {
     const qint64 pid = m_process.processId();
+#ifdef Q_OS_WIN
     if (pid <= 0 || m_process.state() == QProcess::NotRunning)
         return;
-#ifdef Q_OS_WIN
     if (signal == SIGKILL)
         m_process.kill();
     else
         m_process.terminate();
 #else
-    if (::kill(-pid_t(pid), signal) != 0)
+    if (pid > 0 && m_process.state() != QProcess::NotRunning && ::kill(-pid_t(pid), signal) != 0)
         ::kill(pid_t(pid), signal); // not the leader of a group of its own
+    signalEach(processesMarked(m_mark), signal);
 #endif
 }
 
@@ -302,8 +319,20 @@ void ToolJob::flush() {
     // never costs the view anything. At the end the rest goes at once.
     if (more)
         m_flushTimer.start(m_process.state() == QProcess::NotRunning ? 0 : kFlushMilliseconds);
-    else if (m_ending)
-        std::exchange(m_ending, {})();
+    else
+        endWhenAllGone();
+}
+
+// Ends the job once the tool's output is all in the document and no process the tool started
+// runs any more; looks again a little later while one does.
+void ToolJob::endWhenAllGone() {
+    if (!m_ending || m_log.waiting() || m_flushTimer.isActive())
+        return;
+    if (!processesMarked(m_mark).isEmpty()) {
+        m_leftovers.start();
+        return;
+    }
+    std::exchange(m_ending, {})();
 }
 
 std::optional<QString> ToolJob::saveOutput(const QString& path) const {
@@ -332,8 +361,8 @@ void ToolJob::finished(int code, QProcess::ExitStatus how) {
     }
     if (m_log.waiting() && !m_flushTimer.isActive())
         m_flushTimer.start(0);
-    const bool askedToStop = m_state == State::Stopping;
-    m_ending = [this, code, how, askedToStop] {
+    m_ending = [this, code, how] {
+        const bool askedToStop = m_state == State::Stopping;
         if (how == QProcess::NormalExit)
             m_exitStatus = code;
         else
@@ -351,8 +380,7 @@ void ToolJob::finished(int code, QProcess::ExitStatus how) {
         }
     };
     // The result shows once the output before it is all in the document.
-    if (!m_log.waiting())
-        std::exchange(m_ending, {})();
+    endWhenAllGone();
 }
 
 void ToolJob::failedToStart(QProcess::ProcessError error) {

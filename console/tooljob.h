@@ -65,6 +65,8 @@ public:
     // The last line written on standard error: the reason of a failure, as a rule.
     const QString& lastError() const { return m_lastError; }
     bool succeeded() const { return m_state == State::Succeeded; }
+    // The tool's process while it runs, 0 otherwise.
+    qint64 processId() const { return m_process.processId(); }
 
     int percent() const { return m_percent; }
     int highestPercent() const { return m_highestPercent; }
@@ -81,9 +83,10 @@ public:
 
     void waitFor(const QString& drive);
     void start();
-    // Ends the running tool (SIGTERM to its process group), or the waiting one before it
-    // starts. Asked again while the tool is stopping, ends it outright (SIGKILL); after a few
-    // seconds' grace the status says so.
+    // Ends the running tool (SIGTERM to its process group and to every process it started,
+    // however it left the group), or the waiting one before it starts. Asked again while the
+    // tool is stopping, ends them outright (SIGKILL); after a few seconds' grace the status says
+    // so. The tool counts as ended once all of them have.
     void stop();
     void setStopGrace(int milliseconds);
 
@@ -113,6 +116,7 @@ private:
     void failedToStart(QProcess::ProcessError error);
     void end(State state, const QString& text);
     void signalTool(int signal);
+    void endWhenAllGone();
     void setState(State state, const QString& text);
 
     QStringList m_command;
@@ -141,7 +145,12 @@ private:
     int m_percent = 0;
     int m_highestPercent = 0;
     QString m_detail;
-    std::function<void()> m_ending; // shows the result once the output is all in the document
+    // Shows the result once the output is all in the document and every process the tool
+    // started has ended.
+    std::function<void()> m_ending;
+    // The mark in the environment of the tool and of whatever it starts.
+    QByteArray m_mark;
+    QTimer m_leftovers; // looks again for processes of the tool left running
 };
 
 } // namespace velmora::console

@@ -158,8 +158,9 @@ void LaunchTest::bareNamesAreFoundBesideTheProgramOrOnThePathNeverHere() {
     installRecorder(here, u"velmora_tolk.exe"_qs); // planted in the current folder
     const test::CurrentFolderGuard guard;
     QDir::setCurrent(here);
+    // A PATH of the test's own: a velmora_tolk installed on this machine must not be found.
     const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(onPath) + ":/usr/bin:/bin");
+    qputenv("PATH", QFile::encodeName(onPath));
     QtServices services(velmora::texts::kApplicationTitle);
 
     const Outcome found = services.launch(extractionCommandLine(u"dat2file.exe"_qs, u"/cd/a.bin"_qs,

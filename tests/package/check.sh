@@ -39,16 +39,25 @@ lintian --fail-on error,warning --allow-root "$deb"
 appstreamcli validate --no-net "$root/usr/share/metainfo/velmora-gui.metainfo.xml"
 
 bin="$root/usr/bin"
+installed=false
 if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$(realpath "$deb")"
+    installed=true
     bin=/usr/bin
 fi
+# The machine is left as it was found: a later run's tests must not meet the installed tools.
+cleanUp() {
+    rm -rf "$root" "${work:-}"
+    if [ "$installed" = true ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq velmora-gui >/dev/null
+    fi
+}
+trap cleanUp EXIT
 
 # The installed tools, end to end.
 "$bin/velmora_tolk" --version
 "$bin/dat2file" --version
 work=$(mktemp -d)
-trap 'rm -rf "$root" "$work"' EXIT
 head -c 3000000 /dev/urandom >"$work/with blank é.dat"
 (cd "$work" && "$bin/velmora_tolk" -v Package -o round -m "with blank é.dat" 2>/dev/null)
 (cd "$work" && "$bin/dat2file" --image round.cue "with blank é.dat" back 2>/dev/null)

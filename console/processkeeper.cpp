@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "console/processkeeper.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+
+#include <chrono>
+#include <csignal>
+#include <optional>
+#include <thread>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
+
+namespace velmora::console {
+
+namespace {
+
+constexpr qint64 kLargestEnvironment = 4 * 1024 * 1024;
+
+// The process's state letter and parent, from /proc/PID/stat; nothing when it is gone.
+struct ProcessStat {
+    char state = 0;
+    pid_t parent = 0;
+};
+
+std::optional<ProcessStat> statOf(pid_t process) {
+    QFile file(QStringLiteral("/proc/%1/stat").arg(process));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray text = file.read(4096);
+    // The name between parentheses may hold anything: what follows its last ')' is read.
+    const qsizetype end = text.lastIndexOf(')');
+    if (end < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = text.mid(end + 2).split(' ');
+    if (fields.size() < 2 || fields.at(0).isEmpty())
+        return std::nullopt;
+    return ProcessStat{fields.at(0).at(0), pid_t(fields.at(1).toInt())};
+}
+
+bool carriesMark(pid_t process, const QByteArray& wanted, bool prefix) {
+    QFile file(QStringLiteral("/proc/%1/environ").arg(process));
+    if (!file.open(QIODevice::ReadOnly))
+        return false; // another user's, or gone
+    const QByteArray environment = file.read(kLargestEnvironment);
+    for (const QByteArray& variable : environment.split('\0')) {
+        if (prefix ? variable.startsWith(wanted) : variable == wanted)
+            return true;
+    }
+    return false;
+}
+
+QList<pid_t> processesOfThisUser() {
+    QList<pid_t> processes;
+    const uid_t user = ::getuid();
+    const pid_t self = ::getpid();
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        bool number = false;
+        const pid_t process = pid_t(entry.toInt(&number));
+        if (!number || process == self)
+            continue;
+        struct stat status {};
+        if (::stat(QFile::encodeName(QStringLiteral("/proc/") + entry).constData(), &status) == 0 &&
+            status.st_uid == user)
+            processes.append(process);
+    }
+    return processes;
+}
+
+} // namespace
+
+QByteArray consoleToken() {
+    static const QByteArray token = QByteArray::number(qint64(::getpid())) + '-' +
+                                    QByteArray::number(QDateTime::currentMSecsSinceEpoch());
+    return token;
+}
+
+QList<pid_t> processesMarked(const QByteArray& mark) {
+    const bool prefix = mark.endsWith('.');
+    const QByteArray wanted = QByteArray(kToolMarkName) + '=' + mark;
+    QList<pid_t> marked;
+    for (const pid_t process : processesOfThisUser()) {
+        const std::optional<ProcessStat> stat = statOf(process);
+        if (stat && stat->state != 'Z' && carriesMark(process, wanted, prefix))
+            marked.append(process);
+    }
+    return marked;
+}
+
+void signalEach(const QList<pid_t>& processes, int signal) {
+    for (const pid_t process : processes)
+        ::kill(process, signal);
+}
+
+void becomeSubreaper() {
+#ifdef Q_OS_LINUX
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+#endif
+}
+
+void reapAdopted(const QSet<pid_t>& own) {
+    const pid_t self = ::getpid();
+    for (const pid_t process : processesOfThisUser()) {
+        if (own.contains(process))
+            continue;
+        const std::optional<ProcessStat> stat = statOf(process);
+        if (stat && stat->parent == self && stat->state == 'Z')
+            ::waitpid(process, nullptr, WNOHANG);
+    }
+}
+
+int guardTools(pid_t console, const QByteArray& token) {
+#ifdef Q_OS_LINUX
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+    // The console's end is seen by its signal, or else by the parent changing.
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&ending, signal);
+    sigprocmask(SIG_BLOCK, &ending, nullptr);
+    const timespec poll{0, 250'000'000};
+    while (::getppid() == console) {
+        if (sigtimedwait(&ending, nullptr, &poll) > 0)
+            break;
+    }
+    const QByteArray marks = token + '.';
+    signalEach(processesMarked(marks), SIGTERM);
+    for (int waited = 0; waited < 30; ++waited) {
+        if (processesMarked(marks).isEmpty())
+            return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    signalEach(processesMarked(marks), SIGKILL);
+    return 0;
+}
+
+} // namespace velmora::console

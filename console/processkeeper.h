@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// Every process a tool starts, found again however it left: each tool runs with a mark in its
+// environment (VELMORA_CONSOLE_TOOL=TOKEN.N), which whatever it starts inherits, in its process
+// group or in a session of its own. Stop and close end every process that carries the tool's
+// mark; a guard process ends the marked processes of a console that was killed outright. On
+// Linux the console is the child subreaper of its tools, so that what they leave behind is its
+// own to end and to reap.
+
+#include <QByteArray>
+#include <QList>
+#include <QSet>
+
+#include <sys/types.h>
+
+namespace velmora::console {
+
+inline constexpr char kToolMarkName[] = "VELMORA_CONSOLE_TOOL";
+
+// The token of this console's marks, unlike any other console's; the same for each call.
+QByteArray consoleToken();
+
+// The live processes of this user, this one left out, whose environment holds
+// VELMORA_CONSOLE_TOOL with a value equal to `mark`, or starting with it when `mark` ends in '.'.
+QList<pid_t> processesMarked(const QByteArray& mark);
+
+// Sends `signal` to each of `processes`.
+void signalEach(const QList<pid_t>& processes, int signal);
+
+// Makes this process the one that adopts the orphans of its descendants (Linux).
+void becomeSubreaper();
+
+// Reaps the adopted children of this process that have ended, leaving alone those in `own`
+// (the children it started, which their QProcess reaps).
+void reapAdopted(const QSet<pid_t>& own);
+
+// The guard of a console: waits until the console `console` ends, then ends every process
+// marked with `token` (SIGTERM, SIGKILL after a grace) and returns. Run in a process of its
+// own, started by the console (`velmora_console --guard PID TOKEN`).
+int guardTools(pid_t console, const QByteArray& token);
+
+} // namespace velmora::console

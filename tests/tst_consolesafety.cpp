@@ -1,0 +1,338 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The console against other users and against tools that scatter: its socket lies where only
+// the user reaches it and nothing goes to, or comes from, another user's process; a slow window
+// keeps its socket; every process a tool starts ends on Stop, on close and with a killed
+// console. Where the tests run as root, the other user is a real one (nobody); elsewhere those
+// tests are skipped.
+
+#include "console/consolewindow.h"
+#include "console/sharedconsole.h"
+#include "console/tooljob.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace velmora::console;
+
+namespace {
+
+constexpr uid_t kOtherUser = 65534; // nobody
+const QString kSocketPeer = QStringLiteral(SOCKET_PEER);
+
+bool processGone(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray facts = stat.readAll();
+    const qsizetype afterName = facts.lastIndexOf(')');
+    return afterName < 0 || facts.mid(afterName + 2, 1) == "Z";
+}
+
+QList<qint64> pidsIn(const QString& path, int count) {
+    QElapsedTimer waited;
+    waited.start();
+    QList<qint64> pids;
+    while (waited.elapsed() < 20000) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            pids.clear();
+            for (const QByteArray& line : file.readAll().split('\n'))
+                if (line.toLongLong() > 0)
+                    pids.append(line.toLongLong());
+            if (pids.size() >= count)
+                return pids;
+        }
+        QTest::qWait(20);
+    }
+    return pids;
+}
+
+// A tool that starts one process in the background and one in a session of its own, writes
+// their numbers to `pids`, then waits for them (or ends at once, when `waits` is false).
+QStringList scatteringTool(const QString& pids, bool waits = true) {
+    return {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+            QStringLiteral("sleep 300 & echo $! >>'%1'; setsid sleep 300 & echo $! >>'%1'; %2")
+                .arg(pids, waits ? QStringLiteral("wait") : QStringLiteral("exit 0"))};
+}
+
+// A process of this test's helper, run as another user.
+void asOtherUser(QProcess& process) {
+    process.setChildProcessModifier([] {
+        ::setgroups(0, nullptr);
+        if (::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0)
+            ::_exit(126);
+    });
+}
+
+// A folder any user may enter and write in, for the other user's socket.
+QString openFolder(const QTemporaryDir& temporary) {
+    const QString folder = temporary.filePath(QStringLiteral("open"));
+    QDir().mkpath(folder);
+    ::chmod(QFile::encodeName(temporary.path()).constData(), 0755);
+    ::chmod(QFile::encodeName(folder).constData(), 01777);
+    return folder;
+}
+
+// Sets an environment variable for the life of a test, or unsets it.
+class Variable {
+public:
+    Variable(const char* name, const QByteArray& value)
+        : m_name(name)
+        , m_had(qEnvironmentVariableIsSet(name))
+        , m_old(qgetenv(name)) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~Variable() {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    Variable(const Variable&) = delete;
+    Variable& operator=(const Variable&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+const HandedTool kTool{QStringLiteral("/"), {QStringLiteral("/bin/true")}, {QStringLiteral("A=1")}};
+
+} // namespace
+
+class ConsoleSafetyTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void onlyAPrivateFolderHoldsTheSocket();
+    void aFolderPlantedByAnotherUserIsPassedBy();
+    void nothingIsSentToAnotherUsersSocket();
+    void nothingIsTakenFromAnotherUser();
+    void aSlowWindowKeepsItsSocketAndADeadOneIsReplaced();
+    void stopEndsEveryProcessTheToolStarted();
+    void closingEndsEveryProcessTheToolStarted();
+    void aToolIsDoneOnlyWhenWhatItStartedHasEnded();
+    void aKilledConsoleLeavesNoProcessOfItsTools();
+};
+
+void ConsoleSafetyTest::onlyAPrivateFolderHoldsTheSocket() {
+    QTemporaryDir temporary;
+    const QString folder = temporary.filePath(QStringLiteral("private"));
+    QVERIFY(QDir().mkpath(folder));
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    QCOMPARE(whyNotPrivate(folder), std::nullopt);
+
+    ::chmod(QFile::encodeName(folder).constData(), 0750);
+    QVERIFY(whyNotPrivate(folder));
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+
+    const QString link = temporary.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(folder, link));
+    QVERIFY(whyNotPrivate(link)); // a link is refused, not followed
+    QVERIFY(whyNotPrivate(temporary.filePath(QStringLiteral("missing"))));
+
+    // A runtime folder others may enter is not used; the temporary one is made private.
+    const QString open = temporary.filePath(QStringLiteral("runtime"));
+    QDir().mkpath(open);
+    ::chmod(QFile::encodeName(open).constData(), 0777);
+    const QString tmp = temporary.filePath(QStringLiteral("tmp"));
+    QDir().mkpath(tmp);
+    const Variable runtime("XDG_RUNTIME_DIR", QFile::encodeName(open));
+    const Variable tmpdir("TMPDIR", QFile::encodeName(tmp));
+    const Variable name("VELMORA_CONSOLE_NAME", {});
+    const Variable display("DISPLAY", ":7");
+    const Variable wayland("WAYLAND_DISPLAY", {});
+    const QString ours = QStringLiteral("%1/velmora_console-%2").arg(tmp).arg(::getuid());
+    QCOMPARE(sharedConsoleName(),
+             QStringLiteral("%1/velmora_console-%2-_7").arg(ours).arg(::getuid()));
+    QCOMPARE(whyNotPrivate(ours), std::nullopt);
+
+    // A name whose folder others may enter is refused.
+    const Variable named("VELMORA_CONSOLE_NAME", QFile::encodeName(open + QStringLiteral("/c")));
+    QCOMPARE(sharedConsoleName(), QString());
+}
+
+void ConsoleSafetyTest::aFolderPlantedByAnotherUserIsPassedBy() {
+    if (::getuid() != 0)
+        QSKIP("needs root, to plant a folder as another user");
+    QTemporaryDir temporary;
+    const QString tmp = openFolder(temporary);
+    // Another user was first to the name, with a folder of theirs, and a lock inside it.
+    const QString planted = QStringLiteral("%1/velmora_console-%2").arg(tmp).arg(::getuid());
+    QVERIFY(QDir().mkpath(planted));
+    QFile lock(planted + QStringLiteral("/velmora_console-0-:7.lock"));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.close();
+    QVERIFY(::chown(QFile::encodeName(planted).constData(), kOtherUser, kOtherUser) == 0);
+    ::chmod(QFile::encodeName(planted).constData(), 0777);
+    const QString cache = temporary.filePath(QStringLiteral("cache"));
+    const Variable runtime("XDG_RUNTIME_DIR", {});
+    const Variable tmpdir("TMPDIR", QFile::encodeName(tmp));
+    const Variable cacheHome("XDG_CACHE_HOME", QFile::encodeName(cache));
+    const Variable name("VELMORA_CONSOLE_NAME", {});
+    const Variable display("DISPLAY", ":7");
+
+    const QString socket = sharedConsoleName();
+    QCOMPARE(socket, cache + QStringLiteral("/velmora_console/velmora_console-0-_7"));
+    // Nothing planted makes the console wait or run alone: it opens the window at once.
+    ConsoleServer server([](HandedTool) {});
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(joinSharedConsole(socket, kTool, server), Role::Serving);
+    QVERIFY2(took.elapsed() < 2000, qPrintable(QString::number(took.elapsed())));
+}
+
+void ConsoleSafetyTest::nothingIsSentToAnotherUsersSocket() {
+    if (::getuid() != 0)
+        QSKIP("needs root, to run a listener as another user");
+    QTemporaryDir temporary;
+    const QString folder = openFolder(temporary);
+    const QString socket = folder + QStringLiteral("/console");
+    const QString record = folder + QStringLiteral("/received");
+    QProcess listener;
+    asOtherUser(listener);
+    listener.start(kSocketPeer, {QStringLiteral("listen"), socket, record});
+    QVERIFY(listener.waitForReadyRead(5000));
+
+    QCOMPARE(handOver(socket, kTool), Reach::NoAnswer);
+    QVERIFY(listener.waitForFinished(20000));
+    QFile received(record);
+    QVERIFY(received.open(QIODevice::ReadOnly));
+    QCOMPARE(received.readAll().trimmed(), QByteArray("0")); // not one byte
+}
+
+void ConsoleSafetyTest::nothingIsTakenFromAnotherUser() {
+    if (::getuid() != 0)
+        QSKIP("needs root, to hand a tool over as another user");
+    QTemporaryDir temporary;
+    const QString folder = openFolder(temporary);
+    const QString socket = folder + QStringLiteral("/console");
+    QStringList taken;
+    ConsoleServer server([&](HandedTool tool) { taken += tool.command; });
+    QVERIFY(server.listen(socket));
+    ::chmod(QFile::encodeName(socket).constData(), 0777);
+
+    const QString created = folder + QStringLiteral("/created");
+    QProcess sender;
+    asOtherUser(sender);
+    sender.start(kSocketPeer, {QStringLiteral("send"), socket, created});
+    QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QProcess::NotRunning, 15000);
+    QCOMPARE(sender.exitStatus(), QProcess::NormalExit);
+    QVERIFY(sender.exitCode() != 0);
+    QTest::qWait(200);
+    QCOMPARE(taken, QStringList());
+
+    // The same message from this user is taken: the refusal is the peer's, not the message's.
+    QProcess own;
+    own.start(kSocketPeer, {QStringLiteral("send"), socket, created});
+    QTRY_COMPARE_WITH_TIMEOUT(own.state(), QProcess::NotRunning, 15000);
+    QCOMPARE(own.exitCode(), 0);
+    QCOMPARE(taken, (QStringList{QStringLiteral("/usr/bin/touch"), created}));
+}
+
+void ConsoleSafetyTest::aSlowWindowKeepsItsSocketAndADeadOneIsReplaced() {
+    QTemporaryDir temporary;
+    const QString socket = temporary.filePath(QStringLiteral("console"));
+    // A window that answers after 3.5 s is waited for: no second window.
+    QProcess slow;
+    slow.start(kSocketPeer, {QStringLiteral("stall"), QStringLiteral("3500"), socket});
+    QVERIFY(slow.waitForReadyRead(5000));
+    ConsoleServer server([](HandedTool) {});
+    QCOMPARE(joinSharedConsole(socket, kTool, server), Role::HandedOver);
+    QVERIFY(slow.waitForFinished(5000));
+    QCOMPARE(slow.exitCode(), 0);
+
+    // The socket of a window that is gone is replaced by this console's.
+    QVERIFY(QFile::exists(socket));
+    QStringList taken;
+    ConsoleServer replacing([&](HandedTool tool) { taken += tool.command; });
+    QCOMPARE(joinSharedConsole(socket, kTool, replacing), Role::Serving);
+    QProcess next;
+    next.start(kSocketPeer,
+               {QStringLiteral("send"), socket, temporary.filePath(QStringLiteral("x"))});
+    QTRY_COMPARE_WITH_TIMEOUT(next.state(), QProcess::NotRunning, 15000);
+    QCOMPARE(next.exitCode(), 0);
+    QCOMPARE(taken.size(), 2);
+}
+
+void ConsoleSafetyTest::stopEndsEveryProcessTheToolStarted() {
+    QTemporaryDir folder;
+    const QString pids = folder.filePath(QStringLiteral("pids"));
+    ConsoleWindow window(scatteringTool(pids));
+    window.setConfirmation([](const QString&) { return true; });
+    window.show();
+    window.start();
+    const QList<qint64> started = pidsIn(pids, 2);
+    QCOMPARE(started.size(), 2);
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("stop")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.running(), 10000);
+    // Stopped means stopped: nothing of the tool runs once the row says so.
+    for (const qint64 pid : started)
+        QVERIFY2(processGone(pid), qPrintable(QString::number(pid)));
+    QCOMPARE(window.jobs().first()->state(), ToolJob::State::Stopped);
+}
+
+void ConsoleSafetyTest::closingEndsEveryProcessTheToolStarted() {
+    QTemporaryDir folder;
+    const QString pids = folder.filePath(QStringLiteral("pids"));
+    auto window = std::make_unique<ConsoleWindow>(scatteringTool(pids));
+    window->setConfirmation([](const QString&) { return true; });
+    window->show();
+    window->start();
+    const QList<qint64> started = pidsIn(pids, 2);
+    QCOMPARE(started.size(), 2);
+    window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 10000);
+    window.reset(); // the console quitting
+    for (const qint64 pid : started)
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 5000);
+}
+
+void ConsoleSafetyTest::aToolIsDoneOnlyWhenWhatItStartedHasEnded() {
+    QTemporaryDir folder;
+    const QString pids = folder.filePath(QStringLiteral("pids"));
+    ConsoleWindow window({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                          QStringLiteral("sleep 1 & echo $! >'%1'; exit 0").arg(pids)});
+    window.show();
+    window.start();
+    const QList<qint64> started = pidsIn(pids, 1);
+    QCOMPARE(started.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.running(), 10000);
+    QVERIFY(processGone(started.first()));
+    QCOMPARE(window.jobs().first()->state(), ToolJob::State::Succeeded);
+}
+
+void ConsoleSafetyTest::aKilledConsoleLeavesNoProcessOfItsTools() {
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        QTemporaryDir folder;
+        const QString pids = folder.filePath(QStringLiteral("pids"));
+        QProcess console;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VELMORA_CONSOLE_NAME"),
+                           folder.filePath(QStringLiteral("console")));
+        console.setProcessEnvironment(environment);
+        console.start(QStringLiteral(VELMORA_CONSOLE), scatteringTool(pids));
+        const QList<qint64> started = pidsIn(pids, 2);
+        QCOMPARE(started.size(), 2);
+        ::kill(pid_t(console.processId()), signal);
+        QVERIFY(console.waitForFinished(10000));
+        for (const qint64 pid : started)
+            QTRY_VERIFY2_WITH_TIMEOUT(processGone(pid), qPrintable(QString::number(signal)), 10000);
+    }
+}
+
+QTEST_MAIN(ConsoleSafetyTest)
+#include "tst_consolesafety.moc"
