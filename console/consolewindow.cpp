@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTextDocument>
 #include <QTreeWidget>
@@ -391,12 +392,16 @@ void ConsoleWindow::showDropped() {
 void ConsoleWindow::saveOutput() {
     if (!m_shown)
         return;
+    // Offered beside what the tool works on.
     const QString path = m_askWhereToSave(
-        QDir::home().filePath(m_shown->toolName() + QStringLiteral("-output.txt")));
+        QDir(m_shown->folder()).filePath(m_shown->toolName() + QStringLiteral("-output.txt")));
     if (path.isEmpty())
         return;
-    if (const std::optional<QString> why = m_shown->saveOutput(path))
+    if (const std::optional<QString> why = m_shown->saveOutput(path)) {
         QMessageBox::warning(this, texts::kConfirmTitle, texts::kSaveFailed.arg(path, *why));
+        return;
+    }
+    statusBar()->showMessage(texts::kSavedAs.arg(QDir::toNativeSeparators(path)));
 }
 
 void ConsoleWindow::showProgress() {

@@ -61,6 +61,10 @@ inline const QString kSaveOutput = QStringLiteral("Save output… / Enregistrer 
 inline const QString kSaveTitle = QStringLiteral("Save output / Enregistrer la sortie");
 inline const QString kNoSavedOutput = QStringLiteral(
     "the output could not be kept on disk / la sortie n'a pas pu être gardée sur le disque");
+inline const QString kSavedLeftOut = QStringLiteral(
+    "[velmora_console: the first %1 bytes of the output were left out; the last %2 bytes follow. "
+    "/ les %1 premiers octets de la sortie ont été omis ; les %2 derniers suivent.]\n");
+inline const QString kSavedAs = QStringLiteral("Output saved as %1 / Sortie enregistrée sous %1");
 inline const QString kSaveFailed = QStringLiteral(
     "The output could not be saved as %1: %2 / La sortie n'a pas pu être enregistrée sous %1 : "
     "%2");

@@ -240,7 +240,7 @@ void ToolJob::read(QProcess::ProcessChannel channel) {
     const QByteArray bytes = m_process.readAll();
     if (bytes.isEmpty())
         return;
-    if (m_spool && m_spool->write(bytes) != bytes.size())
+    if (m_spool && !spool(bytes))
         m_spool.reset(); // a full disk: the window still shows the last lines
     Channel& from = channel == QProcess::StandardError ? m_stderr : m_stdout;
     take(from.text.add(bytes), channel);
@@ -335,14 +335,54 @@ void ToolJob::endWhenAllGone() {
     std::exchange(m_ending, {})();
 }
 
+// Keeps `bytes` in the spool, over its oldest bytes once it is full.
+bool ToolJob::spool(QByteArrayView bytes) {
+    if (bytes.size() > m_spoolLimit) {
+        m_spooled += bytes.size() - m_spoolLimit;
+        bytes = bytes.last(m_spoolLimit);
+    }
+    while (!bytes.isEmpty()) {
+        const qint64 at = m_spooled % m_spoolLimit;
+        const qint64 piece = std::min<qint64>(bytes.size(), m_spoolLimit - at);
+        if (!m_spool->seek(at) || m_spool->write(bytes.data(), piece) != piece)
+            return false;
+        m_spooled += piece;
+        bytes = bytes.sliced(piece);
+    }
+    return true;
+}
+
 std::optional<QString> ToolJob::saveOutput(const QString& path) const {
     if (!m_spool)
         return texts::kNoSavedOutput;
     m_spool->flush();
     QFile::remove(path);
-    QFile copy(m_spool->fileName());
-    if (!copy.copy(path))
-        return copy.errorString();
+    QFile saved(path);
+    if (!saved.open(QIODevice::WriteOnly | QIODevice::NewOnly)) // mode 0666 less the umask
+        return saved.errorString();
+    const qint64 kept = std::min(m_spooled, m_spoolLimit);
+    if (m_spooled > kept)
+        saved.write(texts::kSavedLeftOut.arg(m_spooled - kept).arg(kept).toUtf8());
+    QFile from(m_spool->fileName());
+    if (!from.open(QIODevice::ReadOnly))
+        return from.errorString();
+    // Oldest first: from the place the next byte would go, round to it.
+    const qint64 oldest = m_spooled > kept ? m_spooled % m_spoolLimit : 0;
+    for (const auto& [start, length] :
+         {std::pair{oldest, kept - oldest}, std::pair{qint64(0), oldest}}) {
+        if (!from.seek(start))
+            return from.errorString();
+        for (qint64 left = length; left > 0;) {
+            const QByteArray piece = from.read(std::min<qint64>(left, 1 << 20));
+            if (piece.isEmpty())
+                return from.errorString();
+            if (saved.write(piece) != piece.size())
+                return saved.errorString();
+            left -= piece.size();
+        }
+    }
+    if (!saved.flush())
+        return saved.errorString();
     return std::nullopt;
 }
 

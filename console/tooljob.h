@@ -5,10 +5,10 @@
 // ended. The console window shows a row for each, and the selected one's output and result.
 //
 // How a line travels: the tool writes it; the process reports output ready; its bytes go whole
-// to a spool file (what "Save output" keeps) and, decoded, are cut into lines; a progress line
-// moves the progress, any other line goes into the output log, which keeps the last lines within
-// fixed bounds and hands them to the job's document a piece at a time, a few times a second, so
-// that no output holds the window up or fills the memory.
+// to a bounded spool file (what "Save output" keeps) and, decoded, are cut into lines; a progress
+// line moves the progress, any other line goes into the output log, which keeps the last lines
+// within fixed bounds and hands them to the job's document a piece at a time, a few times a second,
+// so that no output holds the window up or fills the memory.
 
 #include <QObject>
 #include <QProcess>
@@ -76,10 +76,15 @@ public:
     QTextDocument* output() const { return m_output; }
     // Lines of output no longer in the document, to keep it within bounds.
     qsizetype droppedLines() const { return m_log.droppedLines(); }
-    // Writes the whole output, every byte as the tool wrote it, to `path`; the reason when it
-    // cannot.
+    // Writes the output, every byte as the tool wrote it, to `path`, a new file with the user's
+    // usual mode; the reason when it cannot. Of an output larger than the spool's bound, the
+    // last bytes are kept, after a line that says how many came before them.
     std::optional<QString> saveOutput(const QString& path) const;
     bool canSaveOutput() const { return m_spool != nullptr; }
+    // The most bytes of output kept for saving (1 GiB unless set).
+    void setSpoolLimit(qint64 bytes) { m_spoolLimit = bytes; }
+    // The folder the tool runs in.
+    const QString& folder() const { return m_folder; }
 
     void waitFor(const QString& drive);
     void start();
@@ -108,6 +113,7 @@ private:
     };
 
     void read(QProcess::ProcessChannel channel);
+    bool spool(QByteArrayView bytes);
     void take(QStringView text, QProcess::ProcessChannel channel);
     bool takeLine(const QString& line, QProcess::ProcessChannel channel);
     void endOpenLine(Channel& channel);
@@ -128,7 +134,9 @@ private:
     Channel m_stdout;
     Channel m_stderr;
     OutputLog m_log;
-    std::unique_ptr<QTemporaryFile> m_spool;
+    std::unique_ptr<QTemporaryFile> m_spool; // a ring: byte n of the output at n % limit
+    qint64 m_spoolLimit = qint64(1) << 30;
+    qint64 m_spooled = 0; // bytes of output in all
     QTimer m_flushTimer;
     QTimer m_stopGrace;
     // The program, its arguments and its folder as bytes, where one is not UTF-8: the tool is

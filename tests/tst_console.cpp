@@ -25,12 +25,15 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include <csignal>
+
+#include <sys/stat.h>
 
 using namespace velmora;
 using namespace velmora::console;
@@ -77,6 +80,7 @@ private Q_SLOTS:
     void toolEndsWithItsConsole();
     void longLinesAndEmptyLinesShowAsWritten();
     void floodIsBoundedAndSavedWhole();
+    void savedOutputKeepsTheLastBytesWithinItsBound();
     void longTextsNeverWidenTheWindow();
     void everyControlIsNamed();
     void toolsAreRowsOfOneWindow();
@@ -462,6 +466,44 @@ void ConsoleTest::floodIsBoundedAndSavedWhole() {
     QFile saved(folder.filePath(u"all.txt"_qs));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.size(), 4000000);
+}
+
+// The spool keeps the last bytes within its bound; the saved file says how many went before
+// them, is offered in the tool's folder, gets the user's usual mode, and the status line says
+// where it went.
+void ConsoleTest::savedOutputKeepsTheLastBytesWithinItsBound() {
+    QTemporaryDir folder;
+    QByteArray written;
+    for (int n = 1; n <= 100000; ++n)
+        written += QByteArray::number(n) + '\n';
+    ConsoleWindow window;
+    ToolJob* job = window.addTool({u"/usr/bin/seq"_qs, u"1"_qs, u"100000"_qs}, folder.path(),
+                                  QProcessEnvironment::systemEnvironment());
+    job->setSpoolLimit(100000);
+    QString offered;
+    window.setSaveDialog([&](const QString& suggested) {
+        offered = suggested;
+        return folder.filePath(u"out.txt"_qs);
+    });
+    QSignalSpy finished(&window, &ConsoleWindow::toolFinished);
+    window.show();
+    window.start();
+    QVERIFY(finished.wait(30000));
+    QTest::mouseClick(window.findChild<QPushButton*>(u"saveOutput"_qs), Qt::LeftButton);
+    QCOMPARE(QFileInfo(offered).absolutePath(), folder.path());
+    QFile saved(folder.filePath(u"out.txt"_qs));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray note = saved.readLine();
+    QCOMPARE(QString::fromUtf8(note),
+             texts::kSavedLeftOut.arg(written.size() - 100000).arg(100000));
+    QCOMPARE(saved.readAll(), written.right(100000));
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat status {};
+    QCOMPARE(::stat(QFile::encodeName(saved.fileName()).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, 0666 & ~mask);
+    QCOMPARE(window.statusBar()->currentMessage(),
+             texts::kSavedAs.arg(folder.filePath(u"out.txt"_qs)));
 }
 
 // A storage path of 5,000 characters, a file name of 250 in a progress line, a long last error:
