@@ -35,12 +35,6 @@ namespace {
 
 enum Column { ToolColumn, ProgressColumn, StateColumn };
 
-bool askUser(QWidget* parent, const QString& question) {
-    return QMessageBox::question(parent, texts::kConfirmTitle, question,
-                                 QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
-}
-
 QString rowState(const ToolJob& job) {
     switch (job.state()) {
     case ToolJob::State::Queued:
@@ -109,7 +103,7 @@ void fitLines(QPlainTextEdit* view, int lines) {
 ConsoleWindow::ConsoleWindow(QWidget* parent)
     : QMainWindow(parent)
     , m_driveRule(driveReadBy)
-    , m_confirm([this](const QString& question) { return askUser(this, question); })
+    , m_confirm([this](const QString& question) { return askUser(question); })
     , m_askWhereToSave([this](const QString& suggested) {
         return QFileDialog::getSaveFileName(this, texts::kSaveTitle, suggested);
     }) {
@@ -234,6 +228,26 @@ void ConsoleWindow::createControls() {
     if (const QScreen* shownOn = screen())
         size = size.boundedTo(shownOn->availableGeometry().size() * 9 / 10);
     resize(size.expandedTo(minimumSizeHint()));
+}
+
+// The question in a box of its own, which closes itself (as "No") once every tool it asks about
+// has ended.
+bool ConsoleWindow::askUser(const QString& question) {
+    QMessageBox box(QMessageBox::Question, texts::kConfirmTitle, question,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    m_question = &box;
+    const int answer = box.exec();
+    m_question = nullptr;
+    return answer == QMessageBox::Yes;
+}
+
+// Asks `question` about `tools`; whatever the answer, it applies only to those still running.
+bool ConsoleWindow::confirm(const QString& question, const QList<ToolJob*>& tools) {
+    m_askedAbout = tools;
+    const bool yes = m_confirm(question);
+    m_askedAbout.clear();
+    return yes;
 }
 
 void ConsoleWindow::setConfirmation(std::function<bool(const QString&)> confirm) {
@@ -451,6 +465,10 @@ void ConsoleWindow::jobEnded(ToolJob* job) {
     QAccessibleEvent alert(job == m_shown ? static_cast<QObject*>(m_status) : m_rows,
                            QAccessible::Alert);
     QAccessible::updateAccessibility(&alert);
+    // A question about tools that have all ended has no reason left.
+    if (m_question && std::all_of(m_askedAbout.begin(), m_askedAbout.end(),
+                                  [](const ToolJob* asked) { return asked->ended(); }))
+        m_question->done(QMessageBox::No);
     schedule();
     Q_EMIT toolFinished();
     if (!running()) {
@@ -465,8 +483,8 @@ void ConsoleWindow::askToStop() {
     if (!job || job->ended())
         return;
     if (job->state() == ToolJob::State::Stopping ||
-        m_confirm(texts::kConfirmStop.arg(job->toolName())))
-        job->stop();
+        confirm(texts::kConfirmStop.arg(job->toolName()), {job}))
+        job->stop(); // nothing when it ended meanwhile
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent* event) {
@@ -487,7 +505,13 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
                  [](const ToolJob* job) { return !job->ended(); });
     const QString question = left.size() == 1 ? texts::kConfirmStop.arg(left.first()->toolName())
                                               : texts::kConfirmStopAll.arg(left.size());
-    if (!m_confirm(question))
+    const bool yes = confirm(question, left);
+    // The tools may have ended while the question was open: then nothing holds the window.
+    if (!running()) {
+        event->accept();
+        return;
+    }
+    if (!yes)
         return;
     m_closeWhenDone = true;
     // The waiting ones first, so that none starts as another ends.
@@ -497,7 +521,7 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
     for (ToolJob* job : left)
         job->stop();
     if (!running())
-        close();
+        event->accept();
 }
 
 QString ConsoleWindow::report() const {

@@ -11,12 +11,14 @@
 // comes, but never takes the keyboard from the window the user is typing in.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QProcessEnvironment>
 #include <QStringList>
 
 #include <functional>
 
 class QLabel;
+class QMessageBox;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -90,6 +92,8 @@ private:
     void jobEnded(ToolJob* job);
     void schedule();
     void askToStop();
+    bool askUser(const QString& question);
+    bool confirm(const QString& question, const QList<ToolJob*>& tools);
 
     QList<ToolJob*> m_jobs;
     QList<ToolJob*> m_notStarted; // added, or waiting for their drive
@@ -99,6 +103,8 @@ private:
     bool m_closeWhenDone = false;
     bool m_followEnd = true;
     ToolJob* m_shown = nullptr;
+    QPointer<QMessageBox> m_question; // the open question, if one is
+    QList<ToolJob*> m_askedAbout;     // the tools it asks about
 
     QTreeWidget* m_rows = nullptr;
     QPlainTextEdit* m_commandLine = nullptr;

@@ -86,6 +86,8 @@ private Q_SLOTS:
     void toolsAreRowsOfOneWindow();
     void toolsOfOneDriveTakeTurns();
     void closingAsksOnceForAllTools();
+    void aQuestionWhoseToolsEndedClosesItself();
+    void yesAppliesOnlyToWhatStillRuns();
     void newToolsLeaveTheKeyboardWhereItIs();
 
     void launcherStartsTheToolInTheConsoleInTheCurrentFolder();
@@ -653,6 +655,85 @@ void ConsoleTest::closingAsksOnceForAllTools() {
 }
 
 // The user confirms launch after launch in the main window while the console fills up.
+namespace {
+
+// Watches for the window's Stop or Close question: whether one was shown, and, as a safety net,
+// answers it with No after `patience` ms, which a question that closes itself never needs.
+struct QuestionWatch {
+    bool shown = false;
+    bool answeredByTest = false;
+    QTimer poll;
+    QElapsedTimer open;
+
+    explicit QuestionWatch(int patience = 10000) {
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, [this, patience] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            if (!shown)
+                open.start();
+            shown = true;
+            if (open.elapsed() > patience) {
+                answeredByTest = true;
+                box->done(QMessageBox::No);
+            }
+        });
+        poll.start();
+    }
+};
+
+} // namespace
+
+// A tool that ends while its Stop or Close question is open takes the question with it; the
+// window asked to close then closes.
+void ConsoleTest::aQuestionWhoseToolsEndedClosesItself() {
+    const QStringList shortTool{u"/bin/sh"_qs, u"-c"_qs, u"sleep 1"_qs};
+    {
+        ConsoleWindow window(shortTool);
+        window.show();
+        window.start();
+        QuestionWatch watch;
+        QTimer::singleShot(0, &window, [&] {
+            QTest::mouseClick(window.findChild<QPushButton*>(u"stop"_qs), Qt::LeftButton);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(watch.shown, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.running(), 15000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QVERIFY(!watch.answeredByTest);
+        QCOMPARE(window.jobs().first()->state(), ToolJob::State::Succeeded);
+    }
+    {
+        ConsoleWindow window(shortTool);
+        window.show();
+        window.start();
+        QuestionWatch watch;
+        QTimer::singleShot(0, &window, [&] { window.close(); });
+        QTRY_VERIFY_WITH_TIMEOUT(watch.shown, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 15000);
+        QVERIFY(!watch.answeredByTest);
+        QCOMPARE(window.jobs().first()->state(), ToolJob::State::Succeeded);
+    }
+}
+
+// "Yes" given after the tools have ended stops nothing and closes the window.
+void ConsoleTest::yesAppliesOnlyToWhatStillRuns() {
+    ConsoleWindow window({u"/bin/sh"_qs, u"-c"_qs, u"sleep 0.5"_qs});
+    window.setConfirmation([&](const QString&) {
+        QElapsedTimer waited;
+        waited.start();
+        while (window.jobs().first()->active() && waited.elapsed() < 10000)
+            QTest::qWait(20);
+        QTest::qWait(100);
+        return true;
+    });
+    window.show();
+    window.start();
+    window.close();
+    QTRY_VERIFY(!window.isVisible());
+    QCOMPARE(window.jobs().first()->state(), ToolJob::State::Succeeded);
+}
+
 void ConsoleTest::newToolsLeaveTheKeyboardWhereItIs() {
     ConsoleWindow window;
     // Shown without being activated (the offscreen platform activates every window it shows;
