@@ -17,6 +17,7 @@
 #include <QFileSystemModel>
 #include <QProcess>
 #include <QSortFilterProxyModel>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,6 +38,8 @@ namespace {
 QString reasonOf(const std::error_code& error) {
     return QString::fromLocal8Bit(error.message());
 }
+
+constexpr int kKeepOnTopMilliseconds = 250;
 
 QWidget* dialogParent() {
     return QApplication::activeWindow();
@@ -104,9 +107,24 @@ QString QtServices::consoleBesideProgram() {
 }
 
 void QtServices::messageBox(const QString& text, MessageStyle style) {
-    const std::unique_ptr<QDialog> box(
-        createMessageBox(text, style, m_messageTitle, dialogParent()));
+    QWidget* const parent = dialogParent();
+    const std::unique_ptr<QDialog> box(createMessageBox(text, style, m_messageTitle, parent));
+    // A console window that a launch brings up meanwhile (another program's window, which the
+    // user may not see come) never covers the box that waits for its OK: the box keeps itself
+    // on top while it is the window the user answers.
+    QTimer onTop;
+    onTop.setInterval(kKeepOnTopMilliseconds);
+    QObject::connect(&onTop, &QTimer::timeout, box.get(), [dialog = box.get()] {
+        if (dialog->isVisible() && dialog->isActiveWindow())
+            dialog->raise();
+    });
+    onTop.start();
     box->exec();
+    onTop.stop();
+    // The keyboard goes back to the window that showed the box, not to a window that came up
+    // while it was open.
+    if (parent && parent->isVisible() && !QApplication::activeModalWidget())
+        parent->activateWindow();
 }
 
 #ifdef Q_OS_WIN

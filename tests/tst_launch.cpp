@@ -70,6 +70,7 @@ private Q_SLOTS:
     void fileLengthsAndFoldersComeFromTheSystem();
     void messageBoxHasTitleIconAndOneButton();
     void longMessageShowsAtOnceAndFitsTheScreen();
+    void keyboardReturnsToTheWindowThatShowedTheBox();
     void longTextViewGivesBackItsText_data();
     void longTextViewGivesBackItsText();
     void openDialogOffersExecutablesAndMayBeClosedWithoutAChoice();
@@ -286,6 +287,24 @@ void LaunchTest::longTextViewGivesBackItsText() {
     LongTextView view(text, nullptr);
     QCOMPARE(view.text(), text);
     QCOMPARE(view.document()->blockCount() >= text.size() / 100, true);
+}
+
+// A window that came up and took the keyboard while the box waited (a console) does not keep
+// it: the window that showed the box gets it back when the box closes.
+void LaunchTest::keyboardReturnsToTheWindowThatShowedTheBox() {
+    QWidget main;
+    main.show();
+    main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&main));
+    QWidget console;
+    QtServices services(velmora::texts::kApplicationTitle);
+    whenShown<QMessageBox>([&](QMessageBox* box) {
+        console.show();
+        console.activateWindow();
+        QTimer::singleShot(300, box, [box] { box->accept(); });
+    });
+    services.messageBox(u"\"dat2file\" \"/cd/a.bin\"  \"/out/cd/a.bin\""_qs, MessageStyle::OkOnly);
+    QTRY_COMPARE(QApplication::activeWindow(), &main);
 }
 
 void LaunchTest::openDialogOffersExecutablesAndMayBeClosedWithoutAChoice() {
