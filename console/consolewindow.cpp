@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/consolewindow.h"
 
+#include "console/announcement.h"
 #include "console/texts.h"
 #include "console/tooljob.h"
 #include "console/toolrun.h"
@@ -98,6 +99,42 @@ void fitLines(QPlainTextEdit* view, int lines) {
                          2 * int(view->document()->documentMargin()) + 2);
 }
 
+// Shows `text` whole: as many lines as it takes, from `fewest` up to `most`, scrolled beyond,
+// and in a tooltip.
+void showWhole(QPlainTextEdit* view, const QString& text, int fewest, int most) {
+    if (view->toPlainText() != text)
+        view->setPlainText(text);
+    view->setToolTip(text);
+    const int width = std::max(1, view->viewport()->width() > 50 ? view->viewport()->width()
+                                                                 : view->window()->width() - 40);
+    qsizetype lines = 0;
+    for (const QString& line : text.split(u'\n'))
+        lines += 1 + view->fontMetrics().horizontalAdvance(line) / width;
+    fitLines(view, int(std::clamp<qsizetype>(lines, fewest, most)));
+}
+
+// A progress bar with its percentage beside it, never over it.
+QWidget* progressWithPercent(QProgressBar* bar, const QString& name, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    bar->setParent(row);
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    row->setAccessibleName(bar->accessibleName());
+    auto* percent = new QLabel(QStringLiteral("0%"), row);
+    percent->setObjectName(name);
+    percent->setAccessibleDescription(bar->accessibleName());
+    percent->setMinimumWidth(percent->fontMetrics().horizontalAdvance(QStringLiteral("100%")));
+    percent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(bar, 1);
+    layout->addWidget(percent);
+    QObject::connect(bar, &QProgressBar::valueChanged, percent,
+                     [percent](int value) { percent->setText(QStringLiteral("%1%").arg(value)); });
+    return row;
+}
+
 } // namespace
 
 ConsoleWindow::ConsoleWindow(QWidget* parent)
@@ -106,7 +143,8 @@ ConsoleWindow::ConsoleWindow(QWidget* parent)
     , m_confirm([this](const QString& question) { return askUser(question); })
     , m_askWhereToSave([this](const QString& suggested) {
         return QFileDialog::getSaveFileName(this, texts::kSaveTitle, suggested);
-    }) {
+    })
+    , m_announce(notifyDesktop) {
     setObjectName(QStringLiteral("ConsoleWindow"));
     // Shown and raised, never given the keyboard: the user may be answering a box elsewhere.
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -172,8 +210,7 @@ void ConsoleWindow::createControls() {
     m_progress = new QProgressBar(central);
     m_progress->setObjectName(QStringLiteral("progress"));
     m_progress->setAccessibleName(kProgressName);
-    m_progress->setRange(0, 100);
-    m_progress->setValue(0);
+    QWidget* progressRow = progressWithPercent(m_progress, QStringLiteral("percent"), central);
 
     m_progressDetail = textLabel(QStringLiteral("progressDetail"), kProgressName, central);
     m_statusIcon = new QLabel(central);
@@ -216,7 +253,7 @@ void ConsoleWindow::createControls() {
     layout->addWidget(m_commandLine);
     layout->addLayout(saving);
     layout->addWidget(m_output, 1);
-    layout->addWidget(m_progress);
+    layout->addWidget(progressRow);
     layout->addWidget(m_progressDetail);
     layout->addLayout(statusRow);
     layout->addWidget(m_lastErrorLabel);
@@ -254,6 +291,10 @@ void ConsoleWindow::setConfirmation(std::function<bool(const QString&)> confirm)
     m_confirm = std::move(confirm);
 }
 
+void ConsoleWindow::setAnnouncer(std::function<void(const Announcement&)> announce) {
+    m_announce = std::move(announce);
+}
+
 void ConsoleWindow::setSaveDialog(std::function<QString(const QString&)> ask) {
     m_askWhereToSave = std::move(ask);
 }
@@ -271,11 +312,10 @@ ToolJob* ConsoleWindow::addTool(QStringList command, QString folder,
     auto* item = new QTreeWidgetItem(m_rows);
     item->setText(ToolColumn, job->title());
     item->setToolTip(ToolColumn, commandLineOf(job->command()));
-    auto* bar = new QProgressBar(m_rows);
-    bar->setRange(0, 100);
-    bar->setValue(0);
+    auto* bar = new QProgressBar;
     bar->setAccessibleName(texts::kProgressName + QStringLiteral(": ") + job->title());
-    m_rows->setItemWidget(item, ProgressColumn, bar);
+    m_rows->setItemWidget(item, ProgressColumn,
+                          progressWithPercent(bar, QStringLiteral("rowPercent"), m_rows));
     connect(job, &ToolJob::progressed, this, [this, job] {
         updateRow(job);
         if (job == m_shown)
@@ -360,8 +400,9 @@ void ConsoleWindow::updateRow(ToolJob* job) {
     QTreeWidgetItem* item = rowOf(job);
     if (!item)
         return;
-    if (auto* bar = qobject_cast<QProgressBar*>(m_rows->itemWidget(item, ProgressColumn)))
-        bar->setValue(job->percent());
+    if (QWidget* cell = m_rows->itemWidget(item, ProgressColumn))
+        if (auto* bar = cell->findChild<QProgressBar*>())
+            bar->setValue(job->percent());
     const QString state = rowState(*job);
     item->setText(StateColumn, state);
     item->setToolTip(StateColumn, job->status());
@@ -386,7 +427,7 @@ void ConsoleWindow::showSelected() {
     m_shown = row >= 0 && row < m_jobs.size() ? m_jobs.at(row) : nullptr;
     if (!m_shown)
         return;
-    m_commandLine->setPlainText(commandLineOf(m_shown->command()));
+    showWhole(m_commandLine, commandLineOf(m_shown->command()), 2, 5);
     m_output->setDocument(m_shown->output());
     m_followEnd = true;
     followOutput();
@@ -440,8 +481,7 @@ void ConsoleWindow::showState() {
         m_statusIcon->setPixmap(style()->standardIcon(icon).pixmap(size, size));
     }
     const bool showError = job.state() == ToolJob::State::Failed && !job.lastError().isEmpty();
-    if (m_lastErrorLabel->toPlainText() != (showError ? job.lastError() : QString()))
-        m_lastErrorLabel->setPlainText(showError ? job.lastError() : QString());
+    showWhole(m_lastErrorLabel, showError ? job.lastError() : QString(), 1, 5);
     m_lastErrorLabel->setVisible(showError);
     m_stop->setEnabled(!job.ended()); // pressed again while stopping, it ends the tool at once
 }
@@ -461,10 +501,12 @@ void ConsoleWindow::jobEnded(ToolJob* job) {
         if (!running())
             m_close->setFocus();
     }
-    // The result is announced, whichever row is selected.
+    // The result is announced, whichever row is selected, and to a user in another window.
     QAccessibleEvent alert(job == m_shown ? static_cast<QObject*>(m_status) : m_rows,
                            QAccessible::Alert);
     QAccessible::updateAccessibility(&alert);
+    if (!isActiveWindow() && m_announce)
+        m_announce(announcementOf(*job));
     // A question about tools that have all ended has no reason left.
     if (m_question && std::all_of(m_askedAbout.begin(), m_askedAbout.end(),
                                   [](const ToolJob* asked) { return asked->ended(); }))

@@ -28,6 +28,7 @@ class QTreeWidgetItem;
 namespace velmora::console {
 
 class ToolJob;
+struct Announcement;
 
 class ConsoleWindow : public QMainWindow {
     Q_OBJECT
@@ -65,6 +66,9 @@ public:
 
     // Asks the user to confirm stopping tools; tests answer without a dialog.
     void setConfirmation(std::function<bool(const QString& question)> confirm);
+    // Tells the desktop that a tool ended while the window was not the active one; tests
+    // record instead.
+    void setAnnouncer(std::function<void(const Announcement&)> announce);
     // Asks where to save a tool's whole output (nothing: not saved); tests answer without a
     // dialog.
     void setSaveDialog(std::function<QString(const QString& suggested)> ask);
@@ -103,6 +107,7 @@ private:
     bool m_closeWhenDone = false;
     bool m_followEnd = true;
     ToolJob* m_shown = nullptr;
+    std::function<void(const Announcement&)> m_announce;
     QPointer<QMessageBox> m_question; // the open question, if one is
     QList<ToolJob*> m_askedAbout;     // the tools it asks about
 

@@ -303,8 +303,11 @@ bool ToolJob::takeLine(const QString& line, QProcess::ProcessChannel channel) {
         Q_EMIT progressed();
         return false;
     }
-    if (channel == QProcess::StandardError && !line.trimmed().isEmpty())
-        m_lastError = line;
+    if (!line.trimmed().isEmpty()) {
+        m_lastLine = line;
+        if (channel == QProcess::StandardError)
+            m_lastError = line;
+    }
     m_log.add(line);
     return true;
 }

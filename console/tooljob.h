@@ -65,6 +65,9 @@ public:
     // The last line written on standard error: the reason of a failure, as a rule.
     const QString& lastError() const { return m_lastError; }
     bool succeeded() const { return m_state == State::Succeeded; }
+    // The last line written that is not a progress line, on either channel: a tool's closing
+    // line, as a rule.
+    const QString& lastLine() const { return m_lastLine; }
     // The tool's process while it runs, 0 otherwise.
     qint64 processId() const { return m_process.processId(); }
 
@@ -148,6 +151,7 @@ private:
     State m_state = State::Queued;
     QString m_status;
     QString m_lastError;
+    QString m_lastLine;
     int m_exitStatus = -1;
     int m_signal = 0;
     int m_percent = 0;

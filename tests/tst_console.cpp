@@ -3,6 +3,7 @@
 // and the real console program started by the real launcher.
 
 #include "cdimage/progress.h"
+#include "console/announcement.h"
 #include "console/consolewindow.h"
 #include "console/outputlog.h"
 #include "console/texts.h"
@@ -86,6 +87,8 @@ private Q_SLOTS:
     void toolsAreRowsOfOneWindow();
     void toolsOfOneDriveTakeTurns();
     void closingAsksOnceForAllTools();
+    void endsAreAnnouncedToAUserInAnotherWindow();
+    void percentAndLongTextsShowWhole();
     void aQuestionWhoseToolsEndedClosesItself();
     void yesAppliesOnlyToWhatStillRuns();
     void newToolsLeaveTheKeyboardWhereItIs();
@@ -655,6 +658,63 @@ void ConsoleTest::closingAsksOnceForAllTools() {
 }
 
 // The user confirms launch after launch in the main window while the console fills up.
+// A tool that ends while the user is in another window is announced: what ended and how.
+void ConsoleTest::endsAreAnnouncedToAUserInAnotherWindow() {
+    ConsoleWindow window;
+    QList<Announcement> told;
+    window.setAnnouncer([&](const Announcement& announcement) { told.append(announcement); });
+    window.show();
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+    window.addTool({u"/bin/sh"_qs, u"-c"_qs, u"echo 'velmora_tolk: wrote Kestrel.bin'"_qs},
+                   QDir::tempPath(), QProcessEnvironment::systemEnvironment());
+    window.start();
+    QTRY_COMPARE(told.size(), 1);
+    QCOMPARE(told.at(0).summary, window.jobs().at(0)->title());
+    QCOMPARE(told.at(0).body, u"velmora_tolk: wrote Kestrel.bin"_qs);
+    QVERIFY(!told.at(0).failed);
+
+    window.addTool({u"/bin/sh"_qs, u"-c"_qs, u"echo 'dat2file: no such image' >&2; exit 3"_qs},
+                   QDir::tempPath(), QProcessEnvironment::systemEnvironment());
+    window.start();
+    QTRY_COMPARE(told.size(), 2);
+    QVERIFY(told.at(1).failed);
+    QCOMPARE(told.at(1).body,
+             texts::kFailed.arg(u"sh"_qs).arg(3) + u"\ndat2file: no such image"_qs);
+
+    // The user who watches the console needs no notification.
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.addTool({u"/bin/true"_qs}, QDir::tempPath(), QProcessEnvironment::systemEnvironment());
+    window.start();
+    QTRY_VERIFY(!window.running());
+    QTest::qWait(100);
+    QCOMPARE(told.size(), 2);
+}
+
+// The percentage stands beside its bar, never under it; a long last error and a long command
+// line show whole, over more lines and in a tooltip.
+void ConsoleTest::percentAndLongTextsShowWhole() {
+    const QString error = u"dat2file: "_qs + QString(600, u'e');
+    ConsoleWindow window(
+        {u"/bin/sh"_qs, u"-c"_qs,
+         u"echo 'dat2file: progress 63% x' >&2; echo '%1' >&2; exit 2"_qs.arg(error)});
+    window.show();
+    window.start();
+    QTRY_VERIFY(!window.running());
+    auto* bar = window.findChild<QProgressBar*>(u"progress"_qs);
+    QVERIFY(!bar->isTextVisible());
+    QCOMPARE(window.findChild<QLabel*>(u"percent"_qs)->text(), u"63%"_qs);
+    auto* lastError = window.findChild<QPlainTextEdit*>(u"lastError"_qs);
+    QCOMPARE(lastError->toPlainText(), error);
+    QCOMPARE(lastError->toolTip(), error);
+    QVERIFY(lastError->height() >= 3 * lastError->fontMetrics().lineSpacing());
+    auto* commandLine = window.findChild<QPlainTextEdit*>(u"commandLine"_qs);
+    QCOMPARE(commandLine->toolTip(), commandLineOf(window.jobs().first()->command()));
+}
+
 namespace {
 
 // Watches for the window's Stop or Close question: whether one was shown, and, as a safety net,
