@@ -4,6 +4,7 @@
 #include "console/announcement.h"
 #include "console/texts.h"
 #include "console/tooljob.h"
+#include "console/toolmodel.h"
 #include "console/toolrun.h"
 
 #include <QAccessible>
@@ -24,7 +25,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextDocument>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -33,32 +34,6 @@
 namespace velmora::console {
 
 namespace {
-
-enum Column { ToolColumn, ProgressColumn, StateColumn };
-
-QString rowState(const ToolJob& job) {
-    switch (job.state()) {
-    case ToolJob::State::Queued:
-        return texts::kRowStarting;
-    case ToolJob::State::Waiting:
-        return job.status();
-    case ToolJob::State::Running:
-        return texts::kRowRunning;
-    case ToolJob::State::Stopping:
-        return texts::kRowStopping;
-    case ToolJob::State::Succeeded:
-        return texts::kRowDone;
-    case ToolJob::State::Stopped:
-        return texts::kRowStopped;
-    case ToolJob::State::Failed:
-        if (job.exitStatus() >= 0)
-            return texts::kRowFailed.arg(job.exitStatus());
-        if (job.endingSignal() != 0)
-            return texts::kRowEndedBySignal.arg(signalName(job.endingSignal()));
-        return texts::kRowNotStarted;
-    }
-    return {};
-}
 
 // A line of text the window shows, read by its text (what it is comes as the description). It
 // wraps at blanks, and anywhere in a long run without one, so that no text widens the window
@@ -159,7 +134,7 @@ ConsoleWindow::ConsoleWindow(QStringList command, QWidget* parent)
 
 ConsoleWindow::~ConsoleWindow() {
     m_shown = nullptr;
-    for (ToolJob* job : std::as_const(m_jobs)) {
+    for (ToolJob* job : std::as_const(jobs())) {
         job->disconnect(this);
         job->stop(); // all asked at once; each job's end waits for its tool
     }
@@ -171,23 +146,27 @@ void ConsoleWindow::createControls() {
     central->setObjectName(QStringLiteral("central"));
     setCentralWidget(central);
 
-    m_rows = new QTreeWidget(central);
+    m_model = new ToolModel(this);
+    m_rows = new QTreeView(central);
     m_rows->setObjectName(QStringLiteral("rows"));
     m_rows->setAccessibleName(kToolsName);
+    m_rows->setModel(m_model);
+    m_rows->setItemDelegateForColumn(ToolModel::ProgressColumn, new ProgressDelegate(m_rows));
     m_rows->setRootIsDecorated(false);
     m_rows->setUniformRowHeights(true);
     m_rows->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_rows->setHeaderLabels({kToolColumn, kProgressColumn, kStateColumn});
+    m_rows->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_rows->header()->setStretchLastSection(true);
-    m_rows->header()->setSectionResizeMode(ToolColumn, QHeaderView::Interactive);
-    m_rows->setColumnWidth(ToolColumn, 320);
-    m_rows->setColumnWidth(ProgressColumn, 140);
+    m_rows->header()->setSectionResizeMode(ToolModel::ToolColumn, QHeaderView::Interactive);
+    m_rows->setColumnWidth(ToolModel::ToolColumn, 320);
+    m_rows->setColumnWidth(ToolModel::ProgressColumn, 140);
     m_rows->setTextElideMode(Qt::ElideMiddle);
-    connect(m_rows, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        const qsizetype row = item ? m_rows->indexOfTopLevelItem(item) : -1;
-        if (row >= 0 && row < m_jobs.size() && m_jobs.at(row) != m_shown)
-            showSelected();
-    });
+    connect(m_rows->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                const ToolJob* job = m_model->jobAt(current);
+                if (job && job != m_shown)
+                    showSelected();
+            });
 
     m_commandLine = textView(QStringLiteral("commandLine"), kCommandLineName, central);
     m_commandLine->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -308,21 +287,12 @@ ToolJob* ConsoleWindow::addTool(QStringList command, QString folder,
     const QString drive = m_driveRule ? m_driveRule(command, folder) : QString();
     auto* job =
         new ToolJob(std::move(command), std::move(folder), std::move(environment), drive, this);
-    m_jobs.append(job);
-    auto* item = new QTreeWidgetItem(m_rows);
-    item->setText(ToolColumn, job->title());
-    item->setToolTip(ToolColumn, commandLineOf(job->command()));
-    auto* bar = new QProgressBar;
-    bar->setAccessibleName(texts::kProgressName + QStringLiteral(": ") + job->title());
-    m_rows->setItemWidget(item, ProgressColumn,
-                          progressWithPercent(bar, QStringLiteral("rowPercent"), m_rows));
+    m_model->append(job);
     connect(job, &ToolJob::progressed, this, [this, job] {
-        updateRow(job);
         if (job == m_shown)
             showProgress();
     });
     connect(job, &ToolJob::stateChanged, this, [this, job] {
-        updateRow(job);
         if (job == m_shown)
             showState();
     });
@@ -333,8 +303,7 @@ ToolJob* ConsoleWindow::addTool(QStringList command, QString folder,
         }
     });
     connect(job, &ToolJob::done, this, [this, job] { jobEnded(job); });
-    updateRow(job);
-    m_rows->setVisible(m_jobs.size() > 1);
+    m_rows->setVisible(jobs().size() > 1);
     updateTitle();
     if (!m_shown || m_shown->ended())
         select(job);
@@ -353,9 +322,9 @@ void ConsoleWindow::schedule() {
     for (ToolJob* job : pending) {
         if (job->ended())
             continue;
-        const auto before = m_jobs.begin() + m_jobs.indexOf(job);
+        const auto before = jobs().begin() + jobs().indexOf(job);
         const bool driveBusy = !job->drive().isEmpty() &&
-                               std::any_of(m_jobs.begin(), before, [job](const ToolJob* earlier) {
+                               std::any_of(jobs().begin(), before, [job](const ToolJob* earlier) {
                                    return !earlier->ended() && earlier->drive() == job->drive();
                                });
         if (driveBusy) {
@@ -372,19 +341,18 @@ ToolJob* ConsoleWindow::selectedJob() const {
 }
 
 void ConsoleWindow::select(ToolJob* job) {
-    if (QTreeWidgetItem* item = rowOf(job))
-        m_rows->setCurrentItem(item);
+    if (const QModelIndex row = m_model->indexOf(job); row.isValid())
+        m_rows->setCurrentIndex(row);
     if (m_shown != job)
         showSelected();
 }
 
-QTreeWidgetItem* ConsoleWindow::rowOf(const ToolJob* job) const {
-    const qsizetype row = m_jobs.indexOf(job);
-    return row < 0 ? nullptr : m_rows->topLevelItem(int(row));
+const QList<ToolJob*>& ConsoleWindow::jobs() const {
+    return m_model->jobs();
 }
 
 bool ConsoleWindow::running() const {
-    return std::any_of(m_jobs.begin(), m_jobs.end(),
+    return std::any_of(jobs().begin(), jobs().end(),
                        [](const ToolJob* job) { return !job->ended(); });
 }
 
@@ -396,35 +364,18 @@ int ConsoleWindow::exitStatus() const {
     return m_shown ? m_shown->exitStatus() : -1;
 }
 
-void ConsoleWindow::updateRow(ToolJob* job) {
-    QTreeWidgetItem* item = rowOf(job);
-    if (!item)
-        return;
-    if (QWidget* cell = m_rows->itemWidget(item, ProgressColumn))
-        if (auto* bar = cell->findChild<QProgressBar*>())
-            bar->setValue(job->percent());
-    const QString state = rowState(*job);
-    item->setText(StateColumn, state);
-    item->setToolTip(StateColumn, job->status());
-    item->setText(ProgressColumn, QString()); // the bar says it; the text is for readers below
-    item->setData(ProgressColumn, Qt::AccessibleTextRole,
-                  job->detail().isEmpty()
-                      ? QStringLiteral("%1%").arg(job->percent())
-                      : QStringLiteral("%1% %2").arg(job->percent()).arg(job->detail()));
-}
-
 void ConsoleWindow::updateTitle() {
     const QString title =
-        m_jobs.size() == 1 ? m_jobs.first()->title() : texts::kTitleOfMany.arg(m_jobs.size());
+        jobs().size() == 1 ? jobs().first()->title() : texts::kTitleOfMany.arg(jobs().size());
     setWindowTitle(title);
     setAccessibleName(title);
 }
 
 // The selected row's command line, output, progress and result below the rows.
 void ConsoleWindow::showSelected() {
-    const qsizetype row = m_rows->currentItem() ? m_rows->indexOfTopLevelItem(m_rows->currentItem())
-                                                : m_jobs.size() - 1;
-    m_shown = row >= 0 && row < m_jobs.size() ? m_jobs.at(row) : nullptr;
+    m_shown = m_model->jobAt(m_rows->currentIndex());
+    if (!m_shown && !jobs().isEmpty())
+        m_shown = jobs().last();
     if (!m_shown)
         return;
     showWhole(m_commandLine, commandLineOf(m_shown->command()), 2, 5);
@@ -495,7 +446,6 @@ void ConsoleWindow::followOutput() {
 }
 
 void ConsoleWindow::jobEnded(ToolJob* job) {
-    updateRow(job);
     if (job == m_shown) {
         showState();
         if (!running())
@@ -537,13 +487,13 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (m_closeWhenDone) {
         // Closed again while tools are stopping: they are ended at once.
-        for (ToolJob* job : std::as_const(m_jobs))
+        for (ToolJob* job : std::as_const(jobs()))
             if (!job->ended())
                 job->stop();
         return;
     }
     QList<ToolJob*> left;
-    std::copy_if(m_jobs.begin(), m_jobs.end(), std::back_inserter(left),
+    std::copy_if(jobs().begin(), jobs().end(), std::back_inserter(left),
                  [](const ToolJob* job) { return !job->ended(); });
     const QString question = left.size() == 1 ? texts::kConfirmStop.arg(left.first()->toolName())
                                               : texts::kConfirmStopAll.arg(left.size());
@@ -568,7 +518,7 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
 
 QString ConsoleWindow::report() const {
     QString text;
-    for (const ToolJob* job : m_jobs)
+    for (const ToolJob* job : jobs())
         text += QStringLiteral("title: %1\ncommand: %2\nprogress: %3 highest %4\nstatus: %5\n"
                                "last error: %6\noutput:\n%7\n")
                     .arg(job->title(), commandLineOf(job->command()))
@@ -581,7 +531,7 @@ QString ConsoleWindow::report() const {
     text += QStringLiteral("window width: %1 of %2\n")
                 .arg(frameGeometry().width())
                 .arg(shownOn ? shownOn->availableGeometry().width() : 0);
-    return text + QStringLiteral("rows: %1\n").arg(m_jobs.size());
+    return text + QStringLiteral("rows: %1\n").arg(jobs().size());
 }
 
 } // namespace velmora::console

@@ -22,12 +22,12 @@ class QMessageBox;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 
 namespace velmora::console {
 
 class ToolJob;
+class ToolModel;
 struct Announcement;
 
 class ConsoleWindow : public QMainWindow {
@@ -49,7 +49,7 @@ public:
     void start();
     void setDriveRule(DriveRule rule);
 
-    const QList<ToolJob*>& jobs() const { return m_jobs; }
+    const QList<ToolJob*>& jobs() const;
     ToolJob* selectedJob() const;
     void select(ToolJob* job);
     // Whether a tool is still running or waiting.
@@ -84,8 +84,6 @@ protected:
 
 private:
     void createControls();
-    QTreeWidgetItem* rowOf(const ToolJob* job) const;
-    void updateRow(ToolJob* job);
     void updateTitle();
     void showSelected();
     void showProgress();
@@ -99,7 +97,7 @@ private:
     bool askUser(const QString& question);
     bool confirm(const QString& question, const QList<ToolJob*>& tools);
 
-    QList<ToolJob*> m_jobs;
+    ToolModel* m_model = nullptr; // the tools, in the order they came
     QList<ToolJob*> m_notStarted; // added, or waiting for their drive
     DriveRule m_driveRule;
     std::function<bool(const QString&)> m_confirm;
@@ -111,7 +109,7 @@ private:
     QPointer<QMessageBox> m_question; // the open question, if one is
     QList<ToolJob*> m_askedAbout;     // the tools it asks about
 
-    QTreeWidget* m_rows = nullptr;
+    QTreeView* m_rows = nullptr;
     QPlainTextEdit* m_commandLine = nullptr;
     QLabel* m_dropped = nullptr;
     QPlainTextEdit* m_output = nullptr;

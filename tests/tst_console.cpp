@@ -14,6 +14,7 @@
 #include "platform/qttranslations.h"
 #include "tools/commandlines.h"
 
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -29,7 +30,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTranslator>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QtTest>
 
 #include <csignal>
@@ -86,6 +87,7 @@ private Q_SLOTS:
     void everyControlIsNamed();
     void toolsAreRowsOfOneWindow();
     void toolsOfOneDriveTakeTurns();
+    void rowsComeFromAModelThatKeepsItsContract();
     void closingAsksOnceForAllTools();
     void endsAreAnnouncedToAUserInAnotherWindow();
     void percentAndLongTextsShowWhole();
@@ -578,12 +580,13 @@ void ConsoleTest::toolsAreRowsOfOneWindow() {
     window.show();
     window.start();
     QVERIFY(allDone.wait(10000));
-    auto* rows = window.findChild<QTreeWidget*>(u"rows"_qs);
+    auto* rows = window.findChild<QTreeView*>(u"rows"_qs);
     QVERIFY(rows->isVisible());
-    QCOMPARE(rows->topLevelItemCount(), 2);
+    const QAbstractItemModel* model = rows->model();
+    QCOMPARE(model->rowCount(), 2);
     QCOMPARE(window.windowTitle(), texts::kTitleOfMany.arg(2));
-    QCOMPARE(rows->topLevelItem(0)->text(2), texts::kRowDone);
-    QCOMPARE(rows->topLevelItem(1)->text(2), texts::kRowFailed.arg(3));
+    QCOMPARE(model->index(0, 2).data().toString(), texts::kRowDone);
+    QCOMPARE(model->index(1, 2).data().toString(), texts::kRowFailed.arg(3));
     // A row's progress is read as text too, with its detail.
     QAccessibleInterface* cell =
         QAccessible::queryAccessibleInterface(rows)->tableInterface()->cellAt(0, 1);
@@ -593,7 +596,7 @@ void ConsoleTest::toolsAreRowsOfOneWindow() {
     auto* output = window.findChild<QPlainTextEdit*>(u"output"_qs);
     auto* lastError = window.findChild<QPlainTextEdit*>(u"lastError"_qs);
     QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
-                      rows->visualItemRect(rows->topLevelItem(0)).center());
+                      rows->visualRect(model->index(0, 0)).center());
     QCOMPARE(window.selectedJob(), first);
     QVERIFY(output->toPlainText().startsWith(u"line 1\nline 2\n"_qs));
     QVERIFY(lastError->isHidden());
@@ -603,6 +606,28 @@ void ConsoleTest::toolsAreRowsOfOneWindow() {
                                     "scripted_tool: the real reason\n"_qs);
     QCOMPARE(lastError->toPlainText(), u"scripted_tool: the real reason"_qs);
     QVERIFY(window.report().endsWith(u"rows: 2\n"_qs));
+}
+
+// The rows' model, checked by Qt's own model tester as tools come, progress and end.
+void ConsoleTest::rowsComeFromAModelThatKeepsItsContract() {
+    ConsoleWindow window;
+    auto* rows = window.findChild<QTreeView*>(u"rows"_qs);
+    QAbstractItemModelTester tester(rows->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy changed(rows->model(), &QAbstractItemModel::dataChanged);
+    const auto environment = QProcessEnvironment::systemEnvironment();
+    for (int i = 0; i < 3; ++i)
+        window.addTool({kScriptedTool, u"lines"_qs, u"5"_qs}, QDir::currentPath(), environment);
+    QSignalSpy allDone(&window, &ConsoleWindow::allFinished);
+    window.show();
+    window.start();
+    QVERIFY(allDone.wait(10000));
+    QCOMPARE(rows->model()->rowCount(), 3);
+    QVERIFY(changed.size() >= 3);
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(rows->model()->index(row, 1).data(Qt::UserRole).toInt(), 100);
+        QCOMPARE(rows->model()->index(row, 1).data().toString(), u"100%"_qs);
+    }
 }
 
 void ConsoleTest::toolsOfOneDriveTakeTurns() {
@@ -621,7 +646,7 @@ void ConsoleTest::toolsOfOneDriveTakeTurns() {
     QTRY_COMPARE(reading->state(), ToolJob::State::Running);
     QCOMPARE(next->state(), ToolJob::State::Waiting);
     QCOMPARE(next->status(), texts::kWaitingForDrive.arg(u"/dev/sr7"_qs));
-    QCOMPARE(window.findChild<QTreeWidget*>(u"rows"_qs)->topLevelItem(1)->text(2),
+    QCOMPARE(window.findChild<QTreeView*>(u"rows"_qs)->model()->index(1, 2).data().toString(),
              texts::kWaitingForDrive.arg(u"/dev/sr7"_qs));
     QCOMPARE(other->state(), ToolJob::State::Running); // another drive does not wait
 
