@@ -114,7 +114,6 @@ QWidget* progressWithPercent(QProgressBar* bar, const QString& name, QWidget* pa
 
 ConsoleWindow::ConsoleWindow(QWidget* parent)
     : QMainWindow(parent)
-    , m_driveRule(driveReadBy)
     , m_confirm([this](const QString& question) { return askUser(question); })
     , m_askWhereToSave([this](const QString& suggested) {
         return QFileDialog::getSaveFileName(this, texts::kSaveTitle, suggested);
@@ -278,15 +277,9 @@ void ConsoleWindow::setSaveDialog(std::function<QString(const QString&)> ask) {
     m_askWhereToSave = std::move(ask);
 }
 
-void ConsoleWindow::setDriveRule(DriveRule rule) {
-    m_driveRule = std::move(rule);
-}
-
 ToolJob* ConsoleWindow::addTool(QStringList command, QString folder,
                                 QProcessEnvironment environment) {
-    const QString drive = m_driveRule ? m_driveRule(command, folder) : QString();
-    auto* job =
-        new ToolJob(std::move(command), std::move(folder), std::move(environment), drive, this);
+    auto* job = new ToolJob(std::move(command), std::move(folder), std::move(environment), this);
     m_model->append(job);
     connect(job, &ToolJob::progressed, this, [this, job] {
         if (job == m_shown)
@@ -311,29 +304,11 @@ ToolJob* ConsoleWindow::addTool(QStringList command, QString folder,
     return job;
 }
 
+// Tools that read one drive need no turns from the window: dat2file waits for the drive itself
+// and says so on its progress line.
 void ConsoleWindow::start() {
-    schedule();
-}
-
-// Starts each tool not started yet, unless a tool before it that is not done reads the same
-// drive: that one waits, and is looked at again whenever a tool ends.
-void ConsoleWindow::schedule() {
-    const QList<ToolJob*> pending = std::exchange(m_notStarted, {});
-    for (ToolJob* job : pending) {
-        if (job->ended())
-            continue;
-        const auto before = jobs().begin() + jobs().indexOf(job);
-        const bool driveBusy = !job->drive().isEmpty() &&
-                               std::any_of(jobs().begin(), before, [job](const ToolJob* earlier) {
-                                   return !earlier->ended() && earlier->drive() == job->drive();
-                               });
-        if (driveBusy) {
-            job->waitFor(job->drive());
-            m_notStarted.append(job);
-        } else {
-            job->start();
-        }
-    }
+    for (ToolJob* job : std::exchange(m_notStarted, {}))
+        job->start();
 }
 
 ToolJob* ConsoleWindow::selectedJob() const {
@@ -461,7 +436,6 @@ void ConsoleWindow::jobEnded(ToolJob* job) {
     if (m_question && std::all_of(m_askedAbout.begin(), m_askedAbout.end(),
                                   [](const ToolJob* asked) { return asked->ended(); }))
         m_question->done(QMessageBox::No);
-    schedule();
     Q_EMIT toolFinished();
     if (!running()) {
         Q_EMIT allFinished();
@@ -506,7 +480,7 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
     if (!yes)
         return;
     m_closeWhenDone = true;
-    // The waiting ones first, so that none starts as another ends.
+    // The ones not started yet first, so that none starts as another ends.
     for (ToolJob* job : left)
         if (!job->active())
             job->stop();

@@ -6,9 +6,9 @@
 // command line, output, progress and result. The window stays until the user closes it; Stop
 // and closing the window while tools run ask first, then end them with SIGTERM.
 //
-// Tools that read the same drive run one after another, in the order they came, so that the
-// drive does not seek between them; the others run at once. The window is raised when a tool
-// comes, but never takes the keyboard from the window the user is typing in.
+// Every tool runs at once (dat2file runs that read one drive take turns by themselves). The
+// window is raised when a tool comes, but never takes the keyboard from the window the user is
+// typing in.
 
 #include <QMainWindow>
 #include <QPointer>
@@ -33,9 +33,6 @@ struct Announcement;
 class ConsoleWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // The drive a tool reads (empty for none), from its command and its folder.
-    using DriveRule = std::function<QString(const QStringList& command, const QString& folder)>;
-
     explicit ConsoleWindow(QWidget* parent = nullptr);
     // The window with one tool, `command` (the program, then its arguments), to be run in the
     // current folder by start().
@@ -44,10 +41,8 @@ public:
 
     // A new row for a tool; start() starts it.
     ToolJob* addTool(QStringList command, QString folder, QProcessEnvironment environment);
-    // Starts the tools added since, each at once or, when a tool before it reads the same drive,
-    // once that one is done.
+    // Starts the tools added since.
     void start();
-    void setDriveRule(DriveRule rule);
 
     const QList<ToolJob*>& jobs() const;
     ToolJob* selectedJob() const;
@@ -92,14 +87,12 @@ private:
     void showDropped();
     void saveOutput();
     void jobEnded(ToolJob* job);
-    void schedule();
     void askToStop();
     bool askUser(const QString& question);
     bool confirm(const QString& question, const QList<ToolJob*>& tools);
 
     ToolModel* m_model = nullptr; // the tools, in the order they came
-    QList<ToolJob*> m_notStarted; // added, or waiting for their drive
-    DriveRule m_driveRule;
+    QList<ToolJob*> m_notStarted; // added, not started yet
     std::function<bool(const QString&)> m_confirm;
     std::function<QString(const QString&)> m_askWhereToSave;
     bool m_closeWhenDone = false;

@@ -33,7 +33,6 @@ inline const QString kRowNotStarted = QStringLiteral("Failed to start / Lancemen
 inline const QString kRowStopped = QStringLiteral("Stopped by you / Arrêté à votre demande");
 
 inline const QString kQueued = QStringLiteral("%1 is about to start… / %1 va démarrer…");
-inline const QString kWaitingForDrive = QStringLiteral("Waiting for %1… / En attente de %1…");
 inline const QString kStoppedBeforeStart = QStringLiteral(
     "Stopped by you: %1 was not started. / Arrêté à votre demande : %1 n'a pas été lancé.");
 inline const QString kStoppedByYou = QStringLiteral(

@@ -69,13 +69,12 @@ private:
 } // namespace
 
 ToolJob::ToolJob(QStringList command, QString folder, QProcessEnvironment environment,
-                 QString drive, QObject* parent)
+                 QObject* parent)
     : QObject(parent)
     , m_command(std::move(command))
     , m_toolName(m_command.isEmpty() ? QString() : QFileInfo(m_command.first()).fileName())
     , m_folder(std::move(folder))
     , m_environment(std::move(environment))
-    , m_drive(std::move(drive))
     , m_output(new QTextDocument(this))
     , m_status(texts::kQueued.arg(m_toolName)) {
     static int tools = 0;
@@ -182,13 +181,8 @@ void ToolJob::setState(State state, const QString& text) {
     Q_EMIT stateChanged();
 }
 
-void ToolJob::waitFor(const QString& drive) {
-    if (m_state == State::Queued)
-        setState(State::Waiting, texts::kWaitingForDrive.arg(drive));
-}
-
 void ToolJob::start() {
-    if (m_state != State::Queued && m_state != State::Waiting)
+    if (m_state != State::Queued)
         return;
     if (m_command.isEmpty()) {
         end(State::Failed, texts::kNotStarted.arg(QString(), texts::kUsage));
@@ -219,7 +213,7 @@ void ToolJob::start() {
 }
 
 void ToolJob::stop() {
-    if (m_state == State::Queued || m_state == State::Waiting) {
+    if (m_state == State::Queued) {
         end(State::Stopped, texts::kStoppedBeforeStart.arg(m_toolName));
         return;
     }

@@ -34,7 +34,6 @@ class ToolJob : public QObject {
 public:
     enum class State {
         Queued,    // not started yet
-        Waiting,   // for another tool to be done with its drive
         Running,   // the process runs
         Stopping,  // asked to end
         Succeeded, // ended with status 0
@@ -42,16 +41,14 @@ public:
         Stopped,   // by the user, before it started or while it ran
     };
 
-    // `command`: the program, then its arguments; run in `folder` with `environment`. `drive`
-    // names the drive the tool reads, empty when it reads none.
-    ToolJob(QStringList command, QString folder, QProcessEnvironment environment, QString drive,
+    // `command`: the program, then its arguments; run in `folder` with `environment`.
+    ToolJob(QStringList command, QString folder, QProcessEnvironment environment,
             QObject* parent = nullptr);
     ~ToolJob() override;
 
     const QStringList& command() const { return m_command; }
     const QString& toolName() const { return m_toolName; }
     QString title() const { return windowTitle(m_command); }
-    const QString& drive() const { return m_drive; }
 
     State state() const { return m_state; }
     bool ended() const;
@@ -89,7 +86,6 @@ public:
     // The folder the tool runs in.
     const QString& folder() const { return m_folder; }
 
-    void waitFor(const QString& drive);
     void start();
     // Ends the running tool (SIGTERM to its process group and to every process it started,
     // however it left the group), or the waiting one before it starts. Asked again while the
@@ -132,7 +128,6 @@ private:
     QString m_toolName;
     QString m_folder;
     QProcessEnvironment m_environment;
-    QString m_drive;
     QProcess m_process;
     Channel m_stdout;
     Channel m_stderr;

@@ -16,8 +16,6 @@ QString rowState(const ToolJob& job) {
     switch (job.state()) {
     case ToolJob::State::Queued:
         return texts::kRowStarting;
-    case ToolJob::State::Waiting:
-        return job.status();
     case ToolJob::State::Running:
         return texts::kRowRunning;
     case ToolJob::State::Stopping:

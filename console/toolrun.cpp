@@ -6,12 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
 
 #include <algorithm>
 #include <csignal>
-#include <filesystem>
-#include <system_error>
 
 namespace velmora::console {
 
@@ -54,28 +51,6 @@ QString commandLineOf(const QStringList& command) {
         shown.append(quote ? u'"' + part + u'"' : part);
     }
     return shown.join(u' ');
-}
-
-QString driveReadBy(const QStringList& command, const QString& folder) {
-    if (command.isEmpty() || !QFileInfo(command.first()).fileName().startsWith(u"dat2file"))
-        return {};
-    QStringList arguments = command.mid(1);
-    arguments.removeAll(QStringLiteral("--force"));
-    if (arguments.isEmpty())
-        return {};
-    const bool named = arguments.first() == u"--image" || arguments.first() == u"--list";
-    if (named && arguments.size() < 2)
-        return {};
-    const QString source = QDir(folder).absoluteFilePath(arguments.at(named ? 1 : 0));
-    std::error_code error;
-    if (std::filesystem::is_block_file(QFile::encodeName(source).toStdString(), error))
-        return QFileInfo(source).canonicalFilePath();
-    const QStorageInfo volume(QFileInfo(source).absolutePath());
-    const QByteArray type = volume.fileSystemType();
-    if (volume.isValid() && (type == "iso9660" || type == "udf") &&
-        volume.device().startsWith("/dev/"))
-        return QString::fromLocal8Bit(volume.device());
-    return {};
 }
 
 QString breakableAnywhere(const QString& text) {

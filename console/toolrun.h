@@ -2,7 +2,7 @@
 #pragma once
 
 // The rules of the console window, on text alone: the progress lines of the tools, the window's
-// title, the command line it shows and the drive a tool reads.
+// title and the command line it shows.
 
 #include <QByteArray>
 #include <QString>
@@ -28,11 +28,6 @@ QString windowTitle(const QStringList& command);
 // The program and its arguments as a command line, each between double quotes where it is
 // empty or holds a blank.
 QString commandLineOf(const QStringList& command);
-
-// The drive whose disc a tool reads, such as "/dev/sr0", so that tools reading one drive can
-// take turns: for dat2file, the device of the mounted disc its source lies on, or the source
-// itself when it is a drive. Empty for anything else. `folder` is the tool's current folder.
-QString driveReadBy(const QStringList& command, const QString& folder);
 
 // `text` with a zero-width space where a line may break inside a long run without a blank
 // (after each '/', and every 12 characters), for a label that wraps only between words.

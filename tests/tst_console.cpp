@@ -86,7 +86,6 @@ private Q_SLOTS:
     void longTextsNeverWidenTheWindow();
     void everyControlIsNamed();
     void toolsAreRowsOfOneWindow();
-    void toolsOfOneDriveTakeTurns();
     void rowsComeFromAModelThatKeepsItsContract();
     void closingAsksOnceForAllTools();
     void endsAreAnnouncedToAUserInAnotherWindow();
@@ -630,37 +629,6 @@ void ConsoleTest::rowsComeFromAModelThatKeepsItsContract() {
     }
 }
 
-void ConsoleTest::toolsOfOneDriveTakeTurns() {
-    ConsoleWindow window;
-    window.setDriveRule([](const QStringList& command, const QString&) {
-        return command.last() == u"other"_qs ? QString() : u"/dev/sr7"_qs;
-    });
-    window.setConfirmation([](const QString&) { return true; });
-    const QString folder = QDir::currentPath();
-    const auto environment = QProcessEnvironment::systemEnvironment();
-    ToolJob* reading = window.addTool({kScriptedTool, u"wait"_qs}, folder, environment);
-    ToolJob* next = window.addTool({kScriptedTool, u"lines"_qs, u"10"_qs}, folder, environment);
-    ToolJob* other = window.addTool({kScriptedTool, u"wait"_qs, u"other"_qs}, folder, environment);
-    window.show();
-    window.start();
-    QTRY_COMPARE(reading->state(), ToolJob::State::Running);
-    QCOMPARE(next->state(), ToolJob::State::Waiting);
-    QCOMPARE(next->status(), texts::kWaitingForDrive.arg(u"/dev/sr7"_qs));
-    QCOMPARE(window.findChild<QTreeView*>(u"rows"_qs)->model()->index(1, 2).data().toString(),
-             texts::kWaitingForDrive.arg(u"/dev/sr7"_qs));
-    QCOMPARE(other->state(), ToolJob::State::Running); // another drive does not wait
-
-    window.select(reading);
-    QTest::mouseClick(window.findChild<QPushButton*>(u"stop"_qs), Qt::LeftButton);
-    QTRY_COMPARE(next->state(), ToolJob::State::Succeeded);
-    QCOMPARE(reading->state(), ToolJob::State::Stopped);
-    other->stop();
-    QTRY_VERIFY(!window.running());
-    QCOMPARE(driveReadBy({u"/usr/bin/velmora_tolk"_qs, u"-o"_qs, u"x"_qs}, folder), QString());
-    QCOMPARE(driveReadBy({u"dat2file"_qs, u"--image"_qs, u"a.cue"_qs, u"/"_qs, u"x"_qs}, folder),
-             QString()); // an image on a disk of files
-}
-
 void ConsoleTest::closingAsksOnceForAllTools() {
     ConsoleWindow window;
     QStringList asked;
@@ -668,17 +636,16 @@ void ConsoleTest::closingAsksOnceForAllTools() {
         asked.append(question);
         return true;
     });
-    window.setDriveRule([](const QStringList&, const QString&) { return u"/dev/sr7"_qs; });
     for (int i = 0; i < 3; ++i)
         window.addTool({kScriptedTool, u"wait"_qs}, QDir::currentPath(),
                        QProcessEnvironment::systemEnvironment());
     window.show();
     window.start();
-    QTRY_VERIFY(window.jobs().first()->active());
+    QTRY_VERIFY(window.jobs().last()->active());
     window.close();
     QCOMPARE(asked, QStringList{texts::kConfirmStopAll.arg(3)});
     QTRY_VERIFY(!window.isVisible());
-    for (const ToolJob* job : window.jobs()) // the waiting ones never started
+    for (const ToolJob* job : window.jobs())
         QCOMPARE(job->state(), ToolJob::State::Stopped);
 }
 
