@@ -29,6 +29,7 @@
 namespace velmora {
 
 class Services;
+struct ToolCommand;
 class CheckBox;
 class CommandButton;
 class DirListBox;
@@ -74,7 +75,7 @@ private:
     void requireInput(bool missing, const QString& message);
     bool refuseDoubleQuotes(const QList<std::pair<QString, QString>>& namedInputs,
                             const QStringList& entries);
-    bool launch(const QString& commandLine, const QString& program);
+    bool launch(const ToolCommand& command);
     void pickTool(TextBox* box);
     void reportFailure(const QString& what, const QString& subject, const QString& reason);
 

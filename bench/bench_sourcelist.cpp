@@ -17,7 +17,7 @@ namespace {
 class QuietServices final : public velmora::Services {
 public:
     void messageBox(const QString&, int) override {}
-    velmora::Outcome launch(const QString&) override { return {}; }
+    velmora::Outcome launch(const velmora::ToolCommand&) override { return {}; }
     velmora::Outcome changeDrive(const QString&) override { return {}; }
     velmora::Outcome changeDirectory(const QString&) override { return {}; }
     velmora::FileLength fileLength(const QString&) override { return {500000, {}}; }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/commandlinesplit.h"
 
+#include "platform/services.h"
+
 namespace velmora {
 
 QStringList splitCommandLine(const QString& commandLine) {
@@ -24,6 +26,12 @@ QStringList splitCommandLine(const QString& commandLine) {
     if (inArgument)
         arguments.append(current);
     return arguments;
+}
+
+ToolCommand ToolCommand::fromLine(const QString& commandLine) {
+    QStringList parts = splitCommandLine(commandLine);
+    const QString program = parts.isEmpty() ? QString() : parts.takeFirst();
+    return {program, parts, commandLine};
 }
 
 } // namespace velmora

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/qtservices.h"
 
-#include "platform/commandlinesplit.h"
 #include "platform/detachedlaunch.h"
 #include "platform/filenamecodec.h"
 #include "platform/filesystem.h"
@@ -150,26 +149,26 @@ constexpr qsizetype kLongestCommandLine = 32767;
 
 namespace {
 
-// The program a command line names, found beside this one, then on PATH, never in the current
+// The program a command names, found beside this one, then on PATH, never in the current
 // folder (the storage folder); empty when it is nowhere.
-QString programOf(const QStringList& arguments) {
-    if (arguments.isEmpty())
+QString programOf(const QString& name) {
+    if (name.isEmpty())
         return {};
-    return findProgram(arguments.first(), QCoreApplication::applicationDirPath(),
-                       systemSearchPath());
+    return findProgram(name, QCoreApplication::applicationDirPath(), systemSearchPath());
 }
 
 } // namespace
 
-Outcome QtServices::launch(const QString& commandLine) {
+Outcome QtServices::launch(const ToolCommand& command) {
 #ifdef Q_OS_WIN
     // The program is found first, as elsewhere, and named to the system: left to find it,
-    // CreateProcessW would look in the current folder first.
-    const QStringList arguments = windowsArguments(commandLine);
-    const QString program = programOf(arguments);
+    // CreateProcessW would look in the current folder first. The system gets the line shown,
+    // parsed as Windows parses it.
+    const QStringList arguments = windowsArguments(command.text);
+    const QString program = programOf(arguments.value(0));
     if (program.isEmpty())
         return Outcome::failure(qt_error_string(ERROR_FILE_NOT_FOUND));
-    QString whole = commandLine;
+    QString whole = command.text;
     // A build of more files than the line holds: the files go in a list the tool reads.
     const qsizetype files = arguments.indexOf(u"-m"_qs);
     if (whole.size() >= kLongestCommandLine && files > 0) {
@@ -198,13 +197,12 @@ Outcome QtServices::launch(const QString& commandLine) {
     CloseHandle(process.hProcess);
     return Outcome::success();
 #else
-    const QStringList arguments = splitCommandLine(commandLine);
-    const QString program = programOf(arguments);
+    const QString program = programOf(command.program);
     if (program.isEmpty())
         return Outcome::failure(qt_error_string(ENOENT));
     QProcess process;
     process.setProgram(program);
-    process.setArguments(arguments.mid(1));
+    process.setArguments(command.arguments);
     if (const QFileInfo console(m_console); console.isFile() && console.isExecutable()) {
         // The console starts the tool: what would stop the tool from starting is told here.
         if (const Outcome startable = startableProgram(program); !startable)

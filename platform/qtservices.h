@@ -24,7 +24,7 @@ public:
     static QString consoleBesideProgram();
 
     void messageBox(const QString& text, MessageStyle style) override;
-    Outcome launch(const QString& commandLine) override;
+    Outcome launch(const ToolCommand& command) override;
     Outcome changeDrive(const QString& path) override;
     Outcome changeDirectory(const QString& path) override;
     FileLength fileLength(const QString& path) override;

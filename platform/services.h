@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <optional>
@@ -26,6 +27,18 @@ struct [[nodiscard]] Outcome {
     explicit operator bool() const { return ok; }
 };
 
+// A tool to start: its program and arguments, and the command line that the user is shown, which
+// names the same (on Windows the system is handed that line whole).
+struct ToolCommand {
+    QString program;
+    QStringList arguments;
+    QString text;
+
+    // The command of a command line, split as the window's lines are: blanks separate
+    // arguments outside double quotes.
+    static ToolCommand fromLine(const QString& commandLine);
+};
+
 struct [[nodiscard]] FileLength {
     qint64 bytes = 0;
     Outcome outcome;
@@ -39,8 +52,8 @@ public:
 
     // Shows `text` modally with the application's title; returns when the user closes the box.
     virtual void messageBox(const QString& text, MessageStyle style) = 0;
-    // Starts the command line as a detached process in the current directory; never waits.
-    virtual Outcome launch(const QString& commandLine) = 0;
+    // Starts the tool as a detached process in the current directory; never waits.
+    virtual Outcome launch(const ToolCommand& command) = 0;
     // Makes the drive named by the path current (nothing to do where there is one tree).
     virtual Outcome changeDrive(const QString& path) = 0;
     virtual Outcome changeDirectory(const QString& path) = 0;

@@ -9,11 +9,15 @@ void FakeServices::messageBox(const QString& text, MessageStyle style) {
         onMessageBox(text, style);
 }
 
-Outcome FakeServices::launch(const QString& commandLine) {
-    calls.append({Service::Launch, commandLine, MessageStyle::OkOnly, {}});
+Outcome FakeServices::launch(const ToolCommand& command) {
+    calls.append({Service::Launch,
+                  command.text,
+                  MessageStyle::OkOnly,
+                  {},
+                  QStringList{command.program} + command.arguments});
     if (launchFailure)
         return Outcome::failure(*launchFailure);
-    return realLaunch ? m_real.launch(commandLine) : Outcome::success();
+    return realLaunch ? m_real.launch(command) : Outcome::success();
 }
 
 Outcome FakeServices::changeDrive(const QString& path) {
@@ -67,6 +71,13 @@ QStringList FakeServices::launches() const {
     for (const Call& call : callsTo(Service::Launch))
         texts.append(call.text);
     return texts;
+}
+
+QList<QStringList> FakeServices::launchedCommands() const {
+    QList<QStringList> commands;
+    for (const Call& call : callsTo(Service::Launch))
+        commands.append(call.command);
+    return commands;
 }
 
 QString FakeServices::sequence() const {

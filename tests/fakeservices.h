@@ -22,6 +22,7 @@ struct Call {
     QString text; // the text, command line or path handed over (the filter, for openFile)
     MessageStyle style = MessageStyle::OkOnly;
     QString extra; // the dialog's starting file
+    QStringList command; // a launch's program, then its arguments
 };
 
 // Records every call. Message boxes return at once; dialogs answer from a queue (an empty
@@ -30,7 +31,9 @@ struct Call {
 class FakeServices final : public Services {
 public:
     void messageBox(const QString& text, MessageStyle style) override;
-    Outcome launch(const QString& commandLine) override;
+    Outcome launch(const ToolCommand& command) override;
+    // The command line, as the other launches are shown.
+    Outcome launch(const QString& commandLine) { return launch(ToolCommand::fromLine(commandLine)); }
     Outcome changeDrive(const QString& path) override;
     Outcome changeDirectory(const QString& path) override;
     FileLength fileLength(const QString& path) override;
@@ -45,6 +48,8 @@ public:
     QList<Call> callsTo(Service service) const;
     QStringList messages() const;
     QStringList launches() const;
+    // Each launch's program, then its arguments.
+    QList<QStringList> launchedCommands() const;
     // The services called, in order, as one text by their names in the interface:
     // "messageBox launch messageBox ..."
     QString sequence() const;

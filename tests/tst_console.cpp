@@ -821,8 +821,8 @@ void ConsoleTest::launcherStartsTheToolInTheConsoleInTheCurrentFolder() {
     QtServices services(u"tst_console"_qs, QStringLiteral(VELMORA_CONSOLE));
     QElapsedTimer clock;
     clock.start();
-    const Outcome started =
-        services.launch(u'"' + QStringLiteral(ARGV_RECORDER) + u"\" \"a b\" -c"_qs);
+    const Outcome started = services.launch(
+        ToolCommand::fromLine(u'"' + QStringLiteral(ARGV_RECORDER) + u"\" \"a b\" -c"_qs));
     QDir::setCurrent(previous);
     QVERIFY(started);
     const QString shown = waitForFile(report);
@@ -836,7 +836,7 @@ void ConsoleTest::launcherStartsTheToolInTheConsoleInTheCurrentFolder() {
     QCOMPARE(readAll(folder.filePath(records.first())), folder.path() + u"\na b\n-c\n"_qs);
 
     QFile::remove(report);
-    QVERIFY(services.launch(u'"' + kScriptedTool + u"\" fail 3"_qs));
+    QVERIFY(services.launch(ToolCommand::fromLine(u'"' + kScriptedTool + u"\" fail 3"_qs)));
     const QString failed = waitForFile(report);
     QVERIFY2(failed.contains(texts::kFailed.arg(u"scripted_tool"_qs).arg(3)), qPrintable(failed));
     QVERIFY(failed.contains(u"\nlast error: scripted_tool: the real reason\n"_qs));
@@ -869,8 +869,8 @@ void ConsoleTest::launchesShareOneConsoleWindow() {
     QElapsedTimer clock;
     clock.start();
     for (int i = 1; i <= 5; ++i)
-        QVERIFY(services.launch(u'"' + QStringLiteral(ARGV_RECORDER) + u"\" entry"_qs +
-                                QString::number(i)));
+        QVERIFY(services.launch(ToolCommand::fromLine(u'"' + QStringLiteral(ARGV_RECORDER) +
+                                                      u"\" entry"_qs + QString::number(i))));
     qInfo("five launches took %lld ms", clock.elapsed());
     const QString shown = waitForFile(report);
     qunsetenv("VELMORA_CONSOLE_REPORT");
@@ -901,7 +901,8 @@ void ConsoleTest::launcherWithoutConsoleStartsTheToolDirectly() {
     qputenv("VELMORA_ARGV_RECORD_DIR", QFile::encodeName(folder.path()));
     QtServices services(u"tst_console"_qs,
                         folder.filePath(u"velmora_console"_qs)); // not there
-    QVERIFY(services.launch(u'"' + QStringLiteral(ARGV_RECORDER) + u"\" x"_qs));
+    QVERIFY(
+        services.launch(ToolCommand::fromLine(u'"' + QStringLiteral(ARGV_RECORDER) + u"\" x"_qs)));
     QTRY_COMPARE(QDir(folder.path()).entryList({u"record-*.txt"_qs}).size(), 1);
 }
 
@@ -911,10 +912,12 @@ void ConsoleTest::launcherReportsAToolThatCannotStart() {
     QVERIFY(data.open(QIODevice::WriteOnly));
     data.close();
     QtServices services(u"tst_console"_qs, QStringLiteral(VELMORA_CONSOLE));
-    const Outcome notExecutable = services.launch(u'"' + data.fileName() + u'"');
+    const Outcome notExecutable =
+        services.launch(ToolCommand::fromLine(u'"' + data.fileName() + u'"'));
     QVERIFY(!notExecutable);
     QVERIFY(notExecutable.reason.contains(u"ermission"_qs));
-    const Outcome missing = services.launch(u'"' + folder.filePath(u"none"_qs) + u'"');
+    const Outcome missing =
+        services.launch(ToolCommand::fromLine(u'"' + folder.filePath(u"none"_qs) + u'"'));
     QVERIFY(!missing);
     QVERIFY(missing.reason.contains(u"No such file"_qs));
 }

@@ -164,9 +164,10 @@ void LaunchTest::bareNamesAreFoundBesideTheProgramOrOnThePathNeverHere() {
     qputenv("PATH", QFile::encodeName(onPath));
     QtServices services(velmora::texts::kApplicationTitle);
 
-    const Outcome found = services.launch(extractionCommandLine(u"dat2file.exe"_qs, u"/cd/a.bin"_qs,
-                                                                u"/out"_qs, u"cd/a.bin"_qs, u'/'));
-    const Outcome planted = services.launch(u"\"velmora_tolk.exe\" -v \"V\""_qs);
+    const Outcome found = services.launch(ToolCommand::fromLine(extractionCommandLine(
+        u"dat2file.exe"_qs, u"/cd/a.bin"_qs, u"/out"_qs, u"cd/a.bin"_qs, u'/')));
+    const Outcome planted =
+        services.launch(ToolCommand::fromLine(u"\"velmora_tolk.exe\" -v \"V\""_qs));
     qputenv("PATH", path);
 
     QVERIFY(found);
@@ -183,12 +184,14 @@ void LaunchTest::launchFailuresGiveTheSystemsReason() {
     const QString tool = installRecorder(temporary.path(), u"tool"_qs);
     QtServices services(velmora::texts::kApplicationTitle);
 
-    const Outcome refused = services.launch(u'"' + notExecutable + u"\" a"_qs);
+    const Outcome refused =
+        services.launch(ToolCommand::fromLine(u'"' + notExecutable + u"\" a"_qs));
     QVERIFY(!refused);
     QVERIFY2(refused.reason.contains(u"ermission"_qs), qPrintable(refused.reason));
 
     const QString huge(200000, u'x'); // longer than the system takes for one argument
-    const Outcome tooLong = services.launch(u'"' + tool + u"\" \""_qs + huge + u'"');
+    const Outcome tooLong =
+        services.launch(ToolCommand::fromLine(u'"' + tool + u"\" \""_qs + huge + u'"'));
     QVERIFY(!tooLong);
     QVERIFY2(!tooLong.reason.isEmpty(), "a reason is given");
     QCOMPARE(waitForRecords(m_records.path(), 0).size(), 0);

@@ -4,6 +4,7 @@
 
 #include "app/form1.h"
 #include "fakeservices.h"
+#include "platform/commandlinesplit.h"
 #include "platform/controls.h"
 #include "testfiles.h"
 #include "tools/texts.h"
@@ -49,6 +50,7 @@ private Q_SLOTS:
     void everyRequestClearsTheFlagFirst();
     void extractionShowsAndLaunchesEachEntryInOrder();
     void extractionPieceAtTheEdges();
+    void theToolGetsTheArgumentsTheBoxShows();
     void tooShortEntryIsReportedAndSkipped();
     void doubleQuoteIsRefusedBeforeAnythingChanges_data();
     void doubleQuoteIsRefusedBeforeAnythingChanges();
@@ -195,6 +197,35 @@ void RequestsTest::extractionShowsAndLaunchesEachEntryInOrder() {
              uR"("/opt/my tools/dat2file" "/media/cd/Folder/Name.ext"  "/out)"_qs +
                  QDir::separator() + uR"(Folder/Name.ext")"_qs);
     QCOMPARE(services.launches().size(), 3);
+}
+
+// The launcher gets a program and its arguments, the box the joined line: each argument is
+// exactly what the shown line holds between its quotes, whatever an input holds.
+void RequestsTest::theToolGetsTheArgumentsTheBoxShows() {
+    QTemporaryDir storage;
+    const test::CurrentFolderGuard guard;
+    test::FakeServices services;
+    Window window(services);
+    window.add({u"/media/cd/a  b\\c.bin"_qs, u"/home/u/d'été  .mpg"_qs, u"/media/cd/X.DAT;1"_qs});
+    window.box("Text3")->setText(storage.path());
+    window.box("Volume")->setText(u" Mon  CD "_qs);
+    window.box("ImageCD")->setText(u"-o"_qs);
+    window.box("Velmora")->setText(u"/opt/my tools/velmora_tolk"_qs);
+    window.build();
+    window.extract();
+    const QStringList shown = services.messages();
+    const QList<QStringList> launched = services.launchedCommands();
+    QCOMPARE(launched.size(), 4);
+    QCOMPARE(services.launches(), shown);
+    for (qsizetype i = 0; i < launched.size(); ++i)
+        QCOMPARE(launched.at(i), splitCommandLine(shown.at(i)));
+    QCOMPARE(launched.at(0),
+             (QStringList{u"/opt/my tools/velmora_tolk"_qs, u"-v"_qs, u" Mon  CD "_qs, u"-o"_qs,
+                          u"-o"_qs, u"-m"_qs, u"/media/cd/a  b\\c.bin"_qs,
+                          u"/home/u/d'été  .mpg"_qs, u"/media/cd/X.DAT;1"_qs}));
+    QCOMPARE(
+        launched.at(3).mid(1),
+        (QStringList{u"/media/cd/X.DAT;1"_qs, storage.path() + QDir::separator() + u"X.DAT"_qs}));
 }
 
 void RequestsTest::extractionPieceAtTheEdges() {

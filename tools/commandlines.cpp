@@ -42,11 +42,37 @@ std::optional<QString> destinationPiece(const QString& entry, qsizetype rootLeng
     return piece.toString();
 }
 
+namespace {
+
+QString destination(const QString& storagePath, const QString& piece, QChar separator) {
+    const bool ends = !storagePath.isEmpty() && isSeparator(storagePath.back(), separator);
+    if (ends)
+        return storagePath + piece;
+    return storagePath + separator + piece;
+}
+
+} // namespace
+
 QString extractionCommandLine(const QString& program, const QString& entry,
                               const QString& storagePath, const QString& piece, QChar separator) {
-    const bool ends = !storagePath.isEmpty() && isSeparator(storagePath.back(), separator);
-    const QStringView between = ends ? QStringView() : QStringView(&separator, 1);
-    return u'"' + program + u"\" \"" + entry + u"\"  \"" + storagePath + between + piece + u'"';
+    return u'"' + program + u"\" \"" + entry + u"\"  \"" +
+           destination(storagePath, piece, separator) + u'"';
+}
+
+ToolCommand imageBuildCommand(const QString& program, const QString& volume, const QString& image,
+                              const QStringList& entries) {
+    QStringList arguments{QStringLiteral("-v"), volume, QStringLiteral("-o"), image,
+                          QStringLiteral("-m")};
+    arguments += entries;
+    return {program, std::move(arguments),
+            imageBuildCommandLine(program, volume, image, quotedFileList(entries))};
+}
+
+ToolCommand extractionCommand(const QString& program, const QString& entry,
+                              const QString& storagePath, const QString& piece, QChar separator) {
+    return {program,
+            {entry, destination(storagePath, piece, separator)},
+            extractionCommandLine(program, entry, storagePath, piece, separator)};
 }
 
 bool holdsDoubleQuote(const QString& input) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/services.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -26,6 +28,16 @@ std::optional<QString> destinationPiece(const QString& entry, qsizetype rootLeng
 // `"<program>" "<entry>"  "<storage path><separator><piece>"`, the separator put in only when
 // the storage path does not already end with it.
 QString extractionCommandLine(const QString& program, const QString& entry,
+                              const QString& storagePath, const QString& piece, QChar separator);
+
+// The image build as a tool to start: the program with `-v VOLUME -o IMAGE -m` and each entry,
+// shown as imageBuildCommandLine writes it.
+ToolCommand imageBuildCommand(const QString& program, const QString& volume, const QString& image,
+                              const QStringList& entries);
+
+// One extraction as a tool to start: the program with the entry and its destination, shown as
+// extractionCommandLine writes it.
+ToolCommand extractionCommand(const QString& program, const QString& entry,
                               const QString& storagePath, const QString& piece, QChar separator);
 
 // A double quote inside an input would end its quoted argument early.

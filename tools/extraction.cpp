@@ -32,10 +32,10 @@ void Form1::Extraire_Click() {
             m_services.messageBox(kEntryTooShort + u"\r\n" + entry, MessageStyle::OkOnly);
             continue;
         }
-        const QString commandLine =
-            extractionCommandLine(program, entry, Text3->text(), *piece, QDir::separator());
-        m_services.messageBox(commandLine, MessageStyle::OkOnly);
-        if (!launch(commandLine, program))
+        const ToolCommand command =
+            extractionCommand(program, entry, Text3->text(), *piece, QDir::separator());
+        m_services.messageBox(command.text, MessageStyle::OkOnly);
+        if (!launch(command))
             return;
     }
 }

@@ -28,7 +28,6 @@ void Form1::Command1_Click() {
                            entries))
         return;
 
-    const QString fileList = quotedFileList(entries);
     const QString storagePath = Text3->text();
     if (const Outcome changed = m_services.changeDrive(storagePath); !changed)
         return reportFailure(kCannotChangeFolder, storagePath, changed.reason);
@@ -36,10 +35,10 @@ void Form1::Command1_Click() {
         return reportFailure(kCannotChangeFolder, storagePath, changed.reason);
 
     const QString program = programOrDefault(Velmora->text(), kDefaultImageTool);
-    const QString commandLine =
-        imageBuildCommandLine(program, Volume->text(), ImageCD->text(), fileList);
-    m_services.messageBox(commandLine, MessageStyle::OkOnly);
-    launch(commandLine, program);
+    const ToolCommand command =
+        imageBuildCommand(program, Volume->text(), ImageCD->text(), entries);
+    m_services.messageBox(command.text, MessageStyle::OkOnly);
+    launch(command);
 }
 
 } // namespace velmora

@@ -37,10 +37,10 @@ bool Form1::refuseDoubleQuotes(const QList<std::pair<QString, QString>>& namedIn
     return false;
 }
 
-bool Form1::launch(const QString& commandLine, const QString& program) {
-    const Outcome started = m_services.launch(commandLine);
+bool Form1::launch(const ToolCommand& command) {
+    const Outcome started = m_services.launch(command);
     if (!started)
-        reportFailure(texts::kCannotStart, program, started.reason);
+        reportFailure(texts::kCannotStart, command.program, started.reason);
     return started.ok;
 }
 

@@ -44,13 +44,13 @@ void WindowsLaunchTest::programIsFoundBesideTheWindowNeverInTheStorageFolder() {
     const QString before = QDir::currentPath();
     QVERIFY(QDir::setCurrent(storage.path()));
     QtServices services(velmora::texts::kApplicationTitle);
-    const Outcome planted = services.launch(u"\"planted.exe\" x"_qs);
+    const Outcome planted = services.launch(ToolCommand::fromLine(u"\"planted.exe\" x"_qs));
     QVERIFY(!planted);
     QVERIFY2(!planted.reason.isEmpty(), qPrintable(planted.reason));
 
     // The stand-in beside this program is found and given every argument as it stands.
-    const Outcome started = services.launch(
-        u"\"argv_recorder.exe\" \"a b\" \"café €\" \"日本語\" -m  \"C:\\x y\\z\""_qs);
+    const Outcome started = services.launch(ToolCommand::fromLine(
+        u"\"argv_recorder.exe\" \"a b\" \"café €\" \"日本語\" -m  \"C:\\x y\\z\""_qs));
     QVERIFY2(started, qPrintable(started.reason));
     QDir::setCurrent(before);
     const QList<test::Record> records = test::waitForRecords(m_records.path(), 1);
@@ -72,7 +72,7 @@ void WindowsLaunchTest::buildLongerThanALineHandsItsFilesOver() {
         line += u" \""_qs + files.last() + u'"';
     }
     QtServices services(velmora::texts::kApplicationTitle);
-    const Outcome started = services.launch(line);
+    const Outcome started = services.launch(ToolCommand::fromLine(line));
     QVERIFY2(started, qPrintable(started.reason));
     const QList<test::Record> records = test::waitForRecords(m_records.path(), 1);
     QCOMPARE(records.size(), 1);
