@@ -2,6 +2,7 @@
 #include "cdimage/progress.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 
 #ifdef _WIN32
@@ -15,6 +16,34 @@
 #endif
 
 namespace cdimage {
+
+namespace {
+
+// The progress line shown in place on the terminal and not ended yet, if one is.
+ProgressLine* g_openLine = nullptr;
+
+void writeWhole(std::FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+void say(std::FILE* stream, const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, arguments);
+    va_end(arguments);
+    std::string text(length > 0 ? std::size_t(length) : 0, '\0');
+    if (length > 0)
+        std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    if (g_openLine)
+        g_openLine->finish();
+    writeWhole(stream, text);
+}
 
 ProgressLine::ProgressLine(std::string tool)
     : m_tool(std::move(tool))
@@ -32,21 +61,27 @@ void ProgressLine::report(std::uint64_t done, std::uint64_t total, const std::st
     m_detail = detail;
     std::string line = progressLineText(m_tool, percent, detail);
     if (!m_terminal) {
-        std::fprintf(stderr, "%s\n", line.c_str());
+        if (g_openLine)
+            g_openLine->finish(); // another tool's line in place, before this one
+        writeWhole(stderr, line + '\n');
         return;
     }
+    if (g_openLine && g_openLine != this)
+        g_openLine->finish();
     const std::size_t width = line.size();
     if (width < m_width)
         line.append(m_width - width, ' ');
     m_width = width;
-    std::fprintf(stderr, "\r%s", line.c_str());
-    std::fflush(stderr);
+    writeWhole(stderr, '\r' + line);
+    g_openLine = this;
 }
 
 void ProgressLine::finish() {
     if (m_terminal && m_width > 0)
-        std::fputc('\n', stderr);
+        writeWhole(stderr, "\n");
     m_width = 0;
+    if (g_openLine == this)
+        g_openLine = nullptr;
 }
 
 } // namespace cdimage

@@ -11,6 +11,7 @@
 // one is ended with a line break by finish().
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -47,5 +48,14 @@ private:
     std::string m_detail;
     std::size_t m_width = 0; // of the line shown in place
 };
+
+// Writes what `format` makes to `stream` (standard output or error) in one call, each line
+// whole: a console that shows what comes as it comes never gets half a character or half a
+// line. A progress line left open in place on the terminal is ended first, so that what follows
+// stands on a line of its own.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void say(std::FILE* stream, const char* format, ...);
 
 } // namespace cdimage

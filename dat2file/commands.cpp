@@ -95,7 +95,7 @@ Voucher voucherOnDisc(const ListOnDisc& found, const std::string& volume,
             return {std::nullopt, "the file list and the folder disagree about " + file.name +
                                       " (its place or its size)"};
         if (!list.damagedLines.empty())
-            std::fprintf(stderr,
+            cdimage::say(stderr,
                          "dat2file: warning: the file list is damaged (%s); its line for %s is "
                          "intact\n",
                          linesText(list.damagedLines).c_str(), entry.identifier.c_str());
@@ -527,11 +527,11 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list,
         cdimage::placeFolder(underWay->path(), target);
         underWay->placed();
     }
-    std::printf("dat2file: wrote %s into %s: %s, %s checked against the file list, %s\n",
-                plural(planned.size(), "file", "files").c_str(),
-                quoted(fs::absolute(target, error)).c_str(),
-                plural(std::size_t(bytes), "byte", "bytes").c_str(),
-                std::to_string(checked).c_str(), (std::to_string(damaged) + " damaged").c_str());
+    cdimage::say(stdout, "dat2file: wrote %s into %s: %s, %s checked against the file list, %s\n",
+                 plural(planned.size(), "file", "files").c_str(),
+                 quoted(fs::absolute(target, error)).c_str(),
+                 plural(std::size_t(bytes), "byte", "bytes").c_str(),
+                 std::to_string(checked).c_str(), (std::to_string(damaged) + " damaged").c_str());
     return damaged > 0 ? Damaged : Done;
 }
 
@@ -580,17 +580,18 @@ namespace {
 int listFolders(cdimage::FileSystem& files, const ListOnDisc& list, const std::string& where) {
     const std::vector<Planned> planned =
         planFolder(files, list, files.primaryRoot(), files.jolietRoot(), true);
-    std::printf("# %s holds no file list: a Form 2 file's length is whole sectors of 2324 "
-                "bytes (~), and no SHA-256 vouches for it\n",
-                where.c_str());
+    cdimage::say(stdout,
+                 "# %s holds no file list: a Form 2 file's length is whole sectors of 2324 "
+                 "bytes (~), and no SHA-256 vouches for it\n",
+                 where.c_str());
     for (const Planned& file : planned) {
         const std::uint64_t length =
             file.file.form2 ? std::uint64_t(file.file.sectors) * cdimage::kForm2DataSize
                             : file.file.size;
-        std::printf("%-31s %s %8u sectors %c%12llu  %s\n", file.isoPath.c_str(),
-                    file.file.form2 ? "Form 2" : "Form 1", file.file.sectors,
-                    file.file.form2 ? '~' : ' ', static_cast<unsigned long long>(length),
-                    file.place.c_str());
+        cdimage::say(stdout, "%-31s %s %8u sectors %c%12llu  %s\n", file.isoPath.c_str(),
+                     file.file.form2 ? "Form 2" : "Form 1", file.file.sectors,
+                     file.file.form2 ? '~' : ' ', static_cast<unsigned long long>(length),
+                     file.place.c_str());
     }
     return Done;
 }
@@ -612,18 +613,18 @@ int listFiles(cdimage::SectorSource& source, const std::string& where) {
     if (!found.list)
         return listFolders(files, found, where);
     for (const cdimage::ListedFile& file : found.list->files)
-        std::printf("%-31s %12llu  %s  %s\n", file.identifier.c_str(),
-                    static_cast<unsigned long long>(file.length), file.sha256.c_str(),
-                    file.originalName.c_str());
+        cdimage::say(stdout, "%-31s %12llu  %s  %s\n", file.identifier.c_str(),
+                     static_cast<unsigned long long>(file.length), file.sha256.c_str(),
+                     file.originalName.c_str());
     // What the folders hold beyond the list, marked: no list vouches for those.
     for (const Planned& file :
          planFolder(files, found, files.primaryRoot(), files.jolietRoot(), true))
         if (!file.voucher.entry)
-            std::printf("# not in the file list: %s, %s, %u sectors, %s\n", file.isoPath.c_str(),
-                        file.file.form2 ? "Form 2" : "Form 1", file.file.sectors,
-                        file.place.c_str());
+            cdimage::say(stdout, "# not in the file list: %s, %s, %u sectors, %s\n",
+                         file.isoPath.c_str(), file.file.form2 ? "Form 2" : "Form 1",
+                         file.file.sectors, file.place.c_str());
     if (!found.list->damagedLines.empty()) {
-        std::fprintf(stderr,
+        cdimage::say(stderr,
                      "dat2file: the file list of %s is damaged (%s): those lines are left out\n",
                      where.c_str(), linesText(found.list->damagedLines).c_str());
         return Damaged;

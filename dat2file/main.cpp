@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
     cdimage::catchStopSignals();
     try {
         if (arguments.size() == 1 && arguments[0] == "--help") {
-            std::fputs(kUsage, stdout);
+            cdimage::say(stdout, "%s", kUsage);
             return Done;
         }
         if (arguments.size() == 1 && arguments[0] == "--version") {
@@ -187,13 +187,13 @@ int main(int argc, char** argv) {
         if (arguments.size() == 2 && !arguments[0].starts_with("--"))
             return extract(cdimage::pathOfUtf8(arguments[0]),
                            cdimage::pathOfUtf8(arguments[1]).make_preferred(), force);
-        std::fputs(kUsage, stderr);
+        cdimage::say(stderr, "%s", kUsage);
         return Usage;
     } catch (const cdimage::Stopped& stopped) {
-        std::fprintf(stderr, "dat2file: %s\n", stopped.what());
+        cdimage::say(stderr, "dat2file: %s\n", stopped.what());
         cdimage::endByStopSignal();
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "dat2file: %s\n", error.what());
+        cdimage::say(stderr, "dat2file: %s\n", error.what());
         return Failed;
     }
 }

@@ -2,6 +2,7 @@
 #include "dat2file/outputwriter.h"
 
 #include "cdimage/paths.h"
+#include "cdimage/progress.h"
 #include "cdimage/sector.h"
 
 #include <algorithm>
@@ -164,25 +165,26 @@ int Extraction::finish(const std::string& source) {
     m_out.place(m_destination, m_force);
     const std::string written = quoted(m_shownAs);
     for (const Range& range : m_failingEdc)
-        std::fprintf(stderr,
+        cdimage::say(stderr,
                      "dat2file: warning: sector %u fails its EDC check, but the file's bytes in it "
                      "match their SHA-256: the difference lies in the padding after its end\n",
                      range.lba);
     if (!entry && m_blocks.length) {
-        std::printf("dat2file: wrote %s: %llu bytes, from Form 1 sectors, each checked by its "
-                    "EDC\n",
-                    written.c_str(), static_cast<unsigned long long>(m_written));
+        cdimage::say(stdout,
+                     "dat2file: wrote %s: %llu bytes, from Form 1 sectors, each checked by its "
+                     "EDC\n",
+                     written.c_str(), static_cast<unsigned long long>(m_written));
         return Done;
     }
     if (!entry) {
-        std::fprintf(stderr,
+        cdimage::say(stderr,
                      "dat2file: no file list names %s: %s holds whole sectors (%llu bytes), "
                      "its exact length is not known\n",
                      source.c_str(), written.c_str(), static_cast<unsigned long long>(m_written));
         return Done;
     }
-    std::printf("dat2file: wrote %s: %llu bytes, SHA-256 checked against the file list\n",
-                written.c_str(), static_cast<unsigned long long>(m_written));
+    cdimage::say(stdout, "dat2file: wrote %s: %llu bytes, SHA-256 checked against the file list\n",
+                 written.c_str(), static_cast<unsigned long long>(m_written));
     m_checked = true;
     return Done;
 }
@@ -203,19 +205,18 @@ int Extraction::finishDamaged(const std::string& source, const std::string& prob
     list.close();
     m_out.place(damaged, m_force);
     list.place(rangesFile, true); // it belongs to the copy just put beside it
-    std::fprintf(stderr, "dat2file: %s is a damaged copy: %s; written as %s", source.c_str(),
-                 problem.c_str(), quoted(damagedPath(m_shownAs)).c_str());
-    if (!ranges.empty())
-        std::fprintf(stderr, ", the damaged byte ranges in %s",
-                     quoted(rangesPath(m_shownAs)).c_str());
-    std::fputs("\n", stderr);
+    const std::string rangesNamed =
+        ranges.empty() ? std::string()
+                       : ", the damaged byte ranges in " + quoted(rangesPath(m_shownAs));
+    cdimage::say(stderr, "dat2file: %s is a damaged copy: %s; written as %s%s\n", source.c_str(),
+                 problem.c_str(), quoted(damagedPath(m_shownAs)).c_str(), rangesNamed.c_str());
     for (std::size_t i = 0; i < std::min(ranges.size(), kRangesShown); ++i)
-        std::fprintf(stderr, "dat2file:   %s: %s %s %s\n",
+        cdimage::say(stderr, "dat2file:   %s: %s %s %s\n",
                      rangeText(ranges[i].first, ranges[i].size).c_str(),
                      ranges[i].lba == ranges[i].lastLba ? "sector" : "sectors",
                      sectorsText(ranges[i]).c_str(), ranges[i].why.c_str());
     if (ranges.size() > kRangesShown)
-        std::fprintf(stderr, "dat2file:   and %zu more\n", ranges.size() - kRangesShown);
+        cdimage::say(stderr, "dat2file:   and %zu more\n", ranges.size() - kRangesShown);
     return Damaged;
 }
 

@@ -7,6 +7,7 @@
 #include "cdimage/filelist.h"
 #include "cdimage/imagebuilder.h"
 #include "cdimage/names.h"
+#include "cdimage/progress.h"
 #include "cdimage/sector.h"
 #include "toolrun.h"
 
@@ -15,6 +16,8 @@
 #include <QtTest>
 
 #include <array>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 using namespace cdimage;
@@ -100,6 +103,7 @@ private Q_SLOTS:
     void fileListRoundTrip();
     void discFillIsNeverRoundedUpToFull();
     void imageFileGivesItsSectorsAndNamesWhereItEnds();
+    void eachMessageIsWrittenInOneCall();
 };
 
 void CdImageTest::edcCheckValueAndKnownSectors() {
@@ -320,6 +324,30 @@ void CdImageTest::discFillIsNeverRoundedUpToFull() {
     QCOMPARE(discFill(359850), std::string("80:00:00 of an 80-minute disc (100.0%)"));
     QCOMPARE(discFill(359851), std::string("80:00:01, over an 80-minute disc by 1 sector"));
     QCOMPARE(discFill(359860), std::string("80:00:10, over an 80-minute disc by 10 sectors"));
+}
+
+// A console that shows each write as it comes (the Windows console, one box per byte of a
+// character written alone) gets a message whole: one write, however unbuffered the stream.
+void CdImageTest::eachMessageIsWrittenInOneCall() {
+#ifdef __GLIBC__
+    std::vector<std::string> writes;
+    cookie_io_functions_t functions{};
+    functions.write = [](void* cookie, const char* data, size_t size) -> ssize_t {
+        static_cast<std::vector<std::string>*>(cookie)->emplace_back(data, size);
+        return ssize_t(size);
+    };
+    std::FILE* stream = fopencookie(&writes, "w", functions);
+    QVERIFY(stream);
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    cdimage::say(stream, "dat2file: wrote %s: %d bytes\n", "café crème.dat", 7000);
+    cdimage::say(stream, "%s", "dat2file:   0-2323: sector 17 unreadable\n");
+    std::fclose(stream);
+    QCOMPARE(writes.size(), std::size_t(2));
+    QCOMPARE(writes[0], std::string("dat2file: wrote café crème.dat: 7000 bytes\n"));
+    QCOMPARE(writes[1], std::string("dat2file:   0-2323: sector 17 unreadable\n"));
+#else
+    QSKIP("needs glibc's streams of one's own");
+#endif
 }
 
 QTEST_GUILESS_MAIN(CdImageTest)

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -92,6 +93,7 @@ private Q_SLOTS:
     void stoppedWholeExtractionLeavesNothing();
     void videoCdInEveryLayoutComesBackWhole();
     void descriptionsAsOtherSystemsWriteThem();
+    void closingLineStandsOnALineOfItsOwnOnATerminal();
 
 private:
     QTemporaryDir m_folder;
@@ -686,6 +688,36 @@ void Dat2FileTest::descriptionsAsOtherSystemsWriteThem() {
         QVERIFY2(one.status == 0, qPrintable(name + u": "_qs + one.errors));
         QVERIFY(readFile(folder.filePath(u"out"_qs)) == storedFiles().last().data);
         QFile::remove(folder.filePath(u"out"_qs));
+    }
+}
+
+// On a terminal the progress line is rewritten in place; the closing line that follows it, on
+// the other channel, begins a line of its own.
+void Dat2FileTest::closingLineStandsOnALineOfItsOwnOnATerminal() {
+    if (testingWindowsTools())
+        QSKIP("a terminal of this system's own");
+    const QString script = QStandardPaths::findExecutable(u"script"_qs);
+    if (script.isEmpty())
+        QSKIP("script(1) gives a terminal; it is not installed");
+    QTemporaryDir out;
+    const auto quoted = [](QString text) {
+        return QStringLiteral("'%1'").arg(text.replace(u"'"_qs, u"'\\''"_qs));
+    };
+    for (const QStringList& arguments :
+         {QStringList{u"--image"_qs, m_cue, storedFiles().first().identifier,
+                      out.filePath(u"one"_qs)},
+          QStringList{m_cue, out.filePath(u"all"_qs)}}) {
+        QStringList line{quoted(dat2fileProgram())};
+        for (const QString& argument : arguments)
+            line.append(quoted(argument));
+        QProcess terminal;
+        terminal.start(script, {u"-qec"_qs, line.join(u' '), u"/dev/null"_qs});
+        QVERIFY(terminal.waitForFinished(60000));
+        const QString shown = QString::fromUtf8(terminal.readAllStandardOutput());
+        const qsizetype closing = shown.indexOf(u"dat2file: wrote"_qs);
+        QVERIFY2(closing > 0, qPrintable(shown));
+        QVERIFY2(shown.contains(u'\r'), qPrintable(shown)); // the progress was shown in place
+        QVERIFY2(shown.at(closing - 1) == u'\n', qPrintable(shown));
     }
 }
 

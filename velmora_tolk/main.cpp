@@ -50,7 +50,7 @@ constexpr const char* kUsage =
     "Exit status: 0 done, 1 failed, 2 bad arguments.\n";
 
 int fail(const std::string& message) {
-    std::fprintf(stderr, "velmora_tolk: %s\n", message.c_str());
+    cdimage::say(stderr, "velmora_tolk: %s\n", message.c_str());
     return 1;
 }
 
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--help") {
-            std::fputs(kUsage, stdout);
+            cdimage::say(stdout, "%s", kUsage);
             return 0;
         }
         if (argument == "--version") {
@@ -107,13 +107,13 @@ int main(int argc, char** argv) {
             for (++i; i < count; ++i)
                 request.files.push_back(cdimage::pathOfUtf8(arguments[i]));
         } else {
-            std::fprintf(stderr, "velmora_tolk: unexpected argument \"%s\"\n%s", argument.c_str(),
+            cdimage::say(stderr, "velmora_tolk: unexpected argument \"%s\"\n%s", argument.c_str(),
                          kUsage);
             return 2;
         }
     }
     if (!haveVolume || !haveImage || !haveFiles) {
-        std::fputs(kUsage, stderr);
+        cdimage::say(stderr, "%s", kUsage);
         return 2;
     }
     cdimage::ProgressLine progress("velmora_tolk");
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     };
     request.warn = [&](const std::string& warning) {
         progress.finish();
-        std::fprintf(stderr, "velmora_tolk: warning: %s\n", warning.c_str());
+        cdimage::say(stderr, "velmora_tolk: warning: %s\n", warning.c_str());
     };
     cdimage::catchStopSignals();
     try {
@@ -133,23 +133,25 @@ int main(int argc, char** argv) {
         progress.report(1, 1, "done");
         progress.finish();
         if (result.volumeIdentifier != request.volumeName)
-            std::printf("velmora_tolk: volume identifier %s\n", result.volumeIdentifier.c_str());
+            cdimage::say(stdout, "velmora_tolk: volume identifier %s\n",
+                         result.volumeIdentifier.c_str());
         std::string numbered;
         for (std::size_t i = 0; i < result.numbered.size() && i < 3; ++i)
             numbered +=
                 (i == 0 ? "; ISO 9660 names numbered to stay apart: " : ", ") + result.numbered[i];
         if (result.numbered.size() > 3)
             numbered += " and " + std::to_string(result.numbered.size() - 3) + " more";
-        std::printf("velmora_tolk: wrote %s, %s and %s: %zu file(s), %llu bytes, %u sectors, "
-                    "%s%s\n",
-                    cdimage::utf8(result.bin).c_str(), cdimage::utf8(result.cue).c_str(),
-                    cdimage::utf8(result.toc).c_str(), result.files,
-                    static_cast<unsigned long long>(result.bytes), result.sectors,
-                    cdimage::discFill(result.sectors).c_str(), numbered.c_str());
+        cdimage::say(stdout,
+                     "velmora_tolk: wrote %s, %s and %s: %zu file(s), %llu bytes, %u sectors, "
+                     "%s%s\n",
+                     cdimage::utf8(result.bin).c_str(), cdimage::utf8(result.cue).c_str(),
+                     cdimage::utf8(result.toc).c_str(), result.files,
+                     static_cast<unsigned long long>(result.bytes), result.sectors,
+                     cdimage::discFill(result.sectors).c_str(), numbered.c_str());
         return 0;
     } catch (const cdimage::Stopped& stopped) {
         progress.finish();
-        std::fprintf(stderr, "velmora_tolk: %s\n", stopped.what());
+        cdimage::say(stderr, "velmora_tolk: %s\n", stopped.what());
         cdimage::endByStopSignal();
     } catch (const std::exception& error) {
         progress.finish();
