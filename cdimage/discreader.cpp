@@ -222,7 +222,7 @@ SectorStorage sectorStorageOf(std::string_view head) {
 }
 
 std::string headOf(const fs::path& path, std::size_t size) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(systemPath(path), std::ios::binary);
     if (!in)
         throw ImageError("cannot open " + quoted(path) + ": " +
                          std::generic_category().message(errno));

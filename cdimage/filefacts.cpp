@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdimage/filefacts.h"
 
+#include "cdimage/paths.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -13,7 +15,7 @@ namespace cdimage {
 bool lookAt(const std::filesystem::path& path, FileFacts& facts, std::error_code& error) {
 #ifdef _WIN32
     // A file's identity is its volume's serial number and its index there.
-    HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+    HANDLE handle = ::CreateFileW(systemPath(path).c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     BY_HANDLE_FILE_INFORMATION information{};

@@ -406,7 +406,7 @@ void writeFileSystem(SectorWriter& image, const Plan& plan, const std::string& v
 void writeFile(SectorWriter& image, const StoredFile& file, ParallelSums& summing,
                const std::function<void()>& tell) {
     tell();
-    std::ifstream in(file.path, std::ios::binary);
+    std::ifstream in(systemPath(file.path), std::ios::binary);
     if (!in)
         throw BuildError("cannot open " + quoted(file.path) + ": " +
                          std::generic_category().message(errno));

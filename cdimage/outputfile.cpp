@@ -87,7 +87,8 @@ std::error_code lastSystemError() {
 // std::errc::file_exists when something stands there.
 std::error_code renameNoReplace(const fs::path& from, const fs::path& to) {
 #ifdef _WIN32
-    if (::MoveFileExW(from.c_str(), to.c_str(), 0)) // no MOVEFILE_REPLACE_EXISTING
+    if (::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
+                      0)) // no MOVEFILE_REPLACE_EXISTING
         return {};
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
@@ -141,8 +142,8 @@ fs::path temporaryName(const fs::path& target, std::string_view tool) {
 // "x"), and the system's reason for a failure stays whole (msvcrt's errno reads "Invalid
 // argument" for a full disk).
 bool OutputFile::File::create(const fs::path& path) {
-    HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = ::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return failed();
     m_handle = handle;
@@ -358,7 +359,7 @@ void removeStaleTemporaries(const fs::path& target, std::string_view tool) {
 
 void setModificationTime(const fs::path& path, std::int64_t seconds) {
 #ifdef _WIN32
-    HANDLE handle = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+    HANDLE handle = ::CreateFileW(systemPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
@@ -382,7 +383,7 @@ fs::path makeTemporaryFolder(const fs::path& target, std::string_view tool) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const fs::path folder = temporaryName(target, tool);
         std::error_code error;
-        if (fs::create_directory(folder, error))
+        if (fs::create_directory(systemPath(folder), error))
             return folder;
         if (error)
             throw OutputError("cannot make a folder in " + quoted(folderOf(target)) + " for " +

@@ -32,4 +32,16 @@ inline std::filesystem::path folderOf(const std::filesystem::path& path) {
     return (error ? path : whole).lexically_normal().parent_path();
 }
 
+// The path as the system's file calls take it. On Windows a path whose whole form reaches the
+// classic limit (260 characters, less room for a name in a folder) is given in its \\?\ form:
+// whole, its separators backslashes, which the system then takes as it stands, however long.
+// Every other path, and every path elsewhere, is given as it is.
+#ifdef _WIN32
+std::filesystem::path systemPath(const std::filesystem::path& path);
+#else
+inline const std::filesystem::path& systemPath(const std::filesystem::path& path) {
+    return path;
+}
+#endif
+
 } // namespace cdimage

@@ -53,7 +53,9 @@ private:
 // whole: a console that shows what comes as it comes never gets half a character or half a
 // line. A progress line left open in place on the terminal is ended first, so that what follows
 // stands on a line of its own.
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+__attribute__((format(gnu_printf, 2, 3))) // mingw's own printf, which knows %zu and %llu
+#elif defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
 void say(std::FILE* stream, const char* format, ...);

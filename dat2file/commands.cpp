@@ -189,7 +189,7 @@ std::string whatItLooksLike(const fs::path& source) {
 } // namespace
 
 int extractRiff(const fs::path& source, const fs::path& destination, bool force) {
-    std::ifstream in(source, std::ios::binary);
+    std::ifstream in(cdimage::systemPath(source), std::ios::binary);
     if (!in)
         throw Failure("cannot open " + quoted(source) + ": " +
                       std::generic_category().message(errno));
@@ -478,7 +478,7 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list,
     std::optional<FolderUnderWay> underWay;
     fs::path into = target;
     if (!exists) {
-        fs::create_directories(cdimage::folderOf(target), error);
+        fs::create_directories(cdimage::systemPath(cdimage::folderOf(target)), error);
         if (error)
             throw Failure("cannot make the folder " + quoted(cdimage::folderOf(target)) + ": " +
                           error.message());

@@ -29,7 +29,7 @@ fs::path rangesPath(const fs::path& destination) {
 fs::path preparedFolder(const fs::path& destination) {
     if (destination.has_parent_path()) {
         std::error_code error;
-        fs::create_directories(destination.parent_path(), error);
+        fs::create_directories(cdimage::systemPath(destination.parent_path()), error);
         if (error)
             throw cdimage::OutputError("cannot make the folder " +
                                        quoted(cdimage::folderOf(destination)) + ": " +

@@ -166,6 +166,7 @@ private Q_SLOTS:
     void reportSaysWhatWasWrittenAndHowFull();
     void helpAndBadArguments();
     void windowsBuildGivesTheSameImage();
+    void foldersPastTheClassicPathLimit();
 };
 
 void VelmoraTolkTest::imageIsReadByCdInfoAndLibiso9660() {
@@ -658,6 +659,28 @@ void VelmoraTolkTest::windowsBuildGivesTheSameImage() {
                  qPrintable(names.at(i)));
         QCOMPARE(QFileInfo(path).lastModified().toUTC(), written.addDays(i));
     }
+}
+
+// An image built in a folder whose paths pass Windows' classic limit of 260 characters, and
+// given back whole into a folder deeper still (from a short current folder: wine itself cannot
+// start a program in a longer one).
+void VelmoraTolkTest::foldersPastTheClassicPathLimit() {
+    QTemporaryDir root;
+    QString deep = root.path();
+    for (int level = 0; level < 8; ++level)
+        deep += u"/folder_with_a_rather_long_name_"_qs + QString::number(level);
+    QVERIFY(QDir().mkpath(deep));
+    QVERIFY(deep.size() > 260);
+    const QByteArray data = randomBytes(500000, 11);
+    const QString file = writeFile(deep, u"clip.dat"_qs, data);
+    const Run built =
+        run(tolkProgram(), {u"-v"_qs, u"V"_qs, u"-o"_qs, deep + u"/img"_qs, u"-m"_qs, file},
+            root.path());
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    const Run back =
+        run(dat2fileProgram(), {deep + u"/img.cue"_qs, deep + u"/whole"_qs}, root.path());
+    QVERIFY2(back.status == 0, qPrintable(back.errors));
+    QVERIFY(readFile(deep + u"/whole/clip.dat"_qs) == data);
 }
 
 QTEST_GUILESS_MAIN(VelmoraTolkTest)

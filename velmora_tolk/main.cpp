@@ -60,7 +60,7 @@ std::optional<std::string> readFileList(const std::string& list,
     const std::filesystem::path path = cdimage::pathOfUtf8(list);
     if (const auto why = cdimage::whyNotReadable(path))
         return *why;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(cdimage::systemPath(path), std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')

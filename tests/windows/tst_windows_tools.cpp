@@ -5,6 +5,7 @@
 
 #include "cdimage/filefacts.h"
 #include "cdimage/outputfile.h"
+#include "cdimage/paths.h"
 #include "cdimage/sector.h"
 #include "cdimage/sha256.h"
 #include "dat2file/drive_windows.h"
@@ -230,6 +231,39 @@ void ctrlBreakStopsABuild(const fs::path& folder, const fs::path& tool) {
     fs::remove(big);
 }
 
+// Paths past the classic limit go to the system in their \\?\ form, whole and with
+// backslashes; shorter ones as they are; and a file is made, placed and found at such a path.
+void longPathsTakeTheirWholeForm(const fs::path& folder) {
+    CHECK(cdimage::systemPath(L"C:\\short\\name.dat") == fs::path(L"C:\\short\\name.dat"));
+    const std::wstring deep(300, L'd');
+    const fs::path unc = cdimage::systemPath(L"\\\\server\\share\\" + deep + L"\\x.dat");
+    CHECK(unc.native() == L"\\\\?\\UNC\\server\\share\\" + deep + L"\\x.dat");
+    const fs::path drive = cdimage::systemPath(L"C:/" + deep + L"/x.dat");
+    CHECK(drive.native() == L"\\\\?\\C:\\" + deep + L"\\x.dat");
+    CHECK(cdimage::systemPath(drive) == drive);
+
+    fs::path inside = folder;
+    for (int level = 0; level < 8; ++level)
+        inside /= L"folder_with_a_rather_long_name_" + std::to_wstring(level);
+    CHECK(inside.native().size() > MAX_PATH);
+    std::error_code error;
+    fs::create_directories(cdimage::systemPath(inside), error);
+    CHECK(!error);
+    cdimage::OutputFile file(inside / L"deep.dat", "test");
+    const char text[] = "deep";
+    file.write(text, 4);
+    file.close();
+    file.place(inside / L"deep.dat", false);
+    cdimage::FileFacts facts;
+    CHECK(cdimage::lookAt(inside / L"deep.dat", facts, error));
+    CHECK(facts.regular);
+    // Taken down by the system's own calls, deepest first: the rest of the folder then goes as
+    // usual.
+    CHECK(::DeleteFileW(cdimage::systemPath(inside / L"deep.dat").c_str()));
+    for (fs::path level = inside; level != folder; level = level.parent_path())
+        CHECK(::RemoveDirectoryW(cdimage::systemPath(level).c_str()));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -242,6 +276,7 @@ int main(int argc, char** argv) {
     driveGivesSectorsAndTellsTheBadOnes();
     filesAreCreatedAloneAndPlacedWithoutReplacing(folder);
     sha256AsTheStandardGivesIt();
+    longPathsTakeTheirWholeForm(folder / L"long");
     fs::create_directories(folder / L"stop");
     if (!tool.empty())
         ctrlBreakStopsABuild(folder / L"stop", tool);
