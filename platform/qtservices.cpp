@@ -40,8 +40,17 @@ QString reasonOf(const std::error_code& error) {
 
 constexpr int kKeepOnTopMilliseconds = 250;
 
+// The window a box or dialog belongs to: the active one, or, while another program's window has
+// the keyboard (a console that came up), this program's own window.
 QWidget* dialogParent() {
-    return QApplication::activeWindow();
+    if (QWidget* active = QApplication::activeWindow())
+        return active;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const auto own = std::find_if(windows.begin(), windows.end(), [](const QWidget* window) {
+        return window->isVisible() && !qobject_cast<const QDialog*>(window) &&
+               window->windowType() == Qt::Window;
+    });
+    return own == windows.end() ? nullptr : *own;
 }
 
 // One entry of a "description|pattern|description|pattern" filter.
@@ -114,8 +123,12 @@ void QtServices::messageBox(const QString& text, MessageStyle style) {
     QTimer onTop;
     onTop.setInterval(kKeepOnTopMilliseconds);
     QObject::connect(&onTop, &QTimer::timeout, box.get(), [dialog = box.get()] {
-        if (dialog->isVisible() && dialog->isActiveWindow())
+        if (dialog->isVisible() && dialog->isActiveWindow()) {
+            // A window manager may refuse a plain raise from a program; asked to activate the
+            // window that is active already, it raises it.
             dialog->raise();
+            dialog->activateWindow();
+        }
     });
     onTop.start();
     box->exec();

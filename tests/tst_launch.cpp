@@ -308,6 +308,19 @@ void LaunchTest::keyboardReturnsToTheWindowThatShowedTheBox() {
     });
     services.messageBox(u"\"dat2file\" \"/cd/a.bin\"  \"/out/cd/a.bin\""_qs, MessageStyle::OkOnly);
     QTRY_COMPARE(QApplication::activeWindow(), &main);
+
+    // While another program's window has the keyboard, the next box still belongs to this
+    // program's window, and the keyboard comes back to it.
+    console.close();
+    QApplication::setActiveWindow(nullptr);
+    QWidget* owner = nullptr;
+    whenShown<QMessageBox>([&](QMessageBox* box) {
+        owner = box->parentWidget();
+        box->accept();
+    });
+    services.messageBox(u"second"_qs, MessageStyle::OkOnly);
+    QCOMPARE(owner, &main);
+    QTRY_COMPARE(QApplication::activeWindow(), &main);
 }
 
 void LaunchTest::openDialogOffersExecutablesAndMayBeClosedWithoutAChoice() {
