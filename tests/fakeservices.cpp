@@ -4,7 +4,7 @@
 namespace velmora::test {
 
 void FakeServices::messageBox(const QString& text, MessageStyle style) {
-    calls.append({Service::MessageBox, text, style, {}});
+    calls.append({Service::MessageBox, text, style, {}, {}});
     if (onMessageBox)
         onMessageBox(text, style);
 }
@@ -21,28 +21,28 @@ Outcome FakeServices::launch(const ToolCommand& command) {
 }
 
 Outcome FakeServices::changeDrive(const QString& path) {
-    calls.append({Service::ChangeDrive, path, MessageStyle::OkOnly, {}});
+    calls.append({Service::ChangeDrive, path, MessageStyle::OkOnly, {}, {}});
     if (driveFailure)
         return Outcome::failure(*driveFailure);
     return m_real.changeDrive(path);
 }
 
 Outcome FakeServices::changeDirectory(const QString& path) {
-    calls.append({Service::ChangeDirectory, path, MessageStyle::OkOnly, {}});
+    calls.append({Service::ChangeDirectory, path, MessageStyle::OkOnly, {}, {}});
     if (directoryFailure)
         return Outcome::failure(*directoryFailure);
     return m_real.changeDirectory(path);
 }
 
 FileLength FakeServices::fileLength(const QString& path) {
-    calls.append({Service::FileLength, path, MessageStyle::OkOnly, {}});
+    calls.append({Service::FileLength, path, MessageStyle::OkOnly, {}, {}});
     if (lengthFailure)
         return {0, Outcome::failure(*lengthFailure)};
     return m_real.fileLength(path);
 }
 
 std::optional<QString> FakeServices::openFile(const QString& filter, const QString& startFile) {
-    calls.append({Service::OpenFile, filter, MessageStyle::OkOnly, startFile});
+    calls.append({Service::OpenFile, filter, MessageStyle::OkOnly, startFile, {}});
     if (dialogAnswers.empty())
         return std::nullopt;
     const auto answer = dialogAnswers.front();
