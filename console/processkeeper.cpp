@@ -94,6 +94,11 @@ QList<pid_t> processesMarked(const QByteArray& mark) {
     return marked;
 }
 
+bool processEnded(pid_t process) {
+    const std::optional<ProcessStat> stat = statOf(process);
+    return !stat || stat->state == 'Z' || stat->state == 'X';
+}
+
 void signalEach(const QList<pid_t>& processes, int signal) {
     for (const pid_t process : processes)
         ::kill(process, signal);

@@ -25,6 +25,9 @@ QByteArray consoleToken();
 // VELMORA_CONSOLE_TOOL with a value equal to `mark`, or starting with it when `mark` ends in '.'.
 QList<pid_t> processesMarked(const QByteArray& mark);
 
+// Whether `process` has ended: it is gone, or ends, or waits to be reaped.
+bool processEnded(pid_t process);
+
 // Sends `signal` to each of `processes`.
 void signalEach(const QList<pid_t>& processes, int signal);
 

@@ -134,7 +134,7 @@ ToolJob::~ToolJob() {
     // A console that quits with its tool still running leaves no orphan writing on: neither the
     // tool nor anything it started.
     const bool running = m_process.state() != QProcess::NotRunning;
-    if (!running && (ended() || processesMarked(m_mark).isEmpty()))
+    if (!running && (ended() || !leftRunning()))
         return;
     m_process.disconnect(this);
     if (m_state != State::Stopping) // asked already (the window asks all its tools at once)
@@ -142,7 +142,7 @@ ToolJob::~ToolJob() {
     if (running)
         m_process.waitForFinished(kStopGraceMilliseconds);
     QDeadlineTimer grace(running ? 500 : kStopGraceMilliseconds);
-    while (!processesMarked(m_mark).isEmpty() && !grace.hasExpired())
+    while (leftRunning() && !grace.hasExpired())
         QThread::msleep(50);
     signalTool(SIGKILL);
     if (m_process.state() != QProcess::NotRunning)
@@ -163,7 +163,10 @@ void ToolJob::signalTool(int signal) {
 #else
     if (pid > 0 && m_process.state() != QProcess::NotRunning && ::kill(-pid_t(pid), signal) != 0)
         ::kill(pid_t(pid), signal); // not the leader of a group of its own
-    signalEach(processesMarked(m_mark), signal);
+    const QList<pid_t> marked = processesMarked(m_mark);
+    for (const pid_t process : marked)
+        m_started.insert(process);
+    signalEach(marked, signal);
 #endif
 }
 
@@ -325,11 +328,21 @@ void ToolJob::flush() {
 void ToolJob::endWhenAllGone() {
     if (!m_ending || m_log.waiting() || m_flushTimer.isActive())
         return;
-    if (!processesMarked(m_mark).isEmpty()) {
+    if (leftRunning()) {
         m_leftovers.start();
         return;
     }
     std::exchange(m_ending, {})();
+}
+
+// Whether a process the tool started still runs: one that carries its mark now, or one seen with
+// it before that has not ended yet (a process on its way out no longer shows its environment).
+bool ToolJob::leftRunning() {
+    for (const pid_t process : processesMarked(m_mark))
+        m_started.insert(process);
+    for (auto it = m_started.begin(); it != m_started.end();)
+        it = processEnded(*it) ? m_started.erase(it) : std::next(it);
+    return !m_started.isEmpty();
 }
 
 // Keeps `bytes` in the spool, over its oldest bytes once it is full.

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 
@@ -122,6 +123,7 @@ private:
     void end(State state, const QString& text);
     void signalTool(int signal);
     void endWhenAllGone();
+    bool leftRunning();
     void setState(State state, const QString& text);
 
     QStringList m_command;
@@ -157,7 +159,8 @@ private:
     std::function<void()> m_ending;
     // The mark in the environment of the tool and of whatever it starts.
     QByteArray m_mark;
-    QTimer m_leftovers; // looks again for processes of the tool left running
+    QTimer m_leftovers;    // looks again for processes of the tool left running
+    QSet<pid_t> m_started; // the processes seen with the mark, until each has ended
 };
 
 } // namespace velmora::console

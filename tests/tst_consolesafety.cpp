@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <optional>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -65,6 +66,10 @@ QStringList scatteringTool(const QString& pids, bool waits = true) {
                 .arg(pids, waits ? QStringLiteral("wait") : QStringLiteral("exit 0"))};
 }
 
+// Why this test cannot act as another user, or nothing when it can: it runs as root, and the
+// helper lies where that user may run it.
+std::optional<QString> whyNoOtherUser();
+
 // A process of this test's helper, run as another user.
 void asOtherUser(QProcess& process) {
     process.setChildProcessModifier([] {
@@ -72,6 +77,18 @@ void asOtherUser(QProcess& process) {
         if (::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0)
             ::_exit(126);
     });
+}
+
+std::optional<QString> whyNoOtherUser() {
+    if (::getuid() != 0)
+        return QStringLiteral("needs root, to act as another user");
+    QProcess probe;
+    asOtherUser(probe);
+    probe.start(kSocketPeer, {});
+    if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit ||
+        probe.exitCode() != 2)
+        return QStringLiteral("the helper %1 is out of reach of another user").arg(kSocketPeer);
+    return std::nullopt;
 }
 
 // A folder any user may enter and write in, for the other user's socket.
@@ -196,8 +213,8 @@ void ConsoleSafetyTest::aFolderPlantedByAnotherUserIsPassedBy() {
 }
 
 void ConsoleSafetyTest::nothingIsSentToAnotherUsersSocket() {
-    if (::getuid() != 0)
-        QSKIP("needs root, to run a listener as another user");
+    if (const std::optional<QString> why = whyNoOtherUser())
+        QSKIP(qPrintable(*why));
     QTemporaryDir temporary;
     const QString folder = openFolder(temporary);
     const QString socket = folder + QStringLiteral("/console");
@@ -215,8 +232,8 @@ void ConsoleSafetyTest::nothingIsSentToAnotherUsersSocket() {
 }
 
 void ConsoleSafetyTest::nothingIsTakenFromAnotherUser() {
-    if (::getuid() != 0)
-        QSKIP("needs root, to hand a tool over as another user");
+    if (const std::optional<QString> why = whyNoOtherUser())
+        QSKIP(qPrintable(*why));
     QTemporaryDir temporary;
     const QString folder = openFolder(temporary);
     const QString socket = folder + QStringLiteral("/console");
