@@ -21,7 +21,7 @@ struct Call {
     Service service;
     QString text; // the text, command line or path handed over (the filter, for openFile)
     MessageStyle style = MessageStyle::OkOnly;
-    QString extra; // the dialog's starting file
+    QString extra;       // the dialog's starting file
     QStringList command; // a launch's program, then its arguments
 };
 
@@ -33,7 +33,9 @@ public:
     void messageBox(const QString& text, MessageStyle style) override;
     Outcome launch(const ToolCommand& command) override;
     // The command line, as the other launches are shown.
-    Outcome launch(const QString& commandLine) { return launch(ToolCommand::fromLine(commandLine)); }
+    Outcome launch(const QString& commandLine) {
+        return launch(ToolCommand::fromLine(commandLine));
+    }
     Outcome changeDrive(const QString& path) override;
     Outcome changeDirectory(const QString& path) override;
     FileLength fileLength(const QString& path) override;
