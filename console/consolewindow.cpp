@@ -89,7 +89,7 @@ void showWhole(QPlainTextEdit* view, const QString& text, int fewest, int most) 
 }
 
 // A progress bar with its percentage beside it, never over it.
-QWidget* progressWithPercent(QProgressBar* bar, const QString& name, QWidget* parent) {
+QWidget* progressWithPercent(QProgressBar* bar, QWidget* parent) {
     auto* row = new QWidget(parent);
     bar->setParent(row);
     bar->setRange(0, 100);
@@ -97,7 +97,7 @@ QWidget* progressWithPercent(QProgressBar* bar, const QString& name, QWidget* pa
     bar->setTextVisible(false);
     row->setAccessibleName(bar->accessibleName());
     auto* percent = new QLabel(QStringLiteral("0%"), row);
-    percent->setObjectName(name);
+    percent->setObjectName(QStringLiteral("percent"));
     percent->setAccessibleDescription(bar->accessibleName());
     percent->setMinimumWidth(percent->fontMetrics().horizontalAdvance(QStringLiteral("100%")));
     percent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -188,7 +188,7 @@ void ConsoleWindow::createControls() {
     m_progress = new QProgressBar(central);
     m_progress->setObjectName(QStringLiteral("progress"));
     m_progress->setAccessibleName(kProgressName);
-    QWidget* progressRow = progressWithPercent(m_progress, QStringLiteral("percent"), central);
+    QWidget* progressRow = progressWithPercent(m_progress, central);
 
     m_progressDetail = textLabel(QStringLiteral("progressDetail"), kProgressName, central);
     m_statusIcon = new QLabel(central);

@@ -35,9 +35,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 #endif
-#ifdef Q_OS_LINUX
-#include <sys/prctl.h>
-#endif
 
 using namespace velmora::console;
 
@@ -111,20 +108,7 @@ void keepToolsProcesses(ConsoleWindow& window) {
     becomeSubreaper();
     auto* guard = new QProcess(&window);
     const pid_t console = ::getpid();
-    guard->setChildProcessModifier([console] {
-        // The console's end is held for the guard from the start: a console killed while the
-        // guard is still loading does not kill the guard before it can look.
-        sigset_t ending;
-        sigemptyset(&ending);
-        for (const int signal : {SIGTERM, SIGINT, SIGHUP})
-            sigaddset(&ending, signal);
-        ::sigprocmask(SIG_BLOCK, &ending, nullptr);
-#ifdef Q_OS_LINUX
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-#endif
-        if (::getppid() != console)
-            ::_exit(0);
-    });
+    guard->setChildProcessModifier([console] { prepareGuard(console); });
     guard->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     guard->start(
         QCoreApplication::applicationFilePath(),

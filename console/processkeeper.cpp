@@ -74,6 +74,15 @@ QList<pid_t> processesOfThisUser() {
     return processes;
 }
 
+// The signals that tell the guard its console ended.
+sigset_t endingSignals() {
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&ending, signal);
+    return ending;
+}
+
 } // namespace
 
 QByteArray consoleToken() {
@@ -121,16 +130,19 @@ void reapAdopted(const QSet<pid_t>& own) {
     }
 }
 
-int guardTools(pid_t console, const QByteArray& token) {
+void prepareGuard(pid_t console) {
+    const sigset_t ending = endingSignals();
+    ::sigprocmask(SIG_BLOCK, &ending, nullptr);
 #ifdef Q_OS_LINUX
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
 #endif
+    if (::getppid() != console)
+        ::_exit(0);
+}
+
+int guardTools(pid_t console, const QByteArray& token) {
     // The console's end is seen by its signal, or else by the parent changing.
-    sigset_t ending;
-    sigemptyset(&ending);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
-        sigaddset(&ending, signal);
-    sigprocmask(SIG_BLOCK, &ending, nullptr);
+    const sigset_t ending = endingSignals();
     const timespec poll{0, 250'000'000};
     while (::getppid() == console) {
         if (sigtimedwait(&ending, nullptr, &poll) > 0)

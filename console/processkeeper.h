@@ -38,9 +38,15 @@ void becomeSubreaper();
 // (the children it started, which their QProcess reaps).
 void reapAdopted(const QSet<pid_t>& own);
 
-// The guard of a console: waits until the console `console` ends, then ends every process
-// marked with `token` (SIGTERM, SIGKILL after a grace) and returns. Run in a process of its
-// own, started by the console (`velmora_console --guard PID TOKEN`).
+// Readies the guard's process, in it between fork and exec (it calls only what a signal handler
+// may): the console's end, by a signal or by its death, is held for the guard from the start,
+// so that a console killed while the guard still loads does not end the guard before it looks.
+// A guard whose console is gone already ends at once.
+void prepareGuard(pid_t console);
+
+// The guard of a console, readied by prepareGuard: waits until the console `console` ends, then
+// ends every process marked with `token` (SIGTERM, SIGKILL after a grace) and returns. Run in a
+// process of its own, started by the console (`velmora_console --guard PID TOKEN`).
 int guardTools(pid_t console, const QByteArray& token);
 
 } // namespace velmora::console

@@ -163,10 +163,7 @@ void ToolJob::signalTool(int signal) {
 #else
     if (pid > 0 && m_process.state() != QProcess::NotRunning && ::kill(-pid_t(pid), signal) != 0)
         ::kill(pid_t(pid), signal); // not the leader of a group of its own
-    const QList<pid_t> marked = processesMarked(m_mark);
-    for (const pid_t process : marked)
-        m_started.insert(process);
-    signalEach(marked, signal);
+    signalEach(markedNow(), signal);
 #endif
 }
 
@@ -338,11 +335,18 @@ void ToolJob::endWhenAllGone() {
 // Whether a process the tool started still runs: one that carries its mark now, or one seen with
 // it before that has not ended yet (a process on its way out no longer shows its environment).
 bool ToolJob::leftRunning() {
-    for (const pid_t process : processesMarked(m_mark))
-        m_started.insert(process);
+    markedNow();
     for (auto it = m_started.begin(); it != m_started.end();)
         it = processEnded(*it) ? m_started.erase(it) : std::next(it);
     return !m_started.isEmpty();
+}
+
+// The processes that carry the tool's mark now, each kept in mind until it has ended.
+QList<pid_t> ToolJob::markedNow() {
+    const QList<pid_t> marked = processesMarked(m_mark);
+    for (const pid_t process : marked)
+        m_started.insert(process);
+    return marked;
 }
 
 // Keeps `bytes` in the spool, over its oldest bytes once it is full.

@@ -124,6 +124,7 @@ private:
     void signalTool(int signal);
     void endWhenAllGone();
     bool leftRunning();
+    QList<pid_t> markedNow();
     void setState(State state, const QString& text);
 
     QStringList m_command;
