@@ -7,20 +7,17 @@
 // is untrusted: every number is bounded and every fault is reported as an ImageError that says what
 // is wrong where.
 
+#include "cdimage/error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 #include <vector>
 
 namespace cdimage {
-
-struct ImageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // Cue sheets and tables of contents are a few lines; anything longer is not one.
 inline constexpr std::size_t kMaxDescriptionSize = 64 * 1024;
@@ -32,6 +29,7 @@ struct ImageTrack {
     std::size_t subheaderOffset = 16;     // where the subheader starts in a stored sector
     std::optional<std::uint64_t> sectors; // when the description gives the track's length
     std::uint32_t firstLba = 0;           // where its first sector lies on the disc
+    bool laterSession = false; // in a session after the first (an Enhanced CD's data track)
 };
 
 // The size of a file an image description names, in bytes; nothing when it cannot be known.

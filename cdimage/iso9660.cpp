@@ -72,8 +72,11 @@ Timestamp Timestamp::fromUnixSeconds(std::int64_t seconds, bool& clamped) {
 std::optional<std::int64_t> unixSecondsOfRecordDate(const std::uint8_t* date) {
     using namespace std::chrono;
     const year_month_day day{year(1900 + date[0]), month(date[1]), std::chrono::day(date[2])};
-    const auto offset = static_cast<std::int8_t>(date[6]);
-    if (!day.ok() || date[3] > 23 || date[4] > 59 || date[5] > 59 || offset < -48 || offset > 52)
+    // An offset from UTC outside -12 to +13 hours (some tools write -96) is taken as none.
+    auto offset = static_cast<std::int8_t>(date[6]);
+    if (offset < -48 || offset > 52)
+        offset = 0;
+    if (!day.ok() || date[3] > 23 || date[4] > 59 || date[5] > 59)
         return std::nullopt;
     const std::int64_t local =
         sys_days(day).time_since_epoch().count() * 86400 + date[3] * 3600 + date[4] * 60 + date[5];

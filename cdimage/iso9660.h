@@ -75,7 +75,7 @@ struct Timestamp {
 
 // The moment a directory record's 7-byte date says (ECMA-119 9.1.5: years since 1900, month,
 // day, hour, minute, second, offset from UTC in 15-minute steps), in seconds after 1970 UTC;
-// nothing when the bytes are no date.
+// nothing when the bytes are no date. An offset outside ECMA-119's range counts as 0.
 std::optional<std::int64_t> unixSecondsOfRecordDate(const std::uint8_t* date);
 
 struct DirectoryRecord {

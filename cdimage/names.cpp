@@ -159,4 +159,47 @@ std::string fileIdentifier(std::string_view fileName) {
     return name;
 }
 
+std::string printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    const auto escape = [&](unsigned char byte) {
+        shown += "\\x";
+        shown += kHex[byte >> 4];
+        shown += kHex[byte & 0x0F];
+    };
+    for (std::size_t at = 0; at < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte < 0x20 || byte == 0x7F) {
+            escape(byte);
+            ++at;
+            continue;
+        }
+        if (byte < 0x80) {
+            shown += char(byte);
+            ++at;
+            continue;
+        }
+        // A whole UTF-8 sequence stays; C1 controls (U+0080 to U+009F) do not.
+        std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+        if (length == 0 || at + length > text.size() || !isUtf8(text.substr(at, length)) ||
+            (byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0)) {
+            if (length == 2 && at + 1 < text.size() && byte == 0xC2 &&
+                static_cast<unsigned char>(text[at + 1]) < 0xA0 &&
+                static_cast<unsigned char>(text[at + 1]) >= 0x80) {
+                escape(byte);
+                escape(static_cast<unsigned char>(text[at + 1]));
+                at += 2;
+                continue;
+            }
+            escape(byte);
+            ++at;
+            continue;
+        }
+        shown.append(text.substr(at, length));
+        at += length;
+    }
+    return shown;
+}
+
 } // namespace cdimage

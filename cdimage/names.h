@@ -43,6 +43,11 @@ std::string asciiUpperCase(std::string text);
 // Whether a name is well-formed UTF-8.
 bool isUtf8(std::string_view name);
 
+// A text as it may stand on a terminal: control characters (C0, DEL, C1) and bytes that are
+// not UTF-8 written as \xNN, so that a name from a disc can never move the cursor, change
+// colours or retitle a window.
+std::string printable(std::string_view text);
+
 // A UCS-2 text as Joliet records it: big-endian, two bytes a character.
 std::string bigEndianUcs2(std::u16string_view text);
 

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -329,16 +331,32 @@ std::optional<std::string> whyNotPlaceable(const fs::path& path, bool replace,
 }
 
 void removeStaleTemporaries(const fs::path& target, std::string_view tool) {
-    const std::string prefix = prefixFor(target, tool);
+    // Once a run for each folder: a run that writes many files there sweeps it once, not once
+    // a file.
+    static std::mutex mutex;
+    static std::set<std::string> swept;
     const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    {
+        std::error_code error;
+        const std::lock_guard lock(mutex);
+        if (!swept.insert(utf8(fs::absolute(folder, error)) + '\0' + std::string(tool)).second)
+            return;
+    }
+    // ".TARGET.TOOL-PID-N.tmp", of any target: a run killed while writing another one leaves
+    // its temporaries too.
+    const std::string marker = "." + std::string(tool) + "-";
     std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    for (fs::directory_iterator it(systemPath(folder), error), end; !error && it != end;
+         it.increment(error)) {
         const std::string name = utf8(it->path().filename());
-        if (!name.starts_with(prefix) || !name.ends_with(".tmp"))
+        const std::size_t at = name.rfind(marker);
+        if (!name.starts_with('.') || !name.ends_with(".tmp") || at == std::string::npos || at == 0)
             continue;
         // PID-N: digits, a dash, digits; anything else is not ours.
-        const std::string_view rest =
-            std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - 4);
+        const std::size_t from = at + marker.size();
+        if (from + 4 > name.size())
+            continue;
+        const std::string_view rest = std::string_view(name).substr(from, name.size() - from - 4);
         long pid = 0;
         unsigned long number = 0;
         const auto first = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
@@ -350,9 +368,9 @@ void removeStaleTemporaries(const fs::path& target, std::string_view tool) {
             mayBeRunning(pid))
             continue;
         std::error_code ignored;
-        if (it->is_regular_file(error))
+        if (it->is_regular_file(ignored))
             fs::remove(it->path(), ignored);
-        else if (it->is_directory(error) && !it->is_symlink(error))
+        else if (it->is_directory(ignored) && !it->is_symlink(ignored))
             fs::remove_all(it->path(), ignored); // a folder a whole extraction was filling
     }
 }

@@ -9,6 +9,8 @@
 // Temporary names read ".TARGET.TOOL-PID-N.tmp". A run stopped for good (SIGKILL, a power
 // cut) cannot remove its own: the next run removes those whose process is gone.
 
+#include "cdimage/error.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -18,10 +20,6 @@
 #include <string_view>
 
 namespace cdimage {
-
-struct OutputError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 class OutputFile {
 public:
@@ -85,7 +83,8 @@ whyNotPlaceable(const std::filesystem::path& path, bool replace, std::string_vie
 // system allows, and silently: a date is worth keeping, not worth failing for.
 void setModificationTime(const std::filesystem::path& path, std::int64_t seconds);
 
-// Removes the temporary files and folders of `tool` beside `target` whose run is over.
+// Removes the temporary files and folders of `tool` in the folder of `target` whose run is
+// over, whatever file they were for; once a run for each folder.
 void removeStaleTemporaries(const std::filesystem::path& target, std::string_view tool);
 
 // A new, empty folder beside `target`, under a temporary name of the same form as a file's,

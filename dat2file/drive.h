@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Discs in a drive and Nero images. Only sectors come from here; the file system on them is read
-// by dat2file itself. On Linux libcdio reads them; on Windows the CD-ROM driver reads a disc
-// (drive_windows.cpp) and a Nero image is not read.
+// Discs in a drive. Only sectors come from here; the file system on them is read by dat2file
+// itself. On Linux libcdio reads them; on Windows the CD-ROM driver (drive_windows.cpp).
 
 #include "cdimage/discreader.h"
 
@@ -16,9 +15,7 @@ namespace dat2file {
 // to do on Windows.
 void quietLibcdio();
 
-// The sectors of the CD in `device` (/dev/sr0; \\.\D: on Windows) or of the Nero image
-// `image`; throws Failure.
+// The sectors of the CD in `device` (/dev/sr0; \\.\D: on Windows); throws Failure.
 std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device);
-std::unique_ptr<cdimage::SectorSource> openNeroImage(const std::string& image);
 
 } // namespace dat2file

@@ -21,42 +21,6 @@ void keepMessage(cdio_log_level_t level, const char* message) {
         g_lastMessage = message;
 }
 
-std::unique_ptr<cdimage::SectorSource> open(const std::string& source, driver_id_t driver) {
-    g_lastMessage.clear();
-    std::shared_ptr<CdIo_t> cdio(cdio_open(source.c_str(), driver), [](CdIo_t* opened) {
-        if (opened)
-            cdio_destroy(opened);
-    });
-    if (!cdio)
-        throw Failure("cannot open \"" + source + "\" as a " +
-                      (driver == DRIVER_DEVICE ? "CD" : "Nero image") +
-                      (g_lastMessage.empty() ? "" : ": " + g_lastMessage));
-    const lsn_t last = cdio_get_disc_last_lsn(cdio.get());
-    const std::uint32_t sectors = last < 0 ? 0 : std::uint32_t(last) + 1;
-    ReadSectors read;
-    if (driver == DRIVER_DEVICE) {
-        read = [cdio](std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
-            return cdio_read_mode2_sectors(cdio.get(), out, lsn_t(lba), true, count) ==
-                   DRIVER_OP_SUCCESS;
-        };
-    } else {
-        // An image file holds whole sectors: read as stored, from the subheader on.
-        auto raw = std::make_shared<std::vector<std::uint8_t>>();
-        read = [cdio, raw](std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
-            raw->resize(std::size_t(count) * CDIO_CD_FRAMESIZE_RAW);
-            if (cdio_read_audio_sectors(cdio.get(), raw->data(), lsn_t(lba), count) !=
-                DRIVER_OP_SUCCESS)
-                return false;
-            for (std::uint32_t i = 0; i < count; ++i)
-                std::memcpy(out + std::size_t(i) * M2RAW_SECTOR_SIZE,
-                            raw->data() + std::size_t(i) * CDIO_CD_FRAMESIZE_RAW + 16,
-                            M2RAW_SECTOR_SIZE);
-            return true;
-        };
-    }
-    return std::make_unique<RetryingReads>(std::move(read), sectors, "\"" + source + "\"");
-}
-
 } // namespace
 
 void quietLibcdio() {
@@ -64,11 +28,27 @@ void quietLibcdio() {
 }
 
 std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device) {
-    return open(device, DRIVER_DEVICE);
-}
-
-std::unique_ptr<cdimage::SectorSource> openNeroImage(const std::string& image) {
-    return open(image, DRIVER_NRG);
+    g_lastMessage.clear();
+    std::shared_ptr<CdIo_t> cdio(cdio_open(device.c_str(), DRIVER_DEVICE), [](CdIo_t* opened) {
+        if (opened)
+            cdio_destroy(opened);
+    });
+    if (!cdio)
+        throw Failure("cannot open \"" + device + "\" as a CD" +
+                      (g_lastMessage.empty() ? "" : ": " + g_lastMessage));
+    const lsn_t last = cdio_get_disc_last_lsn(cdio.get());
+    const std::uint32_t sectors = last < 0 ? 0 : std::uint32_t(last) + 1;
+    // A disc of several sessions (an Enhanced CD): its file system is the last session's.
+    lsn_t lastSession = 0;
+    if (cdio_get_last_session(cdio.get(), &lastSession) != DRIVER_OP_SUCCESS || lastSession < 0 ||
+        std::uint32_t(lastSession) >= sectors)
+        lastSession = 0;
+    ReadSectors read = [cdio](std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
+        return cdio_read_mode2_sectors(cdio.get(), out, lsn_t(lba), true, count) ==
+               DRIVER_OP_SUCCESS;
+    };
+    return std::make_unique<RetryingReads>(std::move(read), sectors, "\"" + device + "\"",
+                                           std::uint32_t(lastSession));
 }
 
 } // namespace dat2file

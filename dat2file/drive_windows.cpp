@@ -101,10 +101,4 @@ std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device) {
         device);
 }
 
-std::unique_ptr<cdimage::SectorSource> openNeroImage(const std::string& image) {
-    throw Failure("\"" + image +
-                  "\" is a Nero image, which this build for Windows does not read: convert it "
-                  "to BIN/CUE, or extract from it on Linux");
-}
-
 } // namespace dat2file

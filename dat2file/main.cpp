@@ -7,7 +7,7 @@
 
 #include "cdimage/arguments.h"
 #include "cdimage/discreader.h"
-#include "cdimage/inputfile.h"
+#include "cdimage/names.h"
 #include "cdimage/paths.h"
 #include "cdimage/progress.h"
 #include "cdimage/stopsignals.h"
@@ -16,17 +16,11 @@
 #include "dat2file/drivelock.h"
 #include "dat2file/outputwriter.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace fs = std::filesystem;
 using namespace dat2file;
@@ -65,91 +59,82 @@ constexpr const char* kUsage =
     "PERCENT counts the sectors read. On a terminal they replace one another on one\n"
     "line. At the end one line says what was written, or why nothing was. SIGINT and SIGTERM\n"
     "stop it and remove what it had half-written.\n"
-    "Exit status: 0 done, 1 failed, 2 bad arguments, 3 a damaged copy (or, with --list, a\n"
-    "damaged file list).\n";
+    "Exit status: 0 done, 1 failed, 2 bad arguments, 3 a damaged copy or an entry left out\n"
+    "(or, with --list, a damaged file list).\n";
 
-// The sectors of an image: a Nero image through libcdio, anything else read here.
-std::unique_ptr<cdimage::SectorSource> openImage(const std::string& image) {
-    if (cdimage::isNeroImage(cdimage::pathOfUtf8(image))) {
-        if (const auto why = cdimage::whyNotReadable(cdimage::pathOfUtf8(image)))
-            throw Failure(*why);
-        return openNeroImage(image);
+// What a run tells, on the terminal: progress on standard error (in place on a terminal), what
+// was written on standard output, problems on standard error, a name from a disc never raw.
+class TerminalReport : public cdimage::Report {
+public:
+    void progress(std::uint64_t done, std::uint64_t total, const std::string& detail) override {
+        if (!m_progress)
+            m_progress.emplace("dat2file");
+        m_progress->report(done, total, cdimage::printable(detail));
     }
-    try {
-        return std::make_unique<cdimage::DiscImage>(
-            cdimage::imageTracksAt(cdimage::pathOfUtf8(image)));
-    } catch (const cdimage::ImageError& error) {
-        const std::string what = error.what();
-        const std::string named = "\"" + image + "\"";
-        throw Failure(what.starts_with(named) ? what : named + ": " + what);
+    void progressEnds() override {
+        if (m_progress)
+            m_progress->finish();
     }
-}
-
-#ifdef _WIN32
-// The drive and the path on its disc, when `source` lies on a CD drive: \\.\D: and
-// /MPEGAV/AVSEQ01.DAT for D:\MPEGAV\AVSEQ01.DAT.
-std::optional<std::pair<std::string, std::string>> discHolding(const fs::path& source) {
-    std::error_code error;
-    const fs::path whole = fs::absolute(source, error);
-    const std::wstring drive = whole.root_name().wstring();
-    if (error || drive.size() != 2 || drive[1] != L':' ||
-        ::GetDriveTypeW((drive + L"\\").c_str()) != DRIVE_CDROM)
-        return std::nullopt;
-    std::string inside = utf8(whole.relative_path());
-    std::replace(inside.begin(), inside.end(), '\\', '/');
-    return std::pair{"\\\\.\\" + utf8(drive), "/" + inside};
-}
-#elif defined(__linux__)
-// The device and the path inside it, when `source` lies on a mounted ISO 9660 CD.
-std::optional<std::pair<std::string, std::string>> discHolding(const fs::path& source) {
-    std::error_code error;
-    const std::string path = utf8(fs::canonical(source, error));
-    std::ifstream mounts("/proc/self/mounts");
-    std::string device, mountPoint, type, rest, bestDevice, bestMount;
-    const auto unescape = [](std::string text) {
-        for (std::size_t at = text.find('\\'); at != std::string::npos && at + 3 < text.size();
-             at = text.find('\\', at + 1))
-            text.replace(at, 4, 1, char(std::stoi(text.substr(at + 1, 3), nullptr, 8)));
-        return text;
-    };
-    while (mounts >> device >> mountPoint >> type && std::getline(mounts, rest)) {
-        mountPoint = unescape(mountPoint);
-        const bool holds =
-            path.starts_with(mountPoint) && (path.size() == mountPoint.size() ||
-                                             mountPoint == "/" || path[mountPoint.size()] == '/');
-        if (holds && mountPoint.size() > bestMount.size()) {
-            bestMount = mountPoint;
-            bestDevice = type == "iso9660" ? unescape(device) : std::string();
+    void line(Kind kind, const std::string& text) override {
+        const std::string shown = cdimage::printable(text);
+        switch (kind) {
+        case Kind::Done:
+            cdimage::say(stdout, "dat2file: %s\n", shown.c_str());
+            break;
+        case Kind::Warning:
+            cdimage::say(stderr, "dat2file: warning: %s\n", shown.c_str());
+            break;
+        case Kind::Problem:
+            cdimage::say(stderr, "dat2file: %s\n", shown.c_str());
+            break;
+        case Kind::Listing:
+            cdimage::say(stdout, "%s\n", shown.c_str());
+            break;
         }
     }
-    if (error || bestDevice.empty())
-        return std::nullopt;
-    return std::pair{bestDevice, path.substr(bestMount == "/" ? 0 : bestMount.size())};
-}
-#endif
 
-int extract(const fs::path& source, const fs::path& destination, bool force) {
-    if (const auto why = cdimage::whyNotReadable(source))
-        throw Failure(*why);
-    // An image gives every file it holds, into a folder named after the image.
-    if (cdimage::isImageFile(source)) {
-        const auto image = openImage(utf8(source));
-        return extractImage(*image, quoted(source), imageFolderFor(destination), force);
+private:
+    std::optional<cdimage::ProgressLine> m_progress;
+};
+
+// A disc in a drive, read while no other run of ours reads it.
+class LockedDrive : public cdimage::SectorSource {
+public:
+    explicit LockedDrive(const std::string& device)
+        : m_lock(device,
+                 [&] {
+                     cdimage::ProgressLine waiting("dat2file");
+                     waiting.report(0, 1, "waiting for " + device);
+                 })
+        , m_drive(openDrive(device)) {}
+    std::uint32_t sectorCount() const override { return m_drive->sectorCount(); }
+    const std::uint8_t* sector(std::uint32_t lba) override { return m_drive->sector(lba); }
+    std::string whyUnreadable(std::uint32_t lba) const override {
+        return m_drive->whyUnreadable(lba);
     }
-#if defined(__linux__) || defined(_WIN32)
-    // The system reads only 2048 bytes of each Form 2 sector (or wraps them in RIFF on Windows):
-    // read the CD itself.
-    if (const auto mounted = discHolding(source)) {
-        const DriveLock turn(mounted->first, [&] {
-            cdimage::ProgressLine waiting("dat2file");
-            waiting.report(0, 1, "waiting for " + mounted->first);
-        });
-        const auto drive = openDrive(mounted->first);
-        return extractFromDisc(*drive, "the CD in " + mounted->first, mounted->second, destination,
-                               force);
+    std::uint32_t lastSessionStart() const override { return m_drive->lastSessionStart(); }
+
+private:
+    DriveLock m_lock;
+    std::unique_ptr<cdimage::SectorSource> m_drive;
+};
+
+int extract(const fs::path& path, const fs::path& destination, bool force,
+            cdimage::Report& report) {
+    cdimage::OpenedSource source = cdimage::openSource(
+        path, [](const std::string& device) { return std::make_unique<LockedDrive>(device); });
+    switch (source.kind) {
+    case cdimage::SourceKind::Image:
+        // An image gives every file it holds, into a folder named after the image.
+        return extractImage(*source.sectors, source.where, imageFolderFor(destination), force,
+                            report);
+    case cdimage::SourceKind::MountedDisc:
+        return extractFromDisc(*source.sectors, source.where, source.pathOnDisc, destination, force,
+                               report);
+    case cdimage::SourceKind::RiffCopy:
+        break;
     }
-#endif
-    return extractRiff(source, destination, force);
+    return extractRiff(path, source, destination, force, report);
 }
 
 } // namespace
@@ -175,25 +160,27 @@ int main(int argc, char** argv) {
             std::puts("dat2file " VELMORA_VERSION);
             return Done;
         }
+        TerminalReport report;
         if (arguments.size() == 2 && arguments[0] == "--list") {
-            const auto image = openImage(arguments[1]);
-            return listFiles(*image, "\"" + arguments[1] + "\"");
+            const auto image = cdimage::openImage(cdimage::pathOfUtf8(arguments[1]));
+            return listFiles(*image.sectors, image.where, report);
         }
         if (arguments.size() == 4 && arguments[0] == "--image") {
-            const auto image = openImage(arguments[1]);
-            return extractFromDisc(*image, "\"" + arguments[1] + "\"", arguments[2],
-                                   cdimage::pathOfUtf8(arguments[3]).make_preferred(), force);
+            const auto image = cdimage::openImage(cdimage::pathOfUtf8(arguments[1]));
+            return extractFromDisc(*image.sectors, image.where, arguments[2],
+                                   cdimage::pathOfUtf8(arguments[3]).make_preferred(), force,
+                                   report);
         }
         if (arguments.size() == 2 && !arguments[0].starts_with("--"))
             return extract(cdimage::pathOfUtf8(arguments[0]),
-                           cdimage::pathOfUtf8(arguments[1]).make_preferred(), force);
+                           cdimage::pathOfUtf8(arguments[1]).make_preferred(), force, report);
         cdimage::say(stderr, "%s", kUsage);
         return Usage;
     } catch (const cdimage::Stopped& stopped) {
         cdimage::say(stderr, "dat2file: %s\n", stopped.what());
         cdimage::endByStopSignal();
     } catch (const std::exception& error) {
-        cdimage::say(stderr, "dat2file: %s\n", error.what());
+        cdimage::say(stderr, "dat2file: %s\n", cdimage::printable(error.what()).c_str());
         return Failed;
     }
 }

@@ -2,11 +2,9 @@
 #include "dat2file/outputwriter.h"
 
 #include "cdimage/paths.h"
-#include "cdimage/progress.h"
 #include "cdimage/sector.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace dat2file {
 
@@ -60,9 +58,11 @@ std::optional<std::string> whyNotWritable(const fs::path& destination, bool forc
     return {};
 }
 
-Extraction::Extraction(const fs::path& destination, bool force, Voucher voucher, Blocks blocks)
+Extraction::Extraction(const fs::path& destination, bool force, Voucher voucher, Blocks blocks,
+                       cdimage::Report& report)
     : m_destination(destination)
     , m_force(force)
+    , m_report(report)
     , m_voucher(std::move(voucher))
     , m_blocks(blocks)
     , m_shownAs(destination)
@@ -91,6 +91,16 @@ void Extraction::sector(const std::uint8_t* data, SectorState state, std::uint32
     m_written += size;
     if (m_chunk.size() >= kChunkSize)
         pass();
+}
+
+void Extraction::lost(std::uint32_t lba, std::uint32_t count, const std::string& why) {
+    std::uint64_t size = std::uint64_t(count) * std::min(m_blocks.size, cdimage::kForm2DataSize);
+    const std::optional<std::uint64_t> length =
+        m_voucher.entry ? std::optional(m_voucher.entry->length) : m_blocks.length;
+    if (length)
+        size = std::min(size, *length - std::min(*length, m_written));
+    if (size > 0)
+        m_unreadable.push_back({m_written, size, lba, lba + count - 1, why});
 }
 
 void Extraction::add(std::vector<Range>& ranges, Range range) {
@@ -165,26 +175,22 @@ int Extraction::finish(const std::string& source) {
     m_out.place(m_destination, m_force);
     const std::string written = quoted(m_shownAs);
     for (const Range& range : m_failingEdc)
-        cdimage::say(stderr,
-                     "dat2file: warning: sector %u fails its EDC check, but the file's bytes in it "
-                     "match their SHA-256: the difference lies in the padding after its end\n",
-                     range.lba);
+        m_report.warning("sector " + std::to_string(range.lba) +
+                         " fails its EDC check, but the file's bytes in it match their SHA-256: "
+                         "the difference lies in the padding after its end");
+    const std::string bytes = std::to_string(m_written) + " bytes";
     if (!entry && m_blocks.length) {
-        cdimage::say(stdout,
-                     "dat2file: wrote %s: %llu bytes, from Form 1 sectors, each checked by its "
-                     "EDC\n",
-                     written.c_str(), static_cast<unsigned long long>(m_written));
+        m_report.done("wrote " + written + ": " + bytes +
+                      ", from Form 1 sectors, each checked by its EDC");
         return Done;
     }
     if (!entry) {
-        cdimage::say(stderr,
-                     "dat2file: no file list names %s: %s holds whole sectors (%llu bytes), "
-                     "its exact length is not known\n",
-                     source.c_str(), written.c_str(), static_cast<unsigned long long>(m_written));
+        m_report.problem("no file list names " + source + ": " + written +
+                         " holds whole sectors (" + bytes + "), its exact length is not known");
         return Done;
     }
-    cdimage::say(stdout, "dat2file: wrote %s: %llu bytes, SHA-256 checked against the file list\n",
-                 written.c_str(), static_cast<unsigned long long>(m_written));
+    m_report.done("wrote " + written + ": " + bytes + ", SHA-256 checked against the file list" +
+                  (m_voucher.list.empty() ? "" : " " + quoted(m_voucher.list)));
     m_checked = true;
     return Done;
 }
@@ -208,15 +214,14 @@ int Extraction::finishDamaged(const std::string& source, const std::string& prob
     const std::string rangesNamed =
         ranges.empty() ? std::string()
                        : ", the damaged byte ranges in " + quoted(rangesPath(m_shownAs));
-    cdimage::say(stderr, "dat2file: %s is a damaged copy: %s; written as %s%s\n", source.c_str(),
-                 problem.c_str(), quoted(damagedPath(m_shownAs)).c_str(), rangesNamed.c_str());
+    m_report.problem(source + " is a damaged copy: " + problem + "; written as " +
+                     quoted(damagedPath(m_shownAs)) + rangesNamed);
     for (std::size_t i = 0; i < std::min(ranges.size(), kRangesShown); ++i)
-        cdimage::say(stderr, "dat2file:   %s: %s %s %s\n",
-                     rangeText(ranges[i].first, ranges[i].size).c_str(),
-                     ranges[i].lba == ranges[i].lastLba ? "sector" : "sectors",
-                     sectorsText(ranges[i]).c_str(), ranges[i].why.c_str());
+        m_report.problem("  " + rangeText(ranges[i].first, ranges[i].size) + ": " +
+                         (ranges[i].lba == ranges[i].lastLba ? "sector " : "sectors ") +
+                         sectorsText(ranges[i]) + " " + ranges[i].why);
     if (ranges.size() > kRangesShown)
-        cdimage::say(stderr, "dat2file:   and %zu more\n", ranges.size() - kRangesShown);
+        m_report.problem("  and " + std::to_string(ranges.size() - kRangesShown) + " more");
     return Damaged;
 }
 

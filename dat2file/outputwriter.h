@@ -10,6 +10,7 @@
 #include "cdimage/filelist.h"
 #include "cdimage/outputfile.h"
 #include "cdimage/parallelsums.h"
+#include "cdimage/report.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -33,6 +34,8 @@ struct Voucher {
     // Why no entry can be used although a list is there (a damaged list, an entry that does
     // not match the file); empty when there is simply no list.
     std::string doubt;
+    // The list's file, where it is not the disc's own (a RIFF copy's list beside it).
+    std::filesystem::path list = {};
 };
 
 // How a file's bytes lie in its sectors.
@@ -46,7 +49,7 @@ struct Blocks {
 class Extraction {
 public:
     Extraction(const std::filesystem::path& destination, bool force, Voucher voucher,
-               Blocks blocks = {});
+               Blocks blocks = {}, cdimage::Report& report = cdimage::silentReport());
 
     const std::filesystem::path& temporaryPath() const { return m_out.temporaryPath(); }
 
@@ -54,6 +57,10 @@ public:
     // name it in messages.
     void sector(const std::uint8_t* data, SectorState state, std::uint32_t lba,
                 const std::string& why = {});
+
+    // `count` sectors from `lba` on that are lost and not written at all: the copy ends before
+    // them.
+    void lost(std::uint32_t lba, std::uint32_t count, const std::string& why);
 
     // Puts the copy in place and says what was written; returns the exit status.
     int finish(const std::string& source);
@@ -86,6 +93,7 @@ private:
 
     std::filesystem::path m_destination;
     bool m_force;
+    cdimage::Report& m_report;
     Voucher m_voucher;
     Blocks m_blocks;
     std::filesystem::path m_shownAs;

@@ -9,11 +9,13 @@ namespace {
 constexpr std::size_t kSectorSize = 2336;
 }
 
-RetryingReads::RetryingReads(ReadSectors read, std::uint32_t sectors, std::string device)
+RetryingReads::RetryingReads(ReadSectors read, std::uint32_t sectors, std::string device,
+                             std::uint32_t lastSessionStart)
     : m_read(std::move(read))
     , m_sectors(sectors)
     , m_device(std::move(device))
-    , m_buffer(kRun * kSectorSize) {}
+    , m_buffer(kRun * kSectorSize)
+    , m_lastSessionStart(lastSessionStart) {}
 
 const std::uint8_t* RetryingReads::sector(std::uint32_t lba) {
     if (lba >= m_sectors)

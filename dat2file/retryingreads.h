@@ -21,11 +21,13 @@ public:
     static constexpr std::uint32_t kRun = 32;
     static constexpr int kAttempts = 3;
 
-    RetryingReads(ReadSectors read, std::uint32_t sectors, std::string device);
+    RetryingReads(ReadSectors read, std::uint32_t sectors, std::string device,
+                  std::uint32_t lastSessionStart = 0);
 
     std::uint32_t sectorCount() const override { return m_sectors; }
     const std::uint8_t* sector(std::uint32_t lba) override;
     std::string whyUnreadable(std::uint32_t lba) const override;
+    std::uint32_t lastSessionStart() const override { return m_lastSessionStart; }
 
 private:
     ReadSectors m_read;
@@ -34,6 +36,7 @@ private:
     std::vector<std::uint8_t> m_buffer;
     std::uint32_t m_first = 0, m_count = 0; // the sectors in the buffer
     std::uint32_t m_singlyUntil = 0;        // after a failed run: one sector at a time up to here
+    std::uint32_t m_lastSessionStart = 0;
 };
 
 } // namespace dat2file

@@ -1,22 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cdimage/discreader.h"
+#include "cdimage/filesystem.h"
 
 #include "cdimage/bytes.h"
-#include "cdimage/inputfile.h"
 #include "cdimage/iso9660.h"
 #include "cdimage/names.h"
-#include "cdimage/paths.h"
 #include "cdimage/sector.h"
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <system_error>
 #include <unordered_set>
 
 namespace cdimage {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -104,193 +99,13 @@ std::string comparableIdentifier(std::string name) {
     return asciiUpperCase(std::move(name));
 }
 
-// ---- images
-
-ImageFile::ImageFile(const ImageTrack& track)
-    : m_track(track) {
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(track.dataFile, error)))
-        if (const auto why = whyNotReadable(track.dataFile))
-            throw DiscError(*why);
-    m_in.open(track.dataFile, std::ios::binary);
-    m_size = fs::file_size(track.dataFile, error);
-    if (error)
-        throw DiscError(quoted(track.dataFile) +
-                        ", which holds the image's sectors, cannot be read: " + error.message());
-    if (!m_in)
-        throw DiscError(quoted(track.dataFile) +
-                        " cannot be opened: " + std::generic_category().message(errno));
-    if (m_size < track.offset + track.stride)
-        throw DiscError(quoted(track.dataFile) + ", which holds the image's sectors, holds " +
-                        std::to_string(m_size) + " bytes: not one whole sector from byte " +
-                        std::to_string(track.offset));
-    std::uint64_t sectors = (m_size - track.offset) / track.stride;
-    if (track.sectors)
-        sectors = std::min(sectors, *track.sectors);
-    m_sectors = std::uint32_t(std::min<std::uint64_t>(sectors, UINT32_MAX));
-    m_readable = m_sectors;
-    m_buffer.resize(kRun * track.stride);
-}
-
-const std::uint8_t* ImageFile::sector(std::uint32_t lba) {
-    if (lba >= m_readable)
-        return nullptr;
-    if (lba < m_first || lba - m_first >= m_count) {
-        const std::uint32_t count = std::min(kRun, m_readable - lba);
-        m_in.clear();
-        m_in.seekg(std::streamoff(m_track.offset + std::uint64_t(lba) * m_track.stride));
-        m_in.read(reinterpret_cast<char*>(m_buffer.data()),
-                  std::streamsize(std::size_t(count) * m_track.stride));
-        m_first = lba;
-        m_count = std::uint32_t(std::size_t(m_in.gcount()) / m_track.stride);
-        if (m_count < count) // the file shrank, or a block of the disk cannot be read
-            m_readable = lba + m_count;
-        if (m_count == 0)
-            return nullptr;
-    }
-    return m_buffer.data() + std::size_t(lba - m_first) * m_track.stride + m_track.subheaderOffset;
-}
-
-std::string ImageFile::whyUnreadable(std::uint32_t) const {
-    if (m_readable < m_sectors)
-        return quoted(m_track.dataFile) + " cannot be read from sector " +
-               std::to_string(m_readable) + " on (a read error, or it was cut short meanwhile)";
-    const bool cutShort = (m_size - m_track.offset) % m_track.stride != 0;
-    return quoted(m_track.dataFile) + " ends at " + sectorText(m_sectors) + " (" +
-           std::to_string(m_size) + " bytes" + (cutShort ? ", the last sector cut short" : "") +
-           ")";
-}
-
-DiscImage::DiscImage(const std::vector<ImageTrack>& tracks) {
-    for (const ImageTrack& track : tracks)
-        m_parts.push_back({track.firstLba, std::make_unique<ImageFile>(track), track.sectors});
-    std::sort(m_parts.begin(), m_parts.end(),
-              [](const Part& a, const Part& b) { return a.firstLba < b.firstLba; });
-    for (const Part& part : m_parts)
-        m_sectors = std::max<std::uint32_t>(
-            m_sectors, std::uint32_t(std::min<std::uint64_t>(
-                           std::uint64_t(part.firstLba) + part.file->sectorCount(), kMaxSectors)));
-}
-
-const DiscImage::Part* DiscImage::partOf(std::uint32_t lba, bool described) const {
-    const auto after = std::upper_bound(
-        m_parts.begin(), m_parts.end(), lba,
-        [](std::uint32_t wanted, const Part& part) { return wanted < part.firstLba; });
-    if (after == m_parts.begin())
-        return nullptr;
-    const Part& part = *std::prev(after);
-    const std::uint64_t within = lba - part.firstLba;
-    if (within < part.file->sectorCount())
-        return &part;
-    // Past what its file holds: still the part's where its description runs on (a file cut
-    // short), unless the next part begins first.
-    const bool beforeNext = after == m_parts.end() || lba < after->firstLba;
-    return described && beforeNext && (!part.described || within < *part.described) ? &part
-                                                                                    : nullptr;
-}
-
-const std::uint8_t* DiscImage::sector(std::uint32_t lba) {
-    const Part* part = partOf(lba);
-    return part ? part->file->sector(lba - part->firstLba) : nullptr;
-}
-
-std::string DiscImage::whyUnreadable(std::uint32_t lba) const {
-    if (const Part* part = partOf(lba, true))
-        return part->file->whyUnreadable(lba - part->firstLba);
-    return sectorText(lba) + " lies in no data track of the image (an audio track or a gap)";
-}
-
-namespace {
-
-// How a file of sectors without a description stores them, told by its content: the sync
-// pattern opens a raw sector, and the volume descriptor "CD001" stands in sector 16 wherever
-// its data begins in that kind of sector.
-enum class SectorStorage { Unknown, Raw2352, Mode2Without2336, Plain2048 };
-
-SectorStorage sectorStorageOf(std::string_view head) {
-    const auto bytes = reinterpret_cast<const std::uint8_t*>(head.data());
-    if (startsWithSync(bytes, head.size()))
-        return SectorStorage::Raw2352;
-    const auto descriptorAt = [&](std::size_t at) {
-        return head.size() >= at + 6 && head.substr(at + 1, 5) == "CD001";
-    };
-    if (descriptorAt(kVolumeDescriptorLba * kStoredSectorSize + kSubheaderSize))
-        return SectorStorage::Mode2Without2336;
-    if (descriptorAt(kVolumeDescriptorLba * kLogicalBlockSize))
-        return SectorStorage::Plain2048;
-    return SectorStorage::Unknown;
-}
-
-std::string headOf(const fs::path& path, std::size_t size) {
-    std::ifstream in(systemPath(path), std::ios::binary);
-    if (!in)
-        throw ImageError("cannot open " + quoted(path) + ": " +
-                         std::generic_category().message(errno));
-    std::string head(size, '\0');
-    in.read(head.data(), std::streamsize(head.size()));
-    head.resize(std::size_t(in.gcount()));
-    return head;
-}
-
-} // namespace
-
-bool isNeroImage(const fs::path& path) {
-    return asciiUpperCase(utf8(path.extension())) == ".NRG";
-}
-
-bool isImageFile(const fs::path& path) {
-    const std::string ending = asciiUpperCase(utf8(path.extension()));
-    if (ending == ".CUE" || ending == ".TOC" || isNeroImage(path))
-        return true;
-    std::error_code error;
-    if (!fs::is_regular_file(path, error))
-        return false;
-    try {
-        return sectorStorageOf(headOf(path, kVolumeDescriptorLba * kStoredSectorSize +
-                                                kSubheaderSize + 6)) != SectorStorage::Unknown;
-    } catch (const ImageError&) {
-        return false;
-    }
-}
-
-std::vector<ImageTrack> imageTracksAt(const fs::path& path) {
-    if (const auto why = whyNotReadable(path))
-        throw ImageError(*why);
-    const std::string head = headOf(path, kMaxDescriptionSize + 1);
-    if (head.empty())
-        throw ImageError(quoted(path) + " is empty (0 bytes): not an image");
-    switch (sectorStorageOf(head)) {
-    case SectorStorage::Raw2352:
-        return {ImageTrack{path, 0, 2352, 16, std::nullopt, 0}}; // the raw sectors themselves
-    case SectorStorage::Mode2Without2336:
-        return {ImageTrack{path, 0, 2336, 0, std::nullopt, 0}}; // from each subheader on
-    case SectorStorage::Plain2048:
-        throw ImageError(quoted(path) +
-                         " is an image of 2048-byte sectors (a plain ISO 9660 image): it keeps "
-                         "only 2048 of each 2324 bytes of a Form 2 file. Make the image again "
-                         "with whole sectors (2352 bytes, \"raw\"), or extract from the CD "
-                         "itself");
-    case SectorStorage::Unknown:
-        break;
-    }
-    const fs::path folder = path.parent_path();
-    const FileSize sizeOf = [](const fs::path& file) -> std::optional<std::uint64_t> {
-        std::error_code error;
-        const std::uint64_t size = fs::file_size(file, error);
-        return error ? std::nullopt : std::optional(size);
-    };
-    if (asciiUpperCase(utf8(path.extension())) == ".TOC")
-        return dataTracksOfToc(head, folder, sizeOf);
-    return dataTracksOfCueSheet(head, folder, sizeOf);
-}
-
-// ---- the file system
-
 FileSystem::FileSystem(SectorSource& source)
     : m_source(source) {
     bool havePrimary = false;
+    // A disc of several sessions: the file system of the last one holds every file.
+    const std::uint32_t start = m_source.lastSessionStart();
     for (std::uint32_t i = 0; i < kMaxVolumeDescriptors; ++i) {
-        const std::uint32_t lba = kVolumeDescriptorLba + i;
+        const std::uint32_t lba = start + kVolumeDescriptorLba + i;
         const std::uint8_t* d = form1Data(lba, "the volume descriptor");
         if (std::memcmp(d + descriptor::kStandard, "CD001", 5) != 0) {
             if (!havePrimary)
@@ -399,47 +214,61 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
             const std::size_t systemUse =
                 record::kName + nameLength + (nameLength % 2 == 0 ? 1 : 0);
             const std::uint8_t* xa = entryBytes + systemUse;
+            std::size_t rockRidge = systemUse;
             if (systemUse + kXaSystemUseSize <= length && xa[record::kXaSignature] == 'X' &&
-                xa[record::kXaSignature + 1] == 'A')
+                xa[record::kXaSignature + 1] == 'A') {
                 entry.form2 =
                     (xa[record::kXaAttributes] << 8 | xa[record::kXaAttributes + 1]) & kXaForm2Bit;
+                rockRidge += kXaSystemUseSize;
+            }
+            if (!joliet && rockRidge < length)
+                readRockRidge(entryBytes + rockRidge, length - rockRidge, entry);
             found.push_back(std::move(entry));
         }
     }
     return found;
 }
 
-std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& root, bool joliet) {
+std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& root, bool joliet,
+                                         Match match) {
     const std::vector<std::string_view> parts = componentsOf(path);
     if (parts.size() > kMaxPathDepth)
         throw DiscError("the path has more than " + std::to_string(kMaxPathDepth) + " parts");
+    // A name as compared: ISO 9660 names without their version and final dot.
+    const auto key = [joliet](std::string name, bool anyCase) {
+        name = joliet ? withoutVersion(std::move(name)) : comparableIdentifier(std::move(name));
+        return anyCase ? asciiUpperCase(std::move(name)) : name;
+    };
+    const auto comparedAs = [&](std::string name) {
+        if (joliet)
+            return withoutVersion(std::move(name));
+        name = withoutVersion(std::move(name));
+        if (!name.empty() && name.back() == '.')
+            name.pop_back();
+        return name;
+    };
     DiscFile current = root;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (!current.directory)
             return std::nullopt;
         const std::vector<DiscFile> inFolder = entries(current, joliet);
-        const DiscFile* match = nullptr;
-        if (joliet) {
-            const std::string wanted = withoutVersion(std::string(parts[i]));
+        const DiscFile* chosen = nullptr;
+        const std::string wanted = comparedAs(std::string(parts[i]));
+        if (match != Match::AnyCase)
             for (const DiscFile& entry : inFolder)
-                if (withoutVersion(entry.name) == wanted) {
-                    match = &entry;
+                if (comparedAs(entry.name) == wanted) {
+                    chosen = &entry;
                     break;
                 }
+        if (!chosen && match != Match::Exact)
             for (const DiscFile& entry : inFolder)
-                if (!match && asciiUpperCase(withoutVersion(entry.name)) == asciiUpperCase(wanted))
-                    match = &entry;
-        } else {
-            const std::string wanted = comparableIdentifier(std::string(parts[i]));
-            for (const DiscFile& entry : inFolder)
-                if (comparableIdentifier(entry.name) == wanted) {
-                    match = &entry;
+                if (key(entry.name, true) == key(std::string(parts[i]), true)) {
+                    chosen = &entry;
                     break;
                 }
-        }
-        if (!match)
+        if (!chosen)
             return std::nullopt;
-        current = *match;
+        current = *chosen;
     }
     checkExtent(current, path);
     return current;
@@ -453,51 +282,114 @@ void FileSystem::checkExtent(const DiscFile& file, std::string_view path) const 
                         " sectors)");
 }
 
-std::vector<TreeFile> FileSystem::filesBelow(const DiscFile& folder, bool joliet,
-                                             std::vector<TreeFile>* folders) {
+void FileSystem::readRockRidge(const std::uint8_t* field, std::size_t size, DiscFile& entry) {
+    // System use entries: two letters, their length, a version, their data (IEEE P1282).
+    for (std::size_t at = 0; at + 4 <= size;) {
+        const std::size_t length = field[at + 2];
+        if (length < 4 || at + length > size)
+            return;
+        const std::uint8_t* data = field + at + 4;
+        if (field[at] == 'R' && field[at + 1] == 'E') {
+            entry.relocated = true;
+        } else if (field[at] == 'C' && field[at + 1] == 'L' && length >= 12) {
+            // The record of a folder moved away: its own "." record tells its size.
+            const auto moved = readBoth32(data);
+            if (!moved || *moved >= m_source.sectorCount())
+                return;
+            const std::uint8_t* self = form1Data(*moved, "a relocated folder");
+            const auto bytes = readBoth32(self + record::kSize);
+            if (self[record::kLength] < record::kSmallest || !bytes)
+                return;
+            entry.lba = *moved;
+            entry.size = *bytes;
+            entry.sectors = blocksFor(*bytes);
+            entry.directory = true;
+        }
+        at += length;
+    }
+}
+
+TreeWalk FileSystem::walk(const DiscFile& folder, bool joliet) {
     struct Pending {
         DiscFile folder;
         std::string path;
-        std::size_t depth;
+        std::vector<std::string> parts;
+        std::size_t index = 0; // in found.folders
     };
-    std::vector<TreeFile> found;
+    TreeWalk found;
     std::unordered_set<std::uint32_t> entered{folder.lba};
-    std::vector<Pending> pending{{folder, {}, 0}};
+    std::vector<Pending> pending{{folder, {}, {}}};
     std::size_t walked = 0;
     while (!pending.empty()) {
         const Pending current = std::move(pending.back());
         pending.pop_back();
-        std::vector<Pending> below;
-        for (DiscFile& entry : entries(current.folder, joliet)) {
-            if (++walked > kMaxTreeEntries)
-                throw DiscError("the folders hold more than " + std::to_string(kMaxTreeEntries) +
-                                " entries");
-            std::string path = current.path.empty() ? entry.name : current.path + '/' + entry.name;
-            if (!entry.directory) {
-                found.push_back({std::move(path), std::move(entry)});
+        std::vector<DiscFile> inFolder;
+        if (current.parts.empty()) {
+            inFolder = entries(current.folder, joliet); // without its root, nothing to walk
+        } else {
+            try {
+                inFolder = entries(current.folder, joliet);
+            } catch (const Error& error) {
+                found.leftOut.push_back({current.path, error.what()});
                 continue;
             }
-            if (current.depth + 1 >= kMaxPathDepth || !entered.insert(entry.lba).second)
+        }
+        // A folder that only held folders moved elsewhere (Rock Ridge's rr_moved) is none of
+        // the user's.
+        if (!current.parts.empty() && !inFolder.empty() &&
+            std::all_of(inFolder.begin(), inFolder.end(),
+                        [](const DiscFile& entry) { return entry.relocated; }))
+            found.folders[current.index].path.clear();
+        std::vector<Pending> below;
+        for (DiscFile& entry : inFolder) {
+            if (++walked > kMaxTreeEntries)
+                throw Error("the folders hold more than " + std::to_string(kMaxTreeEntries) +
+                            " entries");
+            if (entry.relocated)
+                continue; // met where its placeholder stands
+            std::string path = current.path.empty() ? entry.name : current.path + '/' + entry.name;
+            std::vector<std::string> parts = current.parts;
+            parts.push_back(entry.name);
+            if (!entry.directory) {
+                found.files.push_back({std::move(path), std::move(entry), std::move(parts)});
                 continue;
-            if (folders)
-                folders->push_back({path, entry});
-            below.push_back({std::move(entry), std::move(path), current.depth + 1});
+            }
+            if (!entered.insert(entry.lba).second)
+                continue; // a folder named twice, or a loop
+            if (parts.size() > kMaxTreeDepth) {
+                found.leftOut.push_back({path, "it lies " + std::to_string(parts.size()) +
+                                                   " folders deep, more than " +
+                                                   std::to_string(kMaxTreeDepth) + " are entered"});
+                continue;
+            }
+            found.folders.push_back({path, entry, parts});
+            below.push_back(
+                {std::move(entry), std::move(path), std::move(parts), found.folders.size() - 1});
         }
         // Depth first, folders in the order they are recorded.
         pending.insert(pending.end(), std::make_move_iterator(below.rbegin()),
                        std::make_move_iterator(below.rend()));
     }
+    std::erase_if(found.folders, [](const TreeFile& met) { return met.path.empty(); });
     return found;
 }
 
-std::optional<DiscFile> FileSystem::findPrimary(std::string_view path) {
-    return find(path, m_primaryRoot, false);
+std::vector<TreeFile> FileSystem::filesBelow(const DiscFile& folder, bool joliet,
+                                             std::vector<TreeFile>* folders) {
+    TreeWalk found = walk(folder, joliet);
+    if (folders)
+        folders->insert(folders->end(), found.folders.begin(), found.folders.end());
+    return std::move(found.files);
 }
 
-std::optional<DiscFile> FileSystem::findJoliet(std::string_view path) {
+std::optional<DiscFile> FileSystem::findPrimary(std::string_view path, Match match) {
+    return find(path, m_primaryRoot, false, match);
+}
+
+std::optional<DiscFile> FileSystem::findJoliet(std::string_view path, Match match) {
     if (!m_jolietRoot)
         return std::nullopt;
-    return find(path, *m_jolietRoot, true);
+    return find(path, *m_jolietRoot, true, match);
 }
 
 std::string FileSystem::readForm1(const DiscFile& file, std::uint32_t limit) {

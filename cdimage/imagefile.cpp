@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cdimage/imagefile.h"
+
+#include "cdimage/inputfile.h"
+#include "cdimage/names.h"
+#include "cdimage/paths.h"
+#include "cdimage/sector.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace cdimage {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string sectorText(std::uint32_t lba) {
+    return "sector " + std::to_string(lba);
+}
+
+} // namespace
+
+ImageFile::ImageFile(const ImageTrack& track)
+    : m_track(track) {
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(track.dataFile, error)))
+        if (const auto why = whyNotReadable(track.dataFile))
+            throw DiscError(*why);
+    m_in.open(track.dataFile, std::ios::binary);
+    m_size = fs::file_size(track.dataFile, error);
+    if (error)
+        throw DiscError(quoted(track.dataFile) +
+                        ", which holds the image's sectors, cannot be read: " + error.message());
+    if (!m_in)
+        throw DiscError(quoted(track.dataFile) +
+                        " cannot be opened: " + std::generic_category().message(errno));
+    if (m_size < track.offset + track.stride)
+        throw DiscError(quoted(track.dataFile) + ", which holds the image's sectors, holds " +
+                        std::to_string(m_size) + " bytes: not one whole sector from byte " +
+                        std::to_string(track.offset));
+    std::uint64_t sectors = (m_size - track.offset) / track.stride;
+    if (track.sectors)
+        sectors = std::min(sectors, *track.sectors);
+    m_sectors = std::uint32_t(std::min<std::uint64_t>(sectors, UINT32_MAX));
+    m_readable = m_sectors;
+    m_buffer.resize(kRun * track.stride);
+}
+
+const std::uint8_t* ImageFile::sector(std::uint32_t lba) {
+    if (lba >= m_readable)
+        return nullptr;
+    if (lba < m_first || lba - m_first >= m_count) {
+        const std::uint32_t count = std::min(kRun, m_readable - lba);
+        m_in.clear();
+        m_in.seekg(std::streamoff(m_track.offset + std::uint64_t(lba) * m_track.stride));
+        m_in.read(reinterpret_cast<char*>(m_buffer.data()),
+                  std::streamsize(std::size_t(count) * m_track.stride));
+        m_first = lba;
+        m_count = std::uint32_t(std::size_t(m_in.gcount()) / m_track.stride);
+        if (m_count < count) // the file shrank, or a block of the disk cannot be read
+            m_readable = lba + m_count;
+        if (m_count == 0)
+            return nullptr;
+    }
+    return m_buffer.data() + std::size_t(lba - m_first) * m_track.stride + m_track.subheaderOffset;
+}
+
+std::string ImageFile::whyUnreadable(std::uint32_t) const {
+    if (m_readable < m_sectors)
+        return quoted(m_track.dataFile) + " cannot be read from sector " +
+               std::to_string(m_readable) + " on (a read error, or it was cut short meanwhile)";
+    const bool cutShort = (m_size - m_track.offset) % m_track.stride != 0;
+    return quoted(m_track.dataFile) + " ends at " + sectorText(m_sectors) + " (" +
+           std::to_string(m_size) + " bytes" + (cutShort ? ", the last sector cut short" : "") +
+           ")";
+}
+
+DiscImage::DiscImage(const std::vector<ImageTrack>& tracks) {
+    for (const ImageTrack& track : tracks)
+        m_parts.push_back({track.firstLba, std::make_unique<ImageFile>(track), track.sectors});
+    std::sort(m_parts.begin(), m_parts.end(),
+              [](const Part& a, const Part& b) { return a.firstLba < b.firstLba; });
+    for (const Part& part : m_parts)
+        m_sectors = std::max<std::uint32_t>(
+            m_sectors, std::uint32_t(std::min<std::uint64_t>(
+                           std::uint64_t(part.firstLba) + part.file->sectorCount(), kMaxSectors)));
+}
+
+const DiscImage::Part* DiscImage::partOf(std::uint32_t lba, bool described) const {
+    const auto after = std::upper_bound(
+        m_parts.begin(), m_parts.end(), lba,
+        [](std::uint32_t wanted, const Part& part) { return wanted < part.firstLba; });
+    if (after == m_parts.begin())
+        return nullptr;
+    const Part& part = *std::prev(after);
+    const std::uint64_t within = lba - part.firstLba;
+    if (within < part.file->sectorCount())
+        return &part;
+    // Past what its file holds: still the part's where its description runs on (a file cut
+    // short), unless the next part begins first.
+    const bool beforeNext = after == m_parts.end() || lba < after->firstLba;
+    return described && beforeNext && (!part.described || within < *part.described) ? &part
+                                                                                    : nullptr;
+}
+
+const std::uint8_t* DiscImage::sector(std::uint32_t lba) {
+    const Part* part = partOf(lba);
+    return part ? part->file->sector(lba - part->firstLba) : nullptr;
+}
+
+std::string DiscImage::whyUnreadable(std::uint32_t lba) const {
+    if (const Part* part = partOf(lba, true))
+        return part->file->whyUnreadable(lba - part->firstLba);
+    return sectorText(lba) + " lies in no data track of the image (an audio track or a gap)";
+}
+
+} // namespace cdimage

@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// The sectors of an image: each data track read from its file a run at a time, at its place on
+// the disc. A read error or a file cut short costs the sectors it hides, as a scratch on a disc
+// does; a sector of no data track (an audio track, a gap) cannot be read.
+
+#include "cdimage/error.h"
+#include "cdimage/imagetrack.h"
+#include "cdimage/sectorsource.h"
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace cdimage {
+
+// The sectors of one data track, from its file.
+class ImageFile : public SectorSource {
+public:
+    static constexpr std::uint32_t kRun = 256; // sectors read at once (600 kB)
+
+    explicit ImageFile(const ImageTrack& track); // throws Error
+    std::uint32_t sectorCount() const override { return m_sectors; }
+    const std::uint8_t* sector(std::uint32_t lba) override;
+    std::string whyUnreadable(std::uint32_t lba) const override;
+
+private:
+    ImageTrack m_track;
+    std::ifstream m_in;
+    std::uint64_t m_size = 0;
+    std::uint32_t m_sectors = 0;
+    std::vector<std::uint8_t> m_buffer;
+    std::uint32_t m_first = 0, m_count = 0; // the sectors in the buffer
+    std::uint32_t m_readable;               // lowered when a read comes back short
+};
+
+// The sectors of an image's data tracks, each at its place on the disc.
+class DiscImage : public SectorSource {
+public:
+    explicit DiscImage(const std::vector<ImageTrack>& tracks); // throws Error
+    std::uint32_t sectorCount() const override { return m_sectors; }
+    const std::uint8_t* sector(std::uint32_t lba) override;
+    std::string whyUnreadable(std::uint32_t lba) const override;
+    std::uint32_t lastSessionStart() const override { return m_lastSessionStart; }
+
+private:
+    struct Part {
+        std::uint32_t firstLba;
+        std::unique_ptr<ImageFile> file;
+        std::optional<std::uint64_t> described; // sectors its description gives it
+    };
+    // The part a sector lies in, its file read or not; `described` counts a part's sectors as
+    // its description gives them, where its file ends too soon.
+    const Part* partOf(std::uint32_t lba, bool described = false) const;
+
+    std::vector<Part> m_parts; // by their first sector
+    std::uint32_t m_sectors = 0;
+    std::uint32_t m_lastSessionStart = 0;
+};
+
+} // namespace cdimage

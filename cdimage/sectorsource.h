@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// Where sectors come from: an image file, a disc in a drive, a RIFF CDXA copy of a file. Every
+// reader above (the file system, the file list, the writers) asks for sectors here and nowhere
+// else, and gets one answer per sector: its bytes, or why it is lost.
+
+#include <cstdint>
+#include <string>
+
+namespace cdimage {
+
+// A sector from its subheader on: subheader (8 bytes), data, EDC; 2336 bytes in all.
+inline constexpr std::size_t kStoredSectorBytes = 2336;
+
+struct SectorAnswer {
+    const std::uint8_t* bytes = nullptr; // nothing when the sector is lost
+    // What is wrong with a lost sector, said of it: "cannot be read: IN.BIN ends at sector 29",
+    // "is broken: broken sync pattern".
+    std::string lost;
+    explicit operator bool() const { return bytes != nullptr; }
+};
+
+class SectorSource {
+public:
+    virtual ~SectorSource() = default;
+    // How many sectors exist, from LBA 0.
+    virtual std::uint32_t sectorCount() const = 0;
+    // The sector at `lba`, or nullptr when it cannot be read; valid until the next call.
+    virtual const std::uint8_t* sector(std::uint32_t lba) = 0;
+    // What `sector` could not read, for messages.
+    virtual std::string whyUnreadable(std::uint32_t lba) const = 0;
+    // Where the last session begins: its volume descriptors lie 16 sectors further. 0 for a
+    // disc of one session.
+    virtual std::uint32_t lastSessionStart() const { return 0; }
+
+    // The one answer for a sector; valid until the next call.
+    virtual SectorAnswer read(std::uint32_t lba) {
+        if (const std::uint8_t* bytes = sector(lba))
+            return {bytes, {}};
+        return {nullptr, "cannot be read: " + whyUnreadable(lba)};
+    }
+};
+
+} // namespace cdimage

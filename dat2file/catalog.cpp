@@ -1,0 +1,486 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "dat2file/catalog.h"
+
+#include "cdimage/names.h"
+#include "cdimage/paths.h"
+#include "cdimage/sector.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <set>
+#include <unordered_set>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace dat2file {
+
+namespace fs = std::filesystem;
+using cdimage::quoted;
+using cdimage::utf8;
+
+namespace {
+
+std::uint64_t sectorsOfLength(std::uint64_t length) {
+    return (length + cdimage::kForm2DataSize - 1) / cdimage::kForm2DataSize;
+}
+
+} // namespace
+
+std::string linesText(const std::vector<std::size_t>& lines) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size() && i < 5; ++i)
+        text += (i == 0 ? "" : ", ") + std::to_string(lines[i]);
+    if (lines.size() > 5)
+        text += " and " + std::to_string(lines.size() - 5) + " more";
+    return (lines.size() == 1 ? "line " : "lines ") + text;
+}
+
+// ---- the file list
+
+ListOnDisc listOnDisc(cdimage::FileSystem& files) {
+    ListOnDisc found;
+    try {
+        const auto record = files.findPrimary(cdimage::kFileListIdentifier);
+        if (!record || record->directory || record->form2)
+            return found;
+        if (record->size > cdimage::kMaxFileListBytes) {
+            found.problem = "the file list claims " + std::to_string(record->size) +
+                            " bytes, more than a list can be (" +
+                            std::to_string(cdimage::kMaxFileListBytes) + ")";
+            return found;
+        }
+        found.list = cdimage::parseFileList(files.readForm1(*record, record->size));
+        if (!found.list)
+            found.problem = "the file list cannot be read at all";
+    } catch (const cdimage::Error& error) {
+        found.problem = std::string("the file list cannot be read: ") + error.what();
+    }
+    return found;
+}
+
+Voucher voucherOnDisc(const ListOnDisc& found, const std::string& volume,
+                      const cdimage::DiscFile& file, cdimage::Report& report) {
+    if (!found.problem.empty())
+        return {std::nullopt, found.problem};
+    if (!found.list)
+        return {};
+    const cdimage::FileList& list = *found.list;
+    if (!list.volumeIdentifier.empty() && list.volumeIdentifier != volume)
+        return {std::nullopt, "the file list names the volume " + list.volumeIdentifier +
+                                  ", this disc is " + volume};
+    const std::string name = cdimage::comparableIdentifier(file.name);
+    for (const cdimage::ListedFile& entry : list.files) {
+        if (cdimage::comparableIdentifier(entry.identifier) != name)
+            continue;
+        if ((entry.lba && *entry.lba != file.lba) || sectorsOfLength(entry.length) != file.sectors)
+            return {std::nullopt, "the file list and the folder disagree about " + file.name +
+                                      " (its place or its size)"};
+        if (!list.damagedLines.empty())
+            report.warning("the file list is damaged (" + linesText(list.damagedLines) +
+                           "); its line for " + entry.identifier + " is intact");
+        return {entry, {}};
+    }
+    if (!list.damagedLines.empty())
+        return {std::nullopt, "the file list is damaged (" + linesText(list.damagedLines) +
+                                  ") and no intact line of it names " + file.name};
+    return {};
+}
+
+namespace {
+
+// Whether a folder, or a file in it, can only have been put there by the user or by root:
+// owned by one of them, a real folder or file (no link), writable by no one else. Another
+// user's file list in /tmp would otherwise cut a copy short.
+bool belongsToUserOrRoot(const fs::path& path) {
+#ifdef _WIN32
+    (void)path;
+    return true; // folders' rights are ACLs there; the folders walked are the user's drive
+#else
+    struct stat facts {};
+    if (::lstat(path.c_str(), &facts) != 0 || S_ISLNK(facts.st_mode))
+        return false;
+    return (facts.st_uid == ::getuid() || facts.st_uid == 0) &&
+           (facts.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+#endif
+}
+
+#ifndef _WIN32
+std::optional<dev_t> deviceOf(const fs::path& path) {
+    struct stat facts {};
+    if (::stat(path.c_str(), &facts) != 0)
+        return std::nullopt;
+    return facts.st_dev;
+}
+#endif
+
+} // namespace
+
+ListNear listNear(const fs::path& copy, std::uint64_t sectors, std::uint32_t lba) {
+    std::error_code error;
+    fs::path folder = fs::absolute(copy, error).parent_path();
+    const std::string shownName = utf8(copy.filename());
+    const std::string name = cdimage::comparableIdentifier(shownName);
+#ifndef _WIN32
+    const std::optional<dev_t> device = deviceOf(folder);
+#endif
+    bool nearest = true;
+    for (std::size_t depth = 0; depth < 64; ++depth) {
+#ifndef _WIN32
+        if (deviceOf(folder) != device)
+            break; // past the mount point of the copy's file system
+#endif
+        if (!belongsToUserOrRoot(folder))
+            break; // and every folder above it: a list there is not the disc's
+        for (const char* listName : {"VELMORA.LST", "velmora.lst", "VELMORA.LST;1"}) {
+            const fs::path path = folder / listName;
+            std::ifstream in(cdimage::systemPath(path), std::ios::binary);
+            const std::uint64_t size = fs::file_size(cdimage::systemPath(path), error);
+            if (!in || error || size > cdimage::kMaxFileListBytes || !belongsToUserOrRoot(path))
+                continue;
+            std::string text(std::size_t(size), '\0');
+            in.read(text.data(), std::streamsize(text.size()));
+            text.resize(std::size_t(in.gcount()));
+            const auto list = cdimage::parseFileList(text);
+            if (!list)
+                continue;
+            for (const cdimage::ListedFile& entry : list->files)
+                if ((cdimage::comparableIdentifier(entry.identifier) == name ||
+                     entry.originalName == shownName) &&
+                    sectorsOfLength(entry.length) == sectors && (!entry.lba || *entry.lba == lba))
+                    return {{entry, {}, path}, path};
+            if (nearest && !list->damagedLines.empty())
+                return {{std::nullopt, "the file list " + quoted(path) + " is damaged (" +
+                                           linesText(list->damagedLines) +
+                                           ") and no intact line of it names this file"},
+                        {}};
+            nearest = false;
+        }
+        if (!folder.has_relative_path())
+            break;
+        folder = folder.parent_path();
+    }
+    return {};
+}
+
+// ---- a name given by the user
+
+namespace {
+
+// A record's identity: files of no bytes may share a place, and are told apart by name.
+bool sameFile(const cdimage::DiscFile& a, const cdimage::DiscFile& b) {
+    return a.lba == b.lba && a.size == b.size && a.directory == b.directory && a.name == b.name;
+}
+
+std::string leafOf(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// The ISO 9660 records for a Joliet record: same place and size, the name agreeing where
+// several do (files of no bytes).
+std::vector<cdimage::TreeFile> isoRecordsOf(cdimage::FileSystem& files,
+                                            const cdimage::DiscFile& joliet,
+                                            std::string_view jolietPath) {
+    std::vector<cdimage::TreeFile> same;
+    for (cdimage::TreeFile& found : files.walk(files.primaryRoot(), false).files)
+        if (found.file.lba == joliet.lba && found.file.size == joliet.size)
+            same.push_back(std::move(found));
+    if (same.size() > 1) {
+        const std::string identifier = cdimage::fileIdentifier(leafOf(jolietPath));
+        std::vector<cdimage::TreeFile> named;
+        for (const cdimage::TreeFile& found : same)
+            if (cdimage::comparableIdentifier(found.file.name) == identifier)
+                named.push_back(found);
+        if (!named.empty())
+            same = std::move(named);
+    }
+    return same;
+}
+
+// The ISO 9660 folder that a Joliet folder is: the one holding the same files.
+std::optional<cdimage::DiscFile> isoFolderOf(cdimage::FileSystem& files,
+                                             const cdimage::DiscFile& joliet) {
+    for (const cdimage::TreeFile& inside : files.walk(joliet, true).files) {
+        if (inside.file.size == 0)
+            continue;
+        for (const cdimage::TreeFile& iso : isoRecordsOf(files, inside.file, inside.path)) {
+            std::string path = iso.path;
+            for (std::size_t up = 0; up < inside.parts.size(); ++up)
+                path.erase(std::min(path.size(), path.rfind('/') == std::string::npos
+                                                     ? std::size_t(0)
+                                                     : path.rfind('/')));
+            return path.empty() ? files.primaryRoot() : files.findPrimary(path);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Found> findFile(cdimage::FileSystem& files, const ListOnDisc& list,
+                              const std::string& path) {
+    using Match = cdimage::FileSystem::Match;
+    std::string given = path;
+    while (given.starts_with('/'))
+        given.erase(0, 1);
+    if (given.empty())
+        return Found{files.primaryRoot(), files.jolietRoot()};
+    for (const Match match : {Match::Exact, Match::AnyCase}) {
+        std::vector<Found> fits;
+        const auto add = [&](cdimage::DiscFile file, std::optional<cdimage::DiscFile> joliet) {
+            for (const Found& fit : fits)
+                if (sameFile(fit.file, file))
+                    return;
+            fits.push_back({std::move(file), std::move(joliet)});
+        };
+        // By the original name in the file list (the files of the root).
+        if (list.list)
+            for (const cdimage::ListedFile& entry : list.list->files)
+                if (match == Match::Exact ? entry.originalName == given
+                                          : cdimage::asciiUpperCase(entry.originalName) ==
+                                                cdimage::asciiUpperCase(given))
+                    if (auto found = files.findPrimary(entry.identifier, Match::AnyCase);
+                        found && !found->directory)
+                        add(*found, std::nullopt);
+        if (auto joliet = files.findJoliet(given, match)) {
+            if (joliet->directory) {
+                if (auto iso = isoFolderOf(files, *joliet))
+                    add(*iso, joliet);
+                else
+                    add(*joliet, joliet); // a folder of no file: walked in its Joliet tree
+            } else {
+                for (cdimage::TreeFile& iso : isoRecordsOf(files, *joliet, given))
+                    add(std::move(iso.file), std::nullopt);
+            }
+        }
+        if (auto iso = files.findPrimary(given, match))
+            add(*iso, iso->directory ? files.findJoliet(given, match) : std::nullopt);
+        if (fits.size() > 1) {
+            std::string names;
+            for (const Found& fit : fits)
+                names += (names.empty() ? "" : " and ") + ("\"" + fit.file.name + "\"");
+            throw cdimage::Error("the name \"" + path + "\" fits more than one file: " + names +
+                                 "; give the one you mean by its exact name");
+        }
+        if (fits.size() == 1) {
+            files.checkExtent(fits.front().file, path);
+            return fits.front();
+        }
+    }
+    return std::nullopt;
+}
+
+// ---- places below a destination
+
+namespace {
+
+#ifdef _WIN32
+// What Windows refuses in a name besides separators and control characters: < > : " | ? *, a
+// final dot or blank, and the names of devices (CON, NUL.txt, COM1…).
+void makeWindowsName(std::string& name) {
+    for (char& c : name)
+        if (std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            c = '_';
+    if (!name.empty() && (name.back() == '.' || name.back() == ' '))
+        name.back() = '_';
+    std::string stem = name.substr(0, name.find('.'));
+    for (char& c : stem)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    static const std::set<std::string> kDevices = {
+        "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
+        "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+    if (kDevices.contains(stem))
+        name = "_" + name;
+}
+
+// Windows takes "Clip.dat" and "clip.dat" for one name.
+std::string placeKey(const std::string& place) {
+    std::wstring wide = cdimage::pathOfUtf8(place).wstring();
+    ::CharUpperBuffW(wide.data(), DWORD(wide.size()));
+    return utf8(fs::path(wide));
+}
+
+// The length of a name as the system counts it: UTF-16 units.
+std::size_t nameLength(const std::string& name) {
+    return cdimage::pathOfUtf8(name).wstring().size();
+}
+#else
+std::string placeKey(const std::string& place) {
+    return place;
+}
+
+std::size_t nameLength(const std::string& name) {
+    return name.size();
+}
+#endif
+
+constexpr std::size_t kLongestName = 255; // a name in a folder, on the systems we run on
+// What the name of a damaged copy's ranges adds: ".damaged.ranges", and "~N" for a number.
+constexpr std::size_t kDamagedNameAdds = 15 + 4;
+
+// A name from a disc as it may stand in a folder here: its version and a final dot dropped
+// (ISO 9660 names), no control character, never "." or "..". Nothing where it holds a separator
+// or is longer than a folder takes.
+std::optional<std::string> safeName(std::string name, bool isoName) {
+    if (name.find_first_of("/\\") != std::string::npos)
+        return std::nullopt;
+    if (isoName) {
+        if (const std::size_t version = name.rfind(';'); version != std::string::npos)
+            name.erase(version);
+        if (name.ends_with('.'))
+            name.pop_back();
+    }
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '_';
+    if (name.empty() || name == "." || name == "..")
+        name = "_" + name;
+#ifdef _WIN32
+    makeWindowsName(name);
+#endif
+    if (nameLength(name) + kDamagedNameAdds > kLongestName)
+        return std::nullopt;
+    return name;
+}
+
+std::optional<std::string> safePath(const std::vector<std::string>& parts, bool isoNames) {
+    std::string safe;
+    for (const std::string& part : parts) {
+        const std::optional<std::string> name = safeName(part, isoNames);
+        if (!name)
+            return std::nullopt;
+        safe += (safe.empty() ? "" : "/") + *name;
+    }
+    return safe;
+}
+
+std::string parentOf(const std::string& place) {
+    const std::size_t slash = place.rfind('/');
+    return slash == std::string::npos ? std::string() : place.substr(0, slash);
+}
+
+} // namespace
+
+Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
+                const std::optional<cdimage::DiscFile>& folder,
+                const std::optional<cdimage::DiscFile>& jolietFolder, bool wholeDisc,
+                cdimage::Report& report) {
+    Plan plan;
+    cdimage::TreeWalk iso, joliet;
+    if (folder && (!jolietFolder || folder->lba != jolietFolder->lba))
+        iso = files.walk(*folder, false);
+    if (jolietFolder)
+        joliet = files.walk(*jolietFolder, true);
+    const bool isoTree = folder && (!jolietFolder || folder->lba != jolietFolder->lba);
+    const cdimage::TreeWalk& names = jolietFolder ? joliet : iso;
+    for (const cdimage::TreeWalk::LeftOut& left : isoTree ? iso.leftOut : joliet.leftOut)
+        plan.leftOut.push_back({left.path, left.why});
+
+    // A file's Joliet record has its place and size; files of no bytes may share one place,
+    // and are then told apart by their names.
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<const cdimage::TreeFile*>>
+        jolietFiles;
+    if (isoTree)
+        for (const cdimage::TreeFile& found : joliet.files)
+            jolietFiles[{found.file.lba, found.file.size}].push_back(&found);
+    const auto jolietOf = [&](const cdimage::TreeFile& found) -> const cdimage::TreeFile* {
+        const auto same = jolietFiles.find({found.file.lba, found.file.size});
+        if (same == jolietFiles.end() || same->second.empty())
+            return nullptr;
+        auto& candidates = same->second;
+        const std::string identifier = cdimage::comparableIdentifier(found.file.name);
+        auto chosen = std::find_if(candidates.begin(), candidates.end(), [&](const auto* file) {
+            return cdimage::fileIdentifier(file->parts.back()) == identifier;
+        });
+        if (chosen == candidates.end())
+            chosen = candidates.begin();
+        const cdimage::TreeFile* file = *chosen;
+        candidates.erase(chosen);
+        return file;
+    };
+
+    // Folders first: their places are taken before any file's.
+    std::unordered_set<std::string> taken, folderPlaces;
+    for (const cdimage::TreeFile& found : names.folders) {
+        const std::optional<std::string> place = safePath(found.parts, !jolietFolder);
+        if (!place) {
+            plan.leftOut.push_back({found.path, "its name is longer than a folder here takes, "
+                                                "or holds / or \\"});
+            continue;
+        }
+        if (folderPlaces.insert(placeKey(*place)).second)
+            plan.folders.push_back(*place);
+        if (found.file.recorded)
+            plan.folderDates[*place] = *found.file.recorded;
+    }
+    const auto isFree = [&](const std::string& place) {
+        for (const char* ending : {"", ".damaged", ".damaged.ranges"})
+            if (taken.contains(placeKey(place + ending)) ||
+                folderPlaces.contains(placeKey(place + ending)))
+                return false;
+        // A folder of it must not be a file's place, nor its damaged copy's.
+        for (std::string up = parentOf(place); !up.empty(); up = parentOf(up))
+            if (taken.contains(placeKey(up)))
+                return false;
+        return true;
+    };
+
+    const std::vector<cdimage::TreeFile>& walked = isoTree ? iso.files : joliet.files;
+    for (const cdimage::TreeFile& found : walked) {
+        const bool inRoot = wholeDisc && found.parts.size() == 1;
+        if (inRoot && list.list && isoTree &&
+            cdimage::comparableIdentifier(found.path) == std::string(cdimage::kFileListIdentifier))
+            continue; // the list itself is the image's, not one of the user's files
+        try {
+            files.checkExtent(found.file, found.path);
+        } catch (const cdimage::Error& error) {
+            plan.leftOut.push_back({found.path, error.what()});
+            continue;
+        }
+        Planned file{found.file, found.path, {}, {}};
+        if (inRoot && isoTree)
+            file.voucher = voucherOnDisc(list, files.volumeIdentifier(), found.file, report);
+        std::vector<std::string> candidates;
+        if (file.voucher.entry && !file.voucher.entry->originalName.empty())
+            if (auto name = safeName(file.voucher.entry->originalName, false))
+                candidates.push_back(*name);
+        if (const cdimage::TreeFile* named = isoTree ? jolietOf(found) : &found)
+            if (auto path = safePath(named->parts, false))
+                candidates.push_back(*path);
+        if (isoTree)
+            if (auto path = safePath(found.parts, true))
+                candidates.push_back(*path);
+        if (candidates.empty()) {
+            plan.leftOut.push_back({found.path, "none of its names can stand in a folder here: "
+                                                "too long, or holding / or \\"});
+            continue;
+        }
+        for (std::size_t number = 2; file.place.empty(); ++number)
+            for (const std::string& name : candidates) {
+                const std::string place = number == 2 ? name : name + "~" + std::to_string(number);
+                if (isFree(place)) {
+                    file.place = place;
+                    break;
+                }
+            }
+        for (const char* ending : {"", ".damaged", ".damaged.ranges"})
+            taken.insert(placeKey(file.place + ending));
+        for (std::string up = parentOf(file.place); !up.empty(); up = parentOf(up))
+            if (folderPlaces.insert(placeKey(up)).second)
+                plan.folders.push_back(up);
+        if (file.place != candidates.front())
+            plan.renamed.push_back("\"" + found.path + "\" is written as \"" + file.place +
+                                   "\": its own name is taken by another file or folder, or by "
+                                   "a damaged copy's name");
+        plan.files.push_back(std::move(file));
+    }
+    return plan;
+}
+
+} // namespace dat2file

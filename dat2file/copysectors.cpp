@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "dat2file/copysectors.h"
+
+#include "cdimage/sector.h"
+#include "cdimage/stopsignals.h"
+
+#include <algorithm>
+
+namespace dat2file {
+
+namespace {
+constexpr std::uint32_t kSectorsPerStep = 64; // between progress reports and stop checks
+}
+
+void copySectors(cdimage::SectorSource& source, const cdimage::DiscFile& file,
+                 Extraction& extraction, const std::function<void(std::uint32_t)>& progress) {
+    const std::uint32_t held = source.sectorCount();
+    const std::uint32_t copied = std::min(file.sectors, held);
+    for (std::uint32_t i = 0; i < copied; ++i) {
+        if (i % kSectorsPerStep == 0) {
+            progress(i);
+            cdimage::stopIfAsked();
+        }
+        const std::uint32_t lba = file.lba + i;
+        const cdimage::SectorAnswer answer = source.read(lba);
+        if (!answer) {
+            extraction.sector(nullptr, SectorState::Unreadable, lba, answer.lost);
+            continue;
+        }
+        const std::uint8_t* sector = answer.bytes;
+        bool form2 = file.form2;
+        std::string fault = cdimage::checkSubheader(sector, form2);
+        if (!fault.empty() && form2 && cdimage::checkSubheader(sector, false).empty() &&
+            cdimage::form1EdcMatchesFromSubheader(sector)) {
+            form2 = false; // a whole Form 1 sector among Form 2 ones
+            fault.clear();
+        }
+        if (!fault.empty()) {
+            extraction.sector(nullptr, SectorState::Unreadable, lba, "is broken: " + fault);
+            continue;
+        }
+        const bool edcMatches = form2 ? cdimage::edcMatchesFromSubheader(sector)
+                                      : cdimage::form1EdcMatchesFromSubheader(sector);
+        extraction.sector(sector + cdimage::kSubheaderSize,
+                          edcMatches ? SectorState::Good : SectorState::FailsEdc, lba);
+    }
+    if (copied < file.sectors)
+        extraction.lost(file.lba + copied, file.sectors - copied,
+                        "lie past the end of what " + std::string("the source holds (") +
+                            std::to_string(held) + " sectors): not written");
+    progress(file.sectors);
+}
+
+} // namespace dat2file

@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The files of an image: its file list, or what its folders say where it has none.
+
+#include "dat2file/catalog.h"
+#include "dat2file/commands.h"
+
+#include "cdimage/sector.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace dat2file {
+
+namespace {
+
+#if defined(__MINGW32__)
+__attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string
+formatted(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::va_list again;
+    va_copy(again, arguments);
+    const int size = std::vsnprintf(nullptr, 0, format, arguments);
+    va_end(arguments);
+    std::string text(size > 0 ? std::size_t(size) : 0, '\0');
+    if (size > 0)
+        std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+void listLeftOut(const Plan& plan, cdimage::Report& report) {
+    for (const Plan::LeftOut& left : plan.leftOut)
+        report.listing("# cannot be given back: " + left.name + ": " + left.why);
+}
+
+// The files of a disc without a file list (a Video CD, an image of another tool), from its
+// folders: the name on the CD, the form, the sectors, the length (exact for a Form 1 file; for
+// a Form 2 file whole sectors, marked "~": the CD records no more) and the name given back.
+int listFolders(cdimage::FileSystem& files, const ListOnDisc& list, const std::string& where,
+                cdimage::Report& report) {
+    const Plan plan =
+        planFolder(files, list, files.primaryRoot(), files.jolietRoot(), true, report);
+    report.listing("# " + where +
+                   " holds no file list: a Form 2 file's length is whole sectors of 2324 bytes "
+                   "(~), and no SHA-256 vouches for it");
+    for (const Planned& file : plan.files) {
+        const std::uint64_t length =
+            file.file.form2 ? std::uint64_t(file.file.sectors) * cdimage::kForm2DataSize
+                            : file.file.size;
+        report.listing(formatted("%-31s %s %8u sectors %c%12llu  %s", file.isoPath.c_str(),
+                                 file.file.form2 ? "Form 2" : "Form 1", file.file.sectors,
+                                 file.file.form2 ? '~' : ' ',
+                                 static_cast<unsigned long long>(length), file.place.c_str()));
+    }
+    listLeftOut(plan, report);
+    return plan.leftOut.empty() ? Done : Damaged;
+}
+
+} // namespace
+
+int listFiles(cdimage::SectorSource& source, const std::string& where, cdimage::Report& report) {
+    cdimage::FileSystem files(source);
+    const ListOnDisc found = listOnDisc(files);
+    if (!found.problem.empty())
+        throw Failure(where + ": " + found.problem);
+    if (!found.list)
+        return listFolders(files, found, where, report);
+    for (const cdimage::ListedFile& file : found.list->files)
+        report.listing(formatted("%-31s %12llu  %s  %s", file.identifier.c_str(),
+                                 static_cast<unsigned long long>(file.length), file.sha256.c_str(),
+                                 file.originalName.c_str()));
+    // What the folders hold beyond the list, marked: no list vouches for those.
+    const Plan plan =
+        planFolder(files, found, files.primaryRoot(), files.jolietRoot(), true, report);
+    for (const Planned& file : plan.files)
+        if (!file.voucher.entry)
+            report.listing(formatted("# not in the file list: %s, %s, %u sectors, %s",
+                                     file.isoPath.c_str(), file.file.form2 ? "Form 2" : "Form 1",
+                                     file.file.sectors, file.place.c_str()));
+    listLeftOut(plan, report);
+    if (!found.list->damagedLines.empty()) {
+        report.problem("the file list of " + where + " is damaged (" +
+                       linesText(found.list->damagedLines) + "): those lines are left out");
+        return Damaged;
+    }
+    return plan.leftOut.empty() ? Done : Damaged;
+}
+
+} // namespace dat2file
