@@ -77,8 +77,21 @@ std::string ImageFile::whyUnreadable(std::uint32_t) const {
 }
 
 DiscImage::DiscImage(const std::vector<ImageTrack>& tracks) {
-    for (const ImageTrack& track : tracks)
-        m_parts.push_back({track.firstLba, std::make_unique<ImageFile>(track), track.sectors});
+    std::optional<std::uint32_t> lastSession;
+    for (const ImageTrack& track : tracks) {
+        Part part{track.firstLba, std::make_unique<ImageFile>(track), track.sectors};
+        if (track.laterSession) {
+            // A later session begins after the lead-out and lead-in between sessions, which no
+            // image file holds: its sectors' headers tell where it lies.
+            if (track.stride == kRawSectorSize && track.subheaderOffset == 16)
+                if (const std::uint8_t* first = part.file->sector(0);
+                    first && startsWithSync(first - 16, 16) && first[-1] == 2)
+                    part.firstLba = std::min(lbaOfHeader(first - 4), kMaxSectors);
+            lastSession = std::max(lastSession.value_or(0), part.firstLba);
+        }
+        m_parts.push_back(std::move(part));
+    }
+    m_lastSessionStart = lastSession.value_or(0);
     std::sort(m_parts.begin(), m_parts.end(),
               [](const Part& a, const Part& b) { return a.firstLba < b.firstLba; });
     for (const Part& part : m_parts)

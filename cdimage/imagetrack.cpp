@@ -91,10 +91,51 @@ std::optional<std::uint64_t> numberOf(std::string_view word) {
     return value;
 }
 
+// A text in Windows-1252, as sheets written on Windows are, in UTF-8.
+std::string utf8OfWindows1252(std::string_view text) {
+    // 0x80 to 0x9F; the rest of the upper half is Latin-1. 0 where the code page has nothing.
+    static constexpr char16_t kHigh[32] = {
+        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const char16_t unit = byte < 0x80 ? byte : byte < 0xA0 ? kHigh[byte - 0x80] : byte;
+        if (unit == 0 && byte != 0) {
+            out += '?';
+        } else if (unit < 0x80) {
+            out += char(unit);
+        } else if (unit < 0x800) {
+            out += char(0xC0 | (unit >> 6));
+            out += char(0x80 | (unit & 0x3F));
+        } else {
+            out += char(0xE0 | (unit >> 12));
+            out += char(0x80 | ((unit >> 6) & 0x3F));
+            out += char(0x80 | (unit & 0x3F));
+        }
+    }
+    return out;
+}
+
+fs::path fileInAsWritten(const fs::path& folder, std::string name);
+
 // The file a description names. Sheets made on Windows write a backslash between folders and
 // care nothing for case ("BASIC.BIN" for basic.bin): where the name as written is missing, a
-// file whose name differs only in case stands for it.
+// file whose name differs only in case stands for it. A name that is not UTF-8 was written in
+// Windows' code page, while the file's own name became UTF-8 when it was copied here.
 fs::path fileIn(const fs::path& folder, std::string name) {
+    const fs::path found = fileInAsWritten(folder, name);
+    std::error_code error;
+    if (!isUtf8(name) && !fs::exists(found, error)) {
+        const fs::path converted = fileInAsWritten(folder, utf8OfWindows1252(name));
+        if (fs::exists(converted, error))
+            return converted;
+    }
+    return found;
+}
+
+fs::path fileInAsWritten(const fs::path& folder, std::string name) {
     std::replace(name.begin(), name.end(), '\\', '/');
     const fs::path written = fs::path(std::u8string(name.begin(), name.end()));
     const fs::path path = written.is_absolute() ? written : folder / written;
@@ -213,6 +254,7 @@ struct CueTrack {
     std::string mode;
     std::optional<std::uint64_t> index0, index1;
     std::uint64_t pregap = 0, postgap = 0;
+    unsigned session = 1; // REM SESSION nn before it
 };
 struct CueFile {
     fs::path path;
@@ -221,6 +263,7 @@ struct CueFile {
 
 std::vector<CueFile> parseCueSheet(std::string_view text, const fs::path& folder) {
     std::vector<CueFile> files;
+    unsigned session = 1;
     // A byte-order mark, as some systems begin a text with, is no part of the first line.
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);
@@ -251,7 +294,17 @@ std::vector<CueFile> parseCueSheet(std::string_view text, const fs::path& folder
                 if (files.back().tracks.size() >= 99)
                     throw fault("more than 99 tracks");
                 files.back().tracks.push_back(
-                    {words.size() >= 3 ? asciiUpperCase(words[2]) : std::string(), {}, {}, 0, 0});
+                    {words.size() >= 3 ? asciiUpperCase(words[2]) : std::string(),
+                     {},
+                     {},
+                     0,
+                     0,
+                     session});
+            } else if (keyword == "REM" && words.size() >= 3 &&
+                       asciiUpperCase(words[1]) == "SESSION") {
+                // An Enhanced CD's: its data track in a session after the audio.
+                if (const auto number = numberOf(words[2]); number && *number >= 1 && *number <= 99)
+                    session = unsigned(*number);
             } else if (keyword == "INDEX" && !files.empty() && !files.back().tracks.empty()) {
                 CueTrack& track = files.back().tracks.back();
                 if (words.size() >= 2 && (words[1] == "00" || words[1] == "0"))
@@ -300,7 +353,9 @@ TrackLayout layOutCueSheet(const std::vector<CueFile>& files, const FileSize& si
                 const bool last = i + 1 == file.tracks.size();
                 tracks.push_back({file.path, *track.index1 * mode.stride, mode.stride,
                                   *mode.subheaderOffset,
-                                  last ? std::nullopt : std::optional(end - *track.index1), 0});
+                                  last ? std::nullopt : std::optional(end - *track.index1), 0,
+                                  track.session > file.tracks.front().session ||
+                                      track.session > files.front().tracks.front().session});
                 starts.push_back(start);
             }
             gaps += track.postgap;

@@ -59,13 +59,13 @@ constexpr std::string_view kImageEndings[] = {".CUE", ".TOC", ".NRG", ".BIN"};
 
 // Descriptions of other programs that are not read here, and where their sectors are.
 struct ForeignDescription {
-    std::string_view ending, signature, program, sectorsEnding;
+    std::string_view ending, signature, what, sectorsEnding;
 };
 constexpr ForeignDescription kForeignDescriptions[] = {
-    {".CCD", "[CloneCD]", "CloneCD", ".img"},
-    {".SUB", {}, "CloneCD (its subchannel data)", ".img"},
-    {".MDS", "MEDIA DESCRIPTOR", "Alcohol", ".mdf"},
-    {".MDX", {}, "Alcohol", ".mdf"},
+    {".CCD", "[CloneCD]", "the description of a CloneCD image", ".img"},
+    {".SUB", {}, "the subchannel data of a CloneCD image", ".img"},
+    {".MDS", "MEDIA DESCRIPTOR", "the description of an Alcohol image", ".mdf"},
+    {".MDX", {}, "the description of an Alcohol image", ".mdf"},
 };
 
 std::string endingOf(const fs::path& path) {
@@ -84,9 +84,8 @@ const ForeignDescription* foreignDescription(const fs::path& path, std::string_v
                                            const ForeignDescription& description) {
     fs::path sectors = path;
     sectors.replace_extension(pathOfUtf8(std::string(description.sectorsEnding)));
-    throw Error(quoted(path) + " is a " + std::string(description.program) +
-                " description, which is not read here: give the file of its raw sectors "
-                "instead, " +
+    throw Error(quoted(path) + " is " + std::string(description.what) +
+                ", which is not read here: give the file of its raw sectors instead, " +
                 quoted(sectors));
 }
 

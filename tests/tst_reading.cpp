@@ -1,0 +1,349 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// dat2file on images that other tools made and on images crafted to hurt it: each gives what it
+// holds, each bad entry costs itself alone, names reach no terminal raw, and a name given by the
+// user means one file or is refused.
+
+#include "toolrun.h"
+
+#include "cdimage/sector.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using namespace velmora::test;
+
+namespace {
+
+Run dat2file(const QStringList& arguments, const QString& folder) {
+    return run(dat2fileProgram(), arguments, folder);
+}
+
+// Unpacks `packed` (xz) from the test data into `folder` as `name`.
+bool unpack(const QString& packed, const QString& folder, const QString& name) {
+    QProcess xz;
+    xz.setStandardOutputFile(folder + u'/' + name);
+    xz.start(u"xz"_qs, {u"-dc"_qs, packed});
+    return xz.waitForFinished() && xz.exitStatus() == QProcess::NormalExit && xz.exitCode() == 0;
+}
+
+// Every file below `folder`, by its path below it, with its bytes.
+QMap<QString, QByteArray> filesUnder(const QString& folder) {
+    QMap<QString, QByteArray> found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        found.insert(QDir(folder).relativeFilePath(path), readFile(path));
+    }
+    return found;
+}
+
+// A file system of 2048-byte blocks (genisoimage's) in raw Mode 2 Form 1 sectors, the first
+// one at `firstLba` on the disc.
+QByteArray rawForm1(const QByteArray& iso, std::uint32_t firstLba = 0) {
+    QByteArray raw(iso.size() / 2048 * 2352, '\0');
+    for (qsizetype block = 0; block < iso.size() / 2048; ++block)
+        cdimage::writeForm1(reinterpret_cast<std::uint8_t*>(raw.data()) + block * 2352,
+                            std::uint32_t(firstLba + block), cdimage::Data,
+                            reinterpret_cast<const std::uint8_t*>(iso.constData()) + block * 2048,
+                            2048);
+    return raw;
+}
+
+bool genisoimage(const QStringList& arguments, const QString& folder) {
+    return run(u"genisoimage"_qs, QStringList{u"-quiet"_qs} + arguments, folder).status == 0;
+}
+
+} // namespace
+
+class ReadingTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void craftedImagesCostOnlyTheirBadEntries_data();
+    void craftedImagesCostOnlyTheirBadEntries();
+    void namesFromADiscNeverReachATerminalRaw();
+    void imagesOfOtherToolsRead();
+    void nameGivenExactlyWinsAndTwoFitsAreRefused();
+    void rockRidgeDeepFoldersAndEmptyFoldersComeBack();
+    void enhancedCdIsReadFromItsLastSession();
+    void riffCopyTrustsOnlyAListOfItsOwner();
+};
+
+// Each crafted image whole: the status, what must be there, and never anything outside DEST.
+void ReadingTest::craftedImagesCostOnlyTheirBadEntries_data() {
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("present"); // below DEST
+    QTest::addColumn<QString>("said");        // in what the run says
+    QTest::newRow("amplify") << u"amplify"_qs << 3 << QStringList{} << u"past the end"_qs;
+    QTest::newRow("ranges_overwrite")
+        << u"ranges_overwrite"_qs << 3 << QStringList{u"x.damaged.ranges"_qs} << QString();
+    QTest::newRow("damaged_collide")
+        << u"damaged_collide"_qs << 3 << QStringList{u"x.damaged"_qs, u"x.damaged.ranges"_qs}
+        << u"1 damaged"_qs;
+    QTest::newRow("file_vs_folder")
+        << u"file_vs_folder"_qs << 0 << QStringList{u"DIR/B.DAT"_qs} << u"2 files"_qs;
+    QTest::newRow("long_joliet") << u"long_joliet"_qs << 0 << QStringList{u"ok.dat"_qs}
+                                 << u"2 files"_qs;
+    QTest::newRow("long_list") << u"long_list"_qs << 0 << QStringList{u"ok.dat"_qs}
+                               << u"2 files"_qs;
+    QTest::newRow("iso_names") << u"iso_names"_qs << 3 << QStringList{} << u"left out"_qs;
+    QTest::newRow("joliet_names") << u"joliet_names"_qs << 0 << QStringList{} << QString();
+    QTest::newRow("nest40") << u"nest40"_qs << 0
+                            << QStringList{u"D/D/D/D/D/AT5.DAT"_qs,
+                                           QString(u"D/"_qs).repeated(39) + u"DEEP.DAT"_qs}
+                            << u"2 files"_qs;
+    QTest::newRow("huge4g") << u"huge4g"_qs << 3 << QStringList{u"OK.DAT"_qs}
+                            << u"left out \"HUGE.DAT;1\""_qs;
+}
+
+void ReadingTest::craftedImagesCostOnlyTheirBadEntries() {
+    QFETCH(QString, image);
+    QFETCH(int, status);
+    QFETCH(QStringList, present);
+    QFETCH(QString, said);
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(HOSTILE_DATA) + u"/crafted/"_qs;
+    if (!unpack(data + image + u".bin.xz"_qs, folder.path(), image + u".bin"_qs))
+        QSKIP("xz cannot unpack the test image here");
+    QFile::copy(data + image + u".cue"_qs, folder.filePath(image + u".cue"_qs));
+    QDir(folder.path()).mkpath(u"work/canary"_qs);
+    const QString work = folder.filePath(u"work"_qs);
+    const Run whole = dat2file({folder.filePath(image + u".cue"_qs), work + u"/out"_qs}, work);
+    QVERIFY2(whole.status == status, qPrintable(whole.output + whole.errors));
+    const QString told = whole.output + whole.errors;
+    QVERIFY2(told.contains(said), qPrintable(told));
+    // Nothing beside DEST, nothing in the image's folder but the image.
+    QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             (QStringList{u"canary"_qs, u"out"_qs}));
+    QVERIFY(QDir(work + u"/canary"_qs).isEmpty());
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 2);
+    const QMap<QString, QByteArray> found = filesUnder(work + u"/out"_qs);
+    for (const QString& path : present)
+        QVERIFY2(found.contains(path), qPrintable(found.keys().join(u", "_qs)));
+    // Never more than the image holds, for each file.
+    const qint64 imageBytes = QFileInfo(folder.filePath(image + u".bin"_qs)).size();
+    for (auto it = found.begin(); it != found.end(); ++it)
+        QVERIFY2(it.value().size() <= imageBytes, qPrintable(it.key()));
+    if (image == u"ranges_overwrite"_qs) // the image's own file, not a list of ranges
+        QVERIFY(!found[u"x.damaged.ranges"_qs].startsWith("# damaged byte ranges"));
+    if (image == u"damaged_collide"_qs) { // the damaged copy's, and the image's files renamed
+        QVERIFY(found[u"x.damaged.ranges"_qs].startsWith("# damaged byte ranges"));
+        QCOMPARE(found.keys(),
+                 (QStringList{u"Y.DAT"_qs, u"Z.DAT"_qs, u"x.damaged"_qs, u"x.damaged.ranges"_qs}));
+    }
+}
+
+// Escape sequences in names are shown escaped, in listings and in every message.
+void ReadingTest::namesFromADiscNeverReachATerminalRaw() {
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(HOSTILE_DATA) + u"/crafted/"_qs;
+    if (!unpack(data + u"escapes.bin.xz"_qs, folder.path(), u"escapes.bin"_qs))
+        QSKIP("xz cannot unpack the test image here");
+    QFile::copy(data + u"escapes.cue"_qs, folder.filePath(u"escapes.cue"_qs));
+    const Run listed = dat2file({u"--list"_qs, u"escapes.cue"_qs}, folder.path());
+    const Run whole = dat2file({u"escapes.cue"_qs, u"out"_qs}, folder.path());
+    QCOMPARE(listed.status, 0);
+    QCOMPARE(whole.status, 0);
+    for (const QString& text : {listed.output, listed.errors, whole.output, whole.errors})
+        for (const QChar c : text)
+            QVERIFY2(c >= u' ' || c == u'\n' || c == u'\r', qPrintable(text));
+    QVERIFY2(listed.output.contains(u"\\x1b]0;PWNED-TITLE\\x07"_qs), qPrintable(listed.output));
+}
+
+void ReadingTest::imagesOfOtherToolsRead() {
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(IMAGES2_DATA) + u'/';
+    if (!unpack(data + u"svcd-seg.nrg.xz"_qs, folder.path(), u"svcd-seg.nrg"_qs) ||
+        !unpack(data + u"mixed.bin.xz"_qs, folder.path(), u"mixed.bin"_qs) ||
+        !unpack(data + u"gmtoffset.bin.xz"_qs, folder.path(), u"gmtoffset.bin"_qs) ||
+        !unpack(data + u"video-utf8.bin.xz"_qs, folder.path(), u"vidéo.bin"_qs))
+        QSKIP("xz cannot unpack the test images here");
+    for (const QString& name :
+         {u"mixed.cue"_qs, u"gmtoffset.cue"_qs, u"latin1.cue"_qs, u"vcd.ccd"_qs, u"vcd.mds"_qs})
+        QFile::copy(data + name, folder.filePath(name));
+
+    // An old Nero image of four TAO tracks: every file, the MPEG tracks each sector a pack.
+    const Run nero = dat2file({u"svcd-seg.nrg"_qs, u"nrg"_qs}, folder.path());
+    QVERIFY2(nero.status == 0, qPrintable(nero.errors));
+    const QMap<QString, QByteArray> svcd = filesUnder(folder.filePath(u"nrg"_qs));
+    QCOMPARE(svcd.size(), 16);
+    for (const QString& mpeg :
+         {u"MPEG2/AVSEQ01.MPG"_qs, u"MPEG2/AVSEQ03.MPG"_qs, u"SEGMENT/ITEM0002.MPG"_qs}) {
+        const QByteArray bytes = svcd.value(mpeg);
+        QVERIFY2(!bytes.isEmpty() && bytes.size() % 2324 == 0, qPrintable(mpeg));
+        for (qsizetype at = 0; at < bytes.size(); at += 2324)
+            QVERIFY2(bytes.mid(at, 4) == QByteArray("\0\0\1\xBA", 4), qPrintable(mpeg));
+    }
+    QCOMPARE(svcd.value(u"EXTRA/DEEP/DEEPER/ODD5000.BIN"_qs).size(), 5000);
+    // cd-info, an independent reader, finds the tracks where the file system has them.
+    const Run info = run(
+        u"cd-info"_qs,
+        {u"--no-device-info"_qs, u"--no-cddb"_qs, u"--no-header"_qs, u"-i"_qs, u"svcd-seg.nrg"_qs},
+        folder.path());
+    if (info.status == 0)
+        for (const QString& lsn : {u"690"_qs, u"895"_qs, u"1100"_qs})
+            QVERIFY2(info.output.contains(lsn), qPrintable(info.output));
+
+    // A Form 1 sector among Form 2 ones keeps its user area.
+    const Run mixed =
+        dat2file({u"--image"_qs, u"mixed.cue"_qs, u"DATA/MIXED.DAT"_qs, u"m"_qs}, folder.path());
+    QVERIFY2(mixed.status == 0, qPrintable(mixed.errors));
+    const QByteArray raw = readFile(data + u"raw2336.dat"_qs);
+    QByteArray userAreas;
+    for (qsizetype at = 0; at < raw.size(); at += 2336)
+        userAreas += raw.mid(at + 8, 2324);
+    QVERIFY(readFile(folder.filePath(u"m"_qs)) == userAreas);
+
+    // Dates whose time-zone byte is out of range keep their day and hour (taken as UTC).
+    QCOMPARE(dat2file({u"gmtoffset.cue"_qs, u"g"_qs}, folder.path()).status, 0);
+    const auto dateOf = [&](const QString& name) {
+        return QFileInfo(folder.filePath(u"g/"_qs + name)).lastModified().toUTC();
+    };
+    QCOMPARE(dateOf(u"ok2030.txt"_qs), QDateTime(QDate(2030, 6, 1), QTime(12, 0), Qt::UTC));
+    QCOMPARE(dateOf(u"future2040.txt"_qs), QDateTime(QDate(2040, 6, 1), QTime(12, 0), Qt::UTC));
+
+    // A cue sheet in Windows-1252 beside its bin named in UTF-8.
+    const Run latin1 = dat2file({u"latin1.cue"_qs, u"l"_qs}, folder.path());
+    QVERIFY2(latin1.status == 0, qPrintable(latin1.errors));
+
+    // Other programs' descriptions: refused, naming the file to give instead.
+    const Run ccd = dat2file({u"vcd.ccd"_qs, u"c"_qs}, folder.path());
+    const Run mds = dat2file({u"--list"_qs, u"vcd.mds"_qs}, folder.path());
+    QCOMPARE(ccd.status, 1);
+    QCOMPARE(mds.status, 1);
+    QVERIFY2(ccd.errors.contains(u"CloneCD"_qs) && ccd.errors.contains(u"\"vcd.img\""_qs),
+             qPrintable(ccd.errors));
+    QVERIFY2(mds.errors.contains(u"Alcohol"_qs) && mds.errors.contains(u"\"vcd.mdf\""_qs),
+             qPrintable(mds.errors));
+    QVERIFY(!QFile::exists(folder.filePath(u"c"_qs)));
+}
+
+// Clip.dat and clip.dat, two files of one ISO 9660 name but for case, and an empty file by its
+// original name only.
+void ReadingTest::nameGivenExactlyWinsAndTwoFitsAreRefused() {
+    QTemporaryDir folder;
+    const QByteArray upper = randomBytes(7000, 1), lower = randomBytes(8000, 2);
+    writeFile(folder.path(), u"a/Clip.dat"_qs, upper);
+    writeFile(folder.path(), u"b/clip.dat"_qs, lower);
+    writeFile(folder.path(), u"日本語.dat"_qs, QByteArray());
+    const Run built = run(tolkProgram(),
+                          {u"-v"_qs, u"NAMES"_qs, u"-o"_qs, u"names"_qs, u"-m"_qs,
+                           folder.filePath(u"a/Clip.dat"_qs), folder.filePath(u"b/clip.dat"_qs),
+                           folder.filePath(u"日本語.dat"_qs)},
+                          folder.path());
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    const auto extract = [&](const QString& name, const QString& out) {
+        return dat2file({u"--image"_qs, u"names.cue"_qs, name, out}, folder.path());
+    };
+    QCOMPARE(extract(u"clip.dat"_qs, u"o1"_qs).status, 0);
+    QVERIFY(readFile(folder.filePath(u"o1"_qs)) == lower);
+    QCOMPARE(extract(u"Clip.dat"_qs, u"o2"_qs).status, 0);
+    QVERIFY(readFile(folder.filePath(u"o2"_qs)) == upper);
+    QCOMPARE(extract(u"日本語.dat"_qs, u"o3"_qs).status, 0);
+    QCOMPARE(QFileInfo(folder.filePath(u"o3"_qs)).size(), 0);
+    const Run twice = extract(u"CLIP.dat"_qs, u"o4"_qs);
+    QCOMPARE(twice.status, 1);
+    QVERIFY2(twice.errors.contains(u"\"CLIP.DAT;1\""_qs) &&
+                 twice.errors.contains(u"\"CLIP1.DAT;1\""_qs),
+             qPrintable(twice.errors));
+    QVERIFY(!QFile::exists(folder.filePath(u"o4"_qs)));
+}
+
+// Rock Ridge moves folders deeper than eight levels to rr_moved and leaves a record in their
+// place; an empty folder is a folder of the copy too.
+void ReadingTest::rockRidgeDeepFoldersAndEmptyFoldersComeBack() {
+    QTemporaryDir folder;
+    const QString deep = u"tree/"_qs + QString(u"level/"_qs).repeated(11) + u"bottom.dat"_qs;
+    const QByteArray bottom = randomBytes(10000, 3);
+    writeFile(folder.path(), deep, bottom);
+    QDir(folder.path()).mkpath(u"tree/empty/inner"_qs);
+    if (!genisoimage({u"-R"_qs, u"-o"_qs, u"rr.iso"_qs, u"tree"_qs}, folder.path()))
+        QSKIP("genisoimage cannot be run here");
+    writeFile(folder.path(), u"rr.bin"_qs, rawForm1(readFile(folder.filePath(u"rr.iso"_qs))));
+    const Run whole = dat2file({u"rr.bin"_qs, u"out"_qs}, folder.path());
+    QVERIFY2(whole.status == 0, qPrintable(whole.output + whole.errors));
+    const QMap<QString, QByteArray> found = filesUnder(folder.filePath(u"out"_qs));
+    QCOMPARE(found.keys(), QStringList{QString(u"LEVEL/"_qs).repeated(11) + u"BOTTOM.DAT"_qs});
+    QVERIFY(found.first() == bottom);
+    QVERIFY(QFileInfo(folder.filePath(u"out/EMPTY/INNER"_qs)).isDir());
+    QVERIFY(!QFileInfo::exists(folder.filePath(u"out/RR_MOVED"_qs)));
+}
+
+// An Enhanced CD: an audio track in the first session, the files in a second one whose sectors
+// carry the addresses of the disc (after the lead-out and lead-in between the sessions).
+void ReadingTest::enhancedCdIsReadFromItsLastSession() {
+    QTemporaryDir folder;
+    const QByteArray song = randomBytes(300 * 2352, 4), data = randomBytes(50000, 5);
+    writeFile(folder.path(), u"tree/data.bin"_qs, data);
+    constexpr int kAudio = 300, kStart = kAudio + 6750 + 4500 + 150;
+    if (!genisoimage(
+            {u"-J"_qs, u"-C"_qs, u"0,%1"_qs.arg(kStart), u"-o"_qs, u"s2.iso"_qs, u"tree"_qs},
+            folder.path()))
+        QSKIP("genisoimage cannot be run here");
+    writeFile(folder.path(), u"ecd.bin"_qs,
+              song + rawForm1(readFile(folder.filePath(u"s2.iso"_qs)), kStart));
+    writeFile(folder.path(), u"ecd.cue"_qs,
+              "FILE \"ecd.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+              "REM SESSION 02\n  TRACK 02 MODE2/2352\n    INDEX 01 00:04:00\n");
+    const Run whole = dat2file({u"ecd.cue"_qs, u"out"_qs}, folder.path());
+    QVERIFY2(whole.status == 0, qPrintable(whole.output + whole.errors));
+    QCOMPARE(filesUnder(folder.filePath(u"out"_qs)),
+             (QMap<QString, QByteArray>{{u"data.bin"_qs, data}}));
+}
+
+// A file list planted in a folder that others may write to (/tmp) is not the copy's.
+void ReadingTest::riffCopyTrustsOnlyAListOfItsOwner() {
+    if (testingWindowsTools())
+        QSKIP("a folder's rights are ACLs on Windows, not its mode");
+    QTemporaryDir folder;
+    const QByteArray a = randomBytes(6972, 6);
+    writeFile(folder.path(), u"a.dat"_qs, a);
+    const Run built =
+        run(tolkProgram(),
+            {u"-v"_qs, u"V"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, folder.filePath(u"a.dat"_qs)},
+            folder.path());
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    const QByteArray riff =
+        riffOf(folder.filePath(u"IMG.bin"_qs),
+               placeOf(folder.filePath(u"IMG.cue"_qs), u"A.DAT"_qs, folder.path()));
+    const Run listed = dat2file({u"--list"_qs, u"IMG.cue"_qs}, folder.path());
+    QVERIFY(listed.status == 0);
+    // The list, cut to say the file has 4649 bytes, beside the copy in an open folder.
+    const QByteArray list = listed.output.toUtf8();
+    QVERIFY(!list.isEmpty());
+    QDir(folder.path()).mkpath(u"open/cd"_qs);
+    const QString copy = writeFile(folder.path(), u"open/cd/A.DAT"_qs, riff);
+    QByteArray lie = readFile(folder.filePath(u"IMG.bin"_qs)); // the real list, from the image
+    const qsizetype at = lie.indexOf(" 6972 ");
+    QVERIFY(at > 0);
+    const qsizetype start = lie.lastIndexOf('\n', at) + 1, end = lie.indexOf('\n', at);
+    const QByteArray line = lie.mid(start, end - start);
+    writeFile(folder.path(), u"open/VELMORA.LST"_qs,
+              "# volume V\n" + QByteArray(line).replace(" 6972 ", " 4649 ") + "\n");
+    QVERIFY(::chmod(QFile::encodeName(folder.filePath(u"open"_qs)).constData(), 01777) == 0);
+    const Run open = dat2file({copy, u"o1"_qs}, folder.path());
+    QVERIFY2(open.status == 0, qPrintable(open.errors));
+    QVERIFY2(readFile(folder.filePath(u"o1"_qs)).startsWith(a), "the planted list was used");
+    // A true list in a folder only its owner writes to is the copy's, and is named.
+    QVERIFY(::chmod(QFile::encodeName(folder.filePath(u"open"_qs)).constData(), 0755) == 0);
+    writeFile(folder.path(), u"open/VELMORA.LST"_qs, "# volume V\n" + line + "\n");
+    const Run owned = dat2file({copy, u"o2"_qs}, folder.path());
+    QVERIFY2(owned.status == 0, qPrintable(owned.errors));
+    QVERIFY2(owned.output.contains(u"checked against the file list \""_qs + folder.path() +
+                                   u"/open/VELMORA.LST\""_qs),
+             qPrintable(owned.output));
+    QVERIFY(readFile(folder.filePath(u"o2"_qs)) == a);
+}
+
+QTEST_GUILESS_MAIN(ReadingTest)
+#include "tst_reading.moc"
