@@ -2,6 +2,7 @@
 // The image build's command line for 30,000 entries of 100 characters, against one reserved
 // concatenation of the same strings; and the time until its message box is on the screen.
 
+#include "app/texts.h"
 #include "benchclock.h"
 #include "platform/messagebox.h"
 #include "platform/services.h"

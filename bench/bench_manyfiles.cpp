@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// velmora_tolk on many small files: 10,000 files against 1,000 in the same run. The cost per
-// file must stay the same, so ten times the files take at most about ten times as long.
+// Many small files: velmora_tolk building an image of 10,000 files against 1,000, and dat2file
+// giving back a whole image of 100,000 one-sector files against 10,000, in the same run. The
+// cost per file must stay the same, so ten times the files take at most about ten times as
+// long (bound 12).
 
 #include "benchclock.h"
 
@@ -11,6 +13,32 @@
 #include <QTemporaryDir>
 
 namespace {
+
+void runTool(const QString& program, const QStringList& arguments, const QString& folder) {
+    QProcess tool;
+    tool.setWorkingDirectory(folder);
+    tool.setStandardOutputFile(QProcess::nullDevice());
+    tool.setStandardErrorFile(QProcess::nullDevice());
+    tool.start(program, arguments);
+    if (!tool.waitForFinished(-1) || tool.exitStatus() != QProcess::NormalExit ||
+        tool.exitCode() != 0)
+        qFatal("%s failed in %s", qPrintable(program), qPrintable(folder));
+}
+
+// The time dat2file takes to give back every file of an image of `count` one-sector files.
+double extractionOf(const QString& folder, int count) {
+    const QString image = QStringLiteral("many%1").arg(count);
+    QStringList arguments = {QStringLiteral("-v"), QStringLiteral("V"), QStringLiteral("-o"), image,
+                             QStringLiteral("-m")};
+    for (int i = 0; i < count; ++i)
+        arguments.append(QStringLiteral("files/f%1.dat").arg(i));
+    runTool(QStringLiteral(VELMORA_TOLK), arguments, folder);
+    return velmora::bench::bestOf(1, [&] {
+        QDir(folder + QStringLiteral("/out")).removeRecursively();
+        runTool(QStringLiteral(DAT2FILE), {image + QStringLiteral(".cue"), QStringLiteral("out")},
+                folder);
+    });
+}
 
 double buildOf(const QString& folder, int count) {
     QStringList arguments = {QStringLiteral("--force"), QStringLiteral("-v"),
@@ -44,5 +72,17 @@ int main(int argc, char** argv) {
     const double tenThousand = buildOf(folder.path(), 10000);
     velmora::bench::report("velmora_tolk, 10,000 small files", tenThousand, "1,000 files", thousand,
                            12.0);
+
+    QTemporaryDir extraction;
+    QDir(extraction.path()).mkdir(QStringLiteral("files"));
+    for (int i = 0; i < 100000; ++i) {
+        QFile file(extraction.path() + QStringLiteral("/files/f%1.dat").arg(i));
+        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+            qFatal("cannot write %s", qPrintable(file.fileName()));
+    }
+    const double tenThousandOut = extractionOf(extraction.path(), 10000);
+    const double hundredThousandOut = extractionOf(extraction.path(), 100000);
+    velmora::bench::report("dat2file, a whole image of 100,000 small files", hundredThousandOut,
+                           "10,000 files", tenThousandOut, 12.0);
     return 0;
 }

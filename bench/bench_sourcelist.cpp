@@ -16,7 +16,7 @@ namespace {
 // Every file is large enough; nothing blocks.
 class QuietServices final : public velmora::Services {
 public:
-    void messageBox(const QString&, int) override {}
+    void messageBox(const QString&, velmora::MessageStyle) override {}
     velmora::Outcome launch(const velmora::ToolCommand&) override { return {}; }
     velmora::Outcome changeDrive(const QString&) override { return {}; }
     velmora::Outcome changeDirectory(const QString&) override { return {}; }
@@ -28,7 +28,7 @@ double doubleClicks(const QString& folder, int count) {
     QuietServices services;
     velmora::Form1 window(services);
     window.show();
-    window.findChild<velmora::DirListBox*>(QStringLiteral("Dir1"))->setPath(folder);
+    (void)window.findChild<velmora::DirListBox*>(QStringLiteral("Dir1"))->setPath(folder);
     auto* files = window.findChild<velmora::FileListBox*>(QStringLiteral("File1"));
     auto* list = window.findChild<velmora::ListBox*>(QStringLiteral("List1"));
     QCoreApplication::processEvents();

@@ -125,14 +125,21 @@ fs::path fileInAsWritten(const fs::path& folder, std::string name);
 // file whose name differs only in case stands for it. A name that is not UTF-8 was written in
 // Windows' code page, while the file's own name became UTF-8 when it was copied here.
 fs::path fileIn(const fs::path& folder, std::string name) {
-    const fs::path found = fileInAsWritten(folder, name);
+    if (isUtf8(name))
+        return fileInAsWritten(folder, std::move(name));
+    std::optional<fs::path> found;
+    try {
+        found = fileInAsWritten(folder, name); // a name of bytes, where the system has those
+    } catch (const std::exception&) {
+        // Windows' paths are UTF-16: bytes that are not UTF-8 make none.
+    }
     std::error_code error;
-    if (!isUtf8(name) && !fs::exists(found, error)) {
+    if (!found || !fs::exists(*found, error)) {
         const fs::path converted = fileInAsWritten(folder, utf8OfWindows1252(name));
-        if (fs::exists(converted, error))
+        if (!found || fs::exists(converted, error))
             return converted;
     }
-    return found;
+    return *found;
 }
 
 fs::path fileInAsWritten(const fs::path& folder, std::string name) {
