@@ -28,11 +28,16 @@ void runTool(const QString& program, const QStringList& arguments, const QString
 // The time dat2file takes to give back every file of an image of `count` one-sector files.
 double extractionOf(const QString& folder, int count) {
     const QString image = QStringLiteral("many%1").arg(count);
-    QStringList arguments = {QStringLiteral("-v"), QStringLiteral("V"), QStringLiteral("-o"), image,
-                             QStringLiteral("-m")};
+    QFile list(folder + QStringLiteral("/%1.list").arg(image)); // more than a command line holds
+    if (!list.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(list.fileName()));
     for (int i = 0; i < count; ++i)
-        arguments.append(QStringLiteral("files/f%1.dat").arg(i));
-    runTool(QStringLiteral(VELMORA_TOLK), arguments, folder);
+        list.write(QStringLiteral("files/f%1.dat\n").arg(i).toUtf8());
+    list.close();
+    runTool(QStringLiteral(VELMORA_TOLK),
+            {QStringLiteral("-v"), QStringLiteral("V"), QStringLiteral("-o"), image,
+             QStringLiteral("--files-from"), list.fileName(), QStringLiteral("-m")},
+            folder);
     return velmora::bench::bestOf(1, [&] {
         QDir(folder + QStringLiteral("/out")).removeRecursively();
         runTool(QStringLiteral(DAT2FILE), {image + QStringLiteral(".cue"), QStringLiteral("out")},

@@ -58,6 +58,10 @@ ListOnDisc listOnDisc(cdimage::FileSystem& files) {
         found.list = cdimage::parseFileList(files.readForm1(*record, record->size));
         if (!found.list)
             found.problem = "the file list cannot be read at all";
+        else
+            for (std::size_t i = 0; i < found.list->files.size(); ++i)
+                found.byIdentifier.emplace(
+                    cdimage::comparableIdentifier(found.list->files[i].identifier), i);
     } catch (const cdimage::Error& error) {
         found.problem = std::string("the file list cannot be read: ") + error.what();
     }
@@ -74,10 +78,9 @@ Voucher voucherOnDisc(const ListOnDisc& found, const std::string& volume,
     if (!list.volumeIdentifier.empty() && list.volumeIdentifier != volume)
         return {std::nullopt, "the file list names the volume " + list.volumeIdentifier +
                                   ", this disc is " + volume};
-    const std::string name = cdimage::comparableIdentifier(file.name);
-    for (const cdimage::ListedFile& entry : list.files) {
-        if (cdimage::comparableIdentifier(entry.identifier) != name)
-            continue;
+    if (const auto named = found.byIdentifier.find(cdimage::comparableIdentifier(file.name));
+        named != found.byIdentifier.end()) {
+        const cdimage::ListedFile& entry = list.files[named->second];
         if ((entry.lba && *entry.lba != file.lba) || sectorsOfLength(entry.length) != file.sectors)
             return {std::nullopt, "the file list and the folder disagree about " + file.name +
                                       " (its place or its size)"};

@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace dat2file {
@@ -24,6 +25,8 @@ std::string linesText(const std::vector<std::size_t>& lines);
 struct ListOnDisc {
     std::optional<cdimage::FileList> list;
     std::string problem; // why a list that is there cannot be read
+    // The list's entries by their names on the CD, as comparableIdentifier gives them.
+    std::unordered_map<std::string, std::size_t> byIdentifier;
 };
 ListOnDisc listOnDisc(cdimage::FileSystem& files);
 
