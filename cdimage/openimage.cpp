@@ -106,6 +106,7 @@ struct NeroTrack {
     std::uint64_t offset = 0, end = 0; // of its index 1 and of its end, in the file
     std::uint64_t pregapBytes = 0;     // stored before index 1 (DAO)
     std::size_t stride = 0;
+    std::uint64_t startLsn = 0; // where a TAO track starts, its pregaps not counted
 };
 
 ImageTrack imageTrackOf(const fs::path& path, const NeroTrack& track, std::uint32_t firstLba) {
@@ -182,7 +183,11 @@ std::vector<ImageTrack> tracksOfNeroImage(const fs::path& path) {
             for (std::size_t at = 22; at + entry <= body.size(); at += entry) {
                 const std::uint8_t* e = body.data() + at;
                 NeroTrack track;
+                // The sector size; where it is none, the mode says (3: 2336 bytes).
                 track.stride = std::size_t(bigEndian(e + 12, 2));
+                if (track.stride != 2048 && track.stride != kStoredSectorSize &&
+                    track.stride != kRawSectorSize && track.stride != 2448)
+                    track.stride = e[14] == 3 ? kStoredSectorSize : kRawSectorSize;
                 const std::uint64_t index0 = bigEndian(e + 18, number);
                 track.offset = bigEndian(e + 18 + number, number);
                 track.end = bigEndian(e + 18 + 2 * number, number);
@@ -191,8 +196,8 @@ std::vector<ImageTrack> tracksOfNeroImage(const fs::path& path) {
             }
         } else if (id == "ETNF" || id == "ETN2") {
             // Each track: where it lies in the file and its length, its mode, where it starts
-            // as the image counts (4 bytes each) and 4 bytes more.
-            const std::size_t entry = 2 * number + 12;
+            // (4 bytes, not counting the pregaps before it) and 4 or 8 bytes more.
+            const std::size_t entry = 2 * number + 8 + number;
             for (std::size_t at = 0; at + entry <= body.size(); at += entry) {
                 const std::uint8_t* e = body.data() + at;
                 NeroTrack track;
@@ -200,9 +205,10 @@ std::vector<ImageTrack> tracksOfNeroImage(const fs::path& path) {
                 const std::uint64_t bytes = bigEndian(e + number, number);
                 const std::uint64_t mode = bigEndian(e + 2 * number, 4);
                 track.stride = mode == 0 || mode == 2 ? 2048
-                               : mode == 3            ? kStoredSectorSize
-                                                      : kRawSectorSize;
+                               : mode == 7            ? kRawSectorSize
+                                                      : kStoredSectorSize; // 3, 6, 0x20
                 track.end = track.offset + bytes;
+                track.startLsn = bigEndian(e + 2 * number + 4, 4);
                 tao.push_back(track);
             }
         }
@@ -212,8 +218,8 @@ std::vector<ImageTrack> tracksOfNeroImage(const fs::path& path) {
     if (tracks.empty() || tracks.size() > 99)
         throw fault("it describes " + std::to_string(tracks.size()) + " tracks");
 
-    // Each track follows the one before on the disc: in a DAO image with the pregap stored
-    // before it, in a TAO image after a pregap of two seconds that is not stored.
+    // A DAO image holds each track's pregap before it; a TAO image does not, and each track
+    // after the first lies two seconds later than its start says.
     std::vector<ImageTrack> found;
     std::uint64_t position = 0; // of the track's index 1 on the disc
     for (std::size_t i = 0; i < tracks.size(); ++i) {
@@ -224,8 +230,10 @@ std::vector<ImageTrack> tracksOfNeroImage(const fs::path& path) {
                         " lies outside the file or has "
                         "sectors of " +
                         std::to_string(track.stride) + " bytes");
-        if (i > 0)
-            position += dao.empty() ? kPregapFrames : track.pregapBytes / track.stride;
+        if (dao.empty())
+            position = track.startLsn + i * kPregapFrames;
+        else if (i > 0)
+            position += track.pregapBytes / track.stride;
         if (position > kMaxSectors)
             break;
         if (isMode2Track(in, track) && track.end - track.offset >= track.stride)

@@ -72,6 +72,7 @@ private Q_SLOTS:
     void craftedImagesCostOnlyTheirBadEntries();
     void namesFromADiscNeverReachATerminalRaw();
     void imagesOfOtherToolsRead();
+    void neroImagesWrittenAtOnceOfBothFormats();
     void nameGivenExactlyWinsAndTwoFitsAreRefused();
     void rockRidgeDeepFoldersAndEmptyFoldersComeBack();
     void enhancedCdIsReadFromItsLastSession();
@@ -226,6 +227,63 @@ void ReadingTest::imagesOfOtherToolsRead() {
     QVERIFY2(mds.errors.contains(u"Alcohol"_qs) && mds.errors.contains(u"\"vcd.mdf\""_qs),
              qPrintable(mds.errors));
     QVERIFY(!QFile::exists(folder.filePath(u"c"_qs)));
+}
+
+namespace {
+
+QByteArray bigEndian(quint64 value, int bytes) {
+    QByteArray out(bytes, '\0');
+    for (int i = bytes - 1; i >= 0; --i, value >>= 8)
+        out[i] = char(value & 0xFF);
+    return out;
+}
+
+QByteArray chunk(const char* id, const QByteArray& body) {
+    return QByteArray(id) + bigEndian(quint64(body.size()), 4) + body;
+}
+
+// A Nero image written at once (DAO) of one Mode 2 track of raw sectors, its two-second pregap
+// stored before it: the new format (NER5, DAOX, 64-bit numbers) or the old (NERO, DAOI).
+QByteArray neroImage(const QByteArray& sectors, bool wide) {
+    const int number = wide ? 8 : 4;
+    const QByteArray pregap(150 * 2352, '\0');
+    const QByteArray data = pregap + sectors;
+    QByteArray dao = QByteArray(13, '\0') + QByteArray("\0\0\0", 3) + "\1\1"; // MCN, first, last
+    dao += QByteArray(12, '\0') + bigEndian(2352, 2) + QByteArray("\6\0\0\0", 4) +
+           bigEndian(0, number) + bigEndian(quint64(pregap.size()), number) +
+           bigEndian(quint64(data.size()), number);
+    dao = bigEndian(quint64(dao.size() + 4), 4) + dao;
+    const QByteArray chunks =
+        chunk(wide ? "DAOX" : "DAOI", dao) + chunk("SINF", bigEndian(1, 4)) + chunk("END!", {});
+    return data + chunks +
+           (wide ? "NER5" + bigEndian(quint64(data.size()), 8)
+                 : "NERO" + bigEndian(quint64(data.size()), 4));
+}
+
+} // namespace
+
+// Nero images of both formats, written at once: every file back, checked against its list.
+void ReadingTest::neroImagesWrittenAtOnceOfBothFormats() {
+    QTemporaryDir folder;
+    const QByteArray a = randomBytes(70000, 7), b = randomBytes(3000, 8);
+    writeFile(folder.path(), u"a.mpg"_qs, a);
+    writeFile(folder.path(), u"b.dat"_qs, b);
+    const Run built = run(tolkProgram(),
+                          {u"-v"_qs, u"NERO"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs,
+                           folder.filePath(u"a.mpg"_qs), folder.filePath(u"b.dat"_qs)},
+                          folder.path());
+    QVERIFY2(built.status == 0, qPrintable(built.errors));
+    const QByteArray sectors = readFile(folder.filePath(u"IMG.bin"_qs));
+    for (const bool wide : {true, false}) {
+        const QString name = wide ? u"new.nrg"_qs : u"old.nrg"_qs;
+        writeFile(folder.path(), name, neroImage(sectors, wide));
+        const Run whole = dat2file({name, u"out/"_qs + name}, folder.path());
+        QVERIFY2(whole.status == 0, qPrintable(whole.errors));
+        QVERIFY2(whole.output.contains(u"2 checked against the file list"_qs),
+                 qPrintable(whole.output));
+        QCOMPARE(filesUnder(folder.filePath(u"out/"_qs + name.chopped(4))),
+                 (QMap<QString, QByteArray>{{u"a.mpg"_qs, a}, {u"b.dat"_qs, b}}));
+    }
 }
 
 // Clip.dat and clip.dat, two files of one ISO 9660 name but for case, and an empty file by its
