@@ -77,6 +77,8 @@ private Q_SLOTS:
     void rockRidgeDeepFoldersAndEmptyFoldersComeBack();
     void enhancedCdIsReadFromItsLastSession();
     void riffCopyTrustsOnlyAListOfItsOwner();
+    void forceNeverFollowsAnotherUsersLink();
+    void killedRunsTemporariesGoWhateverTheirDestination();
 };
 
 // Each crafted image whole: the status, what must be there, and never anything outside DEST.
@@ -401,6 +403,52 @@ void ReadingTest::riffCopyTrustsOnlyAListOfItsOwner() {
                                    u"/open/VELMORA.LST\""_qs),
              qPrintable(owned.output));
     QVERIFY(readFile(folder.filePath(u"o2"_qs)) == a);
+}
+
+// A link planted where DEST will be, by another user, into a folder of theirs.
+void ReadingTest::forceNeverFollowsAnotherUsersLink() {
+    if (::getuid() != 0)
+        QSKIP("only root can make a link that another user owns");
+    if (testingWindowsTools())
+        QSKIP("links and their owners are POSIX's");
+    QTemporaryDir folder;
+    writeFile(folder.path(), u"a.dat"_qs, randomBytes(5000, 9));
+    QVERIFY(run(tolkProgram(),
+                {u"-v"_qs, u"V"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, folder.filePath(u"a.dat"_qs)},
+                folder.path())
+                .status == 0);
+    QDir(folder.path()).mkdir(u"theirs"_qs);
+    QVERIFY(QFile::link(folder.filePath(u"theirs"_qs), folder.filePath(u"out"_qs)));
+    const QByteArray link = QFile::encodeName(folder.filePath(u"out"_qs));
+    QVERIFY(::lchown(link.constData(), 65534, 65534) == 0); // nobody's
+    const Run planted = dat2file({u"--force"_qs, u"IMG.bin"_qs, u"out"_qs}, folder.path());
+    QCOMPARE(planted.status, 1);
+    QVERIFY2(planted.errors.contains(u"symbolic link of another user"_qs),
+             qPrintable(planted.errors));
+    QVERIFY(QDir(folder.filePath(u"theirs"_qs)).isEmpty());
+    // The user's own link is the user's choice.
+    QVERIFY(::lchown(link.constData(), 0, 0) == 0);
+    QCOMPARE(dat2file({u"--force"_qs, u"IMG.bin"_qs, u"out"_qs}, folder.path()).status, 0);
+    QVERIFY(QFileInfo::exists(folder.filePath(u"theirs/a.dat"_qs)));
+}
+
+// A run killed while filling a folder leaves it; the next run in that folder removes it, for
+// whatever destination it was.
+void ReadingTest::killedRunsTemporariesGoWhateverTheirDestination() {
+    QTemporaryDir folder;
+    writeFile(folder.path(), u"a.dat"_qs, randomBytes(5000, 10));
+    QVERIFY(run(tolkProgram(),
+                {u"-v"_qs, u"V"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, folder.filePath(u"a.dat"_qs)},
+                folder.path())
+                .status == 0);
+    // No process has so high a number.
+    const QString stale = u"out/.other.dat2file-2147483646-0.tmp"_qs;
+    writeFile(folder.path(), stale + u"/half.mpg"_qs, randomBytes(100000, 11));
+    writeFile(folder.path(), u"out/.kept.dat2file-x.tmp"_qs, "not ours"); // no run's name
+    QCOMPARE(dat2file({u"IMG.bin"_qs, u"out/copy"_qs}, folder.path()).status, 0);
+    QVERIFY(!QFileInfo::exists(folder.filePath(stale)));
+    QVERIFY(QFileInfo::exists(folder.filePath(u"out/.kept.dat2file-x.tmp"_qs)));
+    QVERIFY(QFileInfo::exists(folder.filePath(u"out/copy/a.dat"_qs)));
 }
 
 QTEST_GUILESS_MAIN(ReadingTest)
