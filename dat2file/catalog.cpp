@@ -450,12 +450,19 @@ Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
         if (inRoot && isoTree)
             file.voucher = voucherOnDisc(list, files.volumeIdentifier(), found.file, report);
         std::vector<std::string> candidates;
-        if (file.voucher.entry && !file.voucher.entry->originalName.empty())
+        std::string unusable; // a better name that cannot stand here
+        if (file.voucher.entry && !file.voucher.entry->originalName.empty()) {
             if (auto name = safeName(file.voucher.entry->originalName, false))
                 candidates.push_back(*name);
-        if (const cdimage::TreeFile* named = isoTree ? jolietOf(found) : &found)
+            else
+                unusable = file.voucher.entry->originalName;
+        }
+        if (const cdimage::TreeFile* named = isoTree ? jolietOf(found) : &found) {
             if (auto path = safePath(named->parts, false))
                 candidates.push_back(*path);
+            else if (unusable.empty())
+                unusable = named->path;
+        }
         if (isoTree)
             if (auto path = safePath(found.parts, true))
                 candidates.push_back(*path);
@@ -477,7 +484,12 @@ Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
         for (std::string up = parentOf(file.place); !up.empty(); up = parentOf(up))
             if (folderPlaces.insert(placeKey(up)).second)
                 plan.folders.push_back(up);
-        if (file.place != candidates.front())
+        if (!unusable.empty())
+            plan.renamed.push_back("\"" + found.path + "\" is written as \"" + file.place +
+                                   "\": its name \"" + unusable +
+                                   "\" cannot stand in a folder here (too long, or holding / "
+                                   "or \\)");
+        else if (file.place != candidates.front())
             plan.renamed.push_back("\"" + found.path + "\" is written as \"" + file.place +
                                    "\": its own name is taken by another file or folder, or by "
                                    "a damaged copy's name");
