@@ -5,13 +5,18 @@
 // taken for good is caught, never spread.
 
 #include "cdimage/repaircode.h"
+#include "cdimage/repairformat.h"
+#include "cdimage/sector.h"
 
 #include <QtTest>
+
+using namespace Qt::StringLiterals;
 
 #include <algorithm>
 #include <array>
 #include <numeric>
 #include <random>
+#include <set>
 
 namespace {
 
@@ -106,6 +111,10 @@ private Q_SLOTS:
     void upToMLossesAreRebuiltAndMorePlusOneRefused_data();
     void upToMLossesAreRebuiltAndMorePlusOneRefused();
     void aBadMemberTakenForGoodIsCaught();
+    void checksumIsTheStandardCrc32c();
+    void bandsGiveEveryWordAtMostMOfAnyLongestBurst();
+    void headerReadsBackAndNothingElseReadsAsOne();
+    void parityShrinksToFitTheDisc();
 };
 
 void RepairCodeTest::parityIsTheFormula_data() {
@@ -190,6 +199,109 @@ void RepairCodeTest::aBadMemberTakenForGoodIsCaught() {
         QCOMPARE(code.rebuild(64, pointers(members).data(), lost),
                  cdimage::RepairCode::Outcome::Inconsistent);
     }
+}
+
+// CRC-32C bit by bit (reflected 0x82F63B78, all ones in and out), against ISA-L's.
+void RepairCodeTest::checksumIsTheStandardCrc32c() {
+    const auto bitwise = [](const Bytes& bytes) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (const std::uint8_t byte : bytes) {
+            crc ^= byte;
+            for (int bit = 0; bit < 8; ++bit)
+                crc = crc & 1 ? (crc >> 1) ^ 0x82F63B78u : crc >> 1;
+        }
+        return ~crc;
+    };
+    const Bytes check = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    QCOMPARE(cdimage::crc32c(check.data(), check.size()), 0xE3069283u);
+    std::mt19937 random(3);
+    for (const std::size_t size :
+         {std::size_t(0), std::size_t(1), std::size_t(2324), std::size_t(100001)}) {
+        Bytes bytes(size);
+        for (std::uint8_t& byte : bytes)
+            byte = std::uint8_t(random());
+        QCOMPARE(cdimage::crc32c(bytes.data(), bytes.size()), bitwise(bytes));
+    }
+}
+
+// Every protected sector is one member of one word; a run of the longest burst anywhere costs
+// no word more than m members, and m + 1 bands' worth costs some word m + 1.
+void RepairCodeTest::bandsGiveEveryWordAtMostMOfAnyLongestBurst() {
+    for (const auto& [sectors, m] : {std::pair{1000u, 8}, std::pair{4321u, 32}, {97u, 16}}) {
+        const cdimage::RepairLayout layout = cdimage::RepairLayout::of(sectors, m);
+        QVERIFY(std::uint64_t(layout.bandLength) * std::uint64_t(255 - m) >= sectors);
+        QVERIFY(std::uint64_t(layout.bandLength - 1) * std::uint64_t(255 - m) < sectors);
+        std::set<std::pair<std::uint32_t, int>> seen;
+        for (std::uint32_t lba = 0; lba < sectors; ++lba) {
+            QVERIFY(layout.memberOf(lba) < 255 - m);
+            QVERIFY(seen.insert({layout.wordOf(lba), layout.memberOf(lba)}).second);
+        }
+        // Protected and parity bands, one after the other: a burst anywhere in them.
+        const std::uint32_t all = std::uint32_t(255) * layout.bandLength;
+        const auto worst = [&](std::uint32_t first, std::uint32_t length) {
+            std::vector<int> losses(layout.bandLength, 0);
+            for (std::uint32_t at = first; at < first + length && at < all; ++at)
+                ++losses[at % layout.bandLength];
+            return *std::max_element(losses.begin(), losses.end());
+        };
+        for (std::uint32_t first = 0; first + layout.longestBurst() <= all; first += 7)
+            QVERIFY(worst(first, layout.longestBurst()) <= m);
+        QCOMPARE(worst(0, std::uint32_t(m + 1) * layout.bandLength), m + 1);
+    }
+}
+
+void RepairCodeTest::headerReadsBackAndNothingElseReadsAsOne() {
+    cdimage::RepairHeader header;
+    header.layout = cdimage::RepairLayout::of(300000, 32);
+    header.parityLba = 300050;
+    header.headerLbas = {300010, 342000};
+    header.paritySha256.fill(0xAB);
+    header.tableSha256.fill(0xCD);
+    header.created = -86400;
+    header.builder = "velmora_tolk 9.9";
+    const Bytes bytes = cdimage::encodeRepairHeader(header);
+    QCOMPARE(bytes.size(), std::size_t(2048));
+    const auto read = cdimage::parseRepairHeader(bytes.data(), bytes.size());
+    QVERIFY(read);
+    QCOMPARE(read->layout.bandLength, header.layout.bandLength);
+    QCOMPARE(read->layout.parity, 32);
+    QCOMPARE(read->parityLba, 300050u);
+    QVERIFY(read->headerLbas == header.headerLbas);
+    QVERIFY(read->paritySha256 == header.paritySha256 && read->tableSha256 == header.tableSha256);
+    QCOMPARE(read->created, std::int64_t(-86400));
+    QCOMPARE(QString::fromStdString(read->builder), u"velmora_tolk 9.9"_qs);
+    // Any byte of the fields changed: no header.
+    for (std::size_t at = 0; at < 164; ++at) {
+        Bytes changed = bytes;
+        changed[at] ^= 0x01;
+        QVERIFY2(!cdimage::parseRepairHeader(changed.data(), changed.size()),
+                 qPrintable(QString::number(at)));
+    }
+    QVERIFY(!cdimage::parseRepairHeader(bytes.data(), 100));
+}
+
+// REPAIR.md's figures for a full 80-minute disc: m = 32 leaves room for about 728 MB of files.
+void RepairCodeTest::parityShrinksToFitTheDisc() {
+    const std::uint32_t disc = cdimage::kEightyMinuteSectors;
+    const auto filesFitting = [&](int m) {
+        std::uint32_t low = 0, high = disc;
+        while (low < high) { // the most protected sectors that fit with m
+            const std::uint32_t middle = (low + high + 1) / 2;
+            if (cdimage::parityThatFits(middle, m, disc) == m)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        return low;
+    };
+    const std::uint32_t at32 = filesFitting(32);
+    QVERIFY2(at32 * 2324.0 / 1e6 > 715 && at32 * 2324.0 / 1e6 < 740,
+             qPrintable(QString::number(at32)));
+    QVERIFY(filesFitting(64) < filesFitting(16));
+    QCOMPARE(cdimage::parityThatFits(1000, 32, disc), 32);
+    QVERIFY(cdimage::parityThatFits(at32 + 2000, 32, disc) < 32);
+    QVERIFY(cdimage::parityThatFits(at32 + 2000, 32, disc) >= cdimage::kLeastParity);
+    QCOMPARE(cdimage::parityThatFits(disc - 10, 32, disc), 0);
 }
 
 QTEST_GUILESS_MAIN(RepairCodeTest)
