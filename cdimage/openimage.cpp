@@ -388,13 +388,13 @@ public:
     }
     SectorAnswer read(std::uint32_t lba) override {
         if (lba >= m_firstLba && lba - m_firstLba >= m_available && lba < sectorCount())
-            return {nullptr, "is missing: " + whyUnreadable(lba)};
+            return {nullptr, "is missing: " + whyUnreadable(lba), false};
         const std::uint8_t* raw = rawSector(lba);
         if (!raw)
-            return {nullptr, "cannot be read: " + whyUnreadable(lba)};
+            return {nullptr, "cannot be read: " + whyUnreadable(lba), false};
         if (const std::string fault = brokenBecause(raw); !fault.empty())
-            return {nullptr, "is broken: " + fault};
-        return {raw + 16, {}};
+            return {nullptr, "is broken: " + fault, false};
+        return {raw + 16, {}, false};
     }
 
 private:

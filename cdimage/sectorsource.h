@@ -18,6 +18,9 @@ struct SectorAnswer {
     // What is wrong with a lost sector, said of it: "cannot be read: IN.BIN ends at sector 29",
     // "is broken: broken sync pattern".
     std::string lost;
+    // Rebuilt from repair data: the sector's symbol (its user data, 2,324 bytes) stands after
+    // a subheader that says only its form; no EDC vouches for it, the repair did.
+    bool rebuilt = false;
     explicit operator bool() const { return bytes != nullptr; }
 };
 
@@ -37,8 +40,8 @@ public:
     // The one answer for a sector; valid until the next call.
     virtual SectorAnswer read(std::uint32_t lba) {
         if (const std::uint8_t* bytes = sector(lba))
-            return {bytes, {}};
-        return {nullptr, "cannot be read: " + whyUnreadable(lba)};
+            return {bytes, {}, false};
+        return {nullptr, "cannot be read: " + whyUnreadable(lba), false};
     }
 };
 

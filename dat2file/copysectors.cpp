@@ -28,6 +28,10 @@ void copySectors(cdimage::SectorSource& source, const cdimage::DiscFile& file,
             continue;
         }
         const std::uint8_t* sector = answer.bytes;
+        if (answer.rebuilt) { // its symbol, which the repair data vouched for
+            extraction.sector(sector + cdimage::kSubheaderSize, SectorState::Good, lba);
+            continue;
+        }
         bool form2 = file.form2;
         std::string fault = cdimage::checkSubheader(sector, form2);
         if (!fault.empty() && form2 && cdimage::checkSubheader(sector, false).empty() &&

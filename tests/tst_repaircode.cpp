@@ -4,10 +4,16 @@
 // of (r XOR c). Every loss of up to m members is rebuilt, m + 1 are refused, and a bad member
 // taken for good is caught, never spread.
 
+#include "cdimage/discreader.h"
 #include "cdimage/repaircode.h"
+#include "cdimage/repairdata.h"
 #include "cdimage/repairformat.h"
 #include "cdimage/sector.h"
+#include "dat2file/commands.h"
+#include "toolrun.h"
 
+#include <QDirIterator>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -115,6 +121,8 @@ private Q_SLOTS:
     void bandsGiveEveryWordAtMostMOfAnyLongestBurst();
     void headerReadsBackAndNothingElseReadsAsOne();
     void parityShrinksToFitTheDisc();
+    void damagedImageComesBackAsTheOraclePredicts_data();
+    void damagedImageComesBackAsTheOraclePredicts();
 };
 
 void RepairCodeTest::parityIsTheFormula_data() {
@@ -302,6 +310,163 @@ void RepairCodeTest::parityShrinksToFitTheDisc() {
     QVERIFY(cdimage::parityThatFits(at32 + 2000, 32, disc) < 32);
     QVERIFY(cdimage::parityThatFits(at32 + 2000, 32, disc) >= cdimage::kLeastParity);
     QCOMPARE(cdimage::parityThatFits(disc - 10, 32, disc), 0);
+}
+
+namespace {
+
+// An image's sectors with its parity after them (Form 2 sectors of the parity symbols), the
+// sectors of `lost` unreadable and those of `garbled` read with other bytes and a right EDC.
+class DamagedDisc : public cdimage::SectorSource {
+public:
+    DamagedDisc(cdimage::SectorSource& image, const cdimage::ParityBuilder& parity,
+                std::set<std::uint32_t> lost, std::set<std::uint32_t> garbled)
+        : m_image(image)
+        , m_parity(parity)
+        , m_lost(std::move(lost))
+        , m_garbled(std::move(garbled))
+        , m_sector(2352) {}
+    std::uint32_t sectorCount() const override {
+        return m_image.sectorCount() + m_parity.layout().paritySectors();
+    }
+    const std::uint8_t* sector(std::uint32_t lba) override {
+        if (m_lost.count(lba) || lba >= sectorCount())
+            return nullptr;
+        if (lba < m_image.sectorCount()) {
+            const std::uint8_t* stored = m_image.sector(lba);
+            if (!stored || !m_garbled.count(lba))
+                return stored;
+            std::memcpy(m_sector.data() + 16, stored, 2336);
+            m_sector[24 + lba % 2048] ^= 0x5A; // other data, EDC made anew: it passes
+        } else {
+            const std::uint8_t* symbol = m_parity.parity(lba - m_image.sectorCount());
+            cdimage::writeForm2(m_sector.data(), lba, cdimage::Data, symbol, 2324, 0);
+            return m_sector.data() + 16;
+        }
+        cdimage::writeForm2(m_sector.data(), lba, m_sector[18], m_sector.data() + 24, 2324, 0);
+        if (!(m_sector[18] & cdimage::Form2))
+            cdimage::writeForm1(m_sector.data(), lba, m_sector[18], m_sector.data() + 24, 2048);
+        return m_sector.data() + 16;
+    }
+    std::string whyUnreadable(std::uint32_t) const override { return "scratched"; }
+
+private:
+    cdimage::SectorSource& m_image;
+    const cdimage::ParityBuilder& m_parity;
+    std::set<std::uint32_t> m_lost, m_garbled;
+    std::vector<std::uint8_t> m_sector;
+};
+
+} // namespace
+
+void RepairCodeTest::damagedImageComesBackAsTheOraclePredicts_data() {
+    QTest::addColumn<QString>("damage");
+    for (const char* damage : {"longest burst", "burst one band too long", "random 5 %",
+                               "random 20 %", "garbled with right EDC", "file list and folder"})
+        QTest::newRow(damage) << QString::fromLatin1(damage);
+}
+
+// An oracle of the test's own, from the bands alone: a file comes back whole exactly when
+// every sector it lost lies in a word that lost at most m members; else it is damaged.
+void RepairCodeTest::damagedImageComesBackAsTheOraclePredicts() {
+    QFETCH(QString, damage);
+    using namespace velmora::test;
+    QTemporaryDir folder;
+    QStringList paths;
+    QMap<QString, QByteArray> files;
+    for (int i = 0; i < 4; ++i) {
+        const QByteArray bytes = randomBytes(90000 + i * 41000, quint32(20 + i));
+        const QString name = u"f%1.dat"_qs.arg(i);
+        paths << writeFile(folder.path(), name, bytes);
+        files.insert(name, bytes);
+    }
+    QVERIFY(run(tolkProgram(),
+                QStringList{u"-v"_qs, u"R"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs} + paths,
+                folder.path())
+                .status == 0);
+    cdimage::OpenedSource image = cdimage::openImage(folder.filePath(u"IMG.cue"_qs).toStdString());
+    const std::uint32_t sectors = image.sectors->sectorCount();
+    const int m = 8;
+    cdimage::ParityBuilder parity(cdimage::RepairLayout::of(sectors, m));
+    std::uint8_t symbol[cdimage::kSymbolSize];
+    for (std::uint32_t lba = 0; lba < sectors; ++lba) {
+        cdimage::symbolOf(image.sectors->sector(lba), symbol);
+        parity.add(lba, symbol);
+    }
+    const cdimage::RepairLayout layout = parity.layout();
+    const std::uint32_t all = sectors + layout.paritySectors();
+
+    // Where the files lie, from the test's own reader.
+    QMap<QString, std::pair<qint64, qint64>> places;
+    for (auto it = files.begin(); it != files.end(); ++it)
+        places[it.key()] =
+            placeOf(folder.filePath(u"IMG.cue"_qs), it.key().toUpper(), folder.path());
+    std::mt19937 random(std::uint32_t(qHash(damage)));
+    std::set<std::uint32_t> lost, garbled;
+    const std::uint32_t firstFile = std::uint32_t(places.first().first);
+    if (damage == u"longest burst"_qs || damage == u"burst one band too long"_qs) {
+        const std::uint32_t length = damage == u"longest burst"_qs
+                                         ? layout.longestBurst()
+                                         : std::uint32_t(m + 1) * layout.bandLength;
+        const std::uint32_t first = firstFile + random() % (all - firstFile - length);
+        for (std::uint32_t at = first; at < first + length; ++at)
+            lost.insert(at);
+    } else if (damage.startsWith(u"random"_qs)) {
+        const std::uint32_t percent = damage.contains(u"20"_qs) ? 20 : 5;
+        for (std::uint32_t at = firstFile; at < all; ++at)
+            if (random() % 100 < percent)
+                lost.insert(at);
+    } else if (damage == u"garbled with right EDC"_qs) {
+        for (const auto& [first, count] : places)
+            garbled.insert(std::uint32_t(first + count / 2));
+    } else { // the folder's and the file list's sectors: protected like the rest
+        for (std::uint32_t at = 16; at < firstFile; ++at)
+            lost.insert(at);
+        for (std::uint32_t at = std::uint32_t(places.last().first + places.last().second);
+             at < sectors && lost.size() < std::size_t(m) * layout.bandLength / 2; ++at)
+            lost.insert(at);
+    }
+    // The oracle: losses of each word, garbled sectors counted as lost.
+    std::vector<int> losses(layout.bandLength, 0);
+    for (const std::set<std::uint32_t>* set : {&lost, &garbled})
+        for (const std::uint32_t at : *set)
+            ++losses[at < sectors ? layout.wordOf(at) : (at - sectors) % layout.bandLength];
+    const auto recoverable = [&](std::uint32_t at) {
+        return losses[layout.wordOf(at)] <= m;
+    };
+
+    DamagedDisc disc(*image.sectors, parity, lost, garbled);
+    cdimage::RepairHeader header;
+    header.layout = layout;
+    header.parityLba = sectors;
+    cdimage::RepairingSource repairing(disc, header, parity.checkTable());
+    const QString out = folder.filePath(u"out"_qs);
+    const int status = dat2file::extractImage(repairing, "the disc", out.toStdString(), false);
+    bool allWhole = true;
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        const auto [first, count] = places[it.key()];
+        bool whole = true;
+        for (qint64 at = first; at < first + count; ++at)
+            if ((lost.count(std::uint32_t(at)) || garbled.count(std::uint32_t(at))) &&
+                !recoverable(std::uint32_t(at)))
+                whole = false;
+        allWhole = allWhole && whole;
+        if (whole) {
+            QVERIFY2(readFile(out + u'/' + it.key()) == it.value(), qPrintable(it.key()));
+        } else {
+            QVERIFY2(!QFile::exists(out + u'/' + it.key()), qPrintable(it.key()));
+            QVERIFY(QFile::exists(out + u'/' + it.key() + u".damaged"_qs));
+        }
+    }
+    QCOMPARE(status, allWhole ? 0 : 3);
+    if (damage == u"longest burst"_qs || damage == u"file list and folder"_qs ||
+        damage == u"garbled with right EDC"_qs)
+        QVERIFY(allWhole);
+    if (damage == u"burst one band too long"_qs)
+        QVERIFY(std::any_of(losses.begin(), losses.end(), [&](int n) { return n > m; }));
+    const bool protectedLost =
+        std::any_of(lost.begin(), lost.end(), [&](std::uint32_t at) { return at < sectors; });
+    if (allWhole && (protectedLost || !garbled.empty()))
+        QVERIFY(repairing.count().rebuilt > 0);
 }
 
 QTEST_GUILESS_MAIN(RepairCodeTest)

@@ -1,0 +1,156 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cdimage/repairdata.h"
+
+#include "cdimage/error.h"
+#include "cdimage/sector.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace cdimage {
+
+namespace {
+
+constexpr std::size_t kForm1Data = 2048;
+
+bool endsInForm1Zeros(const std::uint8_t* symbol) {
+    return std::all_of(symbol + kForm1Data, symbol + kSymbolSize,
+                       [](std::uint8_t byte) { return byte == 0; });
+}
+
+} // namespace
+
+void symbolOf(const std::uint8_t* stored, std::uint8_t* symbol) {
+    if (stored[2] & Form2) {
+        std::memcpy(symbol, stored + kSubheaderSize, kSymbolSize);
+    } else {
+        std::memcpy(symbol, stored + kSubheaderSize, kForm1Data);
+        std::memset(symbol + kForm1Data, 0, kSymbolSize - kForm1Data);
+    }
+}
+
+ParityBuilder::ParityBuilder(const RepairLayout& layout)
+    : m_layout(layout)
+    , m_code(layout.parity)
+    , m_parity(std::size_t(layout.paritySectors()) * kSymbolSize, 0)
+    , m_protectedChecks(layout.protectedSectors, 0) {}
+
+void ParityBuilder::add(std::uint32_t lba, const std::uint8_t* symbol) {
+    if (lba >= m_layout.protectedSectors)
+        throw Error("sector " + std::to_string(lba) + " lies past the protected sectors");
+    const std::uint32_t word = m_layout.wordOf(lba);
+    std::vector<std::uint8_t*> parity(std::size_t(m_layout.parity));
+    for (int r = 0; r < m_layout.parity; ++r)
+        parity[std::size_t(r)] =
+            m_parity.data() + (std::size_t(r) * m_layout.bandLength + word) * kSymbolSize;
+    m_code.addToParity(kSymbolSize, m_layout.memberOf(lba), symbol, parity.data());
+    m_protectedChecks[lba] = crc32c(symbol, kSymbolSize);
+}
+
+std::vector<std::uint32_t> ParityBuilder::checkTable() const {
+    std::vector<std::uint32_t> table = m_protectedChecks;
+    for (std::uint32_t index = 0; index < m_layout.paritySectors(); ++index)
+        table.push_back(crc32c(parity(index), kSymbolSize));
+    return table;
+}
+
+RepairingSource::RepairingSource(SectorSource& source, const RepairHeader& header,
+                                 std::vector<std::uint32_t> checkTable)
+    : m_source(source)
+    , m_header(header)
+    , m_code(header.layout.parity)
+    , m_checks(std::move(checkTable))
+    , m_members(std::size_t(RepairCode::kMembers) * kSymbolSize)
+    , m_lost(RepairCode::kMembers, false)
+    , m_sector(kStoredSectorBytes) {
+    const RepairLayout& layout = m_header.layout;
+    if (m_checks.size() != std::size_t(layout.protectedSectors) + layout.paritySectors())
+        throw Error("the repair data's check table has " + std::to_string(m_checks.size()) +
+                    " entries, its header says " +
+                    std::to_string(layout.protectedSectors + layout.paritySectors()));
+}
+
+bool RepairingSource::member(std::uint32_t lba, std::uint32_t check, std::uint8_t* symbol) {
+    const SectorAnswer answer = m_source.read(lba);
+    if (!answer)
+        return false;
+    symbolOf(answer.bytes, symbol);
+    return crc32c(symbol, kSymbolSize) == check;
+}
+
+bool RepairingSource::rebuildWord(std::uint32_t word) {
+    if (word == m_word)
+        return true;
+    if (std::find(m_unrebuildable.begin(), m_unrebuildable.end(), word) != m_unrebuildable.end())
+        return false;
+    const RepairLayout& layout = m_header.layout;
+    const int data = layout.dataBands();
+    std::vector<std::uint8_t*> members(RepairCode::kMembers);
+    for (int i = 0; i < RepairCode::kMembers; ++i) {
+        std::uint8_t* symbol = m_members.data() + std::size_t(i) * kSymbolSize;
+        members[std::size_t(i)] = symbol;
+        if (i < data) {
+            const std::uint64_t lba = std::uint64_t(i) * layout.bandLength + word;
+            if (lba >= layout.protectedSectors) { // past the protected sectors: zeros
+                std::memset(symbol, 0, kSymbolSize);
+                m_lost[std::size_t(i)] = false;
+            } else {
+                m_lost[std::size_t(i)] =
+                    !member(std::uint32_t(lba), m_checks[std::size_t(lba)], symbol);
+            }
+        } else {
+            const std::uint32_t index = std::uint32_t(i - data) * layout.bandLength + word;
+            m_lost[std::size_t(i)] =
+                !member(m_header.parityLba + index,
+                        m_checks[std::size_t(layout.protectedSectors) + index], symbol);
+        }
+    }
+    const RepairCode::Outcome outcome = m_code.rebuild(kSymbolSize, members.data(), m_lost);
+    if (outcome != RepairCode::Outcome::Rebuilt && outcome != RepairCode::Outcome::Intact) {
+        m_unrebuildable.push_back(word);
+        m_word = UINT32_MAX;
+        return false;
+    }
+    m_word = word;
+    return true;
+}
+
+SectorAnswer RepairingSource::read(std::uint32_t lba) {
+    const RepairLayout& layout = m_header.layout;
+    if (lba >= layout.protectedSectors)
+        return m_source.read(lba);
+    SectorAnswer answer = m_source.read(lba);
+    if (answer) {
+        std::uint8_t symbol[kSymbolSize];
+        symbolOf(answer.bytes, symbol);
+        if (crc32c(symbol, kSymbolSize) == m_checks[lba])
+            return answer;
+        answer = {nullptr, "does not hold what the repair data's check table says", false};
+    }
+    const std::string why = answer.lost;
+    ++m_count.lost;
+    if (!rebuildWord(layout.wordOf(lba))) {
+        ++m_count.notRebuildable;
+        return {nullptr, why + ", and its code word has lost more than repair data rebuilds",
+                false};
+    }
+    ++m_count.rebuilt;
+    const std::uint8_t* symbol = m_members.data() + std::size_t(layout.memberOf(lba)) * kSymbolSize;
+    // A subheader that says its form, then the symbol; the EDC left as none.
+    const std::uint8_t submode =
+        endsInForm1Zeros(symbol) ? std::uint8_t(Data) : std::uint8_t(Data | Form2);
+    std::fill(m_sector.begin(), m_sector.end(), 0);
+    m_sector[2] = m_sector[6] = submode;
+    std::memcpy(m_sector.data() + kSubheaderSize, symbol, kSymbolSize);
+    return {m_sector.data(), {}, true};
+}
+
+const std::uint8_t* RepairingSource::sector(std::uint32_t lba) {
+    return read(lba).bytes;
+}
+
+std::string RepairingSource::whyUnreadable(std::uint32_t lba) const {
+    return m_source.whyUnreadable(lba) + " (repair data cannot rebuild it)";
+}
+
+} // namespace cdimage

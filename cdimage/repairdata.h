@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// Repair data made and used: the parity and the check table of an image's protected sectors
+// (docs/repair-format.md), and a sector source that rebuilds what another one loses.
+
+#include "cdimage/repaircode.h"
+#include "cdimage/repairformat.h"
+#include "cdimage/sectorsource.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace cdimage {
+
+// The symbol of a sector as stored from its subheader on: a Form 2 sector's 2,324 user bytes,
+// a Form 1 sector's 2,048 and 276 zeros.
+void symbolOf(const std::uint8_t* stored, std::uint8_t* symbol);
+
+// The parity and the check table of the protected sectors, given their symbols one by one, in
+// any order.
+class ParityBuilder {
+public:
+    explicit ParityBuilder(const RepairLayout& layout);
+
+    void add(std::uint32_t lba, const std::uint8_t* symbol);
+
+    const RepairLayout& layout() const { return m_layout; }
+    // Parity symbol `index` (r * L + j for member r of word j), once every protected one is in.
+    const std::uint8_t* parity(std::uint32_t index) const {
+        return m_parity.data() + std::size_t(index) * kSymbolSize;
+    }
+    // The check table: the CRC-32C of every protected symbol, then of every parity symbol.
+    std::vector<std::uint32_t> checkTable() const;
+
+private:
+    RepairLayout m_layout;
+    RepairCode m_code;
+    std::vector<std::uint8_t> m_parity; // m * L symbols
+    std::vector<std::uint32_t> m_protectedChecks;
+};
+
+// What a repairing source did.
+struct RepairCount {
+    std::uint64_t lost = 0;           // protected sectors that could not be taken as read
+    std::uint64_t rebuilt = 0;        // of those, rebuilt
+    std::uint64_t notRebuildable = 0; // of those, in a word with too many losses
+};
+
+// The sectors of `source`, a protected sector that is lost (unreadable, or its symbol not the one
+// the check table names) rebuilt from the other members of its word where at most m are lost. A
+// rebuilt sector is given as a sector of its symbol: a Form 2 sector's user data, or a Form 1
+// sector's 2,048 bytes (its symbol ends in 276 zeros) with their EDC.
+class RepairingSource : public SectorSource {
+public:
+    RepairingSource(SectorSource& source, const RepairHeader& header,
+                    std::vector<std::uint32_t> checkTable);
+
+    std::uint32_t sectorCount() const override { return m_source.sectorCount(); }
+    const std::uint8_t* sector(std::uint32_t lba) override;
+    std::string whyUnreadable(std::uint32_t lba) const override;
+    std::uint32_t lastSessionStart() const override { return m_source.lastSessionStart(); }
+    SectorAnswer read(std::uint32_t lba) override;
+
+    const RepairCount& count() const { return m_count; }
+
+private:
+    // The member's symbol into `symbol`, or false when it is lost.
+    bool member(std::uint32_t lba, std::uint32_t check, std::uint8_t* symbol);
+    // Rebuilds word `word`; false when it cannot be.
+    bool rebuildWord(std::uint32_t word);
+
+    SectorSource& m_source;
+    RepairHeader m_header;
+    RepairCode m_code;
+    std::vector<std::uint32_t> m_checks;
+    RepairCount m_count;
+    std::uint32_t m_word = UINT32_MAX;          // the word last rebuilt
+    std::vector<std::uint8_t> m_members;        // its 255 symbols
+    std::vector<bool> m_lost;                   // of its members, after rebuilding
+    std::vector<std::uint8_t> m_sector;         // a rebuilt sector as given
+    std::vector<std::uint32_t> m_unrebuildable; // words found so
+};
+
+} // namespace cdimage
