@@ -376,12 +376,22 @@ Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
                 cdimage::Report& report) {
     Plan plan;
     cdimage::TreeWalk iso, joliet;
-    if (folder && (!jolietFolder || folder->lba != jolietFolder->lba))
-        iso = files.walk(*folder, false);
-    if (jolietFolder)
-        joliet = files.walk(*jolietFolder, true);
     const bool isoTree = folder && (!jolietFolder || folder->lba != jolietFolder->lba);
-    const cdimage::TreeWalk& names = jolietFolder ? joliet : iso;
+    if (isoTree)
+        iso = files.walk(*folder, false);
+    bool haveJoliet = jolietFolder.has_value();
+    if (haveJoliet) {
+        try {
+            joliet = files.walk(*jolietFolder, true);
+        } catch (const cdimage::Error& error) {
+            if (!isoTree)
+                throw;
+            haveJoliet = false; // the ISO 9660 names will do
+            report.warning(std::string("the Joliet names cannot be read (") + error.what() +
+                           "): the files get their ISO 9660 names");
+        }
+    }
+    const cdimage::TreeWalk& names = haveJoliet ? joliet : iso;
     for (const cdimage::TreeWalk::LeftOut& left : isoTree ? iso.leftOut : joliet.leftOut)
         plan.leftOut.push_back({left.path, left.why});
 
@@ -411,7 +421,7 @@ Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
     // Folders first: their places are taken before any file's.
     std::unordered_set<std::string> taken, folderPlaces;
     for (const cdimage::TreeFile& found : names.folders) {
-        const std::optional<std::string> place = safePath(found.parts, !jolietFolder);
+        const std::optional<std::string> place = safePath(found.parts, !haveJoliet);
         if (!place) {
             plan.leftOut.push_back({found.path, "its name is longer than a folder here takes, "
                                                 "or holds / or \\"});

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -75,6 +76,7 @@ private Q_SLOTS:
     void neroImagesWrittenAtOnceOfBothFormats();
     void nameGivenExactlyWinsAndTwoFitsAreRefused();
     void rockRidgeDeepFoldersAndEmptyFoldersComeBack();
+    void damagedJolietTreeLeavesTheIsoNames();
     void enhancedCdIsReadFromItsLastSession();
     void riffCopyTrustsOnlyAListOfItsOwner();
     void forceNeverFollowsAnotherUsersLink();
@@ -337,6 +339,29 @@ void ReadingTest::rockRidgeDeepFoldersAndEmptyFoldersComeBack() {
     QVERIFY(found.first() == bottom);
     QVERIFY(QFileInfo(folder.filePath(u"out/EMPTY/INNER"_qs)).isDir());
     QVERIFY(!QFileInfo::exists(folder.filePath(u"out/RR_MOVED"_qs)));
+}
+
+// The Joliet tree's root cannot be read: every file still comes back, under its ISO 9660 name.
+void ReadingTest::damagedJolietTreeLeavesTheIsoNames() {
+    QTemporaryDir folder;
+    const QByteArray a = randomBytes(9000, 12), b = randomBytes(100, 13);
+    writeFile(folder.path(), u"tree/Long name a.dat"_qs, a);
+    writeFile(folder.path(), u"tree/b.dat"_qs, b);
+    if (!genisoimage({u"-J"_qs, u"-o"_qs, u"j.iso"_qs, u"tree"_qs}, folder.path()))
+        QSKIP("genisoimage cannot be run here");
+    QByteArray iso = readFile(folder.filePath(u"j.iso"_qs));
+    // The Joliet volume descriptor follows the primary one; its root record names the folder.
+    const qsizetype joliet = 17 * 2048;
+    QVERIFY(iso.mid(joliet + 1, 5) == "CD001" && iso[joliet] == 2);
+    const auto root = qFromLittleEndian<quint32>(iso.constData() + joliet + 156 + 2);
+    iso.replace(qsizetype(root) * 2048, 2048, QByteArray(2048, '\xFF'));
+    writeFile(folder.path(), u"j.bin"_qs, rawForm1(iso));
+    const Run whole = dat2file({u"j.bin"_qs, u"out"_qs}, folder.path());
+    QVERIFY2(whole.status == 0, qPrintable(whole.errors));
+    QVERIFY2(whole.errors.contains(u"the Joliet names cannot be read"_qs),
+             qPrintable(whole.errors));
+    QCOMPARE(filesUnder(folder.filePath(u"out"_qs)),
+             (QMap<QString, QByteArray>{{u"LONG_NAM.DAT"_qs, a}, {u"B.DAT"_qs, b}}));
 }
 
 // An Enhanced CD: an audio track in the first session, the files in a second one whose sectors
