@@ -51,7 +51,10 @@ const std::uint8_t* ImageFile::sector(std::uint32_t lba) {
     if (lba >= m_readable)
         return nullptr;
     if (lba < m_first || lba - m_first >= m_count) {
-        const std::uint32_t count = std::min(kRun, m_readable - lba);
+        // A run where reading goes on from the last one; a few sectors where it jumps (the
+        // members of a code word lie a band apart).
+        const bool onward = lba == m_first + m_count;
+        const std::uint32_t count = std::min(onward ? kRun : kJumpRun, m_readable - lba);
         m_in.clear();
         m_in.seekg(std::streamoff(m_track.offset + std::uint64_t(lba) * m_track.stride));
         m_in.read(reinterpret_cast<char*>(m_buffer.data()),

@@ -19,7 +19,8 @@ namespace cdimage {
 // The sectors of one data track, from its file.
 class ImageFile : public SectorSource {
 public:
-    static constexpr std::uint32_t kRun = 256; // sectors read at once (600 kB)
+    static constexpr std::uint32_t kRun = 256;    // sectors read at once (600 kB)
+    static constexpr std::uint32_t kJumpRun = 16; // read where reading jumps elsewhere
 
     explicit ImageFile(const ImageTrack& track); // throws Error
     std::uint32_t sectorCount() const override { return m_sectors; }
