@@ -123,9 +123,9 @@ FileSystem::FileSystem(SectorSource& source)
             m_primaryRoot = rootOf(d, lba, false);
             // A file may lie past the sectors there are (a truncated image: those sectors are
             // lost), never past the volume it claims, and never past what a disc can address.
-            m_lastSector =
-                std::max(std::min(readLittleEndian32(d + descriptor::kVolumeSectors), kMaxSectors),
-                         m_source.sectorCount());
+            m_volumeSectors =
+                std::min(readLittleEndian32(d + descriptor::kVolumeSectors), kMaxSectors);
+            m_lastSector = std::max(m_volumeSectors, m_source.sectorCount());
             havePrimary = true;
         } else if (const std::uint8_t* escapes = d + descriptor::kEscapes;
                    d[descriptor::kType] == descriptor::kSupplementary && escapes[0] == '%' &&

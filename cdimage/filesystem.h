@@ -59,6 +59,8 @@ public:
     explicit FileSystem(SectorSource& source); // throws DiscError
 
     const std::string& volumeIdentifier() const { return m_volumeIdentifier; }
+    // The sectors the volume says it has.
+    std::uint32_t volumeSectors() const { return m_volumeSectors; }
     bool hasJoliet() const { return m_jolietRoot.has_value(); }
 
     // How names are compared: exactly as recorded (an ISO 9660 name's version and final dot
@@ -107,6 +109,7 @@ private:
     DiscFile m_primaryRoot;
     std::optional<DiscFile> m_jolietRoot;
     std::uint32_t m_lastSector = 0; // no file reaches past it
+    std::uint32_t m_volumeSectors = 0;
 };
 
 // A name as ISO 9660 compares it: upper case, without version and without a final dot.

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdimage/repairdata.h"
 
+#include "cdimage/bytes.h"
 #include "cdimage/error.h"
+#include "cdimage/filesystem.h"
 #include "cdimage/sector.h"
+#include "cdimage/sha256.h"
 
 #include <algorithm>
 #include <cstring>
@@ -151,6 +154,93 @@ const std::uint8_t* RepairingSource::sector(std::uint32_t lba) {
 
 std::string RepairingSource::whyUnreadable(std::uint32_t lba) const {
     return m_source.whyUnreadable(lba) + " (repair data cannot rebuild it)";
+}
+
+namespace {
+
+constexpr std::string_view kHeaderIdentifier = "VELMORA.RPH";
+constexpr std::uint32_t kMostSectorsScanned = 20000;
+
+// The header in a sector as stored, when it is a Form 1 sector that holds one.
+std::optional<RepairHeader> headerIn(SectorSource& source, std::uint32_t lba) {
+    const SectorAnswer answer = source.read(lba);
+    if (!answer || (answer.bytes[2] & Form2))
+        return std::nullopt;
+    return parseRepairHeader(answer.bytes + kSubheaderSize, kForm1Data);
+}
+
+} // namespace
+
+std::optional<FoundRepair> findRepairData(SectorSource& source) {
+    std::optional<RepairHeader> header;
+    const std::uint32_t sectors = source.sectorCount();
+    // The header's second copy is looked for at the disc's end only where there is a sign of
+    // it: its first copy is named but cannot be read, the disc holds sectors past its volume,
+    // or there is no file system to ask.
+    bool look = false;
+    try {
+        FileSystem files(source);
+        if (const auto record = files.findPrimary(kHeaderIdentifier); record && !record->form2) {
+            header = headerIn(source, record->lba);
+            look = !header;
+        } else {
+            look = files.volumeSectors() < sectors;
+        }
+    } catch (const Error&) {
+        look = true;
+    }
+    if (!header && look) {
+        const std::uint32_t scanned = std::min(kMostSectorsScanned, std::max(sectors / 20, 64u));
+        const std::uint32_t from = sectors - std::min(sectors, scanned);
+        for (std::uint32_t lba = from; lba < sectors; ++lba) // onward: read in long runs
+            if (auto found = headerIn(source, lba))
+                header = found; // the last one found: the copy that ends the disc
+    }
+    if (!header)
+        return std::nullopt;
+    // Every sector it names must be one the disc has.
+    const RepairLayout& layout = header->layout;
+    if (layout.protectedSectors > sectors || header->parityLba > sectors ||
+        layout.paritySectors() > sectors - header->parityLba)
+        return std::nullopt;
+    // The table, each sector from whichever copy reads.
+    const std::uint32_t entries = layout.protectedSectors + layout.paritySectors();
+    std::vector<std::uint32_t> table;
+    table.reserve(entries);
+    for (std::uint32_t sector = 1; sector < layout.headerSectors(); ++sector) {
+        std::optional<SectorAnswer> read;
+        for (const std::uint32_t copy : header->headerLbas) {
+            if (copy >= sectors || sector >= sectors - copy)
+                continue;
+            SectorAnswer answer = source.read(copy + sector);
+            if (answer && !(answer.bytes[2] & Form2) &&
+                form1EdcMatchesFromSubheader(answer.bytes)) {
+                read = answer;
+                break;
+            }
+        }
+        if (!read)
+            return std::nullopt;
+        for (std::size_t at = 0; at < kForm1Data && table.size() < entries; at += 4)
+            table.push_back(readLittleEndian32(read->bytes + kSubheaderSize + at));
+    }
+    if (table.size() != entries)
+        return std::nullopt;
+    // The table as a whole, against the header's sum of it.
+    Sha256 sum;
+    std::vector<std::uint8_t> bytes(std::size_t(entries) * 4);
+    for (std::size_t i = 0; i < table.size(); ++i)
+        writeLittleEndian32(bytes.data() + i * 4, table[i]);
+    sum.add(bytes.data(), bytes.size());
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string expected;
+    for (const std::uint8_t byte : header->tableSha256) {
+        expected += kHex[byte >> 4];
+        expected += kHex[byte & 0x0F];
+    }
+    if (sum.hex() != expected)
+        return std::nullopt;
+    return FoundRepair{*header, std::move(table)};
 }
 
 } // namespace cdimage

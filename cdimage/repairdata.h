@@ -9,6 +9,7 @@
 #include "cdimage/sectorsource.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace cdimage {
@@ -81,5 +82,16 @@ private:
     std::vector<std::uint8_t> m_sector;         // a rebuilt sector as given
     std::vector<std::uint32_t> m_unrebuildable; // words found so
 };
+
+// The repair data of a disc, as found on it.
+struct FoundRepair {
+    RepairHeader header;
+    std::vector<std::uint32_t> checkTable;
+};
+
+// The repair data of the disc whose sectors `source` gives: its header where the root folder's
+// VELMORA.RPH lies, else where a scan of the disc's last sectors finds one, and its check table
+// from either copy, sector by sector. Nothing when the disc has none, or none that reads whole.
+std::optional<FoundRepair> findRepairData(SectorSource& source);
 
 } // namespace cdimage

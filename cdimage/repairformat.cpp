@@ -3,6 +3,7 @@
 
 #include "cdimage/bytes.h"
 #include "cdimage/error.h"
+#include "cdimage/sector.h"
 
 #include <isa-l/crc.h>
 
@@ -111,10 +112,12 @@ std::optional<RepairHeader> parseRepairHeader(const std::uint8_t* at, std::size_
         readLittleEndian32(at + field::kCode) != RepairHeader::kCodeCauchy255)
         return std::nullopt;
     const int parity = int(read16(at + field::kParity));
-    if (parity < 1 || parity > 254 || int(read16(at + field::kData)) != 255 - parity)
+    const std::uint32_t protectedSectors = readLittleEndian32(at + field::kProtected);
+    if (parity < 1 || parity > 254 || int(read16(at + field::kData)) != 255 - parity ||
+        protectedSectors == 0 || protectedSectors > kMaxSectors)
         return std::nullopt;
     RepairHeader header;
-    header.layout = RepairLayout::of(readLittleEndian32(at + field::kProtected), parity);
+    header.layout = RepairLayout::of(protectedSectors, parity);
     // The band length follows from the rest: one that does not is no header of ours.
     if (header.layout.bandLength != readLittleEndian32(at + field::kBandLength) ||
         readLittleEndian32(at + field::kTableEntries) !=

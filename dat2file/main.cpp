@@ -15,6 +15,7 @@
 #include "dat2file/drive.h"
 #include "dat2file/drivelock.h"
 #include "dat2file/outputwriter.h"
+#include "dat2file/repairing.h"
 
 #include <cstdio>
 #include <memory>
@@ -119,18 +120,28 @@ private:
     std::unique_ptr<cdimage::SectorSource> m_drive;
 };
 
+// What the repair data did, where the disc has some, after the run's own closing line.
+int withRepairSummary(const ReadingSource& reading, cdimage::Report& report, int status) {
+    if (const auto summary = reading.repairSummary())
+        report.done("repair data: " + *summary);
+    return status;
+}
+
 int extract(const fs::path& path, const fs::path& destination, bool force,
             cdimage::Report& report) {
     cdimage::OpenedSource source = cdimage::openSource(
         path, [](const std::string& device) { return std::make_unique<LockedDrive>(device); });
+    ReadingSource reading(source);
     switch (source.kind) {
     case cdimage::SourceKind::Image:
         // An image gives every file it holds, into a folder named after the image.
-        return extractImage(*source.sectors, source.where, imageFolderFor(destination), force,
-                            report);
+        return withRepairSummary(reading, report,
+                                 extractImage(reading.sectors(), source.where,
+                                              imageFolderFor(destination), force, report));
     case cdimage::SourceKind::MountedDisc:
-        return extractFromDisc(*source.sectors, source.where, source.pathOnDisc, destination, force,
-                               report);
+        return withRepairSummary(reading, report,
+                                 extractFromDisc(reading.sectors(), source.where, source.pathOnDisc,
+                                                 destination, force, report));
     case cdimage::SourceKind::RiffCopy:
         break;
     }
@@ -162,14 +173,17 @@ int main(int argc, char** argv) {
         }
         TerminalReport report;
         if (arguments.size() == 2 && arguments[0] == "--list") {
-            const auto image = cdimage::openImage(cdimage::pathOfUtf8(arguments[1]));
-            return listFiles(*image.sectors, image.where, report);
+            auto image = cdimage::openImage(cdimage::pathOfUtf8(arguments[1]));
+            ReadingSource reading(image);
+            return listFiles(reading.sectors(), image.where, report);
         }
         if (arguments.size() == 4 && arguments[0] == "--image") {
-            const auto image = cdimage::openImage(cdimage::pathOfUtf8(arguments[1]));
-            return extractFromDisc(*image.sectors, image.where, arguments[2],
-                                   cdimage::pathOfUtf8(arguments[3]).make_preferred(), force,
-                                   report);
+            auto image = cdimage::openImage(cdimage::pathOfUtf8(arguments[1]));
+            ReadingSource reading(image);
+            return withRepairSummary(
+                reading, report,
+                extractFromDisc(reading.sectors(), image.where, arguments[2],
+                                cdimage::pathOfUtf8(arguments[3]).make_preferred(), force, report));
         }
         if (arguments.size() == 2 && !arguments[0].starts_with("--"))
             return extract(cdimage::pathOfUtf8(arguments[0]),

@@ -12,6 +12,7 @@
 #include "dat2file/commands.h"
 #include "toolrun.h"
 
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -123,6 +124,7 @@ private Q_SLOTS:
     void parityShrinksToFitTheDisc();
     void damagedImageComesBackAsTheOraclePredicts_data();
     void damagedImageComesBackAsTheOraclePredicts();
+    void dat2fileRepairsAnImageThatCarriesRepairData();
 };
 
 void RepairCodeTest::parityIsTheFormula_data() {
@@ -467,6 +469,77 @@ void RepairCodeTest::damagedImageComesBackAsTheOraclePredicts() {
         std::any_of(lost.begin(), lost.end(), [&](std::uint32_t at) { return at < sectors; });
     if (allWhole && (protectedLost || !garbled.empty()))
         QVERIFY(repairing.count().rebuilt > 0);
+}
+
+// An image with its repair data after it (the parity, then the header and the check table as
+// its last sectors), sectors of a file zeroed: dat2file finds the header at the image's end,
+// rebuilds them and gives every file back whole.
+void RepairCodeTest::dat2fileRepairsAnImageThatCarriesRepairData() {
+    using namespace velmora::test;
+    QTemporaryDir folder;
+    const QByteArray a = randomBytes(300000, 31), b = randomBytes(5000, 32);
+    QVERIFY(
+        run(tolkProgram(),
+            {u"-v"_qs, u"R"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs,
+             writeFile(folder.path(), u"a.dat"_qs, a), writeFile(folder.path(), u"b.dat"_qs, b)},
+            folder.path())
+            .status == 0);
+    QByteArray bin = readFile(folder.filePath(u"IMG.bin"_qs));
+    const std::uint32_t sectors = std::uint32_t(bin.size() / 2352);
+    cdimage::ParityBuilder parity(cdimage::RepairLayout::of(sectors, 16));
+    std::uint8_t symbol[cdimage::kSymbolSize];
+    for (std::uint32_t lba = 0; lba < sectors; ++lba) {
+        cdimage::symbolOf(reinterpret_cast<const std::uint8_t*>(bin.constData()) + lba * 2352 + 16,
+                          symbol);
+        parity.add(lba, symbol);
+    }
+    const cdimage::RepairLayout layout = parity.layout();
+    std::vector<std::uint8_t> raw(2352);
+    QCryptographicHash paritySum(QCryptographicHash::Sha256), tableSum(QCryptographicHash::Sha256);
+    for (std::uint32_t i = 0; i < layout.paritySectors(); ++i) {
+        cdimage::writeForm2(raw.data(), sectors + i, cdimage::Data, parity.parity(i), 2324, 0);
+        bin.append(reinterpret_cast<const char*>(raw.data()), 2352);
+        paritySum.addData(QByteArrayView(parity.parity(i), 2324));
+    }
+    QByteArray table;
+    for (const std::uint32_t check : parity.checkTable())
+        for (int shift = 0; shift < 32; shift += 8)
+            table.append(char((check >> shift) & 0xFF));
+    tableSum.addData(table);
+    cdimage::RepairHeader header;
+    header.layout = layout;
+    header.parityLba = sectors;
+    const std::uint32_t headerLba = sectors + layout.paritySectors();
+    header.headerLbas = {headerLba, headerLba};
+    std::memcpy(header.paritySha256.data(), paritySum.result().constData(), 32);
+    std::memcpy(header.tableSha256.data(), tableSum.result().constData(), 32);
+    QByteArray rph =
+        QByteArray(reinterpret_cast<const char*>(cdimage::encodeRepairHeader(header).data()),
+                   2048) +
+        table;
+    rph.resize(qsizetype(layout.headerSectors()) * 2048, '\0');
+    for (std::uint32_t i = 0; i < layout.headerSectors(); ++i) {
+        cdimage::writeForm1(raw.data(), headerLba + i, cdimage::Data,
+                            reinterpret_cast<const std::uint8_t*>(rph.constData()) + i * 2048,
+                            2048);
+        bin.append(reinterpret_cast<const char*>(raw.data()), 2352);
+    }
+    const auto [first, count] = placeOf(folder.filePath(u"IMG.cue"_qs), u"A.DAT"_qs, folder.path());
+    QVERIFY(count > 20);
+    bin.replace((first + 10) * 2352, 7 * 2352, QByteArray(7 * 2352, '\0')); // a scratch
+    writeFile(folder.path(), u"IMG.bin"_qs, bin);
+
+    const Run repaired = run(dat2fileProgram(), {u"IMG.cue"_qs, u"out"_qs}, folder.path());
+    QVERIFY2(repaired.status == 0, qPrintable(repaired.errors));
+    QVERIFY(readFile(folder.filePath(u"out/a.dat"_qs)) == a);
+    QVERIFY(readFile(folder.filePath(u"out/b.dat"_qs)) == b);
+    QVERIFY2(repaired.output.contains(
+                 u"repair data: 7 sectors unreadable, 7 rebuilt, 0 not rebuildable"_qs),
+             qPrintable(repaired.output));
+    const Run one = run(dat2fileProgram(), {u"--image"_qs, u"IMG.cue"_qs, u"a.dat"_qs, u"one"_qs},
+                        folder.path());
+    QVERIFY2(one.status == 0, qPrintable(one.errors));
+    QVERIFY(readFile(folder.filePath(u"one"_qs)) == a);
 }
 
 QTEST_GUILESS_MAIN(RepairCodeTest)

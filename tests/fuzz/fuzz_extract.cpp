@@ -6,6 +6,10 @@
 
 #include "dat2file/commands.h"
 
+#ifdef VELMORA_REPAIR
+#include "cdimage/repairdata.h"
+#endif
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -68,5 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)dat2file::extractImage(sectors, "the image", g_scratch / "whole", false);
     } catch (const std::exception&) {
     }
+#ifdef VELMORA_REPAIR
+    if (auto found = cdimage::findRepairData(sectors)) { // and the repair data it may claim
+        cdimage::RepairingSource repairing(sectors, found->header, std::move(found->checkTable));
+        for (std::uint32_t lba = 0; lba < repairing.sectorCount() && lba < 64; ++lba)
+            (void)repairing.read(lba);
+    }
+#endif
     return 0;
 }
