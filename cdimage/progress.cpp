@@ -27,19 +27,32 @@ void writeWhole(std::FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
-} // namespace
-
-void say(std::FILE* stream, const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
+std::string formattedFrom(const char* format, std::va_list arguments) {
     std::va_list again;
     va_copy(again, arguments);
     const int length = std::vsnprintf(nullptr, 0, format, arguments);
-    va_end(arguments);
     std::string text(length > 0 ? std::size_t(length) : 0, '\0');
     if (length > 0)
         std::vsnprintf(text.data(), text.size() + 1, format, again);
     va_end(again);
+    return text;
+}
+
+} // namespace
+
+std::string formatted(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::string text = formattedFrom(format, arguments);
+    va_end(arguments);
+    return text;
+}
+
+void say(std::FILE* stream, const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    const std::string text = formattedFrom(format, arguments);
+    va_end(arguments);
     if (g_openLine)
         g_openLine->finish();
     writeWhole(stream, text);

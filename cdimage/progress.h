@@ -49,6 +49,15 @@ private:
     std::size_t m_width = 0; // of the line shown in place
 };
 
+// What printf's `format` makes of the arguments, as a text.
+#if defined(__MINGW32__)
+__attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string
+formatted(const char* format, ...);
+
 // Writes what `format` makes to `stream` (standard output or error) in one call, each line
 // whole: a console that shows what comes as it comes never gets half a character or half a
 // line. A progress line left open in place on the terminal is ended first, so that what follows

@@ -4,34 +4,12 @@
 #include "dat2file/catalog.h"
 #include "dat2file/commands.h"
 
+#include "cdimage/progress.h"
 #include "cdimage/sector.h"
-
-#include <cstdarg>
-#include <cstdio>
 
 namespace dat2file {
 
 namespace {
-
-#if defined(__MINGW32__)
-__attribute__((format(gnu_printf, 1, 2)))
-#elif defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
-std::string
-formatted(const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
-    std::va_list again;
-    va_copy(again, arguments);
-    const int size = std::vsnprintf(nullptr, 0, format, arguments);
-    va_end(arguments);
-    std::string text(size > 0 ? std::size_t(size) : 0, '\0');
-    if (size > 0)
-        std::vsnprintf(text.data(), text.size() + 1, format, again);
-    va_end(again);
-    return text;
-}
 
 void listLeftOut(const Plan& plan, cdimage::Report& report) {
     for (const Plan::LeftOut& left : plan.leftOut)
@@ -52,10 +30,10 @@ int listFolders(cdimage::FileSystem& files, const ListOnDisc& list, const std::s
         const std::uint64_t length =
             file.file.form2 ? std::uint64_t(file.file.sectors) * cdimage::kForm2DataSize
                             : file.file.size;
-        report.listing(formatted("%-31s %s %8u sectors %c%12llu  %s", file.isoPath.c_str(),
-                                 file.file.form2 ? "Form 2" : "Form 1", file.file.sectors,
-                                 file.file.form2 ? '~' : ' ',
-                                 static_cast<unsigned long long>(length), file.place.c_str()));
+        report.listing(cdimage::formatted(
+            "%-31s %s %8u sectors %c%12llu  %s", file.isoPath.c_str(),
+            file.file.form2 ? "Form 2" : "Form 1", file.file.sectors, file.file.form2 ? '~' : ' ',
+            static_cast<unsigned long long>(length), file.place.c_str()));
     }
     listLeftOut(plan, report);
     return plan.leftOut.empty() ? Done : Damaged;
@@ -71,17 +49,17 @@ int listFiles(cdimage::SectorSource& source, const std::string& where, cdimage::
     if (!found.list)
         return listFolders(files, found, where, report);
     for (const cdimage::ListedFile& file : found.list->files)
-        report.listing(formatted("%-31s %12llu  %s  %s", file.identifier.c_str(),
-                                 static_cast<unsigned long long>(file.length), file.sha256.c_str(),
-                                 file.originalName.c_str()));
+        report.listing(cdimage::formatted("%-31s %12llu  %s  %s", file.identifier.c_str(),
+                                          static_cast<unsigned long long>(file.length),
+                                          file.sha256.c_str(), file.originalName.c_str()));
     // What the folders hold beyond the list, marked: no list vouches for those.
     const Plan plan =
         planFolder(files, found, files.primaryRoot(), files.jolietRoot(), true, report);
     for (const Planned& file : plan.files)
         if (!file.voucher.entry)
-            report.listing(formatted("# not in the file list: %s, %s, %u sectors, %s",
-                                     file.isoPath.c_str(), file.file.form2 ? "Form 2" : "Form 1",
-                                     file.file.sectors, file.place.c_str()));
+            report.listing(cdimage::formatted(
+                "# not in the file list: %s, %s, %u sectors, %s", file.isoPath.c_str(),
+                file.file.form2 ? "Form 2" : "Form 1", file.file.sectors, file.place.c_str()));
     listLeftOut(plan, report);
     if (!found.list->damagedLines.empty()) {
         report.problem("the file list of " + where + " is damaged (" +
