@@ -234,16 +234,10 @@ std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& 
     const std::vector<std::string_view> parts = componentsOf(path);
     if (parts.size() > kMaxPathDepth)
         throw DiscError("the path has more than " + std::to_string(kMaxPathDepth) + " parts");
-    // A name as compared: ISO 9660 names without their version and final dot.
-    const auto key = [joliet](std::string name, bool anyCase) {
-        name = joliet ? withoutVersion(std::move(name)) : comparableIdentifier(std::move(name));
-        return anyCase ? asciiUpperCase(std::move(name)) : name;
-    };
-    const auto comparedAs = [&](std::string name) {
-        if (joliet)
-            return withoutVersion(std::move(name));
+    // A name as compared: without its version, and an ISO 9660 name without its final dot.
+    const auto comparedAs = [joliet](std::string name) {
         name = withoutVersion(std::move(name));
-        if (!name.empty() && name.back() == '.')
+        if (!joliet && !name.empty() && name.back() == '.')
             name.pop_back();
         return name;
     };
@@ -260,9 +254,10 @@ std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& 
                     chosen = &entry;
                     break;
                 }
+        const std::string wantedInAnyCase = asciiUpperCase(wanted);
         if (!chosen && match != Match::Exact)
             for (const DiscFile& entry : inFolder)
-                if (key(entry.name, true) == key(std::string(parts[i]), true)) {
+                if (asciiUpperCase(comparedAs(entry.name)) == wantedInAnyCase) {
                     chosen = &entry;
                     break;
                 }
