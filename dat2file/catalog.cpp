@@ -185,15 +185,20 @@ std::string leafOf(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-// The ISO 9660 records for a Joliet record: same place and size, the name agreeing where
-// several do (files of no bytes).
-std::vector<cdimage::TreeFile> isoRecordsOf(cdimage::FileSystem& files,
+std::string parentOf(const std::string& place) {
+    const std::size_t slash = place.rfind('/');
+    return slash == std::string::npos ? std::string() : place.substr(0, slash);
+}
+
+// The ISO 9660 records among `isoFiles` for a Joliet record: same place and size, the name
+// agreeing where several do (files of no bytes).
+std::vector<cdimage::TreeFile> isoRecordsOf(const std::vector<cdimage::TreeFile>& isoFiles,
                                             const cdimage::DiscFile& joliet,
                                             std::string_view jolietPath) {
     std::vector<cdimage::TreeFile> same;
-    for (cdimage::TreeFile& found : files.walk(files.primaryRoot(), false).files)
+    for (const cdimage::TreeFile& found : isoFiles)
         if (found.file.lba == joliet.lba && found.file.size == joliet.size)
-            same.push_back(std::move(found));
+            same.push_back(found);
     if (same.size() > 1) {
         const std::string identifier = cdimage::fileIdentifier(leafOf(jolietPath));
         std::vector<cdimage::TreeFile> named;
@@ -208,16 +213,15 @@ std::vector<cdimage::TreeFile> isoRecordsOf(cdimage::FileSystem& files,
 
 // The ISO 9660 folder that a Joliet folder is: the one holding the same files.
 std::optional<cdimage::DiscFile> isoFolderOf(cdimage::FileSystem& files,
+                                             const std::vector<cdimage::TreeFile>& isoFiles,
                                              const cdimage::DiscFile& joliet) {
     for (const cdimage::TreeFile& inside : files.walk(joliet, true).files) {
         if (inside.file.size == 0)
             continue;
-        for (const cdimage::TreeFile& iso : isoRecordsOf(files, inside.file, inside.path)) {
+        for (const cdimage::TreeFile& iso : isoRecordsOf(isoFiles, inside.file, inside.path)) {
             std::string path = iso.path;
             for (std::size_t up = 0; up < inside.parts.size(); ++up)
-                path.erase(std::min(path.size(), path.rfind('/') == std::string::npos
-                                                     ? std::size_t(0)
-                                                     : path.rfind('/')));
+                path = parentOf(path);
             return path.empty() ? files.primaryRoot() : files.findPrimary(path);
         }
     }
@@ -234,6 +238,7 @@ std::optional<Found> findFile(cdimage::FileSystem& files, const ListOnDisc& list
         given.erase(0, 1);
     if (given.empty())
         return Found{files.primaryRoot(), files.jolietRoot()};
+    std::optional<std::vector<cdimage::TreeFile>> isoFiles;
     for (const Match match : {Match::Exact, Match::AnyCase}) {
         std::vector<Found> fits;
         const auto add = [&](cdimage::DiscFile file, std::optional<cdimage::DiscFile> joliet) {
@@ -252,13 +257,15 @@ std::optional<Found> findFile(cdimage::FileSystem& files, const ListOnDisc& list
                         found && !found->directory)
                         add(*found, std::nullopt);
         if (auto joliet = files.findJoliet(given, match)) {
+            if (!isoFiles) // every ISO 9660 file, walked once for the name
+                isoFiles = files.walk(files.primaryRoot(), false).files;
             if (joliet->directory) {
-                if (auto iso = isoFolderOf(files, *joliet))
+                if (auto iso = isoFolderOf(files, *isoFiles, *joliet))
                     add(*iso, joliet);
                 else
                     add(*joliet, joliet); // a folder of no file: walked in its Joliet tree
             } else {
-                for (cdimage::TreeFile& iso : isoRecordsOf(files, *joliet, given))
+                for (cdimage::TreeFile& iso : isoRecordsOf(*isoFiles, *joliet, given))
                     add(std::move(iso.file), std::nullopt);
             }
         }
@@ -361,11 +368,6 @@ std::optional<std::string> safePath(const std::vector<std::string>& parts, bool 
         safe += (safe.empty() ? "" : "/") + *name;
     }
     return safe;
-}
-
-std::string parentOf(const std::string& place) {
-    const std::size_t slash = place.rfind('/');
-    return slash == std::string::npos ? std::string() : place.substr(0, slash);
 }
 
 } // namespace
