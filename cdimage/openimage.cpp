@@ -377,10 +377,7 @@ public:
     std::uint32_t fileSectors() const { return m_sectors; }
     std::uint32_t sectorCount() const override { return m_firstLba + m_sectors; }
 
-    const std::uint8_t* sector(std::uint32_t lba) override {
-        const std::uint8_t* raw = rawSector(lba);
-        return raw && brokenBecause(raw).empty() ? raw + 16 : nullptr;
-    }
+    const std::uint8_t* sector(std::uint32_t lba) override { return read(lba).bytes; }
     std::string whyUnreadable(std::uint32_t lba) const override {
         if (lba < m_firstLba || lba - m_firstLba >= m_available)
             return quoted(m_path) + " holds only " + std::to_string(m_available) + " whole sectors";
@@ -424,8 +421,6 @@ private:
             return nullptr;
         const std::uint32_t index = lba - m_firstLba;
         if ((index < m_first || index - m_first >= m_count) && !fill(index))
-            return nullptr;
-        if (index - m_first >= m_count)
             return nullptr;
         return m_buffer.data() + std::size_t(index - m_first) * kRawSectorSize;
     }
