@@ -2,6 +2,7 @@
 #include "toolrun.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -125,6 +126,17 @@ QString writeFile(const QString& folder, const QString& name, const QByteArray& 
 QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QMap<QString, QByteArray> filesUnder(const QString& folder) {
+    QMap<QString, QByteArray> found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        found.insert(QDir(folder).relativeFilePath(path), readFile(path));
+    }
+    return found;
 }
 
 std::pair<qint64, qint64> placeOf(const QString& cue, const QString& identifier,

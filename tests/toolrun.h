@@ -6,6 +6,7 @@
 // Running the CD image tools as programs, and the files their tests feed them.
 
 #include <QByteArray>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -57,6 +58,8 @@ QByteArray randomBytes(qint64 size, quint32 seed);
 // Writes a file under `folder`; returns its path.
 QString writeFile(const QString& folder, const QString& name, const QByteArray& data);
 QByteArray readFile(const QString& path);
+// The names and bytes of the files under `folder`, hidden ones included, by their paths below it.
+QMap<QString, QByteArray> filesUnder(const QString& folder);
 
 // Where a file lies in an image, as libiso9660 sees it: first sector and sector count.
 std::pair<qint64, qint64> placeOf(const QString& cue, const QString& identifier,

@@ -396,18 +396,6 @@ void Dat2FileTest::stopSignalLeavesWhatStoodBefore() {
 
 namespace {
 
-// The names and bytes of the files under `folder`, hidden ones included, by their paths below it.
-QMap<QString, QByteArray> filesUnder(const QString& folder) {
-    QMap<QString, QByteArray> found;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        found.insert(QDir(folder).relativeFilePath(path), readFile(path));
-    }
-    return found;
-}
-
 bool setModified(const QString& path, qint64 seconds) {
     struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(seconds), 0}};
     return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;

@@ -37,15 +37,11 @@ bool unpack(const QString& packed, const QString& folder, const QString& name) {
     return xz.waitForFinished() && xz.exitStatus() == QProcess::NormalExit && xz.exitCode() == 0;
 }
 
-// Every file below `folder`, by its path below it, with its bytes.
-QMap<QString, QByteArray> filesUnder(const QString& folder) {
-    QMap<QString, QByteArray> found;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        found.insert(QDir(folder).relativeFilePath(path), readFile(path));
-    }
-    return found;
+// The image IMG in `folder` of one file, a.dat, of `size` pseudo-random bytes.
+bool buildImageOfOneFile(const QString& folder, qint64 size, quint32 seed) {
+    const QString file = writeFile(folder, u"a.dat"_qs, randomBytes(size, seed));
+    return run(tolkProgram(), {u"-v"_qs, u"V"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, file}, folder)
+               .status == 0;
 }
 
 // A file system of 2048-byte blocks (genisoimage's) in raw Mode 2 Form 1 sectors, the first
@@ -437,11 +433,7 @@ void ReadingTest::forceNeverFollowsAnotherUsersLink() {
     if (testingWindowsTools())
         QSKIP("links and their owners are POSIX's");
     QTemporaryDir folder;
-    writeFile(folder.path(), u"a.dat"_qs, randomBytes(5000, 9));
-    QVERIFY(run(tolkProgram(),
-                {u"-v"_qs, u"V"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, folder.filePath(u"a.dat"_qs)},
-                folder.path())
-                .status == 0);
+    QVERIFY(buildImageOfOneFile(folder.path(), 5000, 9));
     QDir(folder.path()).mkdir(u"theirs"_qs);
     QVERIFY(QFile::link(folder.filePath(u"theirs"_qs), folder.filePath(u"out"_qs)));
     const QByteArray link = QFile::encodeName(folder.filePath(u"out"_qs));
@@ -461,11 +453,7 @@ void ReadingTest::forceNeverFollowsAnotherUsersLink() {
 // whatever destination it was.
 void ReadingTest::killedRunsTemporariesGoWhateverTheirDestination() {
     QTemporaryDir folder;
-    writeFile(folder.path(), u"a.dat"_qs, randomBytes(5000, 10));
-    QVERIFY(run(tolkProgram(),
-                {u"-v"_qs, u"V"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, folder.filePath(u"a.dat"_qs)},
-                folder.path())
-                .status == 0);
+    QVERIFY(buildImageOfOneFile(folder.path(), 5000, 10));
     // No process has so high a number.
     const QString stale = u"out/.other.dat2file-2147483646-0.tmp"_qs;
     writeFile(folder.path(), stale + u"/half.mpg"_qs, randomBytes(100000, 11));
