@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace cdimage {
 
@@ -38,6 +39,18 @@ inline void writeBothEndian16(std::uint8_t* out, std::uint16_t value) {
 inline void writeBothEndian32(std::uint8_t* out, std::uint32_t value) {
     writeLittleEndian32(out, value);
     writeBigEndian32(out + 4, value);
+}
+
+// Bytes as lower-case hex digits, two a byte.
+inline std::string hexOf(const std::uint8_t* bytes, std::size_t size) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0x0F];
+    }
+    return text;
 }
 
 } // namespace cdimage

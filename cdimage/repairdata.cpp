@@ -232,13 +232,7 @@ std::optional<FoundRepair> findRepairData(SectorSource& source) {
     for (std::size_t i = 0; i < table.size(); ++i)
         writeLittleEndian32(bytes.data() + i * 4, table[i]);
     sum.add(bytes.data(), bytes.size());
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string expected;
-    for (const std::uint8_t byte : header->tableSha256) {
-        expected += kHex[byte >> 4];
-        expected += kHex[byte & 0x0F];
-    }
-    if (sum.hex() != expected)
+    if (sum.hex() != hexOf(header->tableSha256.data(), header->tableSha256.size()))
         return std::nullopt;
     return FoundRepair{*header, std::move(table)};
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdimage/sha256.h"
 
+#include "cdimage/bytes.h"
+
 #include <openssl/evp.h>
 
 #include <stdexcept>
@@ -32,13 +34,7 @@ std::string Sha256::hex() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_DigestFinal_ex(m_context->digest, digest, &size);
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += kDigits[digest[i] >> 4];
-        text += kDigits[digest[i] & 0x0F];
-    }
-    return text;
+    return hexOf(digest, size);
 }
 
 } // namespace cdimage
