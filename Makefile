@@ -6,7 +6,7 @@ PRESET ?= default
 
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools \
-            libssl-dev libcdio-dev libiso9660-dev libcdio-utils genisoimage cdrdao libisal-dev \
+            libssl-dev libcdio-dev libiso9660-dev libcdio-utils genisoimage cdrdao libisal-dev nasm \
             fonts-comic-neue fonts-dejavu-core xauth xvfb clang-format clang libclang-rt-14-dev \
             dpkg-dev desktop-file-utils appstream qt6-translations-l10n lintian \
             mingw-w64 wine64
@@ -51,12 +51,14 @@ test: build windows
 # 64-bit Windows, cross-built with mingw-w64 into build-windows/: the tools, and with a Qt for
 # Windows in QT_MINGW (make windows-qt, or a copy of one unpacked) the window and its tests.
 QT_MINGW ?= $(HOME)/.cache/velmora/qt6-mingw
+ISAL_MINGW ?= $(HOME)/.cache/velmora/isal-mingw
 windows: deps
+	VELMORA_ISAL_MINGW=$(ISAL_MINGW) bash packaging/windows/build-isal.sh
 	VELMORA_QT_MINGW=$(QT_MINGW) bash packaging/windows/build-qt.sh --if-quick
 	if [ -f $(QT_MINGW)/lib/cmake/Qt6/Qt6Config.cmake ]; then \
-	    cmake --preset windows -DVELMORA_WINDOW=ON -DVELMORA_QT_MINGW=$(QT_MINGW); \
+	    cmake --preset windows -DVELMORA_ISAL_MINGW=$(ISAL_MINGW) -DVELMORA_WINDOW=ON -DVELMORA_QT_MINGW=$(QT_MINGW); \
 	else \
-	    cmake --preset windows -DVELMORA_WINDOW=OFF; \
+	    cmake --preset windows -DVELMORA_ISAL_MINGW=$(ISAL_MINGW) -DVELMORA_WINDOW=OFF; \
 	fi
 	cmake --build --preset windows
 

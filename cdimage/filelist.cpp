@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdimage/filelist.h"
 
+#include "cdimage/repairformat.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -18,6 +20,7 @@ constexpr std::string_view kSecondHeading = "# Velmora file list 2: SHA-256, len
 constexpr std::string_view kFirstHeading =
     "# Velmora file list: SHA-256, length in bytes, name on the CD, original name";
 constexpr std::string_view kVolumeComment = "# volume ";
+constexpr std::string_view kRepairComment = "# repair code ";
 // What a reader of the list on any system should know: other systems read only part of each
 // file, without a word of it.
 constexpr std::string_view kReaderNote =
@@ -79,6 +82,38 @@ std::optional<ListedFile> parseLine(std::string_view line, bool withPlace, bool 
     return file;
 }
 
+std::string repairLines(const ListedRepair& repair) {
+    const auto number = [](auto value) { return std::to_string(value); };
+    const RepairLayout layout{repair.parity, repair.protectedSectors, repair.bandLength};
+    const std::uint64_t parityBytes = std::uint64_t(layout.paritySectors()) * kSymbolSize;
+    const std::uint64_t headerBytes = std::uint64_t(layout.headerSectors()) * 2048;
+    return std::string(kRepairComment) + number(repair.code) + " m " + number(repair.parity) +
+           " L " + number(repair.bandLength) + " D " + number(repair.protectedSectors) + " rpd " +
+           number(repair.parityLba) + " rph " + number(repair.headerLbas[0]) + " " +
+           number(repair.headerLbas[1]) + "\n# repair file " + std::string(kParityIdentifier) +
+           " " + number(parityBytes) + " bytes from sector " + number(repair.parityLba) +
+           "\n# repair file " + std::string(kRepairHeaderIdentifier) + " " +
+           number(headerBytes) + " bytes from sector " + number(repair.headerLbas[0]) +
+           "\n";
+}
+
+// "# repair code 1 m 32 L 1346 D 300000 rpd 300672 rph 300000 343744"
+std::optional<ListedRepair> parseRepairLine(std::string_view line) {
+    line.remove_prefix(kRepairComment.size());
+    ListedRepair repair;
+    const auto field = [&](std::string_view name, auto& value) {
+        if (!name.empty() && nextField(line) != name)
+            return false;
+        return readNumber(nextField(line), value);
+    };
+    if (!field("", repair.code) || !field("m", repair.parity) ||
+        !field("L", repair.bandLength) || !field("D", repair.protectedSectors) ||
+        !field("rpd", repair.parityLba) || !field("rph", repair.headerLbas[0]) ||
+        !field("", repair.headerLbas[1]) || !line.empty())
+        return std::nullopt;
+    return repair;
+}
+
 } // namespace
 
 bool fitsInFileList(std::string_view name) {
@@ -87,12 +122,15 @@ bool fitsInFileList(std::string_view name) {
 }
 
 std::string formatFileList(const std::string& volumeIdentifier,
-                           const std::vector<ListedFile>& files) {
+                           const std::vector<ListedFile>& files,
+                           const std::optional<ListedRepair>& repair) {
     std::string text(kHeading);
     text += kVolumeComment;
     text += volumeIdentifier;
     text += '\n';
     text += kReaderNote;
+    if (repair)
+        text += repairLines(*repair);
     for (const ListedFile& file : files) {
         text += file.sha256;
         text += ' ';
@@ -128,6 +166,10 @@ std::optional<FileList> parseFileList(std::string_view text) {
             continue; // the heading
         if (line.starts_with(kVolumeComment)) {
             list.volumeIdentifier = line.substr(kVolumeComment.size());
+            continue;
+        }
+        if (line.starts_with(kRepairComment)) {
+            list.repair = parseRepairLine(line);
             continue;
         }
         if (line.starts_with('#'))

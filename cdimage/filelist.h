@@ -9,11 +9,13 @@
 // Text, one line per file, fields separated by one blank:
 //   <sha-256, 64 lower-case hex digits> <length in bytes> <first sector>
 //   <modification time, seconds after 1970 UTC> <name on the CD> <original name>
-// Lines starting with '#' are comments; one of them names the volume: "# volume NAME".
+// Lines starting with '#' are comments; one of them names the volume: "# volume NAME", and
+// those that begin "# repair " say where the image's repair data lies.
 // Lists written before the first sector, or the time, was recorded (their heading says so) are
 // read too.
 // An original name never holds a line break or another control character.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,14 +36,30 @@ struct ListedFile {
     std::optional<std::int64_t> modified; // seconds after 1970, UTC; lists of old lack it
 };
 
+// The record of an image's repair data in its list: the code, and where its two files lie
+// (docs/repair-format.md).
+struct ListedRepair {
+    int code = 1;
+    int parity = 0;                   // m
+    std::uint32_t bandLength = 0;     // L
+    std::uint32_t protectedSectors{}; // D
+    std::uint32_t parityLba = 0;      // VELMORA.RPD
+    std::array<std::uint32_t, 2> headerLbas{}; // the two copies of VELMORA.RPH
+};
+
+inline constexpr std::string_view kParityIdentifier = "VELMORA.RPD";
+inline constexpr std::string_view kRepairHeaderIdentifier = "VELMORA.RPH";
+
 struct FileList {
     std::string volumeIdentifier;          // empty when the list does not say
+    std::optional<ListedRepair> repair;    // where the image has repair data
     std::vector<ListedFile> files;         // the lines that read whole
     std::vector<std::size_t> damagedLines; // numbered from 1, the heading included
 };
 
 std::string formatFileList(const std::string& volumeIdentifier,
-                           const std::vector<ListedFile>& files);
+                           const std::vector<ListedFile>& files,
+                           const std::optional<ListedRepair>& repair = std::nullopt);
 
 // The list in `text`; a line that does not read whole is counted as damaged and the others are
 // still used. Nothing when the text is no such list at all (no heading and no line that reads).

@@ -8,12 +8,14 @@
 #include "cdimage/outputfile.h"
 #include "cdimage/parallelsums.h"
 #include "cdimage/paths.h"
+#include "cdimage/repairdata.h"
 #include "cdimage/sector.h"
 #include "cdimage/sha256.h"
 #include "cdimage/stopsignals.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -65,14 +67,18 @@ public:
         , m_buffer(kSectorsPerChunk * kRawSectorSize) {}
 
     std::uint32_t lba() const { return m_lba; }
+    // From here on, the symbol of every sector that the repair data covers goes to `parity`.
+    void protectInto(ParityBuilder& parity) { m_parity = &parity; }
 
     void form1(std::uint8_t submode, const std::uint8_t* data, std::size_t size) {
         const Slot slot = next();
         writeForm1(slot.sector, slot.lba, submode, data, size);
+        protect(slot.lba, data, size);
     }
     void form2(std::uint8_t submode, const std::uint8_t* data, std::size_t size) {
         const Slot slot = next();
         writeForm2(slot.sector, slot.lba, submode, data, size);
+        protect(slot.lba, data, size);
     }
     // Writes `data` as consecutive Form 1 sectors; the last one ends the record and the file.
     void form1Extent(const std::vector<std::uint8_t>& data) {
@@ -105,11 +111,26 @@ private:
         m_out.write(m_buffer.data(), m_used * kRawSectorSize);
         m_used = 0;
     }
+    // A sector's symbol is its user data, zeros after what was given.
+    void protect(std::uint32_t lba, const std::uint8_t* data, std::size_t size) {
+        if (!m_parity || lba >= m_parity->layout().protectedSectors)
+            return;
+        if (size == kSymbolSize) {
+            m_parity->add(lba, data);
+            return;
+        }
+        std::memset(m_symbol, 0, kSymbolSize);
+        if (size > 0)
+            std::memcpy(m_symbol, data, size);
+        m_parity->add(lba, m_symbol);
+    }
 
     OutputFile& m_out;
     std::vector<std::uint8_t> m_buffer;
     std::size_t m_used = 0;
     std::uint32_t m_lba = 0;
+    ParityBuilder* m_parity = nullptr;
+    std::uint8_t m_symbol[kSymbolSize];
 };
 
 // Whole Form 2 sectors, few enough that a chunk is still in the cache when it is used.
@@ -154,15 +175,26 @@ StoredFile lookAtFile(const fs::path& path, const std::function<void(const std::
     return file;
 }
 
+// "the file list, VELMORA.LST"
+std::string ownFileName(const std::string& identifier) {
+    return (identifier == kFileListIdentifier ? "the file list, " : "the repair data, ") +
+           identifier;
+}
+
 std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths,
                                      const std::function<void(const std::string&)>& warn,
                                      std::vector<std::string>& renamed) {
     if (paths.empty())
         throw BuildError("no file to store");
     std::vector<StoredFile> files;
-    std::map<std::string, fs::path> byIdentifier{{std::string(kFileListIdentifier), {}}};
-    std::map<std::u16string, fs::path> byJolietName{
-        {std::u16string(kFileListIdentifier.begin(), kFileListIdentifier.end()), {}}};
+    // The image's own files: their names are taken.
+    std::map<std::string, fs::path> byIdentifier;
+    std::map<std::u16string, fs::path> byJolietName;
+    for (const std::string_view own :
+         {kFileListIdentifier, kParityIdentifier, kRepairHeaderIdentifier}) {
+        byIdentifier.emplace(own, fs::path());
+        byJolietName.emplace(std::u16string(own.begin(), own.end()), fs::path());
+    }
     std::unordered_map<std::string, fs::path> byIdentity; // one entry per file, whatever its names
     for (const fs::path& path : paths) {
         StoredFile file = lookAtFile(path, warn);
@@ -171,9 +203,13 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths,
                              quoted(path));
         const auto [clash, added] = byIdentifier.emplace(file.identifier, path);
         const auto [jolietClash, jolietAdded] = byJolietName.emplace(file.jolietName, path);
-        if ((!added && clash->second.empty()) || (!jolietAdded && jolietClash->second.empty()))
-            throw BuildError(quoted(path) + " would be stored under the name of the file list, " +
-                             std::string(kFileListIdentifier));
+        if (!added && clash->second.empty())
+            throw BuildError(quoted(path) + " would be stored under the name of " +
+                             ownFileName(clash->first));
+        if (!jolietAdded && jolietClash->second.empty())
+            throw BuildError(quoted(path) + " would be stored under the name of " +
+                             ownFileName(std::string(jolietClash->first.begin(),
+                                                     jolietClash->first.end())));
         // Names that only their mapping makes alike (é and ü are both '_', case is one) are
         // told apart by a number, the original names kept whole in Joliet and in the list.
         for (unsigned number = 1; !added && number <= paths.size() + 1; ++number)
@@ -243,8 +279,14 @@ struct Layout {
     std::uint32_t jolietSectors = 0;
     std::uint32_t listLba = 0;
     std::uint32_t listLength = 0;
-    std::uint32_t sectors = 0; // of the track
+    std::uint32_t listSectors = 0;
+    std::optional<ListedRepair> repair; // where the repair data lies, when there is some
+    std::uint32_t sectors = 0;          // of the track
 };
+
+RepairLayout repairLayoutOf(const ListedRepair& repair) {
+    return {repair.parity, repair.protectedSectors, repair.bandLength};
+}
 
 std::vector<std::uint8_t> folderExtent(const std::vector<StoredFile>& files, const Layout& layout,
                                        bool joliet, const Timestamp& now) {
@@ -272,6 +314,20 @@ std::vector<std::uint8_t> folderExtent(const std::vector<StoredFile>& files, con
                        {joliet ? bigEndianUcs2(jolietList) : list + ";1", layout.listLba,
                         layout.listLength, false, XaForm1File},
                        now});
+    if (layout.repair) {
+        const RepairLayout code = repairLayoutOf(*layout.repair);
+        const auto add = [&](std::string_view name, std::uint32_t start, std::uint32_t sectors,
+                             std::uint16_t attributes) {
+            const std::u16string jolietOwn(name.begin(), name.end());
+            entries.push_back({jolietOwn,
+                               {joliet ? bigEndianUcs2(jolietOwn) : std::string(name) + ";1", start,
+                                sectors * std::uint32_t(kLogicalBlockSize), false, attributes},
+                               now});
+        };
+        add(kParityIdentifier, layout.repair->parityLba, code.paritySectors(), XaForm2File);
+        add(kRepairHeaderIdentifier, layout.repair->headerLbas[0], code.headerSectors(),
+            XaForm1File);
+    }
     std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
         return joliet ? a.jolietName < b.jolietName
                       : precedesInDirectory(a.record.identifier, b.record.identifier);
@@ -330,17 +386,39 @@ BuildResult checkNames(const BuildRequest& request) {
     return result;
 }
 
-Plan planImage(const BuildRequest& request) {
-    Plan plan{checkNames(request), {}, {}, {}, Timestamp::now()};
+// The repair data of `parity` bands for the sectors up to `protectedEnd`: the header's first copy
+// there, the parity after it, the header's second copy as the image's last sectors. They may end
+// past what a disc addresses: less repair data is then chosen.
+ListedRepair repairAfter(std::uint32_t protectedEnd, int parity) {
+    const RepairLayout code = RepairLayout::of(protectedEnd, parity);
+    ListedRepair repair{1, parity, code.bandLength, protectedEnd, 0, {}};
+    const std::uint64_t header = code.headerSectors();
+    repair.headerLbas[0] = protectedEnd;
+    const std::uint64_t parityLba = protectedEnd + header;
+    const std::uint64_t secondCopy = std::max<std::uint64_t>(
+        parityLba + code.paritySectors(), std::max<std::uint64_t>(kMinimumTrackSectors, header) -
+                                              header); // a track has its least length
+    repair.parityLba = std::uint32_t(parityLba);
+    repair.headerLbas[1] = std::uint32_t(secondCopy);
+    return repair;
+}
+
+// Every sector placed: the folders, the files, the file list, and `parity` bands of repair data
+// (none for 0).
+void layOut(Plan& plan, int parity) {
     BuildResult& result = plan.result;
-    plan.files = collectFiles(request.files, request.warn, result.numbered);
     Layout& layout = plan.layout;
+    layout = Layout();
+    if (parity > 0) // the folders name its files; their places do not change the folders' size
+        layout.repair = ListedRepair{1, parity, 1, 1, 0, {}};
     layout.primarySectors =
         std::uint32_t(folderExtent(plan.files, layout, false, plan.now).size() / kLogicalBlockSize);
     layout.jolietRootLba = layout.primaryRootLba + layout.primarySectors;
     layout.jolietSectors =
         std::uint32_t(folderExtent(plan.files, layout, true, plan.now).size() / kLogicalBlockSize);
     std::uint64_t lba = layout.jolietRootLba + layout.jolietSectors;
+    plan.listed.clear();
+    result.bytes = 0;
     for (StoredFile& file : plan.files) {
         if (lba + file.sectors > kMaxSectors)
             throw BuildError("the files need more than the " + std::to_string(kMaxSectors) +
@@ -353,15 +431,62 @@ Plan planImage(const BuildRequest& request) {
     }
     result.files = plan.files.size();
     layout.listLba = std::uint32_t(lba);
-    layout.listLength = std::uint32_t(formatFileList(result.volumeIdentifier, plan.listed).size());
-    const std::uint64_t usedSectors = lba + sectorsFor(layout.listLength, kForm1DataSize);
-    if (usedSectors > kMaxSectors)
-        throw BuildError("the files need " + std::to_string(usedSectors) +
-                         " sectors; a disc addresses at most " + std::to_string(kMaxSectors));
-    result.sectors = std::max(std::uint32_t(usedSectors), kMinimumTrackSectors);
+    // The list names where the repair data lies, after the list: the list's length and those
+    // places are settled together, the list growing until its record fits.
+    for (std::uint32_t listSectors = 0;;) {
+        const std::uint64_t protectedEnd = lba + listSectors;
+        if (protectedEnd > kMaxSectors)
+            throw BuildError("the files need " + std::to_string(protectedEnd) +
+                             " sectors; a disc addresses at most " + std::to_string(kMaxSectors));
+        if (parity > 0)
+            layout.repair = repairAfter(std::uint32_t(protectedEnd), parity);
+        layout.listLength = std::uint32_t(
+            formatFileList(result.volumeIdentifier, plan.listed, layout.repair).size());
+        const std::uint32_t needed = std::uint32_t(
+            std::max<std::uint64_t>(1, sectorsFor(layout.listLength, kForm1DataSize)));
+        if (needed <= listSectors) {
+            layout.listSectors = listSectors;
+            break;
+        }
+        listSectors = needed;
+    }
+    const std::uint32_t protectedEnd = layout.listLba + layout.listSectors;
+    result.repair = parity;
+    result.protectedSectors = protectedEnd;
+    result.repairSectors = 0;
+    result.longestBurst = 0;
+    if (layout.repair) {
+        const RepairLayout code = repairLayoutOf(*layout.repair);
+        result.sectors = layout.repair->headerLbas[1] + code.headerSectors();
+        result.repairSectors = code.paritySectors() + 2 * code.headerSectors();
+        result.longestBurst = code.longestBurst();
+    } else {
+        result.sectors = std::max(protectedEnd, kMinimumTrackSectors);
+    }
     layout.sectors = result.sectors;
-    if (result.sectors > kEightyMinuteSectors && request.warn)
-        request.warn("the image holds " + std::to_string(result.sectors) +
+}
+
+Plan planImage(const BuildRequest& request) {
+    if (request.repair != 0 && (request.repair < kLeastParity || request.repair > kMostParity))
+        throw BuildError("the repair data has " + std::to_string(kLeastParity) + " to " +
+                         std::to_string(kMostParity) + " parity bands, not " +
+                         std::to_string(request.repair));
+    Plan plan{checkNames(request), {}, {}, {}, Timestamp::now()};
+    plan.files = collectFiles(request.files, request.warn, plan.result.numbered);
+    layOut(plan, request.repair);
+    // Files that fit an 80-minute disc keep fitting, and files that fit no disc keep to the
+    // sectors one addresses: less repair data, or none.
+    if (plan.layout.repair) {
+        const std::uint32_t disc = plan.result.protectedSectors <= kEightyMinuteSectors
+                                       ? kEightyMinuteSectors
+                                       : kMaxSectors;
+        const int fitting =
+            parityThatFits(plan.result.protectedSectors, request.repair, disc);
+        if (fitting != request.repair)
+            layOut(plan, fitting);
+    }
+    if (plan.result.sectors > kEightyMinuteSectors && request.warn)
+        request.warn("the image holds " + std::to_string(plan.result.sectors) +
                      " sectors, more than an 80-minute CD (" +
                      std::to_string(kEightyMinuteSectors) + ")");
     return plan;
@@ -453,10 +578,40 @@ void writeFiles(SectorWriter& image, Plan& plan, const BuildRequest& request) {
         plan.listed[index].sha256 = sums[index];
 }
 
-// The file list, then empty sectors up to the track's least length.
+// The file list, then empty sectors up to its reserved length.
 void writeFileList(SectorWriter& image, const Plan& plan) {
-    const std::string list = formatFileList(plan.result.volumeIdentifier, plan.listed);
+    const std::string list =
+        formatFileList(plan.result.volumeIdentifier, plan.listed, plan.layout.repair);
     image.form1Extent(std::vector<std::uint8_t>(list.begin(), list.end()));
+    while (image.lba() < plan.layout.listLba + plan.layout.listSectors)
+        image.form1(Data, nullptr, 0);
+}
+
+// The repair data once every protected sector is written: the header and check table, the
+// parity, and the header again as the image's last sectors.
+void writeRepairData(SectorWriter& image, const Plan& plan, const ParityBuilder& parity,
+                     const BuildRequest& request) {
+    const ListedRepair& where = *plan.layout.repair;
+    const std::vector<std::uint8_t> header =
+        parity.headerFile(where.parityLba, where.headerLbas, plan.now.unixSeconds(),
+                          std::string(kTool) + " " + VELMORA_VERSION);
+    image.form1Extent(header);
+    const std::uint32_t sectors = parity.layout().paritySectors();
+    for (std::uint32_t index = 0; index < sectors; ++index) {
+        const bool last = index + 1 == sectors;
+        image.form2(last ? Data | EndOfRecord | EndOfFile : Data, parity.parity(index),
+                    kSymbolSize);
+        if (request.progress && (index % 1024 == 0 || last))
+            request.progress(image.lba(), plan.result.sectors, plan.files.size(),
+                             plan.files.size(), "repair data");
+    }
+    while (image.lba() < where.headerLbas[1])
+        image.form1(Data, nullptr, 0);
+    image.form1Extent(header);
+}
+
+// Empty sectors up to the track's least length.
+void writeTrackEnd(SectorWriter& image, const Plan& plan) {
     while (image.lba() < plan.result.sectors)
         image.form1(Data, nullptr, 0);
     image.finish();
@@ -490,9 +645,17 @@ BuildResult buildImage(const BuildRequest& request) {
         removeStaleTemporaries(output, kTool);
     OutputFile binFile(plan.result.bin, kTool);
     SectorWriter image(binFile);
+    std::optional<ParityBuilder> parity;
+    if (plan.layout.repair) {
+        parity.emplace(repairLayoutOf(*plan.layout.repair));
+        image.protectInto(*parity);
+    }
     writeFileSystem(image, plan, request.volumeName);
     writeFiles(image, plan, request);
     writeFileList(image, plan);
+    if (parity)
+        writeRepairData(image, plan, *parity, request);
+    writeTrackEnd(image, plan);
     placeOutputs(binFile, plan.result, request.force);
     return plan.result;
 }

@@ -24,6 +24,9 @@ struct BuildRequest {
     std::string imageName; // a ".bin" or ".cue" ending is dropped
     std::vector<std::filesystem::path> files;
     bool force = false; // replace an existing image
+    // The repair data's parity bands, m of 255 (8 to 127), or 0 for none. Where the files fit
+    // an 80-minute disc but not with that much, the most that fits is written.
+    int repair = 32;
     // Told, as each file begins and after each chunk, the sectors written so far and in all,
     // and which file is being stored (counted from 1) under which original name.
     std::function<void(std::uint32_t sectorsWritten, std::uint32_t sectors, std::size_t file,
@@ -43,6 +46,10 @@ struct BuildResult {
     std::uint64_t bytes = 0; // of the files stored
     // The ISO 9660 names given a number to stay apart: "__1.MPG (日本.mpg)".
     std::vector<std::string> numbered;
+    int repair = 0;                     // the repair data's parity bands (m), 0 for none
+    std::uint32_t protectedSectors = 0; // the sectors it covers, from LBA 0 (D)
+    std::uint32_t repairSectors = 0;    // its parity and both copies of its header
+    std::uint32_t longestBurst = 0;     // the longest run of lost sectors always rebuilt
 };
 
 BuildResult buildImage(const BuildRequest& request);

@@ -56,6 +56,14 @@ Timestamp Timestamp::now() {
             int(time.hours().count()), int(time.minutes().count()), int(time.seconds().count())};
 }
 
+std::int64_t Timestamp::unixSeconds() const {
+    using namespace std::chrono;
+    const sys_days date{std::chrono::year(year) / std::chrono::month(unsigned(month)) /
+                        std::chrono::day(unsigned(day))};
+    return date.time_since_epoch().count() * std::int64_t(86400) + hour * 3600 + minute * 60 +
+           second;
+}
+
 Timestamp Timestamp::fromUnixSeconds(std::int64_t seconds, bool& clamped) {
     using namespace std::chrono;
     constexpr std::int64_t kEarliest = -2208988800; // 1900-01-01 00:00:00

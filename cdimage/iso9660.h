@@ -71,6 +71,8 @@ struct Timestamp {
     // The moment `seconds` after 1970-01-01 00:00:00 UTC, held within what a directory record
     // can say (1900 to 2155); `clamped` tells whether it had to be.
     static Timestamp fromUnixSeconds(std::int64_t seconds, bool& clamped);
+    // The moment in seconds after 1970-01-01 00:00:00 UTC.
+    std::int64_t unixSeconds() const;
 };
 
 // The moment a directory record's 7-byte date says (ECMA-119 9.1.5: years since 1900, month,

@@ -57,6 +57,45 @@ std::vector<std::uint32_t> ParityBuilder::checkTable() const {
     return table;
 }
 
+namespace {
+
+std::array<std::uint8_t, 32> sha256Of(const std::uint8_t* bytes, std::size_t size) {
+    Sha256 sum;
+    sum.add(bytes, size);
+    const std::string hex = sum.hex();
+    std::array<std::uint8_t, 32> digest{};
+    for (std::size_t i = 0; i < digest.size(); ++i)
+        digest[i] = std::uint8_t(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    return digest;
+}
+
+std::vector<std::uint8_t> tableBytes(const std::vector<std::uint32_t>& table) {
+    std::vector<std::uint8_t> bytes(table.size() * 4);
+    for (std::size_t i = 0; i < table.size(); ++i)
+        writeLittleEndian32(bytes.data() + i * 4, table[i]);
+    return bytes;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> ParityBuilder::headerFile(std::uint32_t parityLba,
+                                                    const std::array<std::uint32_t, 2>& headerLbas,
+                                                    std::int64_t created,
+                                                    const std::string& builder) const {
+    RepairHeader header;
+    header.layout = m_layout;
+    header.parityLba = parityLba;
+    header.headerLbas = headerLbas;
+    header.paritySha256 = sha256Of(m_parity.data(), m_parity.size());
+    const std::vector<std::uint8_t> table = tableBytes(checkTable());
+    header.tableSha256 = sha256Of(table.data(), table.size());
+    header.created = created;
+    header.builder = builder;
+    std::vector<std::uint8_t> file = encodeRepairHeader(header);
+    file.insert(file.end(), table.begin(), table.end());
+    return file;
+}
+
 RepairingSource::RepairingSource(SectorSource& source, const RepairHeader& header,
                                  std::vector<std::uint32_t> checkTable)
     : m_source(source)
@@ -227,12 +266,8 @@ std::optional<FoundRepair> findRepairData(SectorSource& source) {
     if (table.size() != entries)
         return std::nullopt;
     // The table as a whole, against the header's sum of it.
-    Sha256 sum;
-    std::vector<std::uint8_t> bytes(std::size_t(entries) * 4);
-    for (std::size_t i = 0; i < table.size(); ++i)
-        writeLittleEndian32(bytes.data() + i * 4, table[i]);
-    sum.add(bytes.data(), bytes.size());
-    if (sum.hex() != hexOf(header->tableSha256.data(), header->tableSha256.size()))
+    const std::vector<std::uint8_t> bytes = tableBytes(table);
+    if (sha256Of(bytes.data(), bytes.size()) != header->tableSha256)
         return std::nullopt;
     return FoundRepair{*header, std::move(table)};
 }

@@ -8,8 +8,10 @@
 #include "cdimage/repairformat.h"
 #include "cdimage/sectorsource.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace cdimage {
@@ -33,6 +35,11 @@ public:
     }
     // The check table: the CRC-32C of every protected symbol, then of every parity symbol.
     std::vector<std::uint32_t> checkTable() const;
+    // The bytes of VELMORA.RPH once every protected symbol is in: the header, then the check
+    // table, 512 entries to a sector.
+    std::vector<std::uint8_t> headerFile(std::uint32_t parityLba,
+                                         const std::array<std::uint32_t, 2>& headerLbas,
+                                         std::int64_t created, const std::string& builder) const;
 
 private:
     RepairLayout m_layout;

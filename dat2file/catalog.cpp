@@ -43,6 +43,14 @@ std::string linesText(const std::vector<std::size_t>& lines) {
 
 // ---- the file list
 
+bool isImagesOwn(const ListOnDisc& list, const std::string& identifier) {
+    if (!list.list)
+        return false;
+    return identifier == cdimage::kFileListIdentifier ||
+           (list.list->repair && (identifier == cdimage::kParityIdentifier ||
+                                  identifier == cdimage::kRepairHeaderIdentifier));
+}
+
 ListOnDisc listOnDisc(cdimage::FileSystem& files) {
     ListOnDisc found;
     try {
@@ -449,9 +457,8 @@ Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
     const std::vector<cdimage::TreeFile>& walked = isoTree ? iso.files : joliet.files;
     for (const cdimage::TreeFile& found : walked) {
         const bool inRoot = wholeDisc && found.parts.size() == 1;
-        if (inRoot && list.list && isoTree &&
-            cdimage::comparableIdentifier(found.path) == std::string(cdimage::kFileListIdentifier))
-            continue; // the list itself is the image's, not one of the user's files
+        if (inRoot && isoTree && isImagesOwn(list, cdimage::comparableIdentifier(found.path)))
+            continue; // the image's, not one of the user's files
         try {
             files.checkExtent(found.file, found.path);
         } catch (const cdimage::Error& error) {

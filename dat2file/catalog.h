@@ -29,6 +29,9 @@ struct ListOnDisc {
     std::unordered_map<std::string, std::size_t> byIdentifier;
 };
 ListOnDisc listOnDisc(cdimage::FileSystem& files);
+// Whether the root file `identifier` (as comparableIdentifier gives it) is the image's own, not
+// one of the files stored: its file list, and the repair data the list names.
+bool isImagesOwn(const ListOnDisc& list, const std::string& identifier);
 
 // What the list says of a file on the same disc: an entry only where its name, place and size
 // agree with the file's record.

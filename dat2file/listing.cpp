@@ -5,7 +5,10 @@
 #include "dat2file/commands.h"
 
 #include "cdimage/progress.h"
+#include "cdimage/repairformat.h"
 #include "cdimage/sector.h"
+
+#include <algorithm>
 
 namespace dat2file {
 
@@ -39,6 +42,18 @@ int listFolders(cdimage::FileSystem& files, const ListOnDisc& list, const std::s
     return plan.leftOut.empty() ? Done : Damaged;
 }
 
+// "# repair data: 32 parity bands of 255, 14.6% more sectors, ..."
+std::string repairListing(const cdimage::ListedRepair& repair) {
+    const cdimage::RepairLayout layout{repair.parity, repair.protectedSectors, repair.bandLength};
+    const std::uint32_t sectors = layout.paritySectors() + 2 * layout.headerSectors();
+    return cdimage::formatted(
+        "# repair data: %d parity bands of 255 (VELMORA.RPD, VELMORA.RPH), %u sectors, %.1f%% of "
+        "the %u it covers; it rebuilds any run of up to %u lost sectors, and any damage within "
+        "%d of the 255 bands of %u sectors",
+        repair.parity, sectors, 100.0 * sectors / std::max(1u, repair.protectedSectors),
+        repair.protectedSectors, layout.longestBurst(), repair.parity, repair.bandLength);
+}
+
 } // namespace
 
 int listFiles(cdimage::SectorSource& source, const std::string& where, cdimage::Report& report) {
@@ -48,6 +63,8 @@ int listFiles(cdimage::SectorSource& source, const std::string& where, cdimage::
         throw Failure(where + ": " + found.problem);
     if (!found.list)
         return listFolders(files, found, where, report);
+    if (const auto& repair = found.list->repair)
+        report.listing(repairListing(*repair));
     for (const cdimage::ListedFile& file : found.list->files)
         report.listing(cdimage::formatted("%-31s %12llu  %s  %s", file.identifier.c_str(),
                                           static_cast<unsigned long long>(file.length),

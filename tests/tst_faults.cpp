@@ -29,8 +29,9 @@ constexpr qint64 kRaw = 2352;
 Run dat2file(const QStringList& arguments, const QString& folder, int milliseconds = 300000) {
     return run(dat2fileProgram(), arguments, folder, milliseconds);
 }
+// Images without repair data: damage costs what it touches.
 Run tolk(const QStringList& arguments, const QString& folder) {
-    return run(tolkProgram(), arguments, folder);
+    return run(tolkProgram(), QStringList{u"--repair"_qs, u"off"_qs} + arguments, folder);
 }
 
 // Nothing the sanitizers or the system would say of a run that went wrong inside.

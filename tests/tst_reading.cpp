@@ -40,7 +40,9 @@ bool unpack(const QString& packed, const QString& folder, const QString& name) {
 // The image IMG in `folder` of one file, a.dat, of `size` pseudo-random bytes.
 bool buildImageOfOneFile(const QString& folder, qint64 size, quint32 seed) {
     const QString file = writeFile(folder, u"a.dat"_qs, randomBytes(size, seed));
-    return run(tolkProgram(), {u"-v"_qs, u"V"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, file}, folder)
+    return run(tolkProgram(),
+               {u"--repair"_qs, u"off"_qs, u"-v"_qs, u"V"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, file},
+               folder)
                .status == 0;
 }
 

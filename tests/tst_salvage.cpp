@@ -34,7 +34,9 @@ void SalvageTest::scratchedDiscGivesBackEveryGoodByte() {
     QTemporaryDir folder;
     const QByteArray data = randomBytes(200 * 2324 + 77, 21);
     const QString source = writeFile(folder.path(), u"a.dat"_qs, data);
-    QCOMPARE(run(tolkProgram(), {u"-v"_qs, u"SCRATCH"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs, source},
+    QCOMPARE(run(tolkProgram(),
+                 {u"--repair"_qs, u"off"_qs, u"-v"_qs, u"SCRATCH"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs,
+                  source},
                  folder.path())
                  .status,
              0);

@@ -306,9 +306,10 @@ void VelmoraTolkTest::rootDirectoryIsInStandardOrder() {
     QVERIFY2(built.status == 0, qPrintable(built.errors));
     // Names padded with blanks, then extensions likewise: "README." before "README.1",
     // "X.B" before "X.B1", and "X" before "X_B".
-    QCOMPARE(rootIdentifiers(folder.filePath(u"Kestrel.bin"_qs)),
-             (QStringList{u"README.;1"_qs, u"README.1;1"_qs, u"VELMORA.LST;1"_qs, u"X.B;1"_qs,
-                          u"X.B1;1"_qs, u"X_B.A;1"_qs}));
+    QCOMPARE(
+        rootIdentifiers(folder.filePath(u"Kestrel.bin"_qs)),
+        (QStringList{u"README.;1"_qs, u"README.1;1"_qs, u"VELMORA.LST;1"_qs, u"VELMORA.RPD;1"_qs,
+                     u"VELMORA.RPH;1"_qs, u"X.B;1"_qs, u"X.B1;1"_qs, u"X_B.A;1"_qs}));
 }
 
 void VelmoraTolkTest::jolietTreeKeepsOriginalNames() {
@@ -352,7 +353,8 @@ void VelmoraTolkTest::jolietTreeKeepsOriginalNames() {
     jolietNames.sort();
     QStringList expected = {
         u"with blank é.dat"_qs, u"Ölçü — 名前.txt"_qs, QString(59, u'l') + u".data"_qs,
-        u"what_.bin"_qs,        u"readme"_qs,          u"VELMORA.LST"_qs};
+        u"what_.bin"_qs,        u"readme"_qs,          u"VELMORA.LST"_qs,
+        u"VELMORA.RPD"_qs,      u"VELMORA.RPH"_qs};
     if (testingWindowsTools())
         expected.removeAll(u"what_.bin"_qs);
     expected.sort();
@@ -387,7 +389,8 @@ void VelmoraTolkTest::namesAlikeOnlyInTheirMappingBuild() {
              qPrintable(built.output));
     const QString bin = folder.filePath(u"Kestrel.bin"_qs);
     QStringList identifiers = rootIdentifiers(bin);
-    identifiers.removeAll(u"VELMORA.LST;1"_qs);
+    for (const QString& own : {u"VELMORA.LST;1"_qs, u"VELMORA.RPD;1"_qs, u"VELMORA.RPH;1"_qs})
+        identifiers.removeAll(own);
     QCOMPARE(identifiers.size(), names.size());
     QCOMPARE(QSet<QString>(identifiers.begin(), identifiers.end()).size(), names.size());
     QVERIFY(identifiers.contains(u"__1.MPG;1"_qs));
@@ -395,7 +398,8 @@ void VelmoraTolkTest::namesAlikeOnlyInTheirMappingBuild() {
     QStringList jolietNames;
     for (const RootRecord& record : rootRecords(bin, 17))
         jolietNames.append(fromUcs2(record.identifier));
-    jolietNames.removeAll(u"VELMORA.LST"_qs);
+    for (const QString& own : {u"VELMORA.LST"_qs, u"VELMORA.RPD"_qs, u"VELMORA.RPH"_qs})
+        jolietNames.removeAll(own);
     QCOMPARE(QSet<QString>(jolietNames.begin(), jolietNames.end()),
              QSet<QString>(names.begin(), names.end()));
     const Run extracted =
@@ -594,11 +598,31 @@ void VelmoraTolkTest::reportSaysWhatWasWrittenAndHowFull() {
     const Run built =
         build(folder.path(), {u"-v"_qs, u"V"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs, file});
     QCOMPARE(built.status, 0);
-    // 300 sectors and the 150 of the lead-in's pause: 450 frames, 6 seconds.
+    // 300 sectors and the 150 of the lead-in's pause: 450 frames, 6 seconds. The 29 sectors
+    // up to the list's end make 29 bands of one sector; 32 of parity and two headers of two.
     QCOMPARE(built.output,
              QStringLiteral(
                  "velmora_tolk: wrote Kestrel.bin, Kestrel.cue and Kestrel.toc: 1 file(s), 5000 "
-                 "bytes, 300 sectors, 00:06:00 of an 80-minute disc (0.1%)\n"));
+                 "bytes, 300 sectors, 00:06:00 of an 80-minute disc (0.1%); repair data of 32 "
+                 "parity bands (36 sectors, 124.1% of the 29 it covers) rebuilds any run of up "
+                 "to 32 lost sectors\n"));
+    const Run bare = build(folder.path(), {u"--repair"_qs, u"off"_qs, u"-v"_qs, u"V"_qs, u"-o"_qs,
+                                           u"bare"_qs, u"-m"_qs, file});
+    QVERIFY2(bare.output.endsWith(u"(0.1%); no repair data (--repair off)\n"_qs),
+             qPrintable(bare.output));
+    // 770 MB fit an 80-minute disc with 19 bands, not 32.
+    QFile large(folder.filePath(u"large.raw"_qs));
+    QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(770'000'000)); // sparse
+    large.close();
+    const Run shrunk = build(
+        folder.path(), {u"-v"_qs, u"V"_qs, u"-o"_qs, u"large"_qs, u"-m"_qs, large.fileName()});
+    QVERIFY(QFile::remove(folder.filePath(u"large.bin"_qs)));
+    QVERIFY2(shrunk.output.endsWith(
+                 u"359449 sectors, 79:54:49 of an 80-minute disc (99.8%); repair data of 19 "
+                 "parity bands (28097 sectors, 8.5% of the 331352 it covers) rebuilds any run of "
+                 "up to 25291 lost sectors, fewer bands than asked so that the image fits an "
+                 "80-minute disc\n"_qs),
+             qPrintable(shrunk.output));
     QVERIFY(built.errors.contains(QStringLiteral("velmora_tolk: progress 100% done\n")));
 
     for (const QString& name : {u"a\"b"_qs, u"a\nb"_qs}) {
@@ -616,8 +640,17 @@ void VelmoraTolkTest::helpAndBadArguments() {
     QTemporaryDir folder;
     const Run help = build(folder.path(), {QStringLiteral("--help")});
     QCOMPARE(help.status, 0);
-    QVERIFY(help.output.contains(u"-v VOLUME -o IMAGE [--files-from LIST] -m FILE..."_qs));
+    QVERIFY(help.output.contains(u"[--repair M|off] -v VOLUME -o IMAGE [--files-from LIST]"_qs));
     QCOMPARE(build(folder.path(), {QStringLiteral("--version")}).status, 0);
+    const QString file = writeFile(folder.path(), u"a.bin"_qs, randomBytes(10, 1));
+    for (const QString& bands : {u"7"_qs, u"128"_qs, u"32x"_qs, u""_qs, u"-8"_qs}) {
+        const Run refused = build(folder.path(), {u"--repair"_qs, bands, u"-v"_qs, u"V"_qs,
+                                                  u"-o"_qs, u"K"_qs, u"-m"_qs, file});
+        QCOMPARE(refused.status, 2);
+        QVERIFY2(refused.errors.contains(u"--repair takes a number from 8 to 127, or off"_qs),
+                 qPrintable(refused.errors));
+    }
+    QVERIFY(QFile::remove(file));
     QCOMPARE(build(folder.path(), {QStringLiteral("-v"), QStringLiteral("V")}).status, 2);
     QCOMPARE(build(folder.path(), {QStringLiteral("-x")}).status, 2);
     QCOMPARE(leftovers(folder.path()), QStringList());

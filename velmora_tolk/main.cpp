@@ -7,10 +7,13 @@
 #include "cdimage/inputfile.h"
 #include "cdimage/paths.h"
 #include "cdimage/progress.h"
+#include "cdimage/repairformat.h"
 #include "cdimage/sector.h"
 #include "cdimage/stopsignals.h"
 
 #include <algorithm>
+#include <charconv>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -21,13 +24,24 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velmora_tolk [--force] -v VOLUME -o IMAGE [--files-from LIST] -m FILE...\n"
+    "usage: velmora_tolk [--force] [--repair M|off] -v VOLUME -o IMAGE [--files-from LIST]\n"
+    "                    -m FILE...\n"
     "\n"
     "Writes IMAGE.bin (raw 2352-byte sectors), its cue sheet IMAGE.cue and its table of\n"
     "contents for cdrdao IMAGE.toc into the current folder: an ISO 9660 file system with the\n"
     "CD-ROM XA extensions holding every FILE in its root folder, in Mode 2 Form 2 sectors\n"
     "(2324 bytes each, no error correction), and a list of the files with their exact lengths\n"
     "and SHA-256 sums.\n"
+    "\n"
+    "After them it writes repair data (VELMORA.RPD and VELMORA.RPH, listed in the file list):\n"
+    "Reed-Solomon parity across sectors with which dat2file rebuilds sectors that a\n"
+    "scratched or decayed disc no longer gives. With M parity bands of 255 (32 unless said)\n"
+    "it takes M/(255-M) of the image's sectors again (14% at 32) and rebuilds any run of up\n"
+    "to (M-1)/(255-M) of them lost (12% at 32), and any damage that touches at most M of\n"
+    "the 255 bands. Where the files fit an 80-minute disc but not with that much, the most\n"
+    "that fits is written (at least 8, else none), and the closing line says so. Beyond\n"
+    "these limits the files affected are reported damaged, with their byte ranges; a file\n"
+    "is never written as good unless its SHA-256 matches.\n"
     "\n"
     "  -v VOLUME   the volume name (upper case, A-Z 0-9 _, at most 32 characters are used)\n"
     "  -o IMAGE    the image name; a .bin or .cue ending is dropped\n"
@@ -37,6 +51,9 @@ constexpr const char* kUsage =
     "              before those after -m, which may then be none; for more files than a\n"
     "              command line holds (Windows takes 32,767 characters)\n"
     "  --force     replace an image of the same name\n"
+    "  --repair M  repair data of M parity bands, 8 to 127 (32 unless said)\n"
+    "  --repair off\n"
+    "              no repair data\n"
     "  --help      this text\n"
     "  --version   the version\n"
     "\n"
@@ -73,6 +90,38 @@ std::optional<std::string> readFileList(const std::string& list,
     return {};
 }
 
+// The parity bands `text` asks for: a number from 8 to 127, or "off" for none.
+std::optional<int> repairBands(const std::string& text) {
+    if (text == "off")
+        return 0;
+    int bands = 0;
+    const auto read = std::from_chars(text.data(), text.data() + text.size(), bands);
+    if (text.empty() || read.ec != std::errc() || read.ptr != text.data() + text.size() ||
+        bands < cdimage::kLeastParity || bands > cdimage::kMostParity)
+        return std::nullopt;
+    return bands;
+}
+
+// What the closing line says of the repair data.
+std::string repairNote(const cdimage::BuildResult& result, int wanted) {
+    if (wanted == 0)
+        return "; no repair data (--repair off)";
+    const char* disc = result.protectedSectors <= cdimage::kEightyMinuteSectors
+                           ? "an 80-minute disc"
+                           : "the 99:59:74 a disc addresses";
+    if (result.repair == 0)
+        return std::string("; no repair data: the files leave no room for it on ") + disc;
+    std::string note = cdimage::formatted(
+        "; repair data of %d parity bands (%u sectors, %.1f%% of the %u it covers) rebuilds any "
+        "run of up to %u lost sectors",
+        result.repair, result.repairSectors,
+        100.0 * result.repairSectors / result.protectedSectors, result.protectedSectors,
+        result.longestBurst);
+    if (result.repair < wanted)
+        note += ", fewer bands than asked so that the image fits " + std::string(disc);
+    return note;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +144,16 @@ int main(int argc, char** argv) {
         }
         if (argument == "--force") {
             request.force = true;
+        } else if (argument == "--repair" && i + 1 < count) {
+            const std::optional<int> parity = repairBands(arguments[++i]);
+            if (!parity) {
+                cdimage::say(stderr,
+                             "velmora_tolk: --repair takes a number from %d to %d, or off, not "
+                             "\"%s\"\n",
+                             cdimage::kLeastParity, cdimage::kMostParity, arguments[i].c_str());
+                return 2;
+            }
+            request.repair = *parity;
         } else if (argument == "--files-from" && i + 1 < count) {
             if (const auto why = readFileList(arguments[++i], request.files))
                 return fail(*why);
@@ -143,11 +202,12 @@ int main(int argc, char** argv) {
             numbered += " and " + std::to_string(result.numbered.size() - 3) + " more";
         cdimage::say(stdout,
                      "velmora_tolk: wrote %s, %s and %s: %zu file(s), %llu bytes, %u sectors, "
-                     "%s%s\n",
+                     "%s%s%s\n",
                      cdimage::utf8(result.bin).c_str(), cdimage::utf8(result.cue).c_str(),
                      cdimage::utf8(result.toc).c_str(), result.files,
                      static_cast<unsigned long long>(result.bytes), result.sectors,
-                     cdimage::discFill(result.sectors).c_str(), numbered.c_str());
+                     cdimage::discFill(result.sectors).c_str(), numbered.c_str(),
+                     repairNote(result, request.repair).c_str());
         return 0;
     } catch (const cdimage::Stopped& stopped) {
         progress.finish();

@@ -4,11 +4,8 @@
 // from each subheader on (2336 bytes each, from sector 0); its first byte, when odd, makes the
 // sector named by the next two bytes unreadable. What is written goes to a scratch folder.
 
-#include "dat2file/commands.h"
-
-#ifdef VELMORA_REPAIR
 #include "cdimage/repairdata.h"
-#endif
+#include "dat2file/commands.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -72,12 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)dat2file::extractImage(sectors, "the image", g_scratch / "whole", false);
     } catch (const std::exception&) {
     }
-#ifdef VELMORA_REPAIR
     if (auto found = cdimage::findRepairData(sectors)) { // and the repair data it may claim
         cdimage::RepairingSource repairing(sectors, found->header, std::move(found->checkTable));
         for (std::uint32_t lba = 0; lba < repairing.sectorCount() && lba < 64; ++lba)
             (void)repairing.read(lba);
     }
-#endif
     return 0;
 }
