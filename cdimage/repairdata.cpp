@@ -102,8 +102,7 @@ RepairingSource::RepairingSource(SectorSource& source, const RepairHeader& heade
     , m_header(header)
     , m_code(header.layout.parity)
     , m_checks(std::move(checkTable))
-    , m_members(std::size_t(RepairCode::kMembers) * kSymbolSize)
-    , m_lost(RepairCode::kMembers, false)
+    , m_words(header.layout.bandLength, WordState::Unknown)
     , m_sector(kStoredSectorBytes) {
     const RepairLayout& layout = m_header.layout;
     if (m_checks.size() != std::size_t(layout.protectedSectors) + layout.paritySectors())
@@ -120,41 +119,56 @@ bool RepairingSource::member(std::uint32_t lba, std::uint32_t check, std::uint8_
     return crc32c(symbol, kSymbolSize) == check;
 }
 
-bool RepairingSource::rebuildWord(std::uint32_t word) {
-    if (word == m_word)
-        return true;
-    if (std::find(m_unrebuildable.begin(), m_unrebuildable.end(), word) != m_unrebuildable.end())
-        return false;
+void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
     const RepairLayout& layout = m_header.layout;
     const int data = layout.dataBands();
-    std::vector<std::uint8_t*> members(RepairCode::kMembers);
-    for (int i = 0; i < RepairCode::kMembers; ++i) {
-        std::uint8_t* symbol = m_members.data() + std::size_t(i) * kSymbolSize;
-        members[std::size_t(i)] = symbol;
-        if (i < data) {
-            const std::uint64_t lba = std::uint64_t(i) * layout.bandLength + word;
-            if (lba >= layout.protectedSectors) { // past the protected sectors: zeros
-                std::memset(symbol, 0, kSymbolSize);
-                m_lost[std::size_t(i)] = false;
+    const std::uint32_t count = only ? 1 : std::min(kWordsAtOnce, layout.bandLength - first);
+    m_block.resize(std::size_t(RepairCode::kMembers) * count * kSymbolSize);
+    std::vector<bool> lost(std::size_t(RepairCode::kMembers) * count, false);
+    const auto at = [&](int member, std::uint32_t word) {
+        return m_block.data() + (std::size_t(member) * count + word) * kSymbolSize;
+    };
+    // Band after band, a run of `count` members of each: reads in long runs.
+    for (int i = 0; i < RepairCode::kMembers; ++i)
+        for (std::uint32_t w = 0; w < count; ++w) {
+            const std::uint32_t word = first + w;
+            std::uint8_t* symbol = at(i, w);
+            const std::size_t flag = std::size_t(i) * count + w;
+            if (i < data) {
+                const std::uint64_t lba = std::uint64_t(i) * layout.bandLength + word;
+                if (lba >= layout.protectedSectors) // past the protected sectors: zeros
+                    std::memset(symbol, 0, kSymbolSize);
+                else
+                    lost[flag] = !member(std::uint32_t(lba), m_checks[std::size_t(lba)], symbol);
             } else {
-                m_lost[std::size_t(i)] =
-                    !member(std::uint32_t(lba), m_checks[std::size_t(lba)], symbol);
+                const std::uint32_t index = std::uint32_t(i - data) * layout.bandLength + word;
+                lost[flag] = !member(m_header.parityLba + index,
+                                     m_checks[std::size_t(layout.protectedSectors) + index], symbol);
             }
-        } else {
-            const std::uint32_t index = std::uint32_t(i - data) * layout.bandLength + word;
-            m_lost[std::size_t(i)] =
-                !member(m_header.parityLba + index,
-                        m_checks[std::size_t(layout.protectedSectors) + index], symbol);
         }
+    std::vector<std::uint8_t*> members(RepairCode::kMembers);
+    std::vector<bool> lostOfWord(RepairCode::kMembers);
+    for (std::uint32_t w = 0; w < count; ++w) {
+        for (int i = 0; i < RepairCode::kMembers; ++i) {
+            members[std::size_t(i)] = at(i, w);
+            lostOfWord[std::size_t(i)] = lost[std::size_t(i) * count + w];
+        }
+        const RepairCode::Outcome outcome = m_code.rebuild(kSymbolSize, members.data(), lostOfWord);
+        const bool done =
+            outcome == RepairCode::Outcome::Rebuilt || outcome == RepairCode::Outcome::Intact;
+        m_words[first + w] = done ? WordState::Done : WordState::Failed;
+        if (!done)
+            continue;
+        for (int i = 0; i < data; ++i)
+            if (lostOfWord[std::size_t(i)])
+                m_rebuilt[std::uint32_t(i) * layout.bandLength + first + w].assign(
+                    members[std::size_t(i)], members[std::size_t(i)] + kSymbolSize);
     }
-    const RepairCode::Outcome outcome = m_code.rebuild(kSymbolSize, members.data(), m_lost);
-    if (outcome != RepairCode::Outcome::Rebuilt && outcome != RepairCode::Outcome::Intact) {
-        m_unrebuildable.push_back(word);
-        m_word = UINT32_MAX;
-        return false;
-    }
-    m_word = word;
-    return true;
+}
+
+const std::uint8_t* RepairingSource::rebuilt(std::uint32_t lba) const {
+    const auto found = m_rebuilt.find(lba);
+    return found == m_rebuilt.end() ? nullptr : found->second.data();
 }
 
 SectorAnswer RepairingSource::read(std::uint32_t lba) {
@@ -171,13 +185,20 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     }
     const std::string why = answer.lost;
     ++m_count.lost;
-    if (!rebuildWord(layout.wordOf(lba))) {
+    const std::uint32_t word = layout.wordOf(lba);
+    if (m_words[word] == WordState::Unknown)
+        rebuildWords(word, false);
+    const std::uint8_t* symbol = rebuilt(lba);
+    if (!symbol && m_words[word] == WordState::Done) {
+        rebuildWords(word, true); // read well a moment ago, lost now: its word again
+        symbol = rebuilt(lba);
+    }
+    if (!symbol) {
         ++m_count.notRebuildable;
         return {nullptr, why + ", and its code word has lost more than repair data rebuilds",
                 false};
     }
     ++m_count.rebuilt;
-    const std::uint8_t* symbol = m_members.data() + std::size_t(layout.memberOf(lba)) * kSymbolSize;
     // A subheader that says its form, then the symbol; the EDC left as none.
     const std::uint8_t submode =
         endsInForm1Zeros(symbol) ? std::uint8_t(Data) : std::uint8_t(Data | Form2);
@@ -185,6 +206,37 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     m_sector[2] = m_sector[6] = submode;
     std::memcpy(m_sector.data() + kSubheaderSize, symbol, kSymbolSize);
     return {m_sector.data(), {}, true};
+}
+
+RepairingSource::Survey
+RepairingSource::survey(const std::function<void(std::uint64_t, std::uint64_t)>& progress) {
+    const RepairLayout& layout = m_header.layout;
+    std::vector<int> losses(layout.bandLength, 0);
+    Survey survey;
+    const std::uint64_t all = std::uint64_t(layout.protectedSectors) + layout.paritySectors();
+    std::uint8_t symbol[kSymbolSize];
+    for (std::uint64_t index = 0; index < all; ++index) {
+        const bool isParity = index >= layout.protectedSectors;
+        const std::uint32_t lba =
+            isParity ? m_header.parityLba + std::uint32_t(index - layout.protectedSectors)
+                     : std::uint32_t(index);
+        if (!member(lba, m_checks[std::size_t(index)], symbol)) {
+            ++survey.lost;
+            ++losses[isParity ? std::uint32_t(index - layout.protectedSectors) % layout.bandLength
+                              : layout.wordOf(lba)];
+        }
+        if (progress && (index % 4096 == 0 || index + 1 == all))
+            progress(index + 1, all);
+    }
+    for (std::uint32_t word = 0; word < layout.bandLength; ++word) {
+        if (losses[word] > survey.worstLosses) {
+            survey.worstLosses = losses[word];
+            survey.worstWord = word;
+        }
+        if (losses[word] > layout.parity)
+            ++survey.wordsBeyondRepair;
+    }
+    return survey;
 }
 
 const std::uint8_t* RepairingSource::sector(std::uint32_t lba) {

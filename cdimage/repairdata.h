@@ -10,7 +10,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -71,23 +73,42 @@ public:
     SectorAnswer read(std::uint32_t lba) override;
 
     const RepairCount& count() const { return m_count; }
+    const RepairHeader& header() const { return m_header; }
+
+    // Every member of every word read once from the source and checked, `progress` told the
+    // members done and in all now and then.
+    struct Survey {
+        std::uint64_t lost = 0;   // members lost, protected and parity
+        int worstLosses = 0;      // of the word that lost most
+        std::uint32_t worstWord = 0;
+        std::uint32_t wordsBeyondRepair = 0; // that lost more than m
+    };
+    Survey survey(const std::function<void(std::uint64_t, std::uint64_t)>& progress);
 
 private:
+    enum class WordState : std::uint8_t { Unknown, Done, Failed };
+    // Words rebuilt at once: their members are read as runs of consecutive sectors, one run
+    // in each band.
+    static constexpr std::uint32_t kWordsAtOnce = 64;
+
     // The member's symbol into `symbol`, or false when it is lost.
     bool member(std::uint32_t lba, std::uint32_t check, std::uint8_t* symbol);
-    // Rebuilds word `word`; false when it cannot be.
-    bool rebuildWord(std::uint32_t word);
+    // The words from `first` on, up to kWordsAtOnce, rebuilt where they lost data members,
+    // those kept; `only` reads one word alone.
+    void rebuildWords(std::uint32_t first, bool only);
+    // The rebuilt symbol of a protected sector, or nothing.
+    const std::uint8_t* rebuilt(std::uint32_t lba) const;
 
     SectorSource& m_source;
     RepairHeader m_header;
     RepairCode m_code;
     std::vector<std::uint32_t> m_checks;
     RepairCount m_count;
-    std::uint32_t m_word = UINT32_MAX;          // the word last rebuilt
-    std::vector<std::uint8_t> m_members;        // its 255 symbols
-    std::vector<bool> m_lost;                   // of its members, after rebuilding
-    std::vector<std::uint8_t> m_sector;         // a rebuilt sector as given
-    std::vector<std::uint32_t> m_unrebuildable; // words found so
+    std::vector<WordState> m_words;
+    std::vector<std::uint8_t> m_block;  // the members of the words being rebuilt
+    std::vector<std::uint8_t> m_sector; // a rebuilt sector as given
+    // The rebuilt data members, by LBA; each word is rebuilt once.
+    std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> m_rebuilt;
 };
 
 // The repair data of a disc, as found on it.

@@ -7,6 +7,7 @@
 
 #include "cdimage/discreader.h"
 #include "cdimage/report.h"
+#include "dat2file/repairing.h"
 
 #include <filesystem>
 #include <string>
@@ -39,6 +40,13 @@ int extractImage(cdimage::SectorSource& source, const std::string& where,
                  cdimage::Report& report = cdimage::silentReport());
 
 int listFiles(cdimage::SectorSource& source, const std::string& where,
+              cdimage::Report& report = cdimage::silentReport());
+
+// Every file of the disc read, nothing written: each said intact, repairable (only through the
+// repair data) or damaged, and the worst code word's losses against what it can lose. Done
+// when nothing was lost, Repairable when every file comes back whole all the same, Damaged
+// when one does not.
+int checkDisc(ReadingSource& reading, const std::string& where,
               cdimage::Report& report = cdimage::silentReport());
 
 using cdimage::imageFolderFor;

@@ -34,6 +34,7 @@ constexpr const char* kUsage =
     "usage: dat2file [--force] SOURCE DESTINATION\n"
     "       dat2file [--force] --image IMAGE.cue PATH DESTINATION\n"
     "       dat2file --list IMAGE.cue\n"
+    "       dat2file --check IMAGE.cue|DISC\n"
     "\n"
     "Gives back the files stored in Mode 2 Form 2 sectors. SOURCE is an image, given by its cue\n"
     "sheet (.cue), its cdrdao table of contents (.toc), its raw sectors (.bin, known by their\n"
@@ -51,7 +52,11 @@ constexpr const char* kUsage =
     "\n"
     "  --force     replace an existing DESTINATION or DESTINATION.damaged (never a folder);\n"
     "              for a whole image or folder, write into an existing folder\n"
-    "  --list      the files of an image: name, exact length, SHA-256, original name\n"
+    "  --list      the files of an image: name, exact length, SHA-256, original name, and\n"
+    "              its repair data\n"
+    "  --check     reads every sector of an image or of a disc (a device, or a folder of the\n"
+    "              mounted disc) and writes nothing: each file intact, repairable or damaged,\n"
+    "              and how much of what the repair data rebuilds the damage has used\n"
     "  --help      this text\n"
     "  --version   the version\n"
     "\n"
@@ -60,8 +65,14 @@ constexpr const char* kUsage =
     "PERCENT counts the sectors read. On a terminal they replace one another on one\n"
     "line. At the end one line says what was written, or why nothing was. SIGINT and SIGTERM\n"
     "stop it and remove what it had half-written.\n"
+    "Every read uses the image's repair data, where it has some: a lost sector is rebuilt\n"
+    "byte-exact, and the last line says how many were lost, rebuilt and not rebuildable.\n"
+    "Beyond its limits the files affected are reported damaged, with their byte ranges; a\n"
+    "file is never written as good unless its SHA-256 matches.\n"
     "Exit status: 0 done, 1 failed, 2 bad arguments, 3 a damaged copy or an entry left out\n"
-    "(or, with --list, a damaged file list).\n";
+    "(or, with --list, a damaged file list; with --check, a file that cannot come back\n"
+    "whole), 4 with --check: every file comes back whole, but sectors were lost and some\n"
+    "only through the repair data.\n";
 
 // What a run tells, on the terminal: progress on standard error (in place on a terminal), what
 // was written on standard output, problems on standard error, a name from a disc never raw.
@@ -120,6 +131,36 @@ private:
     std::unique_ptr<cdimage::SectorSource> m_drive;
 };
 
+// The whole of an image, or of the disc in a drive named by its device or by a folder of it
+// mounted.
+cdimage::OpenedSource openWhole(const fs::path& path) {
+    const auto drive = [](const std::string& device) {
+        return std::make_unique<LockedDrive>(device);
+    };
+    if (const auto mounted = cdimage::discHolding(path)) {
+        cdimage::OpenedSource opened;
+        opened.kind = cdimage::SourceKind::MountedDisc;
+        opened.sectors = drive(mounted->first);
+        opened.where = "the CD in " + mounted->first;
+        return opened;
+    }
+    std::error_code error;
+#ifdef _WIN32
+    const std::wstring name = path.wstring();
+    const bool device = name.starts_with(L"\\\\.\\");
+#else
+    const bool device = fs::is_block_file(path, error);
+#endif
+    if (device) {
+        cdimage::OpenedSource opened;
+        opened.kind = cdimage::SourceKind::MountedDisc;
+        opened.sectors = drive(utf8(path));
+        opened.where = "the CD in " + utf8(path);
+        return opened;
+    }
+    return cdimage::openImage(path);
+}
+
 // What the repair data did, where the disc has some, after the run's own closing line.
 int withRepairSummary(const ReadingSource& reading, cdimage::Report& report, int status) {
     if (const auto summary = reading.repairSummary())
@@ -176,6 +217,11 @@ int main(int argc, char** argv) {
             auto image = cdimage::openImage(cdimage::pathOfUtf8(arguments[1]));
             ReadingSource reading(image);
             return listFiles(reading.sectors(), image.where, report);
+        }
+        if (arguments.size() == 2 && arguments[0] == "--check") {
+            cdimage::OpenedSource disc = openWhole(cdimage::pathOfUtf8(arguments[1]));
+            ReadingSource reading(disc);
+            return checkDisc(reading, disc.where, report);
         }
         if (arguments.size() == 4 && arguments[0] == "--image") {
             auto image = cdimage::openImage(cdimage::pathOfUtf8(arguments[1]));

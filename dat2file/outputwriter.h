@@ -20,7 +20,8 @@
 
 namespace dat2file {
 
-enum ExitStatus { Done = 0, Failed = 1, Usage = 2, Damaged = 3 };
+// Repairable: with --check, every file comes back whole, but some only through repair data.
+enum ExitStatus { Done = 0, Failed = 1, Usage = 2, Damaged = 3, Repairable = 4 };
 
 enum class SectorState {
     Good,

@@ -25,6 +25,10 @@ cdimage::SectorSource& ReadingSource::sectors() {
     return m_source;
 }
 
+cdimage::RepairingSource* ReadingSource::repairing() {
+    return m_repair ? &m_repair->source : nullptr;
+}
+
 std::optional<std::string> ReadingSource::repairSummary() const {
     if (m_repair) {
         const cdimage::RepairCount& count = m_repair->source.count();

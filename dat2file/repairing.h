@@ -5,6 +5,7 @@
 // that every read of every command gets the sectors the repair data rebuilds.
 
 #include "cdimage/openimage.h"
+#include "cdimage/repairdata.h"
 
 #include <memory>
 #include <optional>
@@ -22,6 +23,8 @@ public:
     cdimage::SectorSource& sectors();
     // "12 sectors unreadable, 12 rebuilt, 0 not rebuildable", where the disc has repair data.
     std::optional<std::string> repairSummary() const;
+    // The repair data's reader, where the disc has repair data.
+    cdimage::RepairingSource* repairing();
 
 private:
     struct Repair;

@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A disc or an image read whole with nothing written: each file intact, repairable or damaged,
+// and how much of what its repair data rebuilds the damage has used.
+
+#include "dat2file/catalog.h"
+#include "dat2file/commands.h"
+
+#include "cdimage/progress.h"
+#include "cdimage/sector.h"
+#include "cdimage/sha256.h"
+
+#include <algorithm>
+
+namespace dat2file {
+
+namespace {
+
+enum class Health { Intact, Repairable, Damaged };
+
+struct FileHealth {
+    Health health = Health::Intact;
+    std::string why; // for a damaged file, and for one no list vouches for
+};
+
+// A file read through `source` and summed against its entry in the file list.
+FileHealth checkFile(cdimage::SectorSource& source, const Planned& planned,
+                     const std::function<void()>& tell) {
+    const cdimage::DiscFile& file = planned.file;
+    const std::optional<cdimage::ListedFile>& entry = planned.voucher.entry;
+    const std::size_t perSector = file.form2 ? cdimage::kForm2DataSize : 2048;
+    std::uint64_t remaining = entry ? entry->length
+                              : file.form2 ? std::uint64_t(file.sectors) * perSector
+                                           : file.size;
+    cdimage::Sha256 sum;
+    std::uint64_t lost = 0, rebuilt = 0;
+    for (std::uint32_t i = 0; i < file.sectors && remaining > 0; ++i) {
+        const std::uint64_t lba = std::uint64_t(file.lba) + i;
+        const std::size_t take = std::size_t(std::min<std::uint64_t>(remaining, perSector));
+        remaining -= take;
+        const cdimage::SectorAnswer answer = lba < source.sectorCount()
+                                                 ? source.read(std::uint32_t(lba))
+                                                 : cdimage::SectorAnswer{};
+        if (i % 256 == 0)
+            tell();
+        if (!answer) {
+            ++lost;
+            continue;
+        }
+        rebuilt += answer.rebuilt ? 1 : 0;
+        sum.add(answer.bytes + cdimage::kSubheaderSize, take);
+    }
+    if (remaining > 0)
+        return {Health::Damaged, "it claims more sectors than its record gives"};
+    if (lost > 0)
+        return {Health::Damaged, std::to_string(lost) + " of its sectors cannot be read" +
+                                     (rebuilt > 0 ? " nor rebuilt" : "")};
+    if (entry && sum.hex() != entry->sha256)
+        return {Health::Damaged, "its SHA-256 differs from the file list's"};
+    const std::string unvouched = entry ? "" : "no SHA-256 vouches for it";
+    if (rebuilt > 0)
+        return {Health::Repairable, std::to_string(rebuilt) + " of its sectors rebuilt" +
+                                        (unvouched.empty() ? "" : "; " + unvouched)};
+    return {Health::Intact, unvouched};
+}
+
+} // namespace
+
+int checkDisc(ReadingSource& reading, const std::string& where, cdimage::Report& report) {
+    cdimage::SectorSource& source = reading.sectors();
+    std::optional<cdimage::RepairingSource::Survey> survey;
+    int parity = 0;
+    if (cdimage::RepairingSource* repairing = reading.repairing()) {
+        parity = repairing->header().layout.parity;
+        survey = repairing->survey([&](std::uint64_t done, std::uint64_t all) {
+            report.progress(done, all, "the repair data's code words");
+        });
+        report.progressEnds();
+    }
+    cdimage::FileSystem files(source);
+    const ListOnDisc list = listOnDisc(files);
+    const Plan plan =
+        planFolder(files, list, files.primaryRoot(), files.jolietRoot(), true, report);
+    std::uint64_t sectors = 0, done = 0;
+    for (const Planned& file : plan.files)
+        sectors += file.file.sectors;
+    std::size_t counts[3] = {0, 0, 0};
+    for (std::size_t index = 0; index < plan.files.size(); ++index) {
+        const Planned& file = plan.files[index];
+        const FileHealth health = checkFile(source, file, [&] {
+            report.progress(done, sectors,
+                            "file " + std::to_string(index + 1) + " of " +
+                                std::to_string(plan.files.size()) + ": " + file.place);
+        });
+        done += file.file.sectors;
+        ++counts[int(health.health)];
+        static const char* const kNames[] = {"intact", "repairable", "damaged"};
+        report.listing(cdimage::formatted("%-10s %s%s%s", kNames[int(health.health)],
+                                          file.place.c_str(), health.why.empty() ? "" : ": ",
+                                          health.why.c_str()));
+    }
+    report.progressEnds();
+    for (const Plan::LeftOut& left : plan.leftOut)
+        report.listing("damaged    " + left.name + ": cannot be given back: " + left.why);
+    counts[int(Health::Damaged)] += plan.leftOut.size();
+    if (list.list && !list.list->damagedLines.empty())
+        report.problem("the file list of " + where + " is damaged (" +
+                       linesText(list.list->damagedLines) + "): those lines are left out");
+
+    std::string margin;
+    if (!survey)
+        margin = "no repair data: a sector lost costs its file";
+    else if (survey->worstLosses == 0)
+        margin = "no code word lost a sector (each can lose " + std::to_string(parity) + ")";
+    else
+        margin = "the worst code word lost " + std::to_string(survey->worstLosses) + " of the " +
+                 std::to_string(parity) + " sectors it can lose" +
+                 (survey->wordsBeyondRepair > 0
+                      ? " (" + std::to_string(survey->wordsBeyondRepair) +
+                            " words lost more and cannot be rebuilt)"
+                      : "");
+    report.done(cdimage::formatted(
+        "checked %zu files of %s: %zu intact, %zu repairable, %zu damaged; %s",
+        plan.files.size() + plan.leftOut.size(), where.c_str(), counts[0], counts[1],
+        counts[2], margin.c_str()));
+    if (counts[int(Health::Damaged)] > 0 || (list.list && !list.list->damagedLines.empty()))
+        return Damaged;
+    if (counts[int(Health::Repairable)] > 0 || (survey && survey->lost > 0))
+        return Repairable;
+    return Done;
+}
+
+} // namespace dat2file
