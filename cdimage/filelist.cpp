@@ -83,7 +83,9 @@ std::optional<ListedFile> parseLine(std::string_view line, bool withPlace, bool 
 }
 
 std::string repairLines(const ListedRepair& repair) {
-    const auto number = [](auto value) { return std::to_string(value); };
+    const auto number = [](auto value) {
+        return std::to_string(value);
+    };
     const RepairLayout layout{repair.parity, repair.protectedSectors, repair.bandLength};
     const std::uint64_t parityBytes = std::uint64_t(layout.paritySectors()) * kSymbolSize;
     const std::uint64_t headerBytes = std::uint64_t(layout.headerSectors()) * 2048;
@@ -92,9 +94,8 @@ std::string repairLines(const ListedRepair& repair) {
            number(repair.parityLba) + " rph " + number(repair.headerLbas[0]) + " " +
            number(repair.headerLbas[1]) + "\n# repair file " + std::string(kParityIdentifier) +
            " " + number(parityBytes) + " bytes from sector " + number(repair.parityLba) +
-           "\n# repair file " + std::string(kRepairHeaderIdentifier) + " " +
-           number(headerBytes) + " bytes from sector " + number(repair.headerLbas[0]) +
-           "\n";
+           "\n# repair file " + std::string(kRepairHeaderIdentifier) + " " + number(headerBytes) +
+           " bytes from sector " + number(repair.headerLbas[0]) + "\n";
 }
 
 // "# repair code 1 m 32 L 1346 D 300000 rpd 300672 rph 300000 343744"
@@ -106,10 +107,9 @@ std::optional<ListedRepair> parseRepairLine(std::string_view line) {
             return false;
         return readNumber(nextField(line), value);
     };
-    if (!field("", repair.code) || !field("m", repair.parity) ||
-        !field("L", repair.bandLength) || !field("D", repair.protectedSectors) ||
-        !field("rpd", repair.parityLba) || !field("rph", repair.headerLbas[0]) ||
-        !field("", repair.headerLbas[1]) || !line.empty())
+    if (!field("", repair.code) || !field("m", repair.parity) || !field("L", repair.bandLength) ||
+        !field("D", repair.protectedSectors) || !field("rpd", repair.parityLba) ||
+        !field("rph", repair.headerLbas[0]) || !field("", repair.headerLbas[1]) || !line.empty())
         return std::nullopt;
     return repair;
 }

@@ -40,10 +40,10 @@ struct ListedFile {
 // (docs/repair-format.md).
 struct ListedRepair {
     int code = 1;
-    int parity = 0;                   // m
-    std::uint32_t bandLength = 0;     // L
-    std::uint32_t protectedSectors{}; // D
-    std::uint32_t parityLba = 0;      // VELMORA.RPD
+    int parity = 0;                            // m
+    std::uint32_t bandLength = 0;              // L
+    std::uint32_t protectedSectors{};          // D
+    std::uint32_t parityLba = 0;               // VELMORA.RPD
     std::array<std::uint32_t, 2> headerLbas{}; // the two copies of VELMORA.RPH
 };
 

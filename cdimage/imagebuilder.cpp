@@ -207,9 +207,9 @@ std::vector<StoredFile> collectFiles(const std::vector<fs::path>& paths,
             throw BuildError(quoted(path) + " would be stored under the name of " +
                              ownFileName(clash->first));
         if (!jolietAdded && jolietClash->second.empty())
-            throw BuildError(quoted(path) + " would be stored under the name of " +
-                             ownFileName(std::string(jolietClash->first.begin(),
-                                                     jolietClash->first.end())));
+            throw BuildError(
+                quoted(path) + " would be stored under the name of " +
+                ownFileName(std::string(jolietClash->first.begin(), jolietClash->first.end())));
         // Names that only their mapping makes alike (é and ü are both '_', case is one) are
         // told apart by a number, the original names kept whole in Joliet and in the list.
         for (unsigned number = 1; !added && number <= paths.size() + 1; ++number)
@@ -480,8 +480,7 @@ Plan planImage(const BuildRequest& request) {
         const std::uint32_t disc = plan.result.protectedSectors <= kEightyMinuteSectors
                                        ? kEightyMinuteSectors
                                        : kMaxSectors;
-        const int fitting =
-            parityThatFits(plan.result.protectedSectors, request.repair, disc);
+        const int fitting = parityThatFits(plan.result.protectedSectors, request.repair, disc);
         if (fitting != request.repair)
             layOut(plan, fitting);
     }
@@ -602,8 +601,8 @@ void writeRepairData(SectorWriter& image, const Plan& plan, const ParityBuilder&
         image.form2(last ? Data | EndOfRecord | EndOfFile : Data, parity.parity(index),
                     kSymbolSize);
         if (request.progress && (index % 1024 == 0 || last))
-            request.progress(image.lba(), plan.result.sectors, plan.files.size(),
-                             plan.files.size(), "repair data");
+            request.progress(image.lba(), plan.result.sectors, plan.files.size(), plan.files.size(),
+                             "repair data");
     }
     while (image.lba() < where.headerLbas[1])
         image.form1(Data, nullptr, 0);

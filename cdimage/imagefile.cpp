@@ -7,6 +7,7 @@
 #include "cdimage/sector.h"
 
 #include <algorithm>
+#include <cstring>
 #include <system_error>
 
 namespace cdimage {
@@ -69,6 +70,16 @@ const std::uint8_t* ImageFile::sector(std::uint32_t lba) {
     return m_buffer.data() + std::size_t(lba - m_first) * m_track.stride + m_track.subheaderOffset;
 }
 
+SectorAnswer ImageFile::read(std::uint32_t lba) {
+    const std::uint8_t* stored = sector(lba);
+    if (!stored)
+        return {nullptr, "cannot be read: " + whyUnreadable(lba), false};
+    if (m_track.subheaderOffset == 16 &&
+        std::memcmp(stored - 16, kSyncPattern, sizeof kSyncPattern) != 0)
+        return {nullptr, "is broken: broken sync pattern", false};
+    return {stored, {}, false};
+}
+
 std::string ImageFile::whyUnreadable(std::uint32_t) const {
     if (m_readable < m_sectors)
         return quoted(m_track.dataFile) + " cannot be read from sector " +
@@ -123,6 +134,12 @@ const DiscImage::Part* DiscImage::partOf(std::uint32_t lba, bool described) cons
 const std::uint8_t* DiscImage::sector(std::uint32_t lba) {
     const Part* part = partOf(lba);
     return part ? part->file->sector(lba - part->firstLba) : nullptr;
+}
+
+SectorAnswer DiscImage::read(std::uint32_t lba) {
+    if (const Part* part = partOf(lba))
+        return part->file->read(lba - part->firstLba);
+    return {nullptr, "cannot be read: " + whyUnreadable(lba), false};
 }
 
 std::string DiscImage::whyUnreadable(std::uint32_t lba) const {

@@ -26,6 +26,9 @@ public:
     std::uint32_t sectorCount() const override { return m_sectors; }
     const std::uint8_t* sector(std::uint32_t lba) override;
     std::string whyUnreadable(std::uint32_t lba) const override;
+    // A raw sector whose sync pattern is broken (a sector zeroed, or not a sector at all) is
+    // lost.
+    SectorAnswer read(std::uint32_t lba) override;
 
 private:
     ImageTrack m_track;
@@ -44,6 +47,7 @@ public:
     std::uint32_t sectorCount() const override { return m_sectors; }
     const std::uint8_t* sector(std::uint32_t lba) override;
     std::string whyUnreadable(std::uint32_t lba) const override;
+    SectorAnswer read(std::uint32_t lba) override;
     std::uint32_t lastSessionStart() const override { return m_lastSessionStart; }
 
 private:

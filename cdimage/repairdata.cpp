@@ -142,8 +142,9 @@ void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
                     lost[flag] = !member(std::uint32_t(lba), m_checks[std::size_t(lba)], symbol);
             } else {
                 const std::uint32_t index = std::uint32_t(i - data) * layout.bandLength + word;
-                lost[flag] = !member(m_header.parityLba + index,
-                                     m_checks[std::size_t(layout.protectedSectors) + index], symbol);
+                lost[flag] =
+                    !member(m_header.parityLba + index,
+                            m_checks[std::size_t(layout.protectedSectors) + index], symbol);
             }
         }
     std::vector<std::uint8_t*> members(RepairCode::kMembers);
@@ -294,34 +295,34 @@ std::optional<FoundRepair> findRepairData(SectorSource& source) {
     if (layout.protectedSectors > sectors || header->parityLba > sectors ||
         layout.paritySectors() > sectors - header->parityLba)
         return std::nullopt;
-    // The table, each sector from whichever copy reads.
+    // The table, each sector from whichever copy reads, the first copy first, then the
+    // second: a sector of one copy that reads but is wrong spoils only that try.
     const std::uint32_t entries = layout.protectedSectors + layout.paritySectors();
-    std::vector<std::uint32_t> table;
-    table.reserve(entries);
-    for (std::uint32_t sector = 1; sector < layout.headerSectors(); ++sector) {
-        std::optional<SectorAnswer> read;
-        for (const std::uint32_t copy : header->headerLbas) {
-            if (copy >= sectors || sector >= sectors - copy)
-                continue;
-            SectorAnswer answer = source.read(copy + sector);
-            if (answer && !(answer.bytes[2] & Form2) &&
-                form1EdcMatchesFromSubheader(answer.bytes)) {
-                read = answer;
-                break;
+    for (const bool secondFirst : {false, true}) {
+        std::vector<std::uint32_t> table;
+        table.reserve(entries);
+        for (std::uint32_t sector = 1; sector < layout.headerSectors(); ++sector) {
+            std::optional<SectorAnswer> read;
+            for (int i = 0; i < 2 && !read; ++i) {
+                const std::uint32_t copy = header->headerLbas[std::size_t(i ^ int(secondFirst))];
+                if (copy >= sectors || sector >= sectors - copy)
+                    continue;
+                SectorAnswer answer = source.read(copy + sector);
+                if (answer && !(answer.bytes[2] & Form2) &&
+                    form1EdcMatchesFromSubheader(answer.bytes))
+                    read = answer;
             }
+            if (!read)
+                return std::nullopt;
+            for (std::size_t at = 0; at < kForm1Data && table.size() < entries; at += 4)
+                table.push_back(readLittleEndian32(read->bytes + kSubheaderSize + at));
         }
-        if (!read)
-            return std::nullopt;
-        for (std::size_t at = 0; at < kForm1Data && table.size() < entries; at += 4)
-            table.push_back(readLittleEndian32(read->bytes + kSubheaderSize + at));
+        // The table as a whole, against the header's sum of it.
+        const std::vector<std::uint8_t> bytes = tableBytes(table);
+        if (table.size() == entries && sha256Of(bytes.data(), bytes.size()) == header->tableSha256)
+            return FoundRepair{*header, std::move(table)};
     }
-    if (table.size() != entries)
-        return std::nullopt;
-    // The table as a whole, against the header's sum of it.
-    const std::vector<std::uint8_t> bytes = tableBytes(table);
-    if (sha256Of(bytes.data(), bytes.size()) != header->tableSha256)
-        return std::nullopt;
-    return FoundRepair{*header, std::move(table)};
+    return std::nullopt;
 }
 
 } // namespace cdimage

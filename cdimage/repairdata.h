@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace cdimage {
@@ -78,8 +78,8 @@ public:
     // Every member of every word read once from the source and checked, `progress` told the
     // members done and in all now and then.
     struct Survey {
-        std::uint64_t lost = 0;   // members lost, protected and parity
-        int worstLosses = 0;      // of the word that lost most
+        std::uint64_t lost = 0; // members lost, protected and parity
+        int worstLosses = 0;    // of the word that lost most
         std::uint32_t worstWord = 0;
         std::uint32_t wordsBeyondRepair = 0; // that lost more than m
     };

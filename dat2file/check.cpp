@@ -28,7 +28,7 @@ FileHealth checkFile(cdimage::SectorSource& source, const Planned& planned,
     const cdimage::DiscFile& file = planned.file;
     const std::optional<cdimage::ListedFile>& entry = planned.voucher.entry;
     const std::size_t perSector = file.form2 ? cdimage::kForm2DataSize : 2048;
-    std::uint64_t remaining = entry ? entry->length
+    std::uint64_t remaining = entry        ? entry->length
                               : file.form2 ? std::uint64_t(file.sectors) * perSector
                                            : file.size;
     cdimage::Sha256 sum;
@@ -37,9 +37,8 @@ FileHealth checkFile(cdimage::SectorSource& source, const Planned& planned,
         const std::uint64_t lba = std::uint64_t(file.lba) + i;
         const std::size_t take = std::size_t(std::min<std::uint64_t>(remaining, perSector));
         remaining -= take;
-        const cdimage::SectorAnswer answer = lba < source.sectorCount()
-                                                 ? source.read(std::uint32_t(lba))
-                                                 : cdimage::SectorAnswer{};
+        const cdimage::SectorAnswer answer =
+            lba < source.sectorCount() ? source.read(std::uint32_t(lba)) : cdimage::SectorAnswer{};
         if (i % 256 == 0)
             tell();
         if (!answer) {
@@ -114,14 +113,13 @@ int checkDisc(ReadingSource& reading, const std::string& where, cdimage::Report&
     else
         margin = "the worst code word lost " + std::to_string(survey->worstLosses) + " of the " +
                  std::to_string(parity) + " sectors it can lose" +
-                 (survey->wordsBeyondRepair > 0
-                      ? " (" + std::to_string(survey->wordsBeyondRepair) +
-                            " words lost more and cannot be rebuilt)"
-                      : "");
-    report.done(cdimage::formatted(
-        "checked %zu files of %s: %zu intact, %zu repairable, %zu damaged; %s",
-        plan.files.size() + plan.leftOut.size(), where.c_str(), counts[0], counts[1],
-        counts[2], margin.c_str()));
+                 (survey->wordsBeyondRepair > 0 ? " (" + std::to_string(survey->wordsBeyondRepair) +
+                                                      " words lost more and cannot be rebuilt)"
+                                                : "");
+    report.done(
+        cdimage::formatted("checked %zu files of %s: %zu intact, %zu repairable, %zu damaged; %s",
+                           plan.files.size() + plan.leftOut.size(), where.c_str(), counts[0],
+                           counts[1], counts[2], margin.c_str()));
     if (counts[int(Health::Damaged)] > 0 || (list.list && !list.list->damagedLines.empty()))
         return Damaged;
     if (counts[int(Health::Repairable)] > 0 || (survey && survey->lost > 0))

@@ -34,7 +34,10 @@ void copySectors(cdimage::SectorSource& source, const cdimage::DiscFile& file,
         }
         bool form2 = file.form2;
         std::string fault = cdimage::checkSubheader(sector, form2);
-        if (!fault.empty() && form2 && cdimage::checkSubheader(sector, false).empty() &&
+        // A whole Form 1 sector among Form 2 ones says it holds data; one of zeros alone (its
+        // EDC is zero too) is a sector lost, not data.
+        if (!fault.empty() && form2 && (sector[2] & cdimage::Data) &&
+            cdimage::checkSubheader(sector, false).empty() &&
             cdimage::form1EdcMatchesFromSubheader(sector)) {
             form2 = false; // a whole Form 1 sector among Form 2 ones
             fault.clear();

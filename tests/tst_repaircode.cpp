@@ -10,6 +10,7 @@
 #include "cdimage/repairformat.h"
 #include "cdimage/sector.h"
 #include "dat2file/commands.h"
+#include "referencecode.h"
 #include "toolrun.h"
 
 #include <QCryptographicHash>
@@ -27,44 +28,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using velmora::test::Bytes;
 
-// GF(2^8) from its logarithms, as any textbook builds it.
-struct Field {
-    std::array<std::uint8_t, 512> exp{};
-    std::array<int, 256> log{};
-    Field() {
-        int x = 1;
-        for (int i = 0; i < 255; ++i) {
-            exp[std::size_t(i)] = std::uint8_t(x);
-            log[std::size_t(x)] = i;
-            x <<= 1;
-            if (x & 0x100)
-                x ^= 0x11D;
-        }
-        for (int i = 255; i < 512; ++i)
-            exp[std::size_t(i)] = exp[std::size_t(i - 255)];
-    }
-    std::uint8_t mul(std::uint8_t a, std::uint8_t b) const {
-        return a == 0 || b == 0 ? 0 : exp[std::size_t(log[a] + log[b])];
-    }
-    std::uint8_t inv(std::uint8_t a) const { return exp[std::size_t(255 - log[a])]; }
-};
-
-const Field kField;
-
-// The parity of a word by the formula alone.
-std::vector<Bytes> referenceParity(const std::vector<Bytes>& data, int m) {
-    const int k = 255 - m;
-    std::vector<Bytes> parity(static_cast<std::size_t>(m), Bytes(data.front().size(), 0));
-    for (int r = 0; r < m; ++r)
-        for (int c = 0; c < k; ++c) {
-            const std::uint8_t weight = kField.inv(std::uint8_t((k + r) ^ c));
-            for (std::size_t b = 0; b < data[std::size_t(c)].size(); ++b)
-                parity[std::size_t(r)][b] ^= kField.mul(weight, data[std::size_t(c)][b]);
-        }
-    return parity;
-}
+using velmora::test::referenceParity;
 
 std::vector<Bytes> randomMembers(int count, std::size_t length, std::mt19937& random) {
     std::vector<Bytes> members(static_cast<std::size_t>(count), Bytes(length));
@@ -124,7 +90,6 @@ private Q_SLOTS:
     void parityShrinksToFitTheDisc();
     void damagedImageComesBackAsTheOraclePredicts_data();
     void damagedImageComesBackAsTheOraclePredicts();
-    void dat2fileRepairsAnImageThatCarriesRepairData();
 };
 
 void RepairCodeTest::parityIsTheFormula_data() {
@@ -152,7 +117,8 @@ void RepairCodeTest::parityIsTheFormula() {
         code.addToParity(77, index, data[std::size_t(index)].data(), pointers(streamed).data());
     QVERIFY(streamed == parity);
     for (int r = 0; r < m; ++r)
-        QCOMPARE(code.coefficient(r, 3), kField.inv(std::uint8_t((255 - m + r) ^ 3)));
+        QCOMPARE(code.coefficient(r, 3),
+                 velmora::test::field().inv(std::uint8_t((255 - m + r) ^ 3)));
 }
 
 void RepairCodeTest::upToMLossesAreRebuiltAndMorePlusOneRefused_data() {
@@ -214,13 +180,7 @@ void RepairCodeTest::aBadMemberTakenForGoodIsCaught() {
 // CRC-32C bit by bit (reflected 0x82F63B78, all ones in and out), against ISA-L's.
 void RepairCodeTest::checksumIsTheStandardCrc32c() {
     const auto bitwise = [](const Bytes& bytes) {
-        std::uint32_t crc = 0xFFFFFFFFu;
-        for (const std::uint8_t byte : bytes) {
-            crc ^= byte;
-            for (int bit = 0; bit < 8; ++bit)
-                crc = crc & 1 ? (crc >> 1) ^ 0x82F63B78u : crc >> 1;
-        }
-        return ~crc;
+        return velmora::test::bitwiseCrc32c(bytes.data(), bytes.size());
     };
     const Bytes check = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     QCOMPARE(cdimage::crc32c(check.data(), check.size()), 0xE3069283u);
@@ -382,7 +342,9 @@ void RepairCodeTest::damagedImageComesBackAsTheOraclePredicts() {
         files.insert(name, bytes);
     }
     QVERIFY(run(tolkProgram(),
-                QStringList{u"-v"_qs, u"R"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs} + paths,
+                QStringList{u"--repair"_qs, u"off"_qs, u"-v"_qs, u"R"_qs, u"-o"_qs, u"IMG"_qs,
+                            u"-m"_qs} +
+                    paths,
                 folder.path())
                 .status == 0);
     cdimage::OpenedSource image = cdimage::openImage(folder.filePath(u"IMG.cue"_qs).toStdString());
@@ -469,77 +431,6 @@ void RepairCodeTest::damagedImageComesBackAsTheOraclePredicts() {
         std::any_of(lost.begin(), lost.end(), [&](std::uint32_t at) { return at < sectors; });
     if (allWhole && (protectedLost || !garbled.empty()))
         QVERIFY(repairing.count().rebuilt > 0);
-}
-
-// An image with its repair data after it (the parity, then the header and the check table as
-// its last sectors), sectors of a file zeroed: dat2file finds the header at the image's end,
-// rebuilds them and gives every file back whole.
-void RepairCodeTest::dat2fileRepairsAnImageThatCarriesRepairData() {
-    using namespace velmora::test;
-    QTemporaryDir folder;
-    const QByteArray a = randomBytes(300000, 31), b = randomBytes(5000, 32);
-    QVERIFY(
-        run(tolkProgram(),
-            {u"-v"_qs, u"R"_qs, u"-o"_qs, u"IMG"_qs, u"-m"_qs,
-             writeFile(folder.path(), u"a.dat"_qs, a), writeFile(folder.path(), u"b.dat"_qs, b)},
-            folder.path())
-            .status == 0);
-    QByteArray bin = readFile(folder.filePath(u"IMG.bin"_qs));
-    const std::uint32_t sectors = std::uint32_t(bin.size() / 2352);
-    cdimage::ParityBuilder parity(cdimage::RepairLayout::of(sectors, 16));
-    std::uint8_t symbol[cdimage::kSymbolSize];
-    for (std::uint32_t lba = 0; lba < sectors; ++lba) {
-        cdimage::symbolOf(reinterpret_cast<const std::uint8_t*>(bin.constData()) + lba * 2352 + 16,
-                          symbol);
-        parity.add(lba, symbol);
-    }
-    const cdimage::RepairLayout layout = parity.layout();
-    std::vector<std::uint8_t> raw(2352);
-    QCryptographicHash paritySum(QCryptographicHash::Sha256), tableSum(QCryptographicHash::Sha256);
-    for (std::uint32_t i = 0; i < layout.paritySectors(); ++i) {
-        cdimage::writeForm2(raw.data(), sectors + i, cdimage::Data, parity.parity(i), 2324, 0);
-        bin.append(reinterpret_cast<const char*>(raw.data()), 2352);
-        paritySum.addData(QByteArrayView(parity.parity(i), 2324));
-    }
-    QByteArray table;
-    for (const std::uint32_t check : parity.checkTable())
-        for (int shift = 0; shift < 32; shift += 8)
-            table.append(char((check >> shift) & 0xFF));
-    tableSum.addData(table);
-    cdimage::RepairHeader header;
-    header.layout = layout;
-    header.parityLba = sectors;
-    const std::uint32_t headerLba = sectors + layout.paritySectors();
-    header.headerLbas = {headerLba, headerLba};
-    std::memcpy(header.paritySha256.data(), paritySum.result().constData(), 32);
-    std::memcpy(header.tableSha256.data(), tableSum.result().constData(), 32);
-    QByteArray rph =
-        QByteArray(reinterpret_cast<const char*>(cdimage::encodeRepairHeader(header).data()),
-                   2048) +
-        table;
-    rph.resize(qsizetype(layout.headerSectors()) * 2048, '\0');
-    for (std::uint32_t i = 0; i < layout.headerSectors(); ++i) {
-        cdimage::writeForm1(raw.data(), headerLba + i, cdimage::Data,
-                            reinterpret_cast<const std::uint8_t*>(rph.constData()) + i * 2048,
-                            2048);
-        bin.append(reinterpret_cast<const char*>(raw.data()), 2352);
-    }
-    const auto [first, count] = placeOf(folder.filePath(u"IMG.cue"_qs), u"A.DAT"_qs, folder.path());
-    QVERIFY(count > 20);
-    bin.replace((first + 10) * 2352, 7 * 2352, QByteArray(7 * 2352, '\0')); // a scratch
-    writeFile(folder.path(), u"IMG.bin"_qs, bin);
-
-    const Run repaired = run(dat2fileProgram(), {u"IMG.cue"_qs, u"out"_qs}, folder.path());
-    QVERIFY2(repaired.status == 0, qPrintable(repaired.errors));
-    QVERIFY(readFile(folder.filePath(u"out/a.dat"_qs)) == a);
-    QVERIFY(readFile(folder.filePath(u"out/b.dat"_qs)) == b);
-    QVERIFY2(repaired.output.contains(
-                 u"repair data: 7 sectors unreadable, 7 rebuilt, 0 not rebuildable"_qs),
-             qPrintable(repaired.output));
-    const Run one = run(dat2fileProgram(), {u"--image"_qs, u"IMG.cue"_qs, u"a.dat"_qs, u"one"_qs},
-                        folder.path());
-    QVERIFY2(one.status == 0, qPrintable(one.errors));
-    QVERIFY(readFile(folder.filePath(u"one"_qs)) == a);
 }
 
 QTEST_GUILESS_MAIN(RepairCodeTest)

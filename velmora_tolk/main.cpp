@@ -13,10 +13,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -114,9 +114,8 @@ std::string repairNote(const cdimage::BuildResult& result, int wanted) {
     std::string note = cdimage::formatted(
         "; repair data of %d parity bands (%u sectors, %.1f%% of the %u it covers) rebuilds any "
         "run of up to %u lost sectors",
-        result.repair, result.repairSectors,
-        100.0 * result.repairSectors / result.protectedSectors, result.protectedSectors,
-        result.longestBurst);
+        result.repair, result.repairSectors, 100.0 * result.repairSectors / result.protectedSectors,
+        result.protectedSectors, result.longestBurst);
     if (result.repair < wanted)
         note += ", fewer bands than asked so that the image fits " + std::string(disc);
     return note;
