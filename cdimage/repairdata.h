@@ -89,7 +89,7 @@ private:
     enum class WordState : std::uint8_t { Unknown, Done, Failed };
     // Words rebuilt at once: their members are read as runs of consecutive sectors, one run
     // in each band.
-    static constexpr std::uint32_t kWordsAtOnce = 64;
+    static constexpr std::uint32_t kWordsAtOnce = 16;
 
     // The member's symbol into `symbol`, or false when it is lost.
     bool member(std::uint32_t lba, std::uint32_t check, std::uint8_t* symbol);

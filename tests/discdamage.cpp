@@ -69,7 +69,12 @@ Sectors spot(const DiscGeometry& disc, double r, double angle, double diameter) 
     const double cx = r * std::cos(angle), cy = r * std::sin(angle);
     const std::uint32_t first = disc.sectorAt(r - diameter / 2),
                         last = disc.sectorAt(r + diameter / 2);
-    for (std::uint32_t lba = first; lba < last; ++lba)
+    for (std::uint32_t lba = first; lba < last; ++lba) {
+        // Sectors whose arc points away from the spot are passed by at once.
+        const double r0 = disc.radius(lba);
+        const double half = DiscGeometry::kSectorLength / r0 / 2;
+        if (apart(disc.angle(lba) + half, angle) > half + diameter / std::max(r - diameter, 1.0))
+            continue;
         for (int step = 0; step < 16; ++step) { // points a millimetre apart along the sector
             const double at = lba + step / 16.0;
             const double x = disc.radius(at) * std::cos(disc.angle(at)) - cx;
@@ -81,6 +86,7 @@ Sectors spot(const DiscGeometry& disc, double r, double angle, double diameter) 
                 break;
             }
         }
+    }
     return lost;
 }
 

@@ -1,0 +1,207 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What repair data survives on a full 80-minute disc, by the tests' damage model and the
+// oracle that counts each code word's losses: for m = 16, 32 and 64 parity bands, the longest
+// run of lost sectors, and the largest radial scratch, opaque spot, wiped ring and edge crack
+// that every one of 20 placements survives. Then the worst case timed: a full disc's image in
+// which every code word lost m = 32 sectors, given back whole by dat2file.
+
+#include "benchclock.h"
+#include "discdamage.h"
+#include "referencecode.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+using namespace velmora::test;
+
+namespace {
+
+constexpr std::uint32_t kDisc = DiscGeometry::kFullDisc;
+
+// A full disc's layout at `m`: the most protected sectors whose repair data still fits.
+struct FullDisc {
+    RepairPlace place;
+    std::uint32_t header = 0, sectors = 0;
+};
+
+FullDisc fullDisc(int m) {
+    FullDisc disc;
+    const auto layout = [&](std::uint32_t protectedSectors) {
+        FullDisc at;
+        at.place.m = m;
+        at.place.protectedSectors = protectedSectors;
+        at.place.bandLength = (protectedSectors + std::uint32_t(254 - m)) / std::uint32_t(255 - m);
+        at.header = 1 + (protectedSectors + std::uint32_t(m) * at.place.bandLength + 511) / 512;
+        at.place.parityLba = protectedSectors + at.header;
+        at.sectors = at.place.parityLba + std::uint32_t(m) * at.place.bandLength + at.header;
+        return at;
+    };
+    std::uint32_t low = 1000, high = kDisc;
+    while (low < high) {
+        const std::uint32_t middle = (low + high + 1) / 2;
+        if (layout(middle).sectors <= kDisc)
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return layout(low);
+}
+
+bool survives(const FullDisc& disc, const Sectors& lost) {
+    const std::vector<int> losses = lossesPerWord(disc.place, lost);
+    return *std::max_element(losses.begin(), losses.end()) <= disc.place.m;
+}
+
+// The largest size, in `step` mm up to `most`, that all 20 placements of `damage` survive.
+double largestSurvived(const FullDisc& disc, double step, double most,
+                       const std::function<Sectors(double, std::mt19937&)>& damage) {
+    double best = 0;
+    for (double size = step; size <= most + 1e-9; size += step) {
+        std::mt19937 random(7);
+        bool all = true;
+        for (int placement = 0; placement < 20 && all; ++placement)
+            all = survives(disc, damage(size, random));
+        if (!all)
+            break;
+        best = size;
+    }
+    return best;
+}
+
+double uniform(std::mt19937& random, double from, double to) {
+    return std::uniform_real_distribution<double>(from, to)(random);
+}
+
+void damageTable() {
+    std::printf("%-6s %10s %10s %10s %12s %10s %10s %12s %10s\n", "m", "files MB", "parity",
+                "burst", "burst MB", "scratch", "spot", "three spots", "ring");
+    for (const int m : {16, 32, 64}) {
+        const FullDisc disc = fullDisc(m);
+        const DiscGeometry geometry(disc.sectors);
+        const double rim = geometry.rim();
+        const double burst = double(m - 1) * disc.place.bandLength + 1;
+        const double scratch =
+            largestSurvived(disc, 1, 34, [&](double length, std::mt19937& random) {
+                const double from = uniform(random, DiscGeometry::kHub, rim - length);
+                return radialScratch(geometry, uniform(random, 0, 6.283), from, length, random);
+            });
+        const double spotSize =
+            largestSurvived(disc, 1, 40, [&](double size, std::mt19937& random) {
+                return spot(geometry,
+                            uniform(random, DiscGeometry::kHub + size / 2, rim - size / 2),
+                            uniform(random, 0, 6.283), size);
+            });
+        const double threeSpots =
+            largestSurvived(disc, 1, 40, [&](double size, std::mt19937& random) {
+                Sectors lost;
+                for (int i = 0; i < 3; ++i)
+                    lost.merge(spot(geometry,
+                                    uniform(random, DiscGeometry::kHub + size / 2, rim - size / 2),
+                                    uniform(random, 0, 6.283), size));
+                return lost;
+            });
+        const double ringWidth =
+            largestSurvived(disc, 0.1, 10, [&](double width, std::mt19937& random) {
+                return ring(geometry, uniform(random, DiscGeometry::kHub, rim - width), width);
+            });
+        const double crack = largestSurvived(disc, 1, 34, [&](double length, std::mt19937& random) {
+            return edgeCrack(geometry, uniform(random, 0, 6.283), length, random);
+        });
+        std::printf("%-6d %10.0f %9.1f%% %10.0f %12.0f %8.0f mm %7.0f mm %9.0f mm %7.1f mm"
+                    "  (edge crack %.0f mm)\n",
+                    m, disc.place.protectedSectors * 2324.0 / 1e6,
+                    100.0 * (disc.sectors - disc.place.protectedSectors) /
+                        disc.place.protectedSectors,
+                    burst, burst * 2324 / 1e6, scratch, spotSize, threeSpots, ringWidth, crack);
+    }
+}
+
+bool runQuietly(const QString& program, const QStringList& arguments, const QString& folder) {
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(-1) && process.exitCode() == 0;
+}
+
+// A full disc's image (728 MB of files at m = 32) with 32 whole bands zeroed, so that every
+// code word lost 32 members, given back whole; against reading the image undamaged.
+int worstCase() {
+    const QString tools = QCoreApplication::applicationDirPath() + QStringLiteral("/../");
+    QTemporaryDir folder;
+    const FullDisc disc = fullDisc(32);
+    const qint64 bytes = qint64(disc.place.protectedSectors - 600) * 2324; // room for folders
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    QRandomGenerator generator(3);
+    generator.fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
+    QFile file(folder.filePath(QStringLiteral("full.bin")));
+    file.open(QIODevice::WriteOnly);
+    for (qint64 written = 0, mb = 0; written < bytes; written += block.size(), ++mb) {
+        block[int(mb % block.size())] = char(mb);
+        file.write(block.constData(), std::min<qint64>(block.size(), bytes - written));
+    }
+    file.close();
+    if (!runQuietly(tools + QStringLiteral("velmora_tolk"),
+                    {QStringLiteral("-v"), QStringLiteral("FULL"), QStringLiteral("-o"),
+                     QStringLiteral("FULL"), QStringLiteral("-m"), file.fileName()},
+                    folder.path()))
+        return 1;
+    QFile::remove(file.fileName());
+    QFile image(folder.filePath(QStringLiteral("FULL.bin")));
+    image.open(QIODevice::ReadWrite);
+    // The image's own band length, from its listing.
+    QProcess listing;
+    listing.setWorkingDirectory(folder.path());
+    listing.start(tools + QStringLiteral("dat2file"),
+                  {QStringLiteral("--list"), QStringLiteral("FULL.bin")});
+    listing.waitForFinished(-1);
+    const qint64 bandLength = QRegularExpression(QStringLiteral("255 bands of (\\d+) sectors"))
+                                  .match(QString::fromUtf8(listing.readAllStandardOutput()))
+                                  .captured(1)
+                                  .toLongLong();
+    if (bandLength == 0)
+        return 1;
+    const auto timeExtraction = [&](const char* name) {
+        QDir(folder.filePath(QStringLiteral("out"))).removeRecursively();
+        QElapsedTimer clock;
+        clock.start();
+        const bool ok =
+            runQuietly(tools + QStringLiteral("dat2file"),
+                       {QStringLiteral("FULL.bin"), QStringLiteral("out")}, folder.path());
+        const double ms = clock.nsecsElapsed() / 1e6;
+        std::printf("%-48s %10.2f ms%s\n", name, ms, ok ? "" : "  (FAILED)");
+        return ms;
+    };
+    const double undamaged = timeExtraction("dat2file, full disc undamaged");
+    const QByteArray zeros(int(bandLength * 2352), '\0');
+    for (int band = 40; band < 72; ++band) {
+        image.seek(band * bandLength * 2352);
+        image.write(zeros);
+    }
+    image.close();
+    const double repaired = timeExtraction("dat2file, every word lost 32 of 32");
+    std::printf("%-48s %10.2f s   (bound 15 s: %s); %.2f times the undamaged read\n",
+                "worst case repaired whole", repaired / 1e3, repaired <= 15000 ? "within" : "OVER",
+                repaired / undamaged);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    if (!application.arguments().contains(QStringLiteral("--worst-case-only")))
+        damageTable();
+    return worstCase();
+}
