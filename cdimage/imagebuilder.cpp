@@ -3,6 +3,7 @@
 
 #include "cdimage/filefacts.h"
 #include "cdimage/filelist.h"
+#include "cdimage/imagefile.h"
 #include "cdimage/iso9660.h"
 #include "cdimage/names.h"
 #include "cdimage/outputfile.h"
@@ -21,6 +22,7 @@
 #include <map>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 
 namespace cdimage {
@@ -95,6 +97,11 @@ public:
         flush();
         m_out.close();
     }
+    // What is buffered, written to the file.
+    void flush() {
+        m_out.write(m_buffer.data(), m_used * kRawSectorSize);
+        m_used = 0;
+    }
 
 private:
     // The next sector of the buffer and the logical block it will stand at.
@@ -106,10 +113,6 @@ private:
         if (m_used == kSectorsPerChunk)
             flush();
         return {m_buffer.data() + kRawSectorSize * m_used++, m_lba++};
-    }
-    void flush() {
-        m_out.write(m_buffer.data(), m_used * kRawSectorSize);
-        m_used = 0;
     }
     // A sector's symbol is its user data, zeros after what was given.
     void protect(std::uint32_t lba, const std::uint8_t* data, std::size_t size) {
@@ -560,10 +563,9 @@ void writeFile(SectorWriter& image, const StoredFile& file, ParallelSums& summin
     summing.endFile();
 }
 
-// Every file in Form 2 sectors; their sums go into the list's lines.
-void writeFiles(SectorWriter& image, Plan& plan, const BuildRequest& request) {
-    // This thread reads the files and writes their sectors while another one sums them.
-    ParallelSums summing;
+// Every file in Form 2 sectors, handed on to `summing`.
+void writeFiles(SectorWriter& image, Plan& plan, const BuildRequest& request,
+                ParallelSums& summing) {
     for (std::size_t index = 0; index < plan.files.size(); ++index) {
         const StoredFile& file = plan.files[index];
         writeFile(image, file, summing, [&] {
@@ -572,9 +574,6 @@ void writeFiles(SectorWriter& image, Plan& plan, const BuildRequest& request) {
                                  file.originalName);
         });
     }
-    const std::vector<std::string> sums = summing.sums();
-    for (std::size_t index = 0; index < plan.files.size(); ++index)
-        plan.listed[index].sha256 = sums[index];
 }
 
 // The file list, then empty sectors up to its reserved length.
@@ -644,13 +643,25 @@ BuildResult buildImage(const BuildRequest& request) {
         removeStaleTemporaries(output, kTool);
     OutputFile binFile(plan.result.bin, kTool);
     SectorWriter image(binFile);
+    writeFileSystem(image, plan, request.volumeName);
+    // This thread reads the files and writes their sectors while another one sums them; the
+    // parity of what is written is computed meanwhile, read back from the image, and the list
+    // added to it once the sums are in.
+    ParallelSums summing;
+    writeFiles(image, plan, request, summing);
+    image.flush();
     std::optional<ParityBuilder> parity;
     if (plan.layout.repair) {
         parity.emplace(repairLayoutOf(*plan.layout.repair));
+        ImageTrack track;
+        track.dataFile = binFile.temporaryPath();
+        parity->encodeFrom([&] { return std::make_unique<ImageFile>(track); }, plan.layout.listLba,
+                           std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
         image.protectInto(*parity);
     }
-    writeFileSystem(image, plan, request.volumeName);
-    writeFiles(image, plan, request);
+    const std::vector<std::string> sums = summing.sums();
+    for (std::size_t index = 0; index < plan.files.size(); ++index)
+        plan.listed[index].sha256 = sums[index];
     writeFileList(image, plan);
     if (parity)
         writeRepairData(image, plan, *parity, request);

@@ -8,7 +8,11 @@
 #include "cdimage/sha256.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace cdimage {
 
@@ -19,6 +23,14 @@ constexpr std::size_t kForm1Data = 2048;
 bool endsInForm1Zeros(const std::uint8_t* symbol) {
     return std::all_of(symbol + kForm1Data, symbol + kSymbolSize,
                        [](std::uint8_t byte) { return byte == 0; });
+}
+
+// The CRC-32C of a stored sector's symbol, without copying it out.
+std::uint32_t symbolCheck(const std::uint8_t* stored) {
+    if (stored[2] & Form2)
+        return crc32c(stored + kSubheaderSize, kSymbolSize);
+    static const std::uint8_t kZeros[kSymbolSize - kForm1Data] = {};
+    return crc32cAfter(crc32c(stored + kSubheaderSize, kForm1Data), kZeros, sizeof kZeros);
 }
 
 } // namespace
@@ -35,19 +47,85 @@ void symbolOf(const std::uint8_t* stored, std::uint8_t* symbol) {
 ParityBuilder::ParityBuilder(const RepairLayout& layout)
     : m_layout(layout)
     , m_code(layout.parity)
-    , m_parity(std::size_t(layout.paritySectors()) * kSymbolSize, 0)
+    , m_parity(new std::uint8_t[std::size_t(layout.paritySectors()) * kSymbolSize])
+    , m_paritySize(std::size_t(layout.paritySectors()) * kSymbolSize)
     , m_protectedChecks(layout.protectedSectors, 0) {}
 
 void ParityBuilder::add(std::uint32_t lba, const std::uint8_t* symbol) {
     if (lba >= m_layout.protectedSectors)
         throw Error("sector " + std::to_string(lba) + " lies past the protected sectors");
+    if (!m_paritySet) {
+        std::memset(m_parity.get(), 0, m_paritySize);
+        m_paritySet = true;
+    }
     const std::uint32_t word = m_layout.wordOf(lba);
     std::vector<std::uint8_t*> parity(std::size_t(m_layout.parity));
     for (int r = 0; r < m_layout.parity; ++r)
         parity[std::size_t(r)] =
-            m_parity.data() + (std::size_t(r) * m_layout.bandLength + word) * kSymbolSize;
+            m_parity.get() + (std::size_t(r) * m_layout.bandLength + word) * kSymbolSize;
     m_code.addToParity(kSymbolSize, m_layout.memberOf(lba), symbol, parity.data());
     m_protectedChecks[lba] = crc32c(symbol, kSymbolSize);
+}
+
+void ParityBuilder::encodeFrom(const std::function<std::unique_ptr<SectorSource>()>& open,
+                               std::uint32_t end, unsigned threads) {
+    constexpr std::uint32_t kBlock = 16; // words at once: one run of 16 sectors in each band
+    const std::uint32_t L = m_layout.bandLength;
+    const int data = m_layout.dataBands();
+    const std::uint32_t blocks = (L + kBlock - 1) / kBlock;
+    std::atomic<std::uint32_t> nextBlock{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    const auto work = [&] {
+        try {
+            const std::unique_ptr<SectorSource> source = open();
+            std::vector<std::uint8_t> symbols(std::size_t(data) * kBlock * kSymbolSize);
+            std::vector<const std::uint8_t*> members(static_cast<std::size_t>(data));
+            std::vector<std::uint8_t*> parity(std::size_t(m_layout.parity));
+            for (std::uint32_t block = nextBlock++; block < blocks; block = nextBlock++) {
+                const std::uint32_t first = block * kBlock;
+                const std::uint32_t count = std::min(kBlock, L - first);
+                for (int c = 0; c < data; ++c)
+                    for (std::uint32_t w = 0; w < count; ++w) {
+                        std::uint8_t* symbol =
+                            symbols.data() + (std::size_t(c) * kBlock + w) * kSymbolSize;
+                        const std::uint64_t lba = std::uint64_t(c) * L + first + w;
+                        if (lba >= end) {
+                            std::memset(symbol, 0, kSymbolSize);
+                            continue;
+                        }
+                        const SectorAnswer answer = source->read(std::uint32_t(lba));
+                        if (!answer)
+                            throw Error("sector " + std::to_string(lba) + " of the image " +
+                                        answer.lost);
+                        symbolOf(answer.bytes, symbol);
+                        m_protectedChecks[std::size_t(lba)] = crc32c(symbol, kSymbolSize);
+                    }
+                for (std::uint32_t w = 0; w < count; ++w) {
+                    for (int c = 0; c < data; ++c)
+                        members[std::size_t(c)] =
+                            symbols.data() + (std::size_t(c) * kBlock + w) * kSymbolSize;
+                    for (int r = 0; r < m_layout.parity; ++r)
+                        parity[std::size_t(r)] =
+                            m_parity.get() + (std::size_t(r) * L + first + w) * kSymbolSize;
+                    m_code.encode(kSymbolSize, members.data(), parity.data());
+                }
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureLock);
+            failure = std::current_exception();
+            nextBlock = blocks; // the others stop too
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < std::max(threads, 1u); ++i)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    m_paritySet = true;
 }
 
 std::vector<std::uint32_t> ParityBuilder::checkTable() const {
@@ -86,7 +164,7 @@ std::vector<std::uint8_t> ParityBuilder::headerFile(std::uint32_t parityLba,
     header.layout = m_layout;
     header.parityLba = parityLba;
     header.headerLbas = headerLbas;
-    header.paritySha256 = sha256Of(m_parity.data(), m_parity.size());
+    header.paritySha256 = sha256Of(m_parity.get(), m_paritySize);
     const std::vector<std::uint8_t> table = tableBytes(checkTable());
     header.tableSha256 = sha256Of(table.data(), table.size());
     header.created = created;
@@ -117,6 +195,11 @@ bool RepairingSource::member(std::uint32_t lba, std::uint32_t check, std::uint8_
         return false;
     symbolOf(answer.bytes, symbol);
     return crc32c(symbol, kSymbolSize) == check;
+}
+
+bool RepairingSource::intact(std::uint32_t lba, std::uint32_t check) {
+    const SectorAnswer answer = m_source.read(lba);
+    return answer && symbolCheck(answer.bytes) == check;
 }
 
 void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
@@ -178,9 +261,7 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
         return m_source.read(lba);
     SectorAnswer answer = m_source.read(lba);
     if (answer) {
-        std::uint8_t symbol[kSymbolSize];
-        symbolOf(answer.bytes, symbol);
-        if (crc32c(symbol, kSymbolSize) == m_checks[lba])
+        if (symbolCheck(answer.bytes) == m_checks[lba])
             return answer;
         answer = {nullptr, "does not hold what the repair data's check table says", false};
     }
@@ -215,13 +296,12 @@ RepairingSource::survey(const std::function<void(std::uint64_t, std::uint64_t)>&
     std::vector<int> losses(layout.bandLength, 0);
     Survey survey;
     const std::uint64_t all = std::uint64_t(layout.protectedSectors) + layout.paritySectors();
-    std::uint8_t symbol[kSymbolSize];
     for (std::uint64_t index = 0; index < all; ++index) {
         const bool isParity = index >= layout.protectedSectors;
         const std::uint32_t lba =
             isParity ? m_header.parityLba + std::uint32_t(index - layout.protectedSectors)
                      : std::uint32_t(index);
-        if (!member(lba, m_checks[std::size_t(index)], symbol)) {
+        if (!intact(lba, m_checks[std::size_t(index)])) {
             ++survey.lost;
             ++losses[isParity ? std::uint32_t(index - layout.protectedSectors) % layout.bandLength
                               : layout.wordOf(lba)];

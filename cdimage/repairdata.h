@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -29,11 +30,18 @@ public:
     explicit ParityBuilder(const RepairLayout& layout);
 
     void add(std::uint32_t lba, const std::uint8_t* symbol);
+    // The parity of every word at once from the protected sectors before `end`, as `open` gives
+    // them (a source of its own for each of `threads` threads, read a block of words at a time:
+    // a run of sectors in each band), those from `end` on counted as zeros: for them add()
+    // follows. Far quicker than adding each sector as it comes, whose updates sweep the whole
+    // parity once for each band. Throws Error when a sector cannot be read.
+    void encodeFrom(const std::function<std::unique_ptr<SectorSource>()>& open, std::uint32_t end,
+                    unsigned threads);
 
     const RepairLayout& layout() const { return m_layout; }
     // Parity symbol `index` (r * L + j for member r of word j), once every protected one is in.
     const std::uint8_t* parity(std::uint32_t index) const {
-        return m_parity.data() + std::size_t(index) * kSymbolSize;
+        return m_parity.get() + std::size_t(index) * kSymbolSize;
     }
     // The check table: the CRC-32C of every protected symbol, then of every parity symbol.
     std::vector<std::uint32_t> checkTable() const;
@@ -46,7 +54,11 @@ public:
 private:
     RepairLayout m_layout;
     RepairCode m_code;
-    std::vector<std::uint8_t> m_parity; // m * L symbols
+    // m * L symbols, left unset until the first add() or encodeFrom(): the parity of a full
+    // disc is 100 MB, and encodeFrom() writes every byte of it.
+    std::unique_ptr<std::uint8_t[]> m_parity;
+    std::size_t m_paritySize = 0;
+    bool m_paritySet = false;
     std::vector<std::uint32_t> m_protectedChecks;
 };
 
@@ -93,6 +105,8 @@ private:
 
     // The member's symbol into `symbol`, or false when it is lost.
     bool member(std::uint32_t lba, std::uint32_t check, std::uint8_t* symbol);
+    // Whether the member reads and its symbol is the one the check table names.
+    bool intact(std::uint32_t lba, std::uint32_t check);
     // The words from `first` on, up to kWordsAtOnce, rebuilt where they lost data members,
     // those kept; `only` reads one word alone.
     void rebuildWords(std::uint32_t first, bool only);

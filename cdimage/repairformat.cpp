@@ -36,7 +36,11 @@ std::uint32_t read16(const std::uint8_t* at) {
 } // namespace
 
 std::uint32_t crc32c(const std::uint8_t* bytes, std::size_t size) {
-    std::uint32_t crc = 0xFFFFFFFFu;
+    return crc32cAfter(0, bytes, size);
+}
+
+std::uint32_t crc32cAfter(std::uint32_t before, const std::uint8_t* bytes, std::size_t size) {
+    std::uint32_t crc = ~before;
     while (size > 0) {
         const int piece = int(std::min<std::size_t>(size, std::size_t(1) << 30));
         crc = crc32_iscsi(const_cast<std::uint8_t*>(bytes), piece, crc);

@@ -21,6 +21,8 @@ inline constexpr int kLeastParity = 8, kMostParity = 127;
 
 // The standard CRC-32C (Castagnoli, as iSCSI uses it) of `size` bytes.
 std::uint32_t crc32c(const std::uint8_t* bytes, std::size_t size);
+// The CRC-32C of bytes that follow those whose CRC-32C is `crc`, taken together.
+std::uint32_t crc32cAfter(std::uint32_t crc, const std::uint8_t* bytes, std::size_t size);
 
 struct RepairLayout {
     int parity = kDefaultParity;      // m

@@ -191,6 +191,11 @@ void RepairCodeTest::checksumIsTheStandardCrc32c() {
         for (std::uint8_t& byte : bytes)
             byte = std::uint8_t(random());
         QCOMPARE(cdimage::crc32c(bytes.data(), bytes.size()), bitwise(bytes));
+        // In two pieces, the second after the first: the same.
+        const std::size_t half = size / 3;
+        QCOMPARE(cdimage::crc32cAfter(cdimage::crc32c(bytes.data(), half), bytes.data() + half,
+                                      size - half),
+                 bitwise(bytes));
     }
 }
 
