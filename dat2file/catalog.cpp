@@ -164,12 +164,13 @@ ListNear listNear(const fs::path& copy, std::uint64_t sectors, std::uint32_t lba
                 if ((cdimage::comparableIdentifier(entry.identifier) == name ||
                      entry.originalName == shownName) &&
                     sectorsOfLength(entry.length) == sectors && (!entry.lba || *entry.lba == lba))
-                    return {{entry, {}, path}, path};
+                    return {{entry, {}, path}, path, list};
             if (nearest && !list->damagedLines.empty())
                 return {{std::nullopt, "the file list " + quoted(path) + " is damaged (" +
                                            linesText(list->damagedLines) +
                                            ") and no intact line of it names this file"},
-                        {}};
+                        {},
+                        std::nullopt};
             nearest = false;
         }
         if (!folder.has_relative_path())

@@ -43,7 +43,8 @@ Voucher voucherOnDisc(const ListOnDisc& found, const std::string& volume,
 // Only a folder that no one but its owner (the user, or root) may write to is looked in.
 struct ListNear {
     Voucher voucher;
-    std::filesystem::path list; // the list that vouches; empty when none
+    std::filesystem::path list;             // the list that vouches; empty when none
+    std::optional<cdimage::FileList> whole; // all of that list
 };
 ListNear listNear(const std::filesystem::path& copy, std::uint64_t sectors, std::uint32_t lba);
 

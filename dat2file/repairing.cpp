@@ -29,13 +29,14 @@ cdimage::RepairingSource* ReadingSource::repairing() {
     return m_repair ? &m_repair->source : nullptr;
 }
 
+std::string repairSummary(const cdimage::RepairCount& count) {
+    return std::to_string(count.lost) + " sectors unreadable, " + std::to_string(count.rebuilt) +
+           " rebuilt, " + std::to_string(count.notRebuildable) + " not rebuildable";
+}
+
 std::optional<std::string> ReadingSource::repairSummary() const {
-    if (m_repair) {
-        const cdimage::RepairCount& count = m_repair->source.count();
-        return std::to_string(count.lost) + " sectors unreadable, " +
-               std::to_string(count.rebuilt) + " rebuilt, " + std::to_string(count.notRebuildable) +
-               " not rebuildable";
-    }
+    if (m_repair)
+        return dat2file::repairSummary(m_repair->source.count());
     return std::nullopt;
 }
 

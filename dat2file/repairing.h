@@ -13,6 +13,9 @@
 
 namespace dat2file {
 
+// "12 sectors unreadable, 12 rebuilt, 0 not rebuildable"
+std::string repairSummary(const cdimage::RepairCount& count);
+
 class ReadingSource {
 public:
     explicit ReadingSource(cdimage::OpenedSource& opened);

@@ -172,6 +172,8 @@ private Q_SLOTS:
     void damageComesBackAsTheOraclePredicts();
     void damagedRepairDataStillRepairsOrReadsAsBefore_data();
     void damagedRepairDataStillRepairsOrReadsAsBefore();
+    void copiesOfEveryFileRepairACopy_data();
+    void copiesOfEveryFileRepairACopy();
 
 private:
     // What dat2file gives back from `bin` with `lost` sectors harmed, against the oracle.
@@ -516,6 +518,55 @@ void RepairDataTest::damagedRepairDataStillRepairsOrReadsAsBefore() {
     harm(bin, repairHarm, how, random);
     lost.merge(repairHarm);
     expectOracle(image, bin, lost);
+}
+
+void RepairDataTest::copiesOfEveryFileRepairACopy_data() {
+    QTest::addColumn<QString>("left");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("every copy") << QString() << true;
+    QTest::newRow("one file's copy missing") << u"F5.DAT"_qs << true;
+    QTest::newRow("the parity's copy missing") << u"VELMORA.RPD"_qs << false;
+}
+
+// A disc copied file by file, as Windows copies it (RIFF CDXA copies of the Form 2 files, the
+// Form 1 ones plain), one copy scratched: the copies beside it rebuild its lost sectors.
+void RepairDataTest::copiesOfEveryFileRepairACopy() {
+    QFETCH(QString, left);
+    QFETCH(bool, whole);
+    const Image& image = m_image;
+    QTemporaryDir folder;
+    const QString cd = folder.filePath(u"cd"_qs);
+    for (const QString& own : {u"VELMORA.LST"_qs, u"VELMORA.RPH"_qs}) {
+        run(QStringLiteral(ISO9660_READER),
+            {image.cue, u"/"_qs + own + u";1"_qs, folder.filePath(own)}, folder.path());
+        writeFile(cd, own, readFile(folder.filePath(own)));
+    }
+    QStringList riffs = {u"VELMORA.RPD"_qs};
+    for (const QString& name : image.files.keys())
+        riffs << name.toUpper();
+    for (const QString& identifier : riffs)
+        if (identifier != left)
+            writeFile(cd, identifier,
+                      riffOf(image.bin, placeOf(image.cue, identifier, folder.path())));
+    // A scratch across two bands of the first file's copy.
+    const std::uint32_t L = image.repair.bandLength;
+    QByteArray scratched = readFile(cd + u"/F0.DAT"_qs);
+    scratched.replace(44 + 100 * kRaw, 2 * L * kRaw, QByteArray(2 * L * kRaw, '\0'));
+    writeFile(cd, u"F0.DAT"_qs, scratched);
+
+    const Run back = run(dat2fileProgram(), {cd + u"/F0.DAT"_qs, u"f0.dat"_qs}, folder.path());
+    if (whole) {
+        QVERIFY2(back.status == 0, qPrintable(back.errors));
+        QVERIFY(readFile(folder.filePath(u"f0.dat"_qs)) == image.files[u"f0.dat"_qs]);
+        QVERIFY2(back.output.contains(u"repair data: %1 sectors unreadable, %1 rebuilt, 0 not "
+                                      "rebuildable (from the copies in"_qs.arg(2 * L)),
+                 qPrintable(back.output));
+    } else {
+        QCOMPARE(back.status, 3);
+        QVERIFY(!QFile::exists(folder.filePath(u"f0.dat"_qs)));
+        QCOMPARE(merged(rangesIn(folder.filePath(u"f0.dat.damaged.ranges"_qs))),
+                 (QList<std::pair<qint64, qint64>>{{100 * kData, (100 + 2 * L) * kData - 1}}));
+    }
 }
 
 QTEST_GUILESS_MAIN(RepairDataTest)
