@@ -166,7 +166,7 @@ int worstCase() {
     listing.start(tools + QStringLiteral("dat2file"),
                   {QStringLiteral("--list"), QStringLiteral("FULL.bin")});
     listing.waitForFinished(-1);
-    const qint64 bandLength = QRegularExpression(QStringLiteral("255 bands of (\\d+) sectors"))
+    const qint64 bandLength = QRegularExpression(QStringLiteral("255 bands of (\\d+) sector"))
                                   .match(QString::fromUtf8(listing.readAllStandardOutput()))
                                   .captured(1)
                                   .toLongLong();

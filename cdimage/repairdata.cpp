@@ -287,6 +287,7 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     std::fill(m_sector.begin(), m_sector.end(), 0);
     m_sector[2] = m_sector[6] = submode;
     std::memcpy(m_sector.data() + kSubheaderSize, symbol, kSymbolSize);
+    m_rebuilt.erase(lba); // given: a sector read again has its word rebuilt again
     return {m_sector.data(), {}, true};
 }
 

@@ -121,7 +121,8 @@ private:
     std::vector<WordState> m_words;
     std::vector<std::uint8_t> m_block;  // the members of the words being rebuilt
     std::vector<std::uint8_t> m_sector; // a rebuilt sector as given
-    // The rebuilt data members, by LBA; each word is rebuilt once.
+    // The rebuilt data members not yet given, by LBA: each word is rebuilt once, and at most
+    // the parity's size is held.
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> m_rebuilt;
 };
 

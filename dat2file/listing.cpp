@@ -49,9 +49,10 @@ std::string repairListing(const cdimage::ListedRepair& repair) {
     return cdimage::formatted(
         "# repair data: %d parity bands of 255 (VELMORA.RPD, VELMORA.RPH), %u sectors, %.1f%% of "
         "the %u it covers; it rebuilds any run of up to %u lost sectors, and any damage within "
-        "%d of the 255 bands of %u sectors",
+        "%d of the 255 bands of %u sector%s",
         repair.parity, sectors, 100.0 * sectors / std::max(1u, repair.protectedSectors),
-        repair.protectedSectors, layout.longestBurst(), repair.parity, repair.bandLength);
+        repair.protectedSectors, layout.longestBurst(), repair.parity, repair.bandLength,
+        repair.bandLength == 1 ? "" : "s");
 }
 
 } // namespace

@@ -455,7 +455,8 @@ void LaunchTest::buildFromTheWindowShowsItsOutcomeInAConsole() {
 }
 
 // The whole round trip as a user makes it, with the mouse only: five files into an image, the
-// image into the source list, "Extract files from CD", and the five files back exact.
+// image into the source list, "Extract files from CD", and the five files back exact, from an
+// image scratched in between.
 void LaunchTest::imageBuiltInTheWindowComesBackFromIt() {
     QTemporaryDir temporary;
     const QString sources = test::makeFolder(temporary.path(), u"my sources"_qs);
@@ -496,6 +497,17 @@ void LaunchTest::imageBuiltInTheWindowComesBackFromIt() {
     const QString built = press("Command1");
     QVERIFY2(built.contains(u"status: Done: velmora_tolk ended successfully"_qs),
              qPrintable(built));
+    // The disc scratched: 40 sectors in a row zeroed in its middle, 20 others garbled. Its
+    // repair data gives every file back all the same.
+    QFile image(storage + u"/Kestrel.bin"_qs);
+    QVERIFY(image.open(QIODevice::ReadWrite));
+    image.seek(300 * 2352);
+    image.write(QByteArray(40 * 2352, '\0'));
+    for (int i = 0; i < 20; ++i) {
+        image.seek((400 + i * 23) * 2352 + 24);
+        image.write(test::randomBytes(1000, quint32(i)));
+    }
+    image.close();
 
     // The sources out of the list, the image in.
     while (list->ListCount() > 0)
@@ -516,6 +528,9 @@ void LaunchTest::imageBuiltInTheWindowComesBackFromIt() {
         extracted.contains(u"dat2file: wrote 5 files into \""_qs + into +
                            u"\": 2100030 bytes, 5 checked against the file list, 0 damaged"_qs),
         qPrintable(extracted));
+    QVERIFY2(extracted.contains(
+                 u"dat2file: repair data: 60 sectors unreadable, 60 rebuilt, 0 not rebuildable"_qs),
+             qPrintable(extracted));
     QMap<QString, QByteArray> found;
     for (const QString& name : QDir(into).entryList(QDir::Files | QDir::Hidden))
         found.insert(name, test::readFile(QDir(into).filePath(name)));

@@ -2,7 +2,9 @@
 // dat2file's extraction from an image held in memory: one file by its name, and every file of
 // the image into a folder, whatever the sectors say. The input is the image's sectors as stored
 // from each subheader on (2336 bytes each, from sector 0); its first byte, when odd, makes the
-// sector named by the next two bytes unreadable. What is written goes to a scratch folder.
+// sector named by the next two bytes unreadable. Where the image claims repair data, every
+// member of every word is checked and the image read whole through it too. What is written
+// goes to a scratch folder.
 
 #include "cdimage/repairdata.h"
 #include "dat2file/commands.h"
@@ -71,8 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (auto found = cdimage::findRepairData(sectors)) { // and the repair data it may claim
         cdimage::RepairingSource repairing(sectors, found->header, std::move(found->checkTable));
-        for (std::uint32_t lba = 0; lba < repairing.sectorCount() && lba < 64; ++lba)
-            (void)repairing.read(lba);
+        (void)repairing.survey({});
+        std::filesystem::remove_all(g_scratch / "repaired", ignored);
+        try {
+            (void)dat2file::extractImage(repairing, "the image", g_scratch / "repaired", false);
+        } catch (const std::exception&) {
+        }
     }
     return 0;
 }
