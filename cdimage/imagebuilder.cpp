@@ -653,10 +653,13 @@ BuildResult buildImage(const BuildRequest& request) {
     std::optional<ParityBuilder> parity;
     if (plan.layout.repair) {
         parity.emplace(repairLayoutOf(*plan.layout.repair));
+        if (request.progress)
+            request.progress(image.lba(), plan.result.sectors, plan.files.size(), plan.files.size(),
+                             "repair data");
         ImageTrack track;
         track.dataFile = binFile.temporaryPath();
         parity->encodeFrom([&] { return std::make_unique<ImageFile>(track); }, plan.layout.listLba,
-                           std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+                           std::clamp(std::thread::hardware_concurrency(), 1u, 8u), stopIfAsked);
         image.protectInto(*parity);
     }
     const std::vector<std::string> sums = summing.sums();

@@ -68,7 +68,8 @@ void ParityBuilder::add(std::uint32_t lba, const std::uint8_t* symbol) {
 }
 
 void ParityBuilder::encodeFrom(const std::function<std::unique_ptr<SectorSource>()>& open,
-                               std::uint32_t end, unsigned threads) {
+                               std::uint32_t end, unsigned threads,
+                               const std::function<void()>& eachBlock) {
     constexpr std::uint32_t kBlock = 16; // words at once: one run of 16 sectors in each band
     const std::uint32_t L = m_layout.bandLength;
     const int data = m_layout.dataBands();
@@ -83,6 +84,8 @@ void ParityBuilder::encodeFrom(const std::function<std::unique_ptr<SectorSource>
             std::vector<const std::uint8_t*> members(static_cast<std::size_t>(data));
             std::vector<std::uint8_t*> parity(std::size_t(m_layout.parity));
             for (std::uint32_t block = nextBlock++; block < blocks; block = nextBlock++) {
+                if (eachBlock)
+                    eachBlock();
                 const std::uint32_t first = block * kBlock;
                 const std::uint32_t count = std::min(kBlock, L - first);
                 for (int c = 0; c < data; ++c)

@@ -34,9 +34,10 @@ public:
     // them (a source of its own for each of `threads` threads, read a block of words at a time:
     // a run of sectors in each band), those from `end` on counted as zeros: for them add()
     // follows. Far quicker than adding each sector as it comes, whose updates sweep the whole
-    // parity once for each band. Throws Error when a sector cannot be read.
+    // parity once for each band. Throws Error when a sector cannot be read, and what
+    // `eachBlock` throws (it is called on every thread, before each block).
     void encodeFrom(const std::function<std::unique_ptr<SectorSource>()>& open, std::uint32_t end,
-                    unsigned threads);
+                    unsigned threads, const std::function<void()>& eachBlock = {});
 
     const RepairLayout& layout() const { return m_layout; }
     // Parity symbol `index` (r * L + j for member r of word j), once every protected one is in.
