@@ -264,8 +264,10 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
         return m_source.read(lba);
     SectorAnswer answer = m_source.read(lba);
     if (answer) {
-        if (symbolCheck(answer.bytes) == m_checks[lba])
+        if (symbolCheck(answer.bytes) == m_checks[lba]) {
+            answer.checked = true;
             return answer;
+        }
         answer = {nullptr, "does not hold what the repair data's check table says", false};
     }
     const std::string why = answer.lost;

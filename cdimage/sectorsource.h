@@ -21,6 +21,9 @@ struct SectorAnswer {
     // Rebuilt from repair data: the sector's symbol (its user data, 2,324 bytes) stands after
     // a subheader that says only its form; no EDC vouches for it, the repair did.
     bool rebuilt = false;
+    // Read as it is, and its data is what the repair data's check table says: no other check
+    // of it is needed.
+    bool checked = false;
     explicit operator bool() const { return bytes != nullptr; }
 };
 

@@ -28,7 +28,7 @@ void copySectors(cdimage::SectorSource& source, const cdimage::DiscFile& file,
             continue;
         }
         const std::uint8_t* sector = answer.bytes;
-        if (answer.rebuilt) { // its symbol, which the repair data vouched for
+        if (answer.rebuilt || answer.checked) { // its data, which the repair data vouches for
             extraction.sector(sector + cdimage::kSubheaderSize, SectorState::Good, lba);
             continue;
         }
