@@ -615,6 +615,23 @@ void writeTrackEnd(SectorWriter& image, const Plan& plan) {
     image.finish();
 }
 
+// The parity of every sector written so far, read back from the image on every core while the
+// last sums finish; the sectors written from here on (the file list's) go into it one by one.
+std::unique_ptr<ParityBuilder> parityOfWritten(SectorWriter& image, const OutputFile& binFile,
+                                               const Plan& plan, const BuildRequest& request) {
+    image.flush();
+    if (request.progress)
+        request.progress(image.lba(), plan.result.sectors, plan.files.size(), plan.files.size(),
+                         "repair data");
+    auto parity = std::make_unique<ParityBuilder>(repairLayoutOf(*plan.layout.repair));
+    ImageTrack track;
+    track.dataFile = binFile.temporaryPath();
+    parity->encodeFrom([&] { return std::make_unique<ImageFile>(track); }, image.lba(),
+                       std::clamp(std::thread::hardware_concurrency(), 1u, 8u), stopIfAsked);
+    image.protectInto(*parity);
+    return parity;
+}
+
 // The cue sheet and the table of contents written, then all three put in place.
 void placeOutputs(OutputFile& binFile, const BuildResult& result, bool force) {
     const std::string binName = utf8(result.bin.filename());
@@ -644,24 +661,11 @@ BuildResult buildImage(const BuildRequest& request) {
     OutputFile binFile(plan.result.bin, kTool);
     SectorWriter image(binFile);
     writeFileSystem(image, plan, request.volumeName);
-    // This thread reads the files and writes their sectors while another one sums them; the
-    // parity of what is written is computed meanwhile, read back from the image, and the list
-    // added to it once the sums are in.
+    // This thread reads the files and writes their sectors while another one sums them.
     ParallelSums summing;
     writeFiles(image, plan, request, summing);
-    image.flush();
-    std::optional<ParityBuilder> parity;
-    if (plan.layout.repair) {
-        parity.emplace(repairLayoutOf(*plan.layout.repair));
-        if (request.progress)
-            request.progress(image.lba(), plan.result.sectors, plan.files.size(), plan.files.size(),
-                             "repair data");
-        ImageTrack track;
-        track.dataFile = binFile.temporaryPath();
-        parity->encodeFrom([&] { return std::make_unique<ImageFile>(track); }, plan.layout.listLba,
-                           std::clamp(std::thread::hardware_concurrency(), 1u, 8u), stopIfAsked);
-        image.protectInto(*parity);
-    }
+    const std::unique_ptr<ParityBuilder> parity =
+        plan.layout.repair ? parityOfWritten(image, binFile, plan, request) : nullptr;
     const std::vector<std::string> sums = summing.sums();
     for (std::size_t index = 0; index < plan.files.size(); ++index)
         plan.listed[index].sha256 = sums[index];
