@@ -15,13 +15,7 @@
 namespace {
 
 void runTool(const QString& program, const QStringList& arguments, const QString& folder) {
-    QProcess tool;
-    tool.setWorkingDirectory(folder);
-    tool.setStandardOutputFile(QProcess::nullDevice());
-    tool.setStandardErrorFile(QProcess::nullDevice());
-    tool.start(program, arguments);
-    if (!tool.waitForFinished(-1) || tool.exitStatus() != QProcess::NormalExit ||
-        tool.exitCode() != 0)
+    if (!velmora::bench::runQuietly(program, arguments, folder))
         qFatal("%s failed in %s", qPrintable(program), qPrintable(folder));
 }
 

@@ -126,15 +126,6 @@ void damageTable() {
     }
 }
 
-bool runQuietly(const QString& program, const QStringList& arguments, const QString& folder) {
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    return process.waitForFinished(-1) && process.exitCode() == 0;
-}
-
 // A full disc's image (728 MB of files at m = 32) with 32 whole bands zeroed, so that every
 // code word lost 32 members, given back whole; against reading the image undamaged.
 int worstCase() {
@@ -152,10 +143,11 @@ int worstCase() {
         file.write(block.constData(), std::min<qint64>(block.size(), bytes - written));
     }
     file.close();
-    if (!runQuietly(tools + QStringLiteral("velmora_tolk"),
-                    {QStringLiteral("-v"), QStringLiteral("FULL"), QStringLiteral("-o"),
-                     QStringLiteral("FULL"), QStringLiteral("-m"), file.fileName()},
-                    folder.path()))
+    if (!velmora::bench::runQuietly(tools + QStringLiteral("velmora_tolk"),
+                                    {QStringLiteral("-v"), QStringLiteral("FULL"),
+                                     QStringLiteral("-o"), QStringLiteral("FULL"),
+                                     QStringLiteral("-m"), file.fileName()},
+                                    folder.path()))
         return 1;
     QFile::remove(file.fileName());
     QFile image(folder.filePath(QStringLiteral("FULL.bin")));
@@ -176,9 +168,9 @@ int worstCase() {
         QDir(folder.filePath(QStringLiteral("out"))).removeRecursively();
         QElapsedTimer clock;
         clock.start();
-        const bool ok =
-            runQuietly(tools + QStringLiteral("dat2file"),
-                       {QStringLiteral("FULL.bin"), QStringLiteral("out")}, folder.path());
+        const bool ok = velmora::bench::runQuietly(
+            tools + QStringLiteral("dat2file"), {QStringLiteral("FULL.bin"), QStringLiteral("out")},
+            folder.path());
         const double ms = clock.nsecsElapsed() / 1e6;
         std::printf("%-48s %10.2f ms%s\n", name, ms, ok ? "" : "  (FAILED)");
         return ms;

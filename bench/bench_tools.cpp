@@ -23,19 +23,6 @@
 #include <limits>
 #include <vector>
 
-namespace {
-
-bool runQuietly(const QString& program, const QStringList& arguments, const QString& folder) {
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    return process.waitForFinished(-1) && process.exitCode() == 0;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const QString genisoimage = QStandardPaths::findExecutable(QStringLiteral("genisoimage"));
@@ -72,10 +59,10 @@ int main(int argc, char** argv) {
     // for the one before; the two commands of a pair take turns, best of five each.
     const auto timed = [&](const QString& program, const QStringList& arguments) {
         clean();
-        ok &= runQuietly(QStringLiteral("sync"), {}, output);
+        ok &= velmora::bench::runQuietly(QStringLiteral("sync"), {}, output);
         QElapsedTimer clock;
         clock.start();
-        ok &= runQuietly(program, arguments, output);
+        ok &= velmora::bench::runQuietly(program, arguments, output);
         return clock.nsecsElapsed() / 1e6;
     };
     // Reports the tool against its baseline; returns both best times.
@@ -114,7 +101,8 @@ int main(int argc, char** argv) {
     // The image to extract from lies in a folder of its own, out of reach of clean().
     const QString images = folder.filePath(QStringLiteral("image"));
     QDir().mkpath(images);
-    ok &= runQuietly(tools + QStringLiteral("velmora_tolk"), buildArguments, images);
+    ok &=
+        velmora::bench::runQuietly(tools + QStringLiteral("velmora_tolk"), buildArguments, images);
     const QString cue = QDir(images).filePath(QStringLiteral("Kestrel.cue"));
     const auto [extractTime, copyTime] =
         pair("dat2file --image, a file of 700 MB", "cp", 1.5, QStringLiteral("cp"),
@@ -130,12 +118,13 @@ int main(int argc, char** argv) {
              {bin, QStringLiteral("Kestrel.bin")}, clean);
     (void)wholeCopyTime;
     // The same without repair data: what reading through it costs.
-    ok &= runQuietly(tools + QStringLiteral("velmora_tolk"),
-                     QStringList{QStringLiteral("--repair"), QStringLiteral("off"),
-                                 QStringLiteral("-v"), QStringLiteral("Bare"), QStringLiteral("-o"),
-                                 QStringLiteral("Bare"), QStringLiteral("-m")} +
-                         files,
-                     images);
+    ok &= velmora::bench::runQuietly(tools + QStringLiteral("velmora_tolk"),
+                                     QStringList{QStringLiteral("--repair"), QStringLiteral("off"),
+                                                 QStringLiteral("-v"), QStringLiteral("Bare"),
+                                                 QStringLiteral("-o"), QStringLiteral("Bare"),
+                                                 QStringLiteral("-m")} +
+                                         files,
+                                     images);
     double bareTime = std::numeric_limits<double>::max();
     for (int run = 0; run < 5; ++run)
         bareTime = std::min(bareTime, timed(tools + QStringLiteral("dat2file"),

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,6 +28,18 @@ inline void report(const char* what, double measured, const char* baselineName, 
     const double ratio = measured / baseline;
     std::printf("%-48s %10.2f ms  %s %10.2f ms  ratio %6.2f  (bound %.1f: %s)\n", what, measured,
                 baselineName, baseline, ratio, bound, ratio <= bound ? "within" : "OVER");
+}
+
+// Runs `program` in `folder`, its output dropped; whether it ended well.
+inline bool runQuietly(const QString& program, const QStringList& arguments,
+                       const QString& folder) {
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
 }
 
 } // namespace velmora::bench
