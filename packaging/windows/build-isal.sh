@@ -17,15 +17,9 @@ mkdir -p "$(dirname "$prefix")"
 work=$(mktemp -d "$(dirname "$prefix")/isal-mingw-work.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Debian's source of libisal, from the archive the machine installs from, without touching the
-# machine's own apt configuration.
-mkdir -p "$work/apt/lists/partial"
-cat > "$work/apt/sources.list" <<SOURCES
-deb-src http://deb.debian.org/debian bookworm main
-SOURCES
-apt=(-o "Dir::Etc::sourcelist=$work/apt/sources.list" -o "Dir::Etc::sourceparts=-"
-     -o "Dir::State::Lists=$work/apt/lists")
-(cd "$work" && apt-get "${apt[@]}" update -qq && apt-get "${apt[@]}" source --download-only libisal)
+# Debian's source of libisal.
+source "$(cd "$(dirname "$0")" && pwd)/debian-source.sh"
+debian_source libisal "$work"
 tar -xJf "$work"/libisal_*.orig.tar.xz -C "$work"
 source=$(echo "$work"/libisal-*/)
 

@@ -37,17 +37,9 @@ if [ "${1:-}" = "--if-quick" ]; then
     exit 0
 fi
 
-# Debian's source of qt6-base, from the archive the machine installs from, without touching the
-# machine's own apt configuration.
-mkdir -p "$work/apt/lists/partial"
-cat > "$work/apt/sources.list" <<SOURCES
-deb-src http://deb.debian.org/debian bookworm main
-deb-src http://deb.debian.org/debian-security bookworm-security main
-deb-src http://deb.debian.org/debian bookworm-updates main
-SOURCES
-apt=(-o "Dir::Etc::sourcelist=$work/apt/sources.list" -o "Dir::Etc::sourceparts=-"
-     -o "Dir::State::Lists=$work/apt/lists")
-(cd "$work" && apt-get "${apt[@]}" update -qq && apt-get "${apt[@]}" source --download-only qt6-base)
+# Debian's source of qt6-base.
+source "$here/debian-source.sh"
+debian_source qt6-base "$work"
 tar -xJf "$work"/qt6-base_6.4.2*.orig.tar.xz -C "$work"
 # Debian's source leaves out the Windows tablet header (wintab): tablet events are off, and so
 # is the OpenGL that the platform plugin would otherwise load at run time.
