@@ -3,6 +3,7 @@
 
 #include "cdimage/bytes.h"
 #include "cdimage/error.h"
+#include "cdimage/filelist.h"
 #include "cdimage/filesystem.h"
 #include "cdimage/sector.h"
 #include "cdimage/sha256.h"
@@ -336,7 +337,6 @@ std::string RepairingSource::whyUnreadable(std::uint32_t lba) const {
 
 namespace {
 
-constexpr std::string_view kHeaderIdentifier = "VELMORA.RPH";
 constexpr std::uint32_t kMostSectorsScanned = 20000;
 
 // The header in a sector as stored, when it is a Form 1 sector that holds one.
@@ -358,7 +358,8 @@ std::optional<FoundRepair> findRepairData(SectorSource& source) {
     bool look = false;
     try {
         FileSystem files(source);
-        if (const auto record = files.findPrimary(kHeaderIdentifier); record && !record->form2) {
+        if (const auto record = files.findPrimary(kRepairHeaderIdentifier);
+            record && !record->form2) {
             header = headerIn(source, record->lba);
             look = !header;
         } else {

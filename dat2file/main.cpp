@@ -134,31 +134,26 @@ private:
 // The whole of an image, or of the disc in a drive named by its device or by a folder of it
 // mounted.
 cdimage::OpenedSource openWhole(const fs::path& path) {
-    const auto drive = [](const std::string& device) {
-        return std::make_unique<LockedDrive>(device);
-    };
+    std::optional<std::string> device;
     if (const auto mounted = cdimage::discHolding(path)) {
-        cdimage::OpenedSource opened;
-        opened.kind = cdimage::SourceKind::MountedDisc;
-        opened.sectors = drive(mounted->first);
-        opened.where = "the CD in " + mounted->first;
-        return opened;
-    }
-    std::error_code error;
+        device = mounted->first;
+    } else {
 #ifdef _WIN32
-    const std::wstring name = path.wstring();
-    const bool device = name.starts_with(L"\\\\.\\");
+        if (path.wstring().starts_with(L"\\\\.\\"))
+            device = utf8(path);
 #else
-    const bool device = fs::is_block_file(path, error);
+        std::error_code error;
+        if (fs::is_block_file(path, error))
+            device = utf8(path);
 #endif
-    if (device) {
-        cdimage::OpenedSource opened;
-        opened.kind = cdimage::SourceKind::MountedDisc;
-        opened.sectors = drive(utf8(path));
-        opened.where = "the CD in " + utf8(path);
-        return opened;
     }
-    return cdimage::openImage(path);
+    if (!device)
+        return cdimage::openImage(path);
+    cdimage::OpenedSource opened;
+    opened.kind = cdimage::SourceKind::MountedDisc;
+    opened.sectors = std::make_unique<LockedDrive>(*device);
+    opened.where = "the CD in " + *device;
+    return opened;
 }
 
 // What the repair data did, where the disc has some, after the run's own closing line.
