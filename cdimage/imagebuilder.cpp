@@ -72,30 +72,35 @@ public:
     // From here on, the symbol of every sector that the repair data covers goes to `parity`.
     void protectInto(ParityBuilder& parity) { m_parity = &parity; }
 
+    // A sector of up to 2,048 bytes of `data`, zeros after them.
     void form1(std::uint8_t submode, const std::uint8_t* data, std::size_t size) {
+        size = std::min(size, kForm1DataSize);
         const Slot slot = next();
         writeForm1(slot.sector, slot.lba, submode, data, size);
         protect(slot.lba, data, size);
     }
+    // A sector of up to 2,324 bytes of `data`, zeros after them.
     void form2(std::uint8_t submode, const std::uint8_t* data, std::size_t size) {
+        size = std::min(size, kForm2DataSize);
         const Slot slot = next();
         writeForm2(slot.sector, slot.lba, submode, data, size);
         protect(slot.lba, data, size);
     }
-    // Writes `data` as consecutive Form 1 sectors; the last one ends the record and the file.
+    // Writes `data` as consecutive Form 1 sectors, 2,048 bytes each; the last one ends the
+    // record and the file.
     void form1Extent(const std::vector<std::uint8_t>& data) {
         const std::uint64_t count =
             std::max<std::uint64_t>(1, sectorsFor(data.size(), kForm1DataSize));
         for (std::uint64_t i = 0; i < count; ++i) {
-            const std::size_t offset = std::size_t(i) * kForm1DataSize;
+            const std::size_t offset = std::min(std::size_t(i) * kForm1DataSize, data.size());
             const std::uint8_t submode = i + 1 == count ? Data | EndOfRecord | EndOfFile : Data;
-            form1(submode, data.data() + std::min(offset, data.size()),
-                  data.size() > offset ? data.size() - offset : 0);
+            form1(submode, data.data() + offset, std::min(kForm1DataSize, data.size() - offset));
         }
     }
+    // Everything written, on the storage itself.
     void finish() {
         flush();
-        m_out.close();
+        m_out.close(true);
     }
     // What is buffered, written to the file.
     void flush() {
@@ -114,7 +119,8 @@ private:
             flush();
         return {m_buffer.data() + kRawSectorSize * m_used++, m_lba++};
     }
-    // A sector's symbol is its user data, zeros after what was given.
+    // A sector's symbol is its user data, `size` bytes of which were given (at most a Form 2
+    // sector's), zeros after them.
     void protect(std::uint32_t lba, const std::uint8_t* data, std::size_t size) {
         if (!m_parity || lba >= m_parity->layout().protectedSectors)
             return;
@@ -123,8 +129,8 @@ private:
             return;
         }
         std::memset(m_symbol, 0, kSymbolSize);
-        if (size > 0)
-            std::memcpy(m_symbol, data, size);
+        if (data && size > 0)
+            std::memcpy(m_symbol, data, std::min(size, kSymbolSize));
         m_parity->add(lba, m_symbol);
     }
 
@@ -245,7 +251,7 @@ bool unfitName(std::string_view name) {
 
 void writeText(const std::string& text, OutputFile& out) {
     out.write(text.data(), text.size());
-    out.close();
+    out.close(true);
 }
 
 } // namespace

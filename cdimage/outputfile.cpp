@@ -182,6 +182,10 @@ bool OutputFile::File::seekToEnd() {
     return ::SetFilePointerEx(m_handle, LARGE_INTEGER{}, nullptr, FILE_END) || failed();
 }
 
+bool OutputFile::File::sync() {
+    return !m_handle || ::FlushFileBuffers(m_handle) || failed();
+}
+
 bool OutputFile::File::close() {
     if (!m_handle)
         return true;
@@ -217,6 +221,10 @@ bool OutputFile::File::seek(std::uint64_t offset) {
 
 bool OutputFile::File::seekToEnd() {
     return std::fseek(m_file, 0, SEEK_END) == 0 || failed();
+}
+
+bool OutputFile::File::sync() {
+    return !m_file || (std::fflush(m_file) == 0 && ::fsync(::fileno(m_file)) == 0) || failed();
 }
 
 bool OutputFile::File::close() {
@@ -263,8 +271,8 @@ void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t siz
         fail("write");
 }
 
-void OutputFile::close() {
-    if (!m_file.close())
+void OutputFile::close(bool durably) {
+    if ((durably && !m_file.sync()) || !m_file.close())
         fail("finish writing");
 }
 

@@ -34,8 +34,9 @@ public:
     // Writes over bytes already written.
     void writeAt(std::uint64_t offset, const void* data, std::size_t size);
     // Writes what is buffered and closes the file; after it only `setModified` and `place`
-    // are left.
-    void close();
+    // are left. `durably` first waits until the system has the bytes on its storage, so that a
+    // file put in place is never one a power cut leaves half-written.
+    void close(bool durably = false);
     // Gives the closed file its modification time, in seconds after 1970 UTC.
     void setModified(std::int64_t seconds);
     // Puts the file in place as `name`. An existing file there is replaced only when `replace`
@@ -55,6 +56,7 @@ private:
         bool write(const void* data, std::size_t size);
         bool seek(std::uint64_t offset);
         bool seekToEnd();
+        bool sync(); // to the storage itself
         bool close();
         const std::string& why() const { return m_why; }
 
