@@ -178,14 +178,20 @@ std::vector<std::uint8_t> ParityBuilder::headerFile(std::uint32_t parityLba,
     return file;
 }
 
-RepairingSource::RepairingSource(SectorSource& source, const RepairHeader& header,
-                                 std::vector<std::uint32_t> checkTable)
+bool takesOldListSymbols(const RepairHeader& header) {
+    return header.builder == "velmora_tolk 0.3";
+}
+
+RepairingSource::RepairingSource(SectorSource& source, FoundRepair found)
     : m_source(source)
-    , m_header(header)
-    , m_code(header.layout.parity)
-    , m_checks(std::move(checkTable))
-    , m_words(header.layout.bandLength, WordState::Unknown)
-    , m_sector(kStoredSectorBytes) {
+    , m_header(std::move(found.header))
+    , m_code(m_header.layout.parity)
+    , m_checks(std::move(found.checkTable))
+    , m_words(m_header.layout.bandLength, WordState::Unknown)
+    , m_sector(kStoredSectorBytes)
+    , m_symbol(kSymbolSize)
+    , m_oldListSymbols(takesOldListSymbols(m_header))
+    , m_fileListLba(found.fileListLba) {
     const RepairLayout& layout = m_header.layout;
     if (m_checks.size() != std::size_t(layout.protectedSectors) + layout.paritySectors())
         throw Error("the repair data's check table has " + std::to_string(m_checks.size()) +
@@ -193,17 +199,57 @@ RepairingSource::RepairingSource(SectorSource& source, const RepairHeader& heade
                     std::to_string(layout.protectedSectors + layout.paritySectors()));
 }
 
+bool RepairingSource::nextForm1Bytes(std::uint32_t lba, std::uint8_t* into, std::size_t size,
+                                     bool mayRebuild) {
+    const std::uint32_t next = lba + 1;
+    if (next >= m_header.layout.protectedSectors)
+        return false;
+    if (const SectorAnswer answer = m_source.read(next)) {
+        if (answer.bytes[2] & Form2)
+            return false;
+        std::memcpy(into, answer.bytes + kSubheaderSize, size);
+        return true;
+    }
+    const std::uint32_t word = m_header.layout.wordOf(next);
+    if (mayRebuild && next >= m_fileListLba && m_words[word] == WordState::Unknown)
+        rebuildWords(word, false);
+    const std::uint8_t* symbol = rebuilt(next); // lost with this one, rebuilt with it
+    if (!symbol || next < m_fileListLba)
+        return false;
+    std::memcpy(into, symbol, size);
+    return true;
+}
+
+bool RepairingSource::matchesOldListForm(std::uint32_t lba, std::uint8_t* symbol,
+                                         std::uint32_t check, bool mayRebuild) {
+    return m_oldListSymbols &&
+           nextForm1Bytes(lba, symbol + kForm1Data, kSymbolSize - kForm1Data, mayRebuild) &&
+           crc32c(symbol, kSymbolSize) == check;
+}
+
+bool RepairingSource::isForm1Symbol(std::uint32_t lba, const std::uint8_t* symbol) const {
+    return endsInForm1Zeros(symbol) || (m_oldListSymbols && lba >= m_fileListLba);
+}
+
 bool RepairingSource::member(std::uint32_t lba, std::uint32_t check, std::uint8_t* symbol) {
     const SectorAnswer answer = m_source.read(lba);
     if (!answer)
         return false;
     symbolOf(answer.bytes, symbol);
-    return crc32c(symbol, kSymbolSize) == check;
+    return crc32c(symbol, kSymbolSize) == check ||
+           (!(answer.bytes[2] & Form2) && matchesOldListForm(lba, symbol, check, false));
 }
 
 bool RepairingSource::intact(std::uint32_t lba, std::uint32_t check) {
     const SectorAnswer answer = m_source.read(lba);
-    return answer && symbolCheck(answer.bytes) == check;
+    if (!answer)
+        return false;
+    if (symbolCheck(answer.bytes) == check)
+        return true;
+    if (!m_oldListSymbols || (answer.bytes[2] & Form2))
+        return false;
+    symbolOf(answer.bytes, m_symbol.data());
+    return matchesOldListForm(lba, m_symbol.data(), check, true);
 }
 
 void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
@@ -264,6 +310,16 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     if (lba >= layout.protectedSectors)
         return m_source.read(lba);
     SectorAnswer answer = m_source.read(lba);
+    if (answer && symbolCheck(answer.bytes) != m_checks[lba] && m_oldListSymbols &&
+        !(answer.bytes[2] & Form2)) {
+        symbolOf(answer.bytes, m_symbol.data());
+        if (matchesOldListForm(lba, m_symbol.data(), m_checks[lba], true)) {
+            answer = m_source.read(lba); // the next sector was read meanwhile
+            answer.checked = bool(answer);
+            return answer;
+        }
+        answer = m_source.read(lba);
+    }
     if (answer) {
         if (symbolCheck(answer.bytes) == m_checks[lba]) {
             answer.checked = true;
@@ -287,12 +343,12 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
                 false};
     }
     ++m_count.rebuilt;
-    // A subheader that says its form, then the symbol; the EDC left as none.
-    const std::uint8_t submode =
-        endsInForm1Zeros(symbol) ? std::uint8_t(Data) : std::uint8_t(Data | Form2);
+    // A subheader that says its form, then the symbol (a Form 1 sector's 2,048 bytes); the EDC
+    // left as none.
+    const bool form1 = isForm1Symbol(lba, symbol);
     std::fill(m_sector.begin(), m_sector.end(), 0);
-    m_sector[2] = m_sector[6] = submode;
-    std::memcpy(m_sector.data() + kSubheaderSize, symbol, kSymbolSize);
+    m_sector[2] = m_sector[6] = form1 ? std::uint8_t(Data) : std::uint8_t(Data | Form2);
+    std::memcpy(m_sector.data() + kSubheaderSize, symbol, form1 ? kForm1Data : kSymbolSize);
     m_rebuilt.erase(lba); // given: a sector read again has its word rebuilt again
     return {m_sector.data(), {}, true};
 }
@@ -339,6 +395,16 @@ namespace {
 
 constexpr std::uint32_t kMostSectorsScanned = 20000;
 
+// Whether the volume says velmora_tolk wrote it (its application identifier): its repair data
+// is then looked for at the disc's end when the root folders do not lead to it.
+bool writtenByVelmoraTolk(SectorSource& source) {
+    constexpr std::string_view kApplication = "VELMORA_TOLK ";
+    const SectorAnswer answer = source.read(16);
+    return answer && !(answer.bytes[2] & Form2) &&
+           std::memcmp(answer.bytes + kSubheaderSize + 574, kApplication.data(),
+                       kApplication.size()) == 0;
+}
+
 // The header in a sector as stored, when it is a Form 1 sector that holds one.
 std::optional<RepairHeader> headerIn(SectorSource& source, std::uint32_t lba) {
     const SectorAnswer answer = source.read(lba);
@@ -356,15 +422,34 @@ std::optional<FoundRepair> findRepairData(SectorSource& source) {
     // it: its first copy is named but cannot be read, the disc holds sectors past its volume,
     // or there is no file system to ask.
     bool look = false;
+    std::uint32_t fileListLba = UINT32_MAX;
     try {
         FileSystem files(source);
-        if (const auto record = files.findPrimary(kRepairHeaderIdentifier);
-            record && !record->form2) {
+        // The record in either tree: where one root cannot be read, the other names it.
+        const auto find = [&](std::string_view name) -> std::optional<DiscFile> {
+            std::optional<DiscFile> found;
+            try {
+                found = files.findPrimary(name);
+            } catch (const Error&) {
+                look = true;
+            }
+            try {
+                if (!found && files.hasJoliet())
+                    found = files.findJoliet(name);
+            } catch (const Error&) {
+                look = true;
+            }
+            return found && !found->form2 ? found : std::nullopt;
+        };
+        if (const auto record = find(kRepairHeaderIdentifier)) {
             header = headerIn(source, record->lba);
-            look = !header;
+            look = look || !header;
         } else {
-            look = files.volumeSectors() < sectors;
+            look = look || files.volumeSectors() < sectors;
         }
+        if (const auto list = find(kFileListIdentifier))
+            fileListLba = list->lba;
+        look = look || (!header && writtenByVelmoraTolk(source));
     } catch (const Error&) {
         look = true;
     }
@@ -407,7 +492,8 @@ std::optional<FoundRepair> findRepairData(SectorSource& source) {
         // The table as a whole, against the header's sum of it.
         const std::vector<std::uint8_t> bytes = tableBytes(table);
         if (table.size() == entries && sha256Of(bytes.data(), bytes.size()) == header->tableSha256)
-            return FoundRepair{*header, std::move(table)};
+            return FoundRepair{*header, std::move(table),
+                               fileListLba < layout.protectedSectors ? fileListLba : UINT32_MAX};
     }
     return std::nullopt;
 }

@@ -70,14 +70,33 @@ struct RepairCount {
     std::uint64_t notRebuildable = 0; // of those, in a word with too many losses
 };
 
+// The repair data of a disc, as found on it.
+struct FoundRepair {
+    RepairHeader header;
+    std::vector<std::uint32_t> checkTable;
+    // Where the file list begins, as the file system says, where it lies among the protected
+    // sectors; else past them.
+    std::uint32_t fileListLba = UINT32_MAX;
+};
+
+// Whether the repair data of `header` was written by velmora_tolk 0.3, which took as the symbol
+// of a sector of the file list the list's bytes from that sector's start, 2,324 of them: the
+// sector's own 2,048 and the first 276 of the next sector's (zeros past the list's end, where
+// its sectors hold zeros too). Its check table and parity are of that form; a reader takes a
+// Form 1 sector as intact when either form matches its entry.
+bool takesOldListSymbols(const RepairHeader& header);
+
 // The sectors of `source`, a protected sector that is lost (unreadable, or its symbol not the one
 // the check table names) rebuilt from the other members of its word where at most m are lost. A
 // rebuilt sector is given as a sector of its symbol: a Form 2 sector's user data, or a Form 1
-// sector's 2,048 bytes (its symbol ends in 276 zeros) with their EDC.
+// sector's 2,048 bytes (its symbol ends in 276 zeros, or in an image of velmora_tolk 0.3 in the
+// next sector's first 276 bytes) with their EDC.
 class RepairingSource : public SectorSource {
 public:
+    RepairingSource(SectorSource& source, FoundRepair found);
     RepairingSource(SectorSource& source, const RepairHeader& header,
-                    std::vector<std::uint32_t> checkTable);
+                    std::vector<std::uint32_t> checkTable)
+        : RepairingSource(source, FoundRepair{header, std::move(checkTable)}) {}
 
     std::uint32_t sectorCount() const override { return m_source.sectorCount(); }
     const std::uint8_t* sector(std::uint32_t lba) override;
@@ -108,6 +127,19 @@ private:
     bool member(std::uint32_t lba, std::uint32_t check, std::uint8_t* symbol);
     // Whether the member reads and its symbol is the one the check table names.
     bool intact(std::uint32_t lba, std::uint32_t check);
+    // Whether `symbol`, a Form 1 sector's 2,048 bytes, matches `check` in the form velmora_tolk
+    // 0.3 gave the file list's sectors, once the next sector's first 276 bytes are put after
+    // them; `symbol` keeps that form. Reads the next sector: an answer read before is gone.
+    // `mayRebuild`: a next sector of the list that is lost may have its word rebuilt first
+    // (never while words are being rebuilt).
+    bool matchesOldListForm(std::uint32_t lba, std::uint8_t* symbol, std::uint32_t check,
+                            bool mayRebuild);
+    // Whether a rebuilt symbol is a Form 1 sector's: it ends in zeros or, in an image of
+    // velmora_tolk 0.3, it is of the file list.
+    bool isForm1Symbol(std::uint32_t lba, const std::uint8_t* symbol) const;
+    // The first `size` bytes of the next sector's symbol, where it reads (or was rebuilt) as a
+    // Form 1 sector.
+    bool nextForm1Bytes(std::uint32_t lba, std::uint8_t* into, std::size_t size, bool mayRebuild);
     // The words from `first` on, up to kWordsAtOnce, rebuilt where they lost data members,
     // those kept; `only` reads one word alone.
     void rebuildWords(std::uint32_t first, bool only);
@@ -122,15 +154,12 @@ private:
     std::vector<WordState> m_words;
     std::vector<std::uint8_t> m_block;  // the members of the words being rebuilt
     std::vector<std::uint8_t> m_sector; // a rebuilt sector as given
+    std::vector<std::uint8_t> m_symbol; // a member's symbol, checked in the old list form
+    bool m_oldListSymbols = false;
+    std::uint32_t m_fileListLba = UINT32_MAX; // its sectors, up to the last protected one, Form 1
     // The rebuilt data members not yet given, by LBA: each word is rebuilt once, and at most
     // the parity's size is held.
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> m_rebuilt;
-};
-
-// The repair data of a disc, as found on it.
-struct FoundRepair {
-    RepairHeader header;
-    std::vector<std::uint32_t> checkTable;
 };
 
 // The repair data of the disc whose sectors `source` gives: its header where the root folder's

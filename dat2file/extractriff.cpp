@@ -35,7 +35,7 @@ int extractRiff(const fs::path& copy, cdimage::OpenedSource& source, const fs::p
             *near.whole, std::vector<fs::path>{near.list.parent_path(), copyFolder}, copy,
             source.firstLba);
         if (auto found = cdimage::findRepairData(*copies)) {
-            repairing.emplace(*copies, found->header, std::move(found->checkTable));
+            repairing.emplace(*copies, std::move(*found));
             sectors = &*repairing;
         }
     }

@@ -13,8 +13,7 @@ ReadingSource::ReadingSource(cdimage::OpenedSource& opened)
     : m_source(*opened.sectors) {
     if (opened.kind != cdimage::SourceKind::RiffCopy)
         if (auto found = cdimage::findRepairData(m_source))
-            m_repair.reset(new Repair{
-                cdimage::RepairingSource(m_source, found->header, std::move(found->checkTable))});
+            m_repair.reset(new Repair{cdimage::RepairingSource(m_source, std::move(*found))});
 }
 
 ReadingSource::~ReadingSource() = default;

@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const std::exception&) {
     }
     if (auto found = cdimage::findRepairData(sectors)) { // and the repair data it may claim
-        cdimage::RepairingSource repairing(sectors, found->header, std::move(found->checkTable));
+        cdimage::RepairingSource repairing(sectors, std::move(*found));
         (void)repairing.survey({});
         std::filesystem::remove_all(g_scratch / "repaired", ignored);
         try {
