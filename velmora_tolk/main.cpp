@@ -5,6 +5,7 @@
 #include "cdimage/arguments.h"
 #include "cdimage/imagebuilder.h"
 #include "cdimage/inputfile.h"
+#include "cdimage/names.h"
 #include "cdimage/paths.h"
 #include "cdimage/progress.h"
 #include "cdimage/repairformat.h"
@@ -66,8 +67,10 @@ constexpr const char* kUsage =
     "or that SOURCE_DATE_EPOCH gives (seconds after 1970, UTC).\n"
     "Exit status: 0 done, 1 failed, 2 bad arguments.\n";
 
+// Every text shown names files of the user's, whose names may hold an escape sequence or a line
+// break: they reach the terminal escaped, never raw.
 int fail(const std::string& message) {
-    cdimage::say(stderr, "velmora_tolk: %s\n", message.c_str());
+    cdimage::say(stderr, "velmora_tolk: %s\n", cdimage::printable(message).c_str());
     return 1;
 }
 
@@ -149,7 +152,8 @@ int main(int argc, char** argv) {
                 cdimage::say(stderr,
                              "velmora_tolk: --repair takes a number from %d to %d, or off, not "
                              "\"%s\"\n",
-                             cdimage::kLeastParity, cdimage::kMostParity, arguments[i].c_str());
+                             cdimage::kLeastParity, cdimage::kMostParity,
+                             cdimage::printable(arguments[i]).c_str());
                 return 2;
             }
             request.repair = *parity;
@@ -165,8 +169,8 @@ int main(int argc, char** argv) {
             for (++i; i < count; ++i)
                 request.files.push_back(cdimage::pathOfUtf8(arguments[i]));
         } else {
-            cdimage::say(stderr, "velmora_tolk: unexpected argument \"%s\"\n%s", argument.c_str(),
-                         kUsage);
+            cdimage::say(stderr, "velmora_tolk: unexpected argument \"%s\"\n%s",
+                         cdimage::printable(argument).c_str(), kUsage);
             return 2;
         }
     }
@@ -179,11 +183,11 @@ int main(int argc, char** argv) {
                            std::size_t files, const std::string& name) {
         progress.report(written, sectors,
                         "file " + std::to_string(file) + " of " + std::to_string(files) + ": " +
-                            name);
+                            cdimage::printable(name));
     };
     request.warn = [&](const std::string& warning) {
         progress.finish();
-        cdimage::say(stderr, "velmora_tolk: warning: %s\n", warning.c_str());
+        cdimage::say(stderr, "velmora_tolk: warning: %s\n", cdimage::printable(warning).c_str());
     };
     cdimage::catchStopSignals();
     try {
@@ -199,18 +203,18 @@ int main(int argc, char** argv) {
                 (i == 0 ? "; ISO 9660 names numbered to stay apart: " : ", ") + result.numbered[i];
         if (result.numbered.size() > 3)
             numbered += " and " + std::to_string(result.numbered.size() - 3) + " more";
-        cdimage::say(stdout,
-                     "velmora_tolk: wrote %s, %s and %s: %zu file(s), %llu bytes, %u sectors, "
-                     "%s%s%s\n",
-                     cdimage::utf8(result.bin).c_str(), cdimage::utf8(result.cue).c_str(),
-                     cdimage::utf8(result.toc).c_str(), result.files,
-                     static_cast<unsigned long long>(result.bytes), result.sectors,
-                     cdimage::discFill(result.sectors).c_str(), numbered.c_str(),
-                     repairNote(result, request.repair).c_str());
+        const std::string closing =
+            cdimage::formatted("wrote %s, %s and %s: %zu file(s), %llu bytes, %u sectors, %s%s%s",
+                               cdimage::utf8(result.bin).c_str(), cdimage::utf8(result.cue).c_str(),
+                               cdimage::utf8(result.toc).c_str(), result.files,
+                               static_cast<unsigned long long>(result.bytes), result.sectors,
+                               cdimage::discFill(result.sectors).c_str(), numbered.c_str(),
+                               repairNote(result, request.repair).c_str());
+        cdimage::say(stdout, "velmora_tolk: %s\n", cdimage::printable(closing).c_str());
         return 0;
     } catch (const cdimage::Stopped& stopped) {
         progress.finish();
-        cdimage::say(stderr, "velmora_tolk: %s\n", stopped.what());
+        cdimage::say(stderr, "velmora_tolk: %s\n", cdimage::printable(stopped.what()).c_str());
         cdimage::endByStopSignal();
     } catch (const std::exception& error) {
         progress.finish();
