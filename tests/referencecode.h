@@ -6,6 +6,7 @@
 // member r of data member c weighted by the inverse of (k + r) XOR c), CRC-32C bit by bit, and
 // an oracle that counts each code word's losses from the bands alone.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -46,10 +47,16 @@ inline const Field& field() {
 inline std::vector<Bytes> referenceParity(const std::vector<Bytes>& data, int m) {
     const int k = 255 - m;
     std::vector<Bytes> parity(static_cast<std::size_t>(m), Bytes(data.front().size(), 0));
+    std::vector<bool> zeros(static_cast<std::size_t>(k));
+    for (int c = 0; c < k; ++c) { // a member of zeros adds nothing
+        const Bytes& member = data[std::size_t(c)];
+        zeros[std::size_t(c)] =
+            std::all_of(member.begin(), member.end(), [](std::uint8_t b) { return b == 0; });
+    }
     for (int r = 0; r < m; ++r)
         for (int c = 0; c < k; ++c) {
             const std::uint8_t weight = field().inv(std::uint8_t((k + r) ^ c));
-            if (weight == 0)
+            if (weight == 0 || zeros[std::size_t(c)])
                 continue;
             // One row of the multiplication table for this weight.
             std::array<std::uint8_t, 256> times{};

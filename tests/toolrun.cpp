@@ -123,6 +123,13 @@ QString writeFile(const QString& folder, const QString& name, const QByteArray& 
     return file.fileName();
 }
 
+bool unpack(const QString& packed, const QString& folder, const QString& name) {
+    QProcess xz;
+    xz.setStandardOutputFile(folder + u'/' + name);
+    xz.start(u"xz"_qs, {u"-dc"_qs, packed});
+    return xz.waitForFinished() && xz.exitStatus() == QProcess::NormalExit && xz.exitCode() == 0;
+}
+
 QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

@@ -58,6 +58,8 @@ QByteArray randomBytes(qint64 size, quint32 seed);
 // Writes a file under `folder`; returns its path.
 QString writeFile(const QString& folder, const QString& name, const QByteArray& data);
 QByteArray readFile(const QString& path);
+// Unpacks `packed` (xz) from the test data into `folder` as `name`.
+bool unpack(const QString& packed, const QString& folder, const QString& name);
 // The names and bytes of the files under `folder`, hidden ones included, by their paths below it.
 QMap<QString, QByteArray> filesUnder(const QString& folder);
 

@@ -29,14 +29,6 @@ Run dat2file(const QStringList& arguments, const QString& folder) {
     return run(dat2fileProgram(), arguments, folder);
 }
 
-// Unpacks `packed` (xz) from the test data into `folder` as `name`.
-bool unpack(const QString& packed, const QString& folder, const QString& name) {
-    QProcess xz;
-    xz.setStandardOutputFile(folder + u'/' + name);
-    xz.start(u"xz"_qs, {u"-dc"_qs, packed});
-    return xz.waitForFinished() && xz.exitStatus() == QProcess::NormalExit && xz.exitCode() == 0;
-}
-
 // The image IMG in `folder` of one file, a.dat, of `size` pseudo-random bytes.
 bool buildImageOfOneFile(const QString& folder, qint64 size, quint32 seed) {
     const QString file = writeFile(folder, u"a.dat"_qs, randomBytes(size, seed));
