@@ -38,7 +38,11 @@ bool lookAt(const std::filesystem::path& path, FileFacts& facts, std::error_code
     const std::int64_t steps =
         std::int64_t(std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32 |
                      information.ftLastWriteTime.dwLowDateTime);
-    facts.modified = (steps - 116444736000000000LL) * 100;
+    constexpr std::int64_t kStepsPerSecond = 10'000'000;
+    const std::int64_t sinceUnix = steps - 116444736000000000LL;
+    facts.modifiedSeconds = sinceUnix / kStepsPerSecond - (sinceUnix % kStepsPerSecond < 0 ? 1 : 0);
+    facts.modifiedNanoseconds =
+        std::int32_t((sinceUnix - facts.modifiedSeconds * kStepsPerSecond) * 100);
     error.clear();
     return true;
 #else
@@ -50,8 +54,8 @@ bool lookAt(const std::filesystem::path& path, FileFacts& facts, std::error_code
     facts.regular = S_ISREG(status.st_mode);
     facts.size = static_cast<std::uint64_t>(status.st_size);
     facts.identity = std::to_string(status.st_dev) + ':' + std::to_string(status.st_ino);
-    facts.modified =
-        std::int64_t(status.st_mtim.tv_sec) * 1'000'000'000 + std::int64_t(status.st_mtim.tv_nsec);
+    facts.modifiedSeconds = std::int64_t(status.st_mtim.tv_sec);
+    facts.modifiedNanoseconds = std::int32_t(status.st_mtim.tv_nsec);
     error.clear();
     return true;
 #endif

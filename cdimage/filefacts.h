@@ -13,13 +13,17 @@ namespace cdimage {
 struct FileFacts {
     bool regular = false; // a plain file (a link is followed)
     std::uint64_t size = 0;
-    std::string identity;      // the same for every name of one file: its device and inode
-    std::int64_t modified = 0; // when it was last written, in nanoseconds
+    std::string identity; // the same for every name of one file: its device and inode
+    // When it was last written: whole seconds after 1970 (UTC, rounded down) and nanoseconds
+    // past them, so that any date a file system holds fits.
+    std::int64_t modifiedSeconds = 0;
+    std::int32_t modifiedNanoseconds = 0;
 };
 
 // Whether a file was changed between two looks: its size or its modification time.
 inline bool changedBetween(const FileFacts& before, const FileFacts& after) {
-    return before.size != after.size || before.modified != after.modified ||
+    return before.size != after.size || before.modifiedSeconds != after.modifiedSeconds ||
+           before.modifiedNanoseconds != after.modifiedNanoseconds ||
            before.identity != after.identity;
 }
 

@@ -171,9 +171,7 @@ StoredFile lookAtFile(const fs::path& path, const std::function<void(const std::
                          " sectors of 2324 bytes");
     file.sectors = std::uint32_t(sectors);
     // Its date, kept in its records and in the list (whole seconds, rounded down).
-    constexpr std::int64_t kNanoseconds = 1'000'000'000;
-    file.modified =
-        file.facts.modified / kNanoseconds - (file.facts.modified % kNanoseconds < 0 ? 1 : 0);
+    file.modified = file.facts.modifiedSeconds;
     bool clamped = false;
     file.recorded = Timestamp::fromUnixSeconds(file.modified, clamped);
     if (clamped && warn)
