@@ -9,6 +9,7 @@
 #include "cdimage/imagebuilder.h"
 #include "imagecheck.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdint>
