@@ -189,6 +189,7 @@ RepairingSource::RepairingSource(SectorSource& source, FoundRepair found)
     , m_checks(std::move(found.checkTable))
     , m_words(m_header.layout.bandLength, WordState::Unknown)
     , m_sector(kStoredSectorBytes)
+    , m_own(kStoredSectorBytes)
     , m_symbol(kSymbolSize)
     , m_oldListSymbols(takesOldListSymbols(m_header))
     , m_fileListLba(found.fileListLba) {
@@ -288,8 +289,21 @@ void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
             lostOfWord[std::size_t(i)] = lost[std::size_t(i) * count + w];
         }
         const RepairCode::Outcome outcome = m_code.rebuild(kSymbolSize, members.data(), lostOfWord);
-        const bool done =
+        bool done =
             outcome == RepairCode::Outcome::Rebuilt || outcome == RepairCode::Outcome::Intact;
+        // Each rebuilt member proved against its check table entry: a word whose parity or
+        // table lies rebuilds nothing.
+        for (int i = 0; i < RepairCode::kMembers && done; ++i) {
+            if (!lostOfWord[std::size_t(i)])
+                continue;
+            const std::uint64_t index = i < data ? std::uint64_t(i) * layout.bandLength + first + w
+                                                 : layout.protectedSectors +
+                                                       std::uint64_t(i - data) * layout.bandLength +
+                                                       first + w;
+            if (i < data && index >= layout.protectedSectors)
+                continue; // past the protected sectors: zeros, never lost
+            done = crc32c(members[std::size_t(i)], kSymbolSize) == m_checks[std::size_t(index)];
+        }
         m_words[first + w] = done ? WordState::Done : WordState::Failed;
         if (!done)
             continue;
@@ -320,11 +334,14 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
         }
         answer = m_source.read(lba);
     }
+    bool ownKept = false; // read, but not what the check table says: kept in m_own
     if (answer) {
         if (symbolCheck(answer.bytes) == m_checks[lba]) {
             answer.checked = true;
             return answer;
         }
+        std::memcpy(m_own.data(), answer.bytes, kStoredSectorBytes);
+        ownKept = true;
         answer = {nullptr, "does not hold what the repair data's check table says", false};
     }
     const std::string why = answer.lost;
@@ -339,8 +356,13 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     }
     if (!symbol) {
         ++m_count.notRebuildable;
-        return {nullptr, why + ", and its code word has lost more than repair data rebuilds",
-                false};
+        const std::string notRebuilt = ", and its code word cannot be rebuilt from the repair data";
+        if (ownKept) { // never worse than without repair data: its own bytes, doubted
+            SectorAnswer own{m_own.data(), {}, false};
+            own.doubt = why + notRebuilt;
+            return own;
+        }
+        return {nullptr, why + notRebuilt, false};
     }
     ++m_count.rebuilt;
     // A subheader that says its form, then the symbol (a Form 1 sector's 2,048 bytes); the EDC

@@ -87,7 +87,10 @@ struct FoundRepair {
 bool takesOldListSymbols(const RepairHeader& header);
 
 // The sectors of `source`, a protected sector that is lost (unreadable, or its symbol not the one
-// the check table names) rebuilt from the other members of its word where at most m are lost. A
+// the check table names) rebuilt from the other members of its word where at most m are lost,
+// every rebuilt member proved against its check table entry. A sector that reads but does not
+// match its entry and cannot be rebuilt is given as it was read, doubted (SectorAnswer::doubt):
+// reading through repair data never gives less than reading without it. A
 // rebuilt sector is given as a sector of its symbol: a Form 2 sector's user data, or a Form 1
 // sector's 2,048 bytes (its symbol ends in 276 zeros, or in an image of velmora_tolk 0.3 in the
 // next sector's first 276 bytes) with their EDC.
@@ -154,6 +157,7 @@ private:
     std::vector<WordState> m_words;
     std::vector<std::uint8_t> m_block;  // the members of the words being rebuilt
     std::vector<std::uint8_t> m_sector; // a rebuilt sector as given
+    std::vector<std::uint8_t> m_own;    // a sector read but doubted, as it was read
     std::vector<std::uint8_t> m_symbol; // a member's symbol, checked in the old list form
     bool m_oldListSymbols = false;
     std::uint32_t m_fileListLba = UINT32_MAX; // its sectors, up to the last protected one, Form 1

@@ -24,6 +24,10 @@ struct SectorAnswer {
     // Read as it is, and its data is what the repair data's check table says: no other check
     // of it is needed.
     bool checked = false;
+    // Read as it is, but something says its data is not what was written (the repair data's
+    // check table) and nothing could rebuild it: its own bytes, kept while a file's SHA-256
+    // may still show them right. Empty when nothing doubts it.
+    std::string doubt = {};
     explicit operator bool() const { return bytes != nullptr; }
 };
 

@@ -4,6 +4,7 @@
 
 #include "dat2file/catalog.h"
 #include "dat2file/commands.h"
+#include "dat2file/copysectors.h"
 
 #include "cdimage/progress.h"
 #include "cdimage/sector.h"
@@ -32,7 +33,9 @@ FileHealth checkFile(cdimage::SectorSource& source, const Planned& planned,
                               : file.form2 ? std::uint64_t(file.sectors) * perSector
                                            : file.size;
     cdimage::Sha256 sum;
-    std::uint64_t lost = 0, rebuilt = 0;
+    // Each sector judged as extraction judges it: one that fails its checks (its EDC, or the
+    // repair data's table where nothing rebuilt it) is kept while the SHA-256 shows it right.
+    std::uint64_t lost = 0, rebuilt = 0, doubted = 0;
     for (std::uint32_t i = 0; i < file.sectors && remaining > 0; ++i) {
         const std::uint64_t lba = std::uint64_t(file.lba) + i;
         const std::size_t take = std::size_t(std::min<std::uint64_t>(remaining, perSector));
@@ -41,11 +44,13 @@ FileHealth checkFile(cdimage::SectorSource& source, const Planned& planned,
             lba < source.sectorCount() ? source.read(std::uint32_t(lba)) : cdimage::SectorAnswer{};
         if (i % 256 == 0)
             tell();
-        if (!answer) {
+        const SectorVerdict verdict = verdictOf(answer, file.form2);
+        if (verdict.state == SectorState::Unreadable) {
             ++lost;
             continue;
         }
         rebuilt += answer.rebuilt ? 1 : 0;
+        doubted += verdict.state == SectorState::FailsEdc ? 1 : 0;
         sum.add(answer.bytes + cdimage::kSubheaderSize, take);
     }
     if (remaining > 0)
@@ -55,6 +60,10 @@ FileHealth checkFile(cdimage::SectorSource& source, const Planned& planned,
                                      (rebuilt > 0 ? " nor rebuilt" : "")};
     if (entry && sum.hex() != entry->sha256)
         return {Health::Damaged, "its SHA-256 differs from the file list's"};
+    if (!entry && doubted > 0)
+        return {Health::Damaged, std::to_string(doubted) + " of its sectors fail their checks"};
+    if (!entry && !planned.voucher.doubt.empty()) // extraction writes it as a damaged copy too
+        return {Health::Damaged, planned.voucher.doubt};
     const std::string unvouched = entry ? "" : "no SHA-256 vouches for it";
     if (rebuilt > 0)
         return {Health::Repairable, std::to_string(rebuilt) + " of its sectors rebuilt" +

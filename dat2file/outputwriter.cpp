@@ -85,7 +85,8 @@ void Extraction::sector(const std::uint8_t* data, SectorState state, std::uint32
         m_chunk.insert(m_chunk.end(), size, 0);
     } else {
         if (state == SectorState::FailsEdc)
-            add(m_failingEdc, {m_written, size, lba, lba, "fails its EDC check"});
+            add(m_failingEdc,
+                {m_written, size, lba, lba, why.empty() ? "fails its EDC check" : why});
         m_chunk.insert(m_chunk.end(), data, data + size);
     }
     m_written += size;

@@ -25,7 +25,7 @@ enum ExitStatus { Done = 0, Failed = 1, Usage = 2, Damaged = 3, Repairable = 4 }
 
 enum class SectorState {
     Good,
-    FailsEdc,   // read, but its EDC differs
+    FailsEdc,   // read, but its EDC differs or the repair data doubts it (`why` says which)
     Unreadable, // not read at all, or not a Form 2 sector with agreeing subheaders
 };
 
