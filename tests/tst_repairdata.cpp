@@ -174,6 +174,8 @@ private Q_SLOTS:
     void damagedRepairDataStillRepairsOrReadsAsBefore();
     void copiesOfEveryFileRepairACopy_data();
     void copiesOfEveryFileRepairACopy();
+    void reproducedImagesReadAsTheyShould_data();
+    void reproducedImagesReadAsTheyShould();
 
 private:
     // What dat2file gives back from `bin` with `lost` sectors harmed, against the oracle.
@@ -567,6 +569,74 @@ void RepairDataTest::copiesOfEveryFileRepairACopy() {
         QCOMPARE(merged(rangesIn(folder.filePath(u"f0.dat.damaged.ranges"_qs))),
                  (QList<std::pair<qint64, qint64>>{{100 * kData, (100 + 2 * L) * kData - 1}}));
     }
+}
+
+void RepairDataTest::reproducedImagesReadAsTheyShould_data() {
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<QStringList>("damaged"); // the files given back as damaged copies
+    QTest::addColumn<QList<int>>("check");    // the exit statuses --check may end with
+    const QList<int> intact = {0}, repaired = {4}, damaged = {3};
+    // Header fields out of range or outside the image, or no header that reads: the repair data
+    // is refused, the files read as without it.
+    for (const char* image :
+         {"hb2", "D0_L0", "D0_L1", "hdr_crc_broken", "huge_D_consistent", "huge_D_wrapped",
+          "huge_L_invalid", "k_plus_m_256", "m0_k255", "m254_k1", "m255_k0", "rpd_outside",
+          "rph_fields_zero", "scan_flood", "copy1_sha_parity_wrong"})
+        QTest::newRow(image) << QString::fromLatin1(image) << QStringList() << intact;
+    // A header copy lost or out of reach, a table that lies: the other copy, the true parity, or
+    // the sectors' own bytes checked by the SHA-256 give every file back.
+    for (const char* image : {"rph1_header_lost_plus_burst", "rph2_million_away"})
+        QTest::newRow(image) << QString::fromLatin1(image) << QStringList() << repaired;
+    for (const char* image : {"table_lies_le_m", "table_lies_gt_m", "table_all_zero"})
+        QTest::newRow(image) << QString::fromLatin1(image) << QStringList() << QList<int>{0, 4};
+    // Forged or garbage parity, a table refused, two header copies that disagree: what cannot
+    // be rebuilt is damaged, never written as good.
+    for (const char* image : {"parity_forged_lt_m_lost", "parity_forged_m_lost", "parity_garbage",
+                              "table_sha_wrong", "copies_differ"})
+        QTest::newRow(image) << QString::fromLatin1(image) << QStringList{u"h2.mpg"_qs} << damaged;
+    // The list and both header copies garbled, their EDC left wrong: --check says what
+    // extraction does.
+    QTest::newRow("check_blind_to_edc")
+        << u"check_blind_to_edc"_qs
+        << QStringList{u"h1.txt"_qs,      u"h2.mpg"_qs,      u"h3.dat"_qs,
+                       u"VELMORA.LST"_qs, u"VELMORA.RPD"_qs, u"VELMORA.RPH"_qs}
+        << damaged;
+}
+
+// Images whose repair data lies or whose damage sits at its edge, made outside: never a wrong
+// file written as good, never less than the image read without its repair data, and --check
+// saying what extraction does.
+void RepairDataTest::reproducedImagesReadAsTheyShould() {
+    QFETCH(QString, image);
+    QFETCH(QStringList, damaged);
+    QFETCH(QList<int>, check);
+    const QMap<QString, QByteArray> sums = {
+        {u"h1.txt"_qs, "5ce59d5488dda87ec8209ec768fd5353386c79fbe98ba4cadaf53bd0e0ef8254"},
+        {u"h2.mpg"_qs, "2d77bb6e5c60cd0c0d1f95370882755266289942e3670dc666271ba491477679"},
+        {u"h3.dat"_qs, "8386b827f16fc0486fba5f82b98b0b4795cf8e7c49c3ef48308673c96959cb29"}};
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(REPAIR5_DATA) + u'/';
+    if (!unpack(data + image + u".bin.xz"_qs, folder.path(), image + u".bin"_qs))
+        QSKIP("xz cannot unpack the test image here");
+    QFile::copy(data + image + u".cue"_qs, folder.filePath(image + u".cue"_qs));
+    const Run back = run(dat2fileProgram(), {image + u".cue"_qs, u"out"_qs}, folder.path());
+    QCOMPARE(back.status, damaged.isEmpty() ? 0 : 3);
+    const QMap<QString, QByteArray> files = filesUnder(folder.filePath(u"out"_qs));
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (it.key().endsWith(u".ranges"_qs))
+            continue;
+        const QString name = it.key().endsWith(u".damaged"_qs) ? it.key().chopped(8) : it.key();
+        QVERIFY2(damaged.contains(name) == it.key().endsWith(u".damaged"_qs), qPrintable(it.key()));
+        if (!it.key().endsWith(u".damaged"_qs)) // written as good: exactly the original
+            QCOMPARE(QCryptographicHash::hash(it.value(), QCryptographicHash::Sha256).toHex(),
+                     sums.value(name));
+    }
+    for (const QString& name : sums.keys())
+        QVERIFY2(files.contains(name) || files.contains(name + u".damaged"_qs), qPrintable(name));
+    const Run checked = run(dat2fileProgram(), {u"--check"_qs, image + u".cue"_qs}, folder.path());
+    QVERIFY2(check.contains(checked.status), qPrintable(checked.output + checked.errors));
+    for (const QString& name : damaged)
+        QVERIFY2(checked.output.contains(u"damaged    "_qs + name), qPrintable(checked.output));
 }
 
 QTEST_GUILESS_MAIN(RepairDataTest)
