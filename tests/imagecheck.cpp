@@ -27,23 +27,25 @@ std::uint32_t le32(const std::uint8_t* at) {
 std::uint16_t le16(const std::uint8_t* at) {
     return std::uint16_t(at[0] | at[1] << 8);
 }
-// The EDC of ECMA-130 (annex, x^32 + x^31 + x^16 + x^15 + x^4 + x^3 + x + 1), bit by bit into a
-// table of the tests' own.
-std::uint32_t edcOf(const std::uint8_t* bytes, std::size_t size) {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t value = i;
-            for (int bit = 0; bit < 8; ++bit)
-                value = value & 1 ? (value >> 1) ^ 0xD8018001u : value >> 1;
-            t[i] = value;
-        }
-        return t;
-    }();
-    std::uint32_t edc = 0;
+// A reflected CRC of 32 bits over `bytes`, from `initial`, by a table made bit by bit.
+std::uint32_t reflectedCrc(std::uint32_t polynomial, std::uint32_t initial,
+                           const std::uint8_t* bytes, std::size_t size) {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t value = i;
+        for (int bit = 0; bit < 8; ++bit)
+            value = value & 1 ? (value >> 1) ^ polynomial : value >> 1;
+        table[i] = value;
+    }
+    std::uint32_t crc = initial;
     for (std::size_t i = 0; i < size; ++i)
-        edc = table[(edc ^ bytes[i]) & 0xFF] ^ (edc >> 8);
-    return edc;
+        crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    return crc;
+}
+
+// The EDC of ECMA-130 (annex, x^32 + x^31 + x^16 + x^15 + x^4 + x^3 + x + 1).
+std::uint32_t edcOf(const std::uint8_t* bytes, std::size_t size) {
+    return reflectedCrc(0xD8018001u, 0, bytes, size);
 }
 
 int bcd(int value) {
@@ -441,20 +443,7 @@ private:
 } // namespace
 
 std::uint32_t crc32cOf(const std::uint8_t* bytes, std::size_t size) {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t value = i;
-            for (int bit = 0; bit < 8; ++bit)
-                value = value & 1 ? (value >> 1) ^ 0x82F63B78u : value >> 1;
-            t[i] = value;
-        }
-        return t;
-    }();
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i)
-        crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
+    return ~reflectedCrc(0x82F63B78u, 0xFFFFFFFFu, bytes, size);
 }
 
 std::vector<std::uint8_t> symbolOfSector(const std::uint8_t* raw) {
