@@ -21,6 +21,7 @@
 #else
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -127,6 +128,46 @@ std::error_code renameFolderNoReplace(const fs::path& from, const fs::path& to) 
         return std::make_error_code(std::errc::file_exists);
     fs::rename(from, to, error);
     return error;
+#endif
+}
+
+// The run's lock on a temporary file or folder of its own: a descriptor of it, locked, or -1
+// where the system has no such locks. The lock lasts while the descriptor is open, and never
+// past the run.
+int lockOwnTemporary(const fs::path& path) {
+#ifdef _WIN32
+    (void)path;
+    return -1;
+#else
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (descriptor >= 0 && ::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        ::close(descriptor);
+        return -1;
+    }
+    return descriptor;
+#endif
+}
+
+void unlockOwnTemporary(int& descriptor) {
+#ifndef _WIN32
+    if (descriptor >= 0)
+        ::close(descriptor);
+#endif
+    descriptor = -1;
+}
+
+// Whether a live run holds its lock on a temporary, wherever that run is.
+bool lockedByALiveRun(const fs::path& path) {
+#ifdef _WIN32
+    (void)path;
+    return false;
+#else
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (descriptor < 0)
+        return errno != ENOENT; // cannot tell: taken as held
+    const bool held = ::flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(descriptor); // a lock this took goes with it
+    return held;
 #endif
 }
 
@@ -247,6 +288,7 @@ OutputFile::OutputFile(fs::path target, std::string_view tool)
     if (!m_file.isOpen())
         throw OutputError("cannot create a file in " + quoted(folderOf(m_target)) + " for " +
                           quoted(m_target.filename()) + ": " + m_file.why());
+    m_lock = lockOwnTemporary(m_temporary);
 }
 
 OutputFile::~OutputFile() {
@@ -255,6 +297,7 @@ OutputFile::~OutputFile() {
         std::error_code ignored;
         fs::remove(m_temporary, ignored);
     }
+    unlockOwnTemporary(m_lock);
 }
 
 void OutputFile::fail(const std::string& what) const {
@@ -295,6 +338,7 @@ void OutputFile::place(const fs::path& name, bool replace) {
         throw OutputError("cannot put " + quoted(name) + " in place: " + error.message());
     }
     m_placed = true;
+    unlockOwnTemporary(m_lock);
 }
 
 namespace {
@@ -373,7 +417,7 @@ void removeStaleTemporaries(const fs::path& target, std::string_view tool) {
             continue;
         const auto second = std::from_chars(first.ptr + 1, rest.data() + rest.size(), number);
         if (second.ec != std::errc() || second.ptr != rest.data() + rest.size() ||
-            mayBeRunning(pid))
+            mayBeRunning(pid) || lockedByALiveRun(it->path()))
             continue;
         std::error_code ignored;
         if (it->is_regular_file(ignored))
@@ -409,8 +453,12 @@ fs::path makeTemporaryFolder(const fs::path& target, std::string_view tool) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const fs::path folder = temporaryName(target, tool);
         std::error_code error;
-        if (fs::create_directory(systemPath(folder), error))
+        if (fs::create_directory(systemPath(folder), error)) {
+            // Locked for the rest of the run: placed, the folder takes its lock along, and a
+            // folder a run leaves behind is no longer its business.
+            (void)lockOwnTemporary(folder);
             return folder;
+        }
         if (error)
             throw OutputError("cannot make a folder in " + quoted(folderOf(target)) + " for " +
                               quoted(target.filename()) + ": " + error.message());

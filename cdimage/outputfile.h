@@ -7,7 +7,10 @@
 // if the run fails or is stopped, the temporary file goes.
 //
 // Temporary names read ".TARGET.TOOL-PID-N.tmp". A run stopped for good (SIGKILL, a power
-// cut) cannot remove its own: the next run removes those whose process is gone.
+// cut) cannot remove its own: the next run removes those whose run is over. On POSIX systems a
+// run holds a lock (flock) on each temporary file and folder of its own while it lives, which
+// the system drops when the run ends however it ends: a temporary whose lock is held is never
+// taken, even where its process number means nothing (a run in another PID namespace).
 
 #include "cdimage/error.h"
 
@@ -72,6 +75,7 @@ private:
     std::filesystem::path m_target;
     std::filesystem::path m_temporary;
     File m_file;
+    int m_lock = -1; // the run's lock on the temporary file, until it is placed or gone
     bool m_placed = false;
 };
 

@@ -15,6 +15,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <fstream>
 
 #include <sys/resource.h>
@@ -109,6 +113,7 @@ private Q_SLOTS:
     void fileChangedDuringBuildIsDetected();
     void fullDiskLeavesNothingOfTheExtraction();
     void staleTemporaryFilesAreRemoved();
+    void temporariesOfALiveRunAreKeptWhereverItRuns();
     void readOnlyFolderIsNamedWithItsReason();
     void tenThousandFilesAllComeBack_data();
     void tenThousandFilesAllComeBack();
@@ -558,6 +563,38 @@ void FaultsTest::staleTemporaryFilesAreRemoved() {
         QVERIFY2(!QFile::exists(folder.filePath(name)), qPrintable(name));
     for (const QString& name : notOurs)
         QVERIFY2(QFile::exists(folder.filePath(name)), qPrintable(name));
+}
+
+// A run in another PID namespace names its temporaries with a number that means nothing here;
+// its lock on them says that it lives. Once it ends (the lock gone), they are stale.
+void FaultsTest::temporariesOfALiveRunAreKeptWhereverItRuns() {
+    if (testingWindowsTools())
+        QSKIP("Windows has one process table: a run's number is known wherever it runs");
+    QTemporaryDir folder;
+    buildImage(folder.path(), {{u"a.dat"_qs, QByteArray("a")}});
+    const QString file = writeFile(folder.path(), u".K.bin.velmora_tolk-999999-0.tmp"_qs, "live");
+    const QString under = folder.filePath(u".out.dat2file-999999-1.tmp"_qs);
+    QVERIFY(QDir().mkpath(under));
+    std::vector<int> locks;
+    for (const QString& path : {file, under}) {
+        locks.push_back(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+        QVERIFY(locks.back() >= 0 && ::flock(locks.back(), LOCK_EX | LOCK_NB) == 0);
+    }
+    const QStringList build = {u"-v"_qs, u"V"_qs,  u"-o"_qs,
+                               u"K"_qs,  u"-m"_qs, folder.filePath(u"a.dat"_qs)};
+    QCOMPARE(tolk(build, folder.path()).status, 0);
+    QCOMPARE(dat2file({u"IMG.cue"_qs, u"whole"_qs}, folder.path()).status, 0);
+    QVERIFY(QFile::exists(file) && QFileInfo(under).isDir());
+    for (const int lock : locks)
+        ::close(lock);
+    QCOMPARE(tolk({u"--force"_qs, u"-v"_qs, u"V"_qs, u"-o"_qs, u"K"_qs, u"-m"_qs,
+                   folder.filePath(u"a.dat"_qs)},
+                  folder.path())
+                 .status,
+             0);
+    QCOMPARE(dat2file({u"IMG.cue"_qs, u"again"_qs}, folder.path()).status, 0);
+    QVERIFY(!QFile::exists(file));
+    QVERIFY(!QFileInfo::exists(under));
 }
 
 void FaultsTest::readOnlyFolderIsNamedWithItsReason() {
