@@ -456,43 +456,61 @@ void LaunchTest::buildFromTheWindowShowsItsOutcomeInAConsole() {
 }
 
 void LaunchTest::imageBuiltInTheWindowComesBackFromIt_data() {
-    QTest::addColumn<bool>("holiday");
-    QTest::newRow("five files, scratched") << false;
+    QTest::addColumn<int>("set");
+    QTest::newRow("five files, scratched") << 0;
     // Ten videos of 1 to 6 MB with ordinary names: a file list longer than one sector.
-    QTest::newRow("ten holiday videos") << true;
+    QTest::newRow("ten holiday videos") << 1;
+    // Three hundred from six folders, long names: a list of some 30 sectors.
+    QTest::newRow("three hundred files in folders") << 2;
 }
 
 // The whole round trip as a user makes it, with the mouse only: files into an image, the image
 // into the source list, "Extract files from CD", and the files back exact, from an image
 // scratched in between or untouched.
 void LaunchTest::imageBuiltInTheWindowComesBackFromIt() {
-    QFETCH(bool, holiday);
+    QFETCH(int, set);
+    const bool holiday = set > 0;
     QTemporaryDir temporary;
     const QString sources = test::makeFolder(temporary.path(), u"my sources"_qs);
     const QString storage = test::makeFolder(temporary.path(), u"out"_qs);
-    const QStringList names = holiday ? QStringList{u"01 Arrivée à Saint-Malo.avi"_qs,
-                                                    u"02 La plage du Sillon.mpg"_qs,
-                                                    u"03 Crêpes chez Hélène.avi"_qs,
-                                                    u"04 Le phare (nuit).mpg"_qs,
-                                                    u"05 Marché de Cancale, huîtres.avi"_qs,
-                                                    u"06 Île de Bréhat (vélo).mpg"_qs,
-                                                    u"07 Pointe du Grouin.avi"_qs,
-                                                    u"08 L'anniversaire de Zoé.mpg"_qs,
-                                                    u"09 Dinan, les remparts.avi"_qs,
-                                                    u"10 Retour sous la pluie.mpg"_qs}
-                                      : QStringList{u"Été à la plage.mpg"_qs, u"a b.dat"_qs,
-                                                    u"日本.dat"_qs, u"x.raw"_qs, u"y.dat"_qs};
+    QStringList names = holiday ? QStringList{u"01 Arrivée à Saint-Malo.avi"_qs,
+                                              u"02 La plage du Sillon.mpg"_qs,
+                                              u"03 Crêpes chez Hélène.avi"_qs,
+                                              u"04 Le phare (nuit).mpg"_qs,
+                                              u"05 Marché de Cancale, huîtres.avi"_qs,
+                                              u"06 Île de Bréhat (vélo).mpg"_qs,
+                                              u"07 Pointe du Grouin.avi"_qs,
+                                              u"08 L'anniversaire de Zoé.mpg"_qs,
+                                              u"09 Dinan, les remparts.avi"_qs,
+                                              u"10 Retour sous la pluie.mpg"_qs}
+                                : QStringList{u"Été à la plage.mpg"_qs, u"a b.dat"_qs,
+                                              u"日本.dat"_qs, u"x.raw"_qs, u"y.dat"_qs};
+    if (set == 2) {
+        names.clear();
+        for (int i = 0; i < 300; ++i)
+            names << u"%1 Souvenir du jour %2 — Île-de-Bréhat, la plage (vélo).mpg"_qs
+                         .arg(i, 3, 10, QChar(u'0'))
+                         .arg(i % 6 + 1);
+    }
+    // Where each file lies: the sources folder, or for the three hundred one of six in it.
+    const auto folderOf = [&](qsizetype i) {
+        return set == 2 ? sources + u"/jour %1"_qs.arg(i % 6 + 1) : sources;
+    };
     QMap<QString, QByteArray> stored;
     qint64 bytes = 0;
     for (qsizetype i = 0; i < names.size(); ++i) {
-        QByteArray data = test::randomBytes(holiday ? 60000 : 420000 + 3 * i, quint32(20 + i));
-        if (holiday) // 1 to 6 MB, mostly silence
+        QByteArray data = test::randomBytes(set == 0   ? 420000 + 3 * i
+                                            : set == 1 ? 60000
+                                                       : 8000,
+                                            quint32(20 + i));
+        if (set == 1) // 1 to 6 MB, mostly silence
             data.resize(1'000'000 + i * 555'555, '\0');
+        if (set == 2) // over the window's 400 KB, mostly silence
+            data.resize(420'000 + i, '\0');
         bytes += data.size();
         stored.insert(names.at(i), data);
+        test::writeFile(folderOf(i), names.at(i), data);
     }
-    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-        test::writeFile(sources, it.key(), it.value());
     const QString report = QDir(temporary.path()).filePath(u"console report"_qs);
     qputenv("VELMORA_CONSOLE_REPORT", QFile::encodeName(report));
     const QByteArray path = qgetenv("PATH"); // the tools by their default names
@@ -505,9 +523,11 @@ void LaunchTest::imageBuiltInTheWindowComesBackFromIt() {
     auto* files = window.findChild<FileListBox*>(u"File1"_qs);
     auto* list = window.findChild<ListBox*>(u"List1"_qs);
     auto* folders = window.findChild<DirListBox*>(u"Dir1"_qs);
-    QVERIFY(folders->setPath(sources));
-    for (const QString& name : names)
-        test::doubleClick(*files, test::itemShowing(*files, name));
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (folders->Path() != folderOf(i))
+            QVERIFY(folders->setPath(folderOf(i)));
+        test::doubleClick(*files, test::itemShowing(*files, names.at(i)));
+    }
     QCOMPARE(list->ListCount(), names.size());
     window.findChild<TextBox*>(u"Text3"_qs)->setText(storage);
     const auto press = [&](const char* button) -> QString {
@@ -515,7 +535,7 @@ void LaunchTest::imageBuiltInTheWindowComesBackFromIt() {
         QTest::mouseClick(window.findChild<CommandButton*>(QLatin1String(button)), Qt::LeftButton);
         QElapsedTimer waited;
         waited.start();
-        while (!QFile::exists(report) && waited.elapsed() < 30000)
+        while (!QFile::exists(report) && waited.elapsed() < 120000)
             QTest::qWait(20);
         return QString::fromUtf8(test::readFile(report));
     };
