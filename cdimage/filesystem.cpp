@@ -140,11 +140,12 @@ FileSystem::FileSystem(SectorSource& source)
 }
 
 const std::uint8_t* FileSystem::form1Data(std::uint32_t lba, std::string_view what) {
-    const std::uint8_t* sector = m_source.sector(lba);
-    if (!sector)
-        throw DiscError(std::string(what) + " at " + sectorText(lba) +
-                        " cannot be read: " + m_source.whyUnreadable(lba));
-    return sector + kSubheaderSize;
+    // The source's one answer for the sector, its checks included: a sector lost (zeros where
+    // a scratch was) is never taken for an empty folder.
+    const SectorAnswer answer = m_source.read(lba);
+    if (!answer)
+        throw DiscError(std::string(what) + " at " + sectorText(lba) + " " + answer.lost);
+    return answer.bytes + kSubheaderSize;
 }
 
 DiscFile FileSystem::rootOf(const std::uint8_t* volume, std::uint32_t lba, bool joliet) {
@@ -176,7 +177,8 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
                         std::to_string(m_source.sectorCount()) + ")");
     std::vector<DiscFile> found;
     for (std::uint32_t block = 0; block < folder.sectors; ++block) {
-        const std::uint8_t* data = form1Data(folder.lba + block, where);
+        const std::uint8_t* data =
+            form1Data(folder.lba + block, block == 0 ? "the folder" : where + ": its sector");
         const std::size_t usable = std::min<std::size_t>(
             kLogicalBlockSize, folder.size - std::size_t(block) * kLogicalBlockSize);
         for (std::size_t at = 0; at < usable;) {

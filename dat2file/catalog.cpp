@@ -54,7 +54,15 @@ bool isImagesOwn(const ListOnDisc& list, const std::string& identifier) {
 ListOnDisc listOnDisc(cdimage::FileSystem& files) {
     ListOnDisc found;
     try {
-        const auto record = files.findPrimary(cdimage::kFileListIdentifier);
+        // Its ISO 9660 record, or where the ISO 9660 root folder cannot be read its Joliet one.
+        bool isoRootRead = true;
+        try {
+            (void)files.entries(files.primaryRoot(), false);
+        } catch (const cdimage::Error&) {
+            isoRootRead = !files.hasJoliet();
+        }
+        const auto record = isoRootRead ? files.findPrimary(cdimage::kFileListIdentifier)
+                                        : files.findJoliet(cdimage::kFileListIdentifier);
         if (!record || record->directory || record->form2)
             return found;
         if (record->size > cdimage::kMaxFileListBytes) {
@@ -67,9 +75,12 @@ ListOnDisc listOnDisc(cdimage::FileSystem& files) {
         if (!found.list)
             found.problem = "the file list cannot be read at all";
         else
-            for (std::size_t i = 0; i < found.list->files.size(); ++i)
-                found.byIdentifier.emplace(
-                    cdimage::comparableIdentifier(found.list->files[i].identifier), i);
+            for (std::size_t i = 0; i < found.list->files.size(); ++i) {
+                const cdimage::ListedFile& entry = found.list->files[i];
+                found.byIdentifier.emplace(cdimage::comparableIdentifier(entry.identifier), i);
+                if (entry.lba && entry.length > 0)
+                    found.byLba.emplace(*entry.lba, i);
+            }
     } catch (const cdimage::Error& error) {
         found.problem = std::string("the file list cannot be read: ") + error.what();
     }
@@ -387,9 +398,20 @@ Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
                 cdimage::Report& report) {
     Plan plan;
     cdimage::TreeWalk iso, joliet;
-    const bool isoTree = folder && (!jolietFolder || folder->lba != jolietFolder->lba);
-    if (isoTree)
-        iso = files.walk(*folder, false);
+    bool isoTree = folder && (!jolietFolder || folder->lba != jolietFolder->lba);
+    bool isoLost = false; // its folder cannot be read: the Joliet tree alone names the files
+    if (isoTree) {
+        try {
+            iso = files.walk(*folder, false);
+        } catch (const cdimage::Error& error) {
+            if (!jolietFolder)
+                throw;
+            isoTree = false;
+            isoLost = true;
+            report.warning(std::string("the ISO 9660 folder cannot be read (") + error.what() +
+                           "): the files are found through their Joliet names");
+        }
+    }
     bool haveJoliet = jolietFolder.has_value();
     if (haveJoliet) {
         try {
@@ -466,9 +488,18 @@ Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
             plan.leftOut.push_back({found.path, error.what()});
             continue;
         }
+        if (inRoot && isoLost && isImagesOwn(list, cdimage::comparableIdentifier(found.path)))
+            continue;
         Planned file{found.file, found.path, {}, {}};
         if (inRoot && isoTree)
             file.voucher = voucherOnDisc(list, files.volumeIdentifier(), found.file, report);
+        if (inRoot && isoLost) { // the list's entry at the file's place names it
+            cdimage::DiscFile asListed = found.file;
+            if (const auto at = list.byLba.find(found.file.lba);
+                at != list.byLba.end() && found.file.sectors > 0)
+                asListed.name = list.list->files[at->second].identifier;
+            file.voucher = voucherOnDisc(list, files.volumeIdentifier(), asListed, report);
+        }
         std::vector<std::string> candidates;
         std::string unusable; // a better name that cannot stand here
         if (file.voucher.entry && !file.voucher.entry->originalName.empty()) {

@@ -27,6 +27,8 @@ struct ListOnDisc {
     std::string problem; // why a list that is there cannot be read
     // The list's entries by their names on the CD, as comparableIdentifier gives them.
     std::unordered_map<std::string, std::size_t> byIdentifier;
+    // And by their first sector, those that have one of their own (a length above 0).
+    std::unordered_map<std::uint32_t, std::size_t> byLba;
 };
 ListOnDisc listOnDisc(cdimage::FileSystem& files);
 // Whether the root file `identifier` (as comparableIdentifier gives it) is the image's own, not

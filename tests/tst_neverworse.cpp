@@ -80,6 +80,7 @@ private Q_SLOTS:
     void everySectorZeroedInTurnCostsNoFile_data();
     void everySectorZeroedInTurnCostsNoFile();
     void repairDataGivesBackEveryFileTheBareImageDoes();
+    void eitherRootFolderServesWhereTheOtherIsLost();
 };
 
 void NeverWorseTest::everySectorZeroedInTurnCostsNoFile_data() {
@@ -158,6 +159,37 @@ void NeverWorseTest::repairDataGivesBackEveryFileTheBareImageDoes() {
         moreBack += int(withRepair.size() - withoutRepair.size());
     }
     QVERIFY(moreBack > 0); // the repair data still rebuilt something past its limit
+}
+
+// Without repair data, the ISO 9660 root folder lost: the Joliet tree names the files, the
+// list's entries at their places vouch for them; the Joliet root lost, the ISO 9660 one serves.
+// Never "0 files" for a folder that cannot be read.
+void NeverWorseTest::eitherRootFolderServesWhereTheOtherIsLost() {
+    QTemporaryDir folder;
+    const QMap<QString, QByteArray> files = smallSet();
+    const Built bare = build(folder.path(), files, false);
+    const std::uint32_t isoRoot = 23; // after the descriptors and the four path tables
+    std::set<std::uint32_t> roots = {isoRoot};
+    for (std::uint32_t lba = isoRoot + 1; lba < bare.firstFile; ++lba)
+        roots.insert(lba); // the Joliet root, after the ISO 9660 one
+    for (const std::uint32_t lba : roots) {
+        const QMap<QString, QByteArray> back = givenBack(bare, {lba}, folder.filePath(u"trial"_qs));
+        QVERIFY2(back == files,
+                 qPrintable(u"sector %1 zeroed: %2 of %3 files given back"_qs.arg(lba)
+                                .arg(back.size())
+                                .arg(files.size())));
+    }
+    // Both lost: a failure that says so, never an empty folder and success.
+    QByteArray bin = bare.bin;
+    for (const std::uint32_t lba : roots)
+        std::memset(bin.data() + qint64(lba) * kRaw, 0, kRaw);
+    const QString trial = folder.filePath(u"both"_qs);
+    writeFile(trial, u"IMG.bin"_qs, bin);
+    QFile::copy(bare.folder + u"/IMG.cue"_qs, trial + u"/IMG.cue"_qs);
+    const Run both = run(dat2fileProgram(), {u"IMG.cue"_qs, u"out"_qs}, trial);
+    QVERIFY2(both.status != 0, qPrintable(both.errors));
+    const Run check = run(dat2fileProgram(), {u"--check"_qs, u"IMG.cue"_qs}, trial);
+    QVERIFY2(check.status != 0, qPrintable(check.output + check.errors));
 }
 
 QTEST_GUILESS_MAIN(NeverWorseTest)
