@@ -137,9 +137,21 @@ const std::uint8_t* DiscImage::sector(std::uint32_t lba) {
 }
 
 SectorAnswer DiscImage::read(std::uint32_t lba) {
-    if (const Part* part = partOf(lba))
-        return part->file->read(lba - part->firstLba);
-    return {nullptr, "cannot be read: " + whyUnreadable(lba), false};
+    const Part* part = partOf(lba);
+    if (!part)
+        return {nullptr, "cannot be read: " + whyUnreadable(lba), false};
+    SectorAnswer answer = part->file->read(lba - part->firstLba);
+    // A raw sector's header names its address: one that names another stands at the wrong
+    // place (a track the description puts elsewhere), and its bytes are not this sector's.
+    if (answer && part->file->rawWithSync()) {
+        const std::uint32_t named = lbaOfHeader(answer.bytes - 4);
+        if (named != lba)
+            return {nullptr,
+                    "is misplaced: its header names sector " + std::to_string(named) +
+                        ", it stands at sector " + std::to_string(lba),
+                    false};
+    }
+    return answer;
 }
 
 std::string DiscImage::whyUnreadable(std::uint32_t lba) const {

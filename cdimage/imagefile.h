@@ -29,6 +29,8 @@ public:
     // A raw sector whose sync pattern is broken (a sector zeroed, or not a sector at all) is
     // lost.
     SectorAnswer read(std::uint32_t lba) override;
+    // Whether its sectors are raw, each with its sync pattern and header.
+    bool rawWithSync() const { return m_track.stride >= 2352 && m_track.subheaderOffset == 16; }
 
 private:
     ImageTrack m_track;

@@ -94,6 +94,7 @@ private Q_SLOTS:
     void foldersAndForm1FilesOfAnotherToolsImage();
     void stoppedWholeExtractionLeavesNothing();
     void videoCdInEveryLayoutComesBackWhole();
+    void trackPlacedElsewhereIsNeverReadAsAnother();
     void descriptionsAsOtherSystemsWriteThem();
     void closingLineStandsOnALineOfItsOwnOnATerminal();
 
@@ -651,6 +652,25 @@ void Dat2FileTest::videoCdInEveryLayoutComesBackWhole() {
 // Descriptions of our own image as other systems write them: a byte-order mark, a name in
 // other case, a backslash between folders; a table of contents with its pregap in the file
 // (START) and a length in bytes.
+// A description that puts the second track 150 sectors past where its sectors' headers say
+// they stand: those sectors are misplaced, and a file in them is never written as good.
+void Dat2FileTest::trackPlacedElsewhereIsNeverReadAsAnother() {
+    QTemporaryDir folder;
+    if (layOutVideoCd(folder.path()).isEmpty())
+        QSKIP("xz cannot unpack the test image here");
+    const QString cue =
+        writeFile(folder.path(), u"shifted.cue"_qs,
+                  "FILE \"vcd_t1.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
+                  "FILE \"vcd_t2.bin\" BINARY\n  TRACK 02 MODE2/2352\n    PREGAP 00:02:00\n"
+                  "    INDEX 01 00:00:00\n");
+    const QString out = folder.filePath(u"out"_qs);
+    const Run read = dat2file({u"--image"_qs, cue, u"MPEGAV/AVSEQ01.DAT"_qs, out}, folder.path());
+    QVERIFY2(read.status == 1 || read.status == 3, qPrintable(read.errors));
+    QVERIFY2(read.errors.contains(u"is misplaced: its header names sector"_qs),
+             qPrintable(read.errors));
+    QVERIFY(!QFile::exists(out));
+}
+
 void Dat2FileTest::descriptionsAsOtherSystemsWriteThem() {
     QTemporaryDir folder;
     const QByteArray bin = readFile(m_bin);
