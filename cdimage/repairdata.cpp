@@ -484,10 +484,12 @@ std::optional<FoundRepair> findRepairData(SectorSource& source) {
     }
     if (!header)
         return std::nullopt;
-    // Every sector it names must be one the disc has.
+    // The protected sectors must be ones the disc has; the parity may run past its end (an
+    // image cut short keeps the parity it still holds, what is cut counts as lost), never past
+    // what a disc addresses.
     const RepairLayout& layout = header->layout;
-    if (layout.protectedSectors > sectors || header->parityLba > sectors ||
-        layout.paritySectors() > sectors - header->parityLba)
+    if (layout.protectedSectors > sectors || header->parityLba > kMaxSectors ||
+        layout.paritySectors() > kMaxSectors - header->parityLba)
         return std::nullopt;
     // The table, each sector from whichever copy reads, the first copy first, then the
     // second: a sector of one copy that reads but is wrong spoils only that try.

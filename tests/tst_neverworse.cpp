@@ -81,6 +81,7 @@ private Q_SLOTS:
     void everySectorZeroedInTurnCostsNoFile();
     void repairDataGivesBackEveryFileTheBareImageDoes();
     void eitherRootFolderServesWhereTheOtherIsLost();
+    void imageCutShortKeepsTheRepairDataItHolds();
 };
 
 void NeverWorseTest::everySectorZeroedInTurnCostsNoFile_data() {
@@ -190,6 +191,24 @@ void NeverWorseTest::eitherRootFolderServesWhereTheOtherIsLost() {
     QVERIFY2(both.status != 0, qPrintable(both.errors));
     const Run check = run(dat2fileProgram(), {u"--check"_qs, u"IMG.cue"_qs}, trial);
     QVERIFY2(check.status != 0, qPrintable(check.output + check.errors));
+}
+
+// An image whose end is cut off, one sector of the parity and the header's second copy with it:
+// the parity it still holds rebuilds what it can, the cut sectors counted as lost.
+void NeverWorseTest::imageCutShortKeepsTheRepairDataItHolds() {
+    QTemporaryDir folder;
+    const QMap<QString, QByteArray> files = smallSet();
+    Built image = build(folder.path(), files, true);
+    const std::uint32_t parityEnd =
+        image.facts.parityLba + std::uint32_t(image.facts.m) * image.facts.bandLength;
+    image.bin.truncate(qint64(parityEnd - 1) * kRaw);
+    std::set<std::uint32_t> lost;
+    for (std::uint32_t i = 0; i < 20; ++i)
+        lost.insert(image.firstFile + 5 + i);
+    const QString trial = folder.filePath(u"trial"_qs);
+    QCOMPARE(givenBack(image, lost, trial), files);
+    const Run check = run(dat2fileProgram(), {u"--check"_qs, u"IMG.cue"_qs}, trial);
+    QCOMPARE(check.status, 4); // whole, through the repair data
 }
 
 QTEST_GUILESS_MAIN(NeverWorseTest)
