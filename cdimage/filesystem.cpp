@@ -166,6 +166,18 @@ DiscFile FileSystem::rootOf(const std::uint8_t* volume, std::uint32_t lba, bool 
     return root;
 }
 
+std::optional<DiscFile> FileSystem::findInRoot(std::string_view name) {
+    if (!m_primaryRootReads) {
+        try {
+            (void)entries(m_primaryRoot, false);
+            m_primaryRootReads = true;
+        } catch (const Error&) {
+            m_primaryRootReads = false;
+        }
+    }
+    return *m_primaryRootReads || !m_jolietRoot ? findPrimary(name) : findJoliet(name);
+}
+
 std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
     const std::string where = "the folder at " + sectorText(folder.lba);
     if (folder.size > kMaxDirectoryBytes)

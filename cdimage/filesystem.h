@@ -71,6 +71,10 @@ public:
     // names or by its Joliet names; nothing when no entry has that name.
     std::optional<DiscFile> findPrimary(std::string_view path, Match match = Match::AnyCase);
     std::optional<DiscFile> findJoliet(std::string_view path, Match match = Match::ExactFirst);
+    // A file of the root folder by its ISO 9660 name, through its ISO 9660 record or, where
+    // the ISO 9660 root folder cannot be read, its Joliet one (the image's own files have the
+    // same name in both).
+    std::optional<DiscFile> findInRoot(std::string_view name);
 
     // The entries of a folder, its own and its parent's records left out.
     std::vector<DiscFile> entries(const DiscFile& folder, bool joliet);
@@ -110,6 +114,7 @@ private:
     std::optional<DiscFile> m_jolietRoot;
     std::uint32_t m_lastSector = 0; // no file reaches past it
     std::uint32_t m_volumeSectors = 0;
+    std::optional<bool> m_primaryRootReads; // known once findInRoot has tried it
 };
 
 // A name as ISO 9660 compares it: upper case, without version and without a final dot.

@@ -80,6 +80,10 @@ SectorAnswer ImageFile::read(std::uint32_t lba) {
     return {stored, {}, false};
 }
 
+bool ImageFile::rawWithSync() const {
+    return m_track.stride >= kRawSectorSize && m_track.subheaderOffset == 16;
+}
+
 std::string ImageFile::whyUnreadable(std::uint32_t) const {
     if (m_readable < m_sectors)
         return quoted(m_track.dataFile) + " cannot be read from sector " +

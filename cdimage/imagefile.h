@@ -30,7 +30,7 @@ public:
     // lost.
     SectorAnswer read(std::uint32_t lba) override;
     // Whether its sectors are raw, each with its sync pattern and header.
-    bool rawWithSync() const { return m_track.stride >= 2352 && m_track.subheaderOffset == 16; }
+    bool rawWithSync() const;
 
 private:
     ImageTrack m_track;

@@ -324,24 +324,23 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     if (lba >= layout.protectedSectors)
         return m_source.read(lba);
     SectorAnswer answer = m_source.read(lba);
-    if (answer && symbolCheck(answer.bytes) != m_checks[lba] && m_oldListSymbols &&
-        !(answer.bytes[2] & Form2)) {
-        symbolOf(answer.bytes, m_symbol.data());
-        if (matchesOldListForm(lba, m_symbol.data(), m_checks[lba], true)) {
-            answer = m_source.read(lba); // the next sector was read meanwhile
-            answer.checked = bool(answer);
-            return answer;
-        }
-        answer = m_source.read(lba);
-    }
     bool ownKept = false; // read, but not what the check table says: kept in m_own
     if (answer) {
         if (symbolCheck(answer.bytes) == m_checks[lba]) {
             answer.checked = true;
             return answer;
         }
+        // Kept: every read from here on (the next sector's, a word's) overwrites the answer.
         std::memcpy(m_own.data(), answer.bytes, kStoredSectorBytes);
         ownKept = true;
+        if (m_oldListSymbols && !(m_own[2] & Form2)) {
+            symbolOf(m_own.data(), m_symbol.data());
+            if (matchesOldListForm(lba, m_symbol.data(), m_checks[lba], true)) {
+                SectorAnswer kept{m_own.data(), {}, false};
+                kept.checked = true;
+                return kept;
+            }
+        }
         answer = {nullptr, "does not hold what the repair data's check table says", false};
     }
     const std::string why = answer.lost;
@@ -447,21 +446,16 @@ std::optional<FoundRepair> findRepairData(SectorSource& source) {
     std::uint32_t fileListLba = UINT32_MAX;
     try {
         FileSystem files(source);
-        // The record in either tree: where one root cannot be read, the other names it.
+        // A Form 1 file of the root, named by either tree; a root that cannot be read is a
+        // sign to look at the disc's end.
         const auto find = [&](std::string_view name) -> std::optional<DiscFile> {
-            std::optional<DiscFile> found;
             try {
-                found = files.findPrimary(name);
+                const auto found = files.findInRoot(name);
+                return found && !found->form2 ? found : std::nullopt;
             } catch (const Error&) {
                 look = true;
+                return std::nullopt;
             }
-            try {
-                if (!found && files.hasJoliet())
-                    found = files.findJoliet(name);
-            } catch (const Error&) {
-                look = true;
-            }
-            return found && !found->form2 ? found : std::nullopt;
         };
         if (const auto record = find(kRepairHeaderIdentifier)) {
             header = headerIn(source, record->lba);

@@ -54,15 +54,7 @@ bool isImagesOwn(const ListOnDisc& list, const std::string& identifier) {
 ListOnDisc listOnDisc(cdimage::FileSystem& files) {
     ListOnDisc found;
     try {
-        // Its ISO 9660 record, or where the ISO 9660 root folder cannot be read its Joliet one.
-        bool isoRootRead = true;
-        try {
-            (void)files.entries(files.primaryRoot(), false);
-        } catch (const cdimage::Error&) {
-            isoRootRead = !files.hasJoliet();
-        }
-        const auto record = isoRootRead ? files.findPrimary(cdimage::kFileListIdentifier)
-                                        : files.findJoliet(cdimage::kFileListIdentifier);
+        const auto record = files.findInRoot(cdimage::kFileListIdentifier);
         if (!record || record->directory || record->form2)
             return found;
         if (record->size > cdimage::kMaxFileListBytes) {
