@@ -5,6 +5,7 @@
 // it every file they give back without it, and more.
 
 #include "imagecheck.h"
+#include "sectorharm.h"
 #include "toolrun.h"
 
 #include <QDir>
@@ -54,9 +55,8 @@ Built build(const QString& folder, const QMap<QString, QByteArray>& files, bool 
 QMap<QString, QByteArray> givenBack(const Built& image, const std::set<std::uint32_t>& lost,
                                     const QString& trial) {
     QByteArray bin = image.bin;
-    for (const std::uint32_t lba : lost)
-        if (qint64(lba) * kRaw < bin.size())
-            std::memset(bin.data() + qint64(lba) * kRaw, 0, kRaw);
+    std::mt19937 unused;
+    harm(bin, lost, Harm::Zeroed, unused);
     QDir(trial).removeRecursively();
     writeFile(trial, u"IMG.bin"_qs, bin);
     QFile::copy(image.folder + u"/IMG.cue"_qs, trial + u"/IMG.cue"_qs);
@@ -182,8 +182,8 @@ void NeverWorseTest::eitherRootFolderServesWhereTheOtherIsLost() {
     }
     // Both lost: a failure that says so, never an empty folder and success.
     QByteArray bin = bare.bin;
-    for (const std::uint32_t lba : roots)
-        std::memset(bin.data() + qint64(lba) * kRaw, 0, kRaw);
+    std::mt19937 unused;
+    harm(bin, roots, Harm::Zeroed, unused);
     const QString trial = folder.filePath(u"both"_qs);
     writeFile(trial, u"IMG.bin"_qs, bin);
     QFile::copy(bare.folder + u"/IMG.cue"_qs, trial + u"/IMG.cue"_qs);

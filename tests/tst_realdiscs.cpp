@@ -11,6 +11,7 @@
 #include "discdamage.h"
 #include "imagecheck.h"
 #include "referencecode.h"
+#include "sectorharm.h"
 #include "toolrun.h"
 
 #include <QCryptographicHash>
@@ -120,10 +121,6 @@ QString summary(const Run& run) {
     return lines.join(u'\n');
 }
 
-QByteArray bytesOf(const QString& path) {
-    return readFile(path);
-}
-
 // The tests' own reader's faults, one per line.
 QString faultsOf(const ImageFacts& facts) {
     QStringList lines;
@@ -160,32 +157,12 @@ RepairPlace placeOf(const ImageFacts& facts) {
 }
 
 // Writes `bin` with `sectors` harmed as `how` says into `path`.
-enum class Harm { Zeroed, GarbageGoodEdc };
 void writeHarmed(const QString& path, QByteArray bin, const Sectors& sectors, Harm how,
                  std::mt19937& random) {
-    for (const std::uint32_t lba : sectors) {
-        auto* raw = reinterpret_cast<std::uint8_t*>(bin.data()) + qint64(lba) * kRaw;
-        if (how == Harm::Zeroed) {
-            std::memset(raw, 0, kRaw);
-            continue;
-        }
-        std::uint8_t data[2324];
-        for (std::uint8_t& byte : data)
-            byte = std::uint8_t(random());
-        if (raw[18] & 0x20)
-            cdimage::writeForm2(raw, lba, raw[18], data, sizeof data, raw[16]);
-        else
-            cdimage::writeForm1(raw, lba, raw[18], data, 2048);
-    }
+    harm(bin, sectors, how, random);
     writeFile(QFileInfo(path).path(), QFileInfo(path).fileName(), bin);
 }
 
-std::uint32_t le32(const QByteArray& bytes, qsizetype at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | std::uint8_t(bytes[at + i]);
-    return value;
-}
 void putLe32(std::uint8_t* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         at[i] = std::uint8_t(value >> (8 * i));
@@ -335,7 +312,7 @@ void RealDiscsTest::fileListsOfEveryLengthAreProtectedRight() {
     const Run built = buildFrom(
         set, folder.path(), repair.isEmpty() ? QStringList() : QStringList{u"--repair"_qs, repair});
     QVERIFY2(built.status == 0, qPrintable(built.errors));
-    const QByteArray bin = bytesOf(folder.filePath(u"IMG.bin"_qs));
+    const QByteArray bin = readFile(folder.filePath(u"IMG.bin"_qs));
     const ImageFacts facts = checked(bin, {1000, true});
     QVERIFY2(facts.faults.empty(), qPrintable(faultsOf(facts)));
     QCOMPARE(int(facts.listedFiles), files);
@@ -398,7 +375,7 @@ void RealDiscsTest::imagesOfTheOldBuilderReadWhole() {
         set.append(file);
     }
     QVERIFY(buildFrom(set, folder.path()).status == 0);
-    const QByteArray fresh = bytesOf(folder.filePath(u"IMG.bin"_qs));
+    const QByteArray fresh = readFile(folder.filePath(u"IMG.bin"_qs));
     const ImageFacts facts = checked(fresh);
     QVERIFY2(facts.faults.empty(), qPrintable(faultsOf(facts)));
     QVERIFY(facts.fileList.size() > 2048);
@@ -436,7 +413,7 @@ void RealDiscsTest::holidayDiscComesBackWhole() {
     const Run built = buildFrom(m_holidays, folder);
     QVERIFY2(built.status == 0, qPrintable(built.errors));
     QVERIFY2(built.output.contains(u"repair data of 32 parity bands"_qs), qPrintable(built.output));
-    const QByteArray bin = bytesOf(folder + u"/IMG.bin"_qs);
+    const QByteArray bin = readFile(folder + u"/IMG.bin"_qs);
     const ImageFacts facts = checked(bin, {96, true});
     QVERIFY2(facts.faults.empty(), qPrintable(faultsOf(facts)));
     QCOMPARE(int(facts.listedFiles), m_holidays.size());
@@ -471,7 +448,7 @@ void RealDiscsTest::holidayDiscSurvivesDamageWithinTheLimit() {
         const Run built = buildFrom(m_holidays, folder, {u"--repair"_qs, QString::number(m)});
         QVERIFY2(built.status == 0, qPrintable(built.errors));
     }
-    const QByteArray bin = bytesOf(folder + u"/IMG.bin"_qs);
+    const QByteArray bin = readFile(folder + u"/IMG.bin"_qs);
     const ImageFacts facts = checked(bin, {0, false});
     QVERIFY2(facts.faults.empty(), qPrintable(faultsOf(facts)));
     QCOMPARE(facts.m, m);

@@ -9,6 +9,7 @@
 #include "cdimage/sector.h"
 #include "discdamage.h"
 #include "referencecode.h"
+#include "sectorharm.h"
 #include "toolrun.h"
 
 #include <QCryptographicHash>
@@ -26,13 +27,6 @@ namespace {
 
 constexpr qint64 kRaw = 2352;
 constexpr qint64 kData = 2324;
-
-std::uint32_t le32(const QByteArray& bytes, qsizetype at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | std::uint8_t(bytes[at + i]);
-    return value;
-}
 
 // A sector's symbol as the format gives it: a Form 2 sector's 2,324 user bytes, a Form 1
 // sector's 2,048 and zeros.
@@ -99,38 +93,6 @@ QByteArray form1Bytes(const QByteArray& bin, qint64 first, qint64 count) {
     for (qint64 i = 0; i < count; ++i)
         bytes += bin.mid((first + i) * kRaw + 24, 2048);
     return bytes;
-}
-
-enum class Harm {
-    Zeroed,         // the whole raw sector
-    GarbageBadEdc,  // other data, the EDC left: it fails
-    GarbageGoodEdc, // other data with its EDC made anew: only the check table tells
-    FlippedBit,     // one bit, the EDC made anew
-};
-
-void harm(QByteArray& bin, const Sectors& sectors, Harm how, std::mt19937& random) {
-    for (const std::uint32_t lba : sectors) {
-        if (lba >= bin.size() / kRaw)
-            continue;
-        auto* raw = reinterpret_cast<std::uint8_t*>(bin.data()) + lba * kRaw;
-        if (how == Harm::Zeroed) {
-            std::memset(raw, 0, kRaw);
-            continue;
-        }
-        Bytes data(raw + 24, raw + 24 + kData);
-        if (how == Harm::FlippedBit)
-            data[random() % 2048] ^= std::uint8_t(1u << (random() % 8));
-        else
-            for (std::uint8_t& byte : data)
-                byte = std::uint8_t(random());
-        if (how == Harm::GarbageBadEdc) {
-            std::memcpy(raw + 24, data.data(), kData);
-        } else if (raw[18] & 0x20) {
-            cdimage::writeForm2(raw, lba, raw[18], data.data(), kData, raw[16]);
-        } else {
-            cdimage::writeForm1(raw, lba, raw[18], data.data(), 2048);
-        }
-    }
 }
 
 // The byte ranges a ".damaged.ranges" file names, as one sorted set of byte offsets' runs.
