@@ -141,14 +141,18 @@ std::vector<std::uint32_t> ParityBuilder::checkTable() const {
 
 namespace {
 
-std::array<std::uint8_t, 32> sha256Of(const std::uint8_t* bytes, std::size_t size) {
-    Sha256 sum;
-    sum.add(bytes, size);
+std::array<std::uint8_t, 32> digestOf(Sha256& sum) {
     const std::string hex = sum.hex();
     std::array<std::uint8_t, 32> digest{};
     for (std::size_t i = 0; i < digest.size(); ++i)
         digest[i] = std::uint8_t(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
     return digest;
+}
+
+std::array<std::uint8_t, 32> sha256Of(const std::uint8_t* bytes, std::size_t size) {
+    Sha256 sum;
+    sum.add(bytes, size);
+    return digestOf(sum);
 }
 
 std::vector<std::uint8_t> tableBytes(const std::vector<std::uint32_t>& table) {
@@ -198,6 +202,19 @@ RepairingSource::RepairingSource(SectorSource& source, FoundRepair found)
         throw Error("the repair data's check table has " + std::to_string(m_checks.size()) +
                     " entries, its header says " +
                     std::to_string(layout.protectedSectors + layout.paritySectors()));
+    if (!found.tableSectorsLost.empty()) {
+        m_knownTableSectors.assign(layout.headerSectors() - 1, true);
+        for (const std::uint32_t sector : found.tableSectorsLost)
+            if (sector < m_knownTableSectors.size())
+                m_knownTableSectors[sector] = false;
+    }
+}
+
+std::uint32_t RepairingSource::lbaOf(std::uint64_t index) const {
+    const RepairLayout& layout = m_header.layout;
+    return index < layout.protectedSectors
+               ? std::uint32_t(index)
+               : m_header.parityLba + std::uint32_t(index - layout.protectedSectors);
 }
 
 bool RepairingSource::nextForm1Bytes(std::uint32_t lba, std::uint8_t* into, std::size_t size,
@@ -232,25 +249,20 @@ bool RepairingSource::isForm1Symbol(std::uint32_t lba, const std::uint8_t* symbo
     return endsInForm1Zeros(symbol) || (m_oldListSymbols && lba >= m_fileListLba);
 }
 
-bool RepairingSource::member(std::uint32_t lba, std::uint32_t check, std::uint8_t* symbol) {
+bool RepairingSource::member(std::uint64_t index, std::uint8_t* symbol, bool mayRebuild) {
+    const std::uint32_t lba = lbaOf(index);
     const SectorAnswer answer = m_source.read(lba);
     if (!answer)
         return false;
     symbolOf(answer.bytes, symbol);
+    // Where the table's sector is lost, a member vouches for itself (its EDC): a forged one
+    // spoils the word's rebuilt members, which the spare parity then refuses.
+    if (!known(index))
+        return vouchesForItself(answer.bytes);
+    const std::uint32_t check = m_checks[std::size_t(index)];
     return crc32c(symbol, kSymbolSize) == check ||
-           (!(answer.bytes[2] & Form2) && matchesOldListForm(lba, symbol, check, false));
-}
-
-bool RepairingSource::intact(std::uint32_t lba, std::uint32_t check) {
-    const SectorAnswer answer = m_source.read(lba);
-    if (!answer)
-        return false;
-    if (symbolCheck(answer.bytes) == check)
-        return true;
-    if (!m_oldListSymbols || (answer.bytes[2] & Form2))
-        return false;
-    symbolOf(answer.bytes, m_symbol.data());
-    return matchesOldListForm(lba, m_symbol.data(), check, true);
+           (!(answer.bytes[2] & Form2) && index < m_header.layout.protectedSectors &&
+            matchesOldListForm(lba, symbol, check, mayRebuild));
 }
 
 void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
@@ -273,12 +285,11 @@ void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
                 if (lba >= layout.protectedSectors) // past the protected sectors: zeros
                     std::memset(symbol, 0, kSymbolSize);
                 else
-                    lost[flag] = !member(std::uint32_t(lba), m_checks[std::size_t(lba)], symbol);
+                    lost[flag] = !member(lba, symbol, false);
             } else {
-                const std::uint32_t index = std::uint32_t(i - data) * layout.bandLength + word;
-                lost[flag] =
-                    !member(m_header.parityLba + index,
-                            m_checks[std::size_t(layout.protectedSectors) + index], symbol);
+                lost[flag] = !member(layout.protectedSectors +
+                                         std::uint64_t(i - data) * layout.bandLength + word,
+                                     symbol, false);
             }
         }
     std::vector<std::uint8_t*> members(RepairCode::kMembers);
@@ -292,7 +303,11 @@ void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
         bool done =
             outcome == RepairCode::Outcome::Rebuilt || outcome == RepairCode::Outcome::Intact;
         // Each rebuilt member proved against its check table entry: a word whose parity or
-        // table lies rebuilds nothing.
+        // table lies rebuilds nothing. A member whose entry is unknown is proved only by the
+        // spare parity the rebuild compared, where the word had some.
+        const int lostCount = int(std::count(lostOfWord.begin(), lostOfWord.end(), true));
+        const bool spareCompared = lostCount < layout.parity;
+        std::vector<bool> proved(std::size_t(data), false);
         for (int i = 0; i < RepairCode::kMembers && done; ++i) {
             if (!lostOfWord[std::size_t(i)])
                 continue;
@@ -302,13 +317,19 @@ void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
                                                        first + w;
             if (i < data && index >= layout.protectedSectors)
                 continue; // past the protected sectors: zeros, never lost
-            done = crc32c(members[std::size_t(i)], kSymbolSize) == m_checks[std::size_t(index)];
+            const bool ok = known(index) ? crc32c(members[std::size_t(i)], kSymbolSize) ==
+                                               m_checks[std::size_t(index)]
+                                         : spareCompared;
+            if (known(index))
+                done = ok;
+            if (i < data)
+                proved[std::size_t(i)] = ok;
         }
         m_words[first + w] = done ? WordState::Done : WordState::Failed;
         if (!done)
             continue;
         for (int i = 0; i < data; ++i)
-            if (lostOfWord[std::size_t(i)])
+            if (lostOfWord[std::size_t(i)] && proved[std::size_t(i)])
                 m_rebuilt[std::uint32_t(i) * layout.bandLength + first + w].assign(
                     members[std::size_t(i)], members[std::size_t(i)] + kSymbolSize);
     }
@@ -326,14 +347,16 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     SectorAnswer answer = m_source.read(lba);
     bool ownKept = false; // read, but not what the check table says: kept in m_own
     if (answer) {
-        if (symbolCheck(answer.bytes) == m_checks[lba]) {
+        if (known(lba) && symbolCheck(answer.bytes) == m_checks[lba]) {
             answer.checked = true;
             return answer;
         }
+        if (!known(lba) && vouchesForItself(answer.bytes))
+            return answer; // no entry to compare with: its own checks decide
         // Kept: every read from here on (the next sector's, a word's) overwrites the answer.
         std::memcpy(m_own.data(), answer.bytes, kStoredSectorBytes);
         ownKept = true;
-        if (m_oldListSymbols && !(m_own[2] & Form2)) {
+        if (m_oldListSymbols && !(m_own[2] & Form2) && lba >= m_fileListLba && known(lba)) {
             symbolOf(m_own.data(), m_symbol.data());
             if (matchesOldListForm(lba, m_symbol.data(), m_checks[lba], true)) {
                 SectorAnswer kept{m_own.data(), {}, false};
@@ -356,9 +379,12 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     if (!symbol) {
         ++m_count.notRebuildable;
         const std::string notRebuilt = ", and its code word cannot be rebuilt from the repair data";
-        if (ownKept) { // never worse than without repair data: its own bytes, doubted
+        if (ownKept) { // never worse than without repair data: its own bytes
             SectorAnswer own{m_own.data(), {}, false};
-            own.doubt = why + notRebuilt;
+            // Vouched for by its own EDC, it is taken as without repair data; else doubted,
+            // kept while the file's SHA-256 may show it right.
+            if (!vouchesForItself(m_own.data()))
+                own.doubt = why + notRebuilt;
             return own;
         }
         return {nullptr, why + notRebuilt, false};
@@ -379,16 +405,20 @@ RepairingSource::survey(const std::function<void(std::uint64_t, std::uint64_t)>&
     const RepairLayout& layout = m_header.layout;
     std::vector<int> losses(layout.bandLength, 0);
     Survey survey;
+    Sha256 paritySum;
+    bool parityWhole = true;
+    std::vector<std::uint8_t> symbol(kSymbolSize);
     const std::uint64_t all = std::uint64_t(layout.protectedSectors) + layout.paritySectors();
     for (std::uint64_t index = 0; index < all; ++index) {
         const bool isParity = index >= layout.protectedSectors;
-        const std::uint32_t lba =
-            isParity ? m_header.parityLba + std::uint32_t(index - layout.protectedSectors)
-                     : std::uint32_t(index);
-        if (!intact(lba, m_checks[std::size_t(index)])) {
+        if (member(index, symbol.data(), true)) {
+            if (isParity)
+                paritySum.add(symbol.data(), kSymbolSize);
+        } else {
+            parityWhole = parityWhole && !isParity;
             ++survey.lost;
             ++losses[isParity ? std::uint32_t(index - layout.protectedSectors) % layout.bandLength
-                              : layout.wordOf(lba)];
+                              : layout.wordOf(std::uint32_t(index))];
         }
         if (progress && (index % 4096 == 0 || index + 1 == all))
             progress(index + 1, all);
@@ -401,6 +431,7 @@ RepairingSource::survey(const std::function<void(std::uint64_t, std::uint64_t)>&
         if (losses[word] > layout.parity)
             ++survey.wordsBeyondRepair;
     }
+    survey.paritySumDiffers = parityWhole && digestOf(paritySum) != m_header.paritySha256;
     return survey;
 }
 
@@ -426,18 +457,113 @@ bool writtenByVelmoraTolk(SectorSource& source) {
                        kApplication.size()) == 0;
 }
 
-// The header in a sector as stored, when it is a Form 1 sector that holds one.
-std::optional<RepairHeader> headerIn(SectorSource& source, std::uint32_t lba) {
+// What a sector holds of a header: nothing that reads, a header refused, or one.
+struct HeaderRead {
+    bool read = false;    // the sector reads as a Form 1 sector
+    bool refused = false; // it begins as a header does, but is none that holds
+    std::optional<RepairHeader> header;
+};
+
+HeaderRead headerIn(SectorSource& source, std::uint32_t lba) {
     const SectorAnswer answer = source.read(lba);
     if (!answer || (answer.bytes[2] & Form2))
+        return {};
+    const std::uint8_t* bytes = answer.bytes + kSubheaderSize;
+    HeaderRead found{true, false, parseRepairHeader(bytes, kForm1Data)};
+    found.refused = !found.header && std::memcmp(bytes, RepairHeader::kMagic.data(),
+                                                 RepairHeader::kMagic.size()) == 0;
+    return found;
+}
+
+// Whether what `header` names lies where a disc of `sectors` can hold it: the protected
+// sectors on the disc, the parity within what a disc addresses (an image cut short keeps the
+// parity it still holds; what is cut counts as lost).
+bool fitsTheDisc(const RepairHeader& header, std::uint32_t sectors) {
+    const RepairLayout& layout = header.layout;
+    return layout.protectedSectors <= sectors && header.parityLba <= kMaxSectors &&
+           layout.paritySectors() <= kMaxSectors - header.parityLba;
+}
+
+std::string sectorNamed(std::uint32_t lba) {
+    return "sector " + std::to_string(lba);
+}
+
+// The check table of `header`, each of its sectors from whichever copy reads (the first copy
+// first; the second first where that does not match the header's SHA-256). A table some of
+// whose sectors neither copy gives is taken with those entries unknown: no sum can be checked
+// then, and each symbol they cover vouches for itself.
+std::optional<FoundRepair> tableOf(SectorSource& source, const RepairHeader& header,
+                                   std::vector<std::string>& troubles) {
+    const RepairLayout& layout = header.layout;
+    const std::uint32_t sectors = source.sectorCount();
+    const std::uint32_t entries = layout.protectedSectors + layout.paritySectors();
+    const std::uint32_t tableSectors = layout.headerSectors() - 1;
+    // Each sector of each copy, where it reads whole.
+    std::array<std::vector<std::vector<std::uint8_t>>, 2> copies;
+    std::uint32_t fromOneCopy = 0, differing = 0;
+    std::vector<std::uint32_t> lost;
+    for (std::size_t copy = 0; copy < 2; ++copy)
+        copies[copy].resize(tableSectors);
+    for (std::uint32_t sector = 0; sector < tableSectors; ++sector) {
+        for (std::size_t copy = 0; copy < 2; ++copy) {
+            const std::uint32_t at = header.headerLbas[copy];
+            if (at >= sectors || sector + 1 >= sectors - at)
+                continue;
+            const SectorAnswer answer = source.read(at + 1 + sector);
+            if (answer && !(answer.bytes[2] & Form2) && form1EdcMatchesFromSubheader(answer.bytes))
+                copies[copy][sector].assign(answer.bytes + kSubheaderSize,
+                                            answer.bytes + kSubheaderSize + kForm1Data);
+        }
+        const bool first = !copies[0][sector].empty(), second = !copies[1][sector].empty();
+        if (!first && !second)
+            lost.push_back(sector);
+        else if (first != second)
+            ++fromOneCopy;
+        else if (copies[0][sector] != copies[1][sector])
+            ++differing;
+    }
+    if (lost.size() == tableSectors) {
+        troubles.push_back("its check table cannot be read in either copy");
         return std::nullopt;
-    return parseRepairHeader(answer.bytes + kSubheaderSize, kForm1Data);
+    }
+    for (const bool secondFirst : {false, true}) {
+        std::vector<std::uint32_t> table;
+        table.reserve(entries);
+        for (std::uint32_t sector = 0; sector < tableSectors; ++sector) {
+            const std::vector<std::uint8_t>& preferred = copies[secondFirst ? 1 : 0][sector];
+            const std::vector<std::uint8_t>& bytes =
+                preferred.empty() ? copies[secondFirst ? 0 : 1][sector] : preferred;
+            for (std::size_t at = 0; at < kForm1Data && table.size() < entries; at += 4)
+                table.push_back(bytes.empty() ? 0 : readLittleEndian32(bytes.data() + at));
+        }
+        const std::vector<std::uint8_t> bytes = tableBytes(table);
+        if (lost.empty() && sha256Of(bytes.data(), bytes.size()) != header.tableSha256)
+            continue;
+        if (!lost.empty())
+            troubles.push_back(
+                std::to_string(lost.size()) + " of the " + std::to_string(tableSectors) +
+                " sectors of its check table cannot be read in either copy: the sectors they "
+                "vouch for are rebuilt only where spare parity proves them");
+        if (fromOneCopy > 0)
+            troubles.push_back(std::to_string(fromOneCopy) + " of the " +
+                               std::to_string(tableSectors) +
+                               " sectors of its check table read from one copy alone");
+        if (differing > 0)
+            troubles.push_back(std::to_string(differing) +
+                               " sectors of its check table differ between its two copies");
+        return FoundRepair{header, std::move(table), UINT32_MAX, std::move(lost)};
+    }
+    troubles.push_back("its check table is not the one its header's SHA-256 names");
+    return std::nullopt;
 }
 
 } // namespace
 
-std::optional<FoundRepair> findRepairData(SectorSource& source) {
+RepairSearch searchRepairData(SectorSource& source) {
+    RepairSearch search;
+    std::vector<std::string>& troubles = search.troubles;
     std::optional<RepairHeader> header;
+    std::optional<std::uint32_t> headerLba; // where `header` was read
     const std::uint32_t sectors = source.sectorCount();
     // The header's second copy is looked for at the disc's end only where there is a sign of
     // it: its first copy is named but cannot be read, the disc holds sectors past its volume,
@@ -458,7 +584,14 @@ std::optional<FoundRepair> findRepairData(SectorSource& source) {
             }
         };
         if (const auto record = find(kRepairHeaderIdentifier)) {
-            header = headerIn(source, record->lba);
+            search.signs = true;
+            const HeaderRead read = headerIn(source, record->lba);
+            header = read.header;
+            headerLba = record->lba;
+            if (!header)
+                troubles.push_back(
+                    "the header that the root folder names, at " + sectorNamed(record->lba) +
+                    (read.read ? ", is not one that can be used" : ", cannot be read"));
             look = look || !header;
         } else {
             look = look || files.volumeSectors() < sectors;
@@ -472,48 +605,62 @@ std::optional<FoundRepair> findRepairData(SectorSource& source) {
     if (!header && look) {
         const std::uint32_t scanned = std::min(kMostSectorsScanned, std::max(sectors / 20, 64u));
         const std::uint32_t from = sectors - std::min(sectors, scanned);
-        for (std::uint32_t lba = from; lba < sectors; ++lba) // onward: read in long runs
-            if (auto found = headerIn(source, lba))
-                header = found; // the last one found: the copy that ends the disc
+        std::uint32_t refused = 0;
+        for (std::uint32_t lba = from; lba < sectors; ++lba) { // onward: read in long runs
+            const HeaderRead read = headerIn(source, lba);
+            refused += read.refused ? 1 : 0;
+            if (read.header) {
+                header = read.header; // the last one found: the copy that ends the disc
+                headerLba = lba;
+            }
+        }
+        if (header && search.signs)
+            troubles.push_back("its header was found at the disc's end, at " +
+                               sectorNamed(*headerLba));
+        if (!header && refused > 0)
+            troubles.push_back(std::to_string(refused) +
+                               " sectors at the disc's end begin as its header does, but none "
+                               "is one that can be used");
+        search.signs = search.signs || header || refused > 0;
     }
     if (!header)
-        return std::nullopt;
-    // The protected sectors must be ones the disc has; the parity may run past its end (an
-    // image cut short keeps the parity it still holds, what is cut counts as lost), never past
-    // what a disc addresses.
-    const RepairLayout& layout = header->layout;
-    if (layout.protectedSectors > sectors || header->parityLba > kMaxSectors ||
-        layout.paritySectors() > kMaxSectors - header->parityLba)
-        return std::nullopt;
-    // The table, each sector from whichever copy reads, the first copy first, then the
-    // second: a sector of one copy that reads but is wrong spoils only that try.
-    const std::uint32_t entries = layout.protectedSectors + layout.paritySectors();
-    for (const bool secondFirst : {false, true}) {
-        std::vector<std::uint32_t> table;
-        table.reserve(entries);
-        for (std::uint32_t sector = 1; sector < layout.headerSectors(); ++sector) {
-            std::optional<SectorAnswer> read;
-            for (int i = 0; i < 2 && !read; ++i) {
-                const std::uint32_t copy = header->headerLbas[std::size_t(i ^ int(secondFirst))];
-                if (copy >= sectors || sector >= sectors - copy)
-                    continue;
-                SectorAnswer answer = source.read(copy + sector);
-                if (answer && !(answer.bytes[2] & Form2) &&
-                    form1EdcMatchesFromSubheader(answer.bytes))
-                    read = answer;
-            }
-            if (!read)
-                return std::nullopt;
-            for (std::size_t at = 0; at < kForm1Data && table.size() < entries; at += 4)
-                table.push_back(readLittleEndian32(read->bytes + kSubheaderSize + at));
+        return search;
+    // Both copies the header names, and the other one where it differs: the first whose table
+    // holds is used.
+    std::vector<RepairHeader> candidates;
+    if (fitsTheDisc(*header, sectors))
+        candidates.push_back(*header);
+    else
+        troubles.push_back("its header names sectors that no disc of " + std::to_string(sectors) +
+                           " sectors holds");
+    const std::array<const char*, 2> kCopyNames = {"first", "second"};
+    for (std::size_t copy = 0; copy < 2; ++copy) {
+        const std::uint32_t at = header->headerLbas[copy];
+        if (headerLba && at == *headerLba)
+            continue;
+        const std::string which =
+            std::string("its header's ") + kCopyNames[copy] + " copy, at " + sectorNamed(at);
+        const HeaderRead read = at < sectors ? headerIn(source, at) : HeaderRead{};
+        if (!read.header) {
+            troubles.push_back(which + (at >= sectors ? ", lies past the disc's end"
+                                        : read.read   ? ", is not one that can be used"
+                                                      : ", cannot be read"));
+        } else if (encodeRepairHeader(*read.header) != encodeRepairHeader(*header)) {
+            troubles.push_back(which + ", differs from the one at " +
+                               sectorNamed(headerLba.value_or(0)));
+            if (fitsTheDisc(*read.header, sectors))
+                candidates.push_back(*read.header);
         }
-        // The table as a whole, against the header's sum of it.
-        const std::vector<std::uint8_t> bytes = tableBytes(table);
-        if (table.size() == entries && sha256Of(bytes.data(), bytes.size()) == header->tableSha256)
-            return FoundRepair{*header, std::move(table),
-                               fileListLba < layout.protectedSectors ? fileListLba : UINT32_MAX};
     }
-    return std::nullopt;
+    for (const RepairHeader& candidate : candidates) {
+        if (auto found = tableOf(source, candidate, troubles)) {
+            if (fileListLba < candidate.layout.protectedSectors)
+                found->fileListLba = fileListLba;
+            search.found = std::move(found);
+            return search;
+        }
+    }
+    return search;
 }
 
 } // namespace cdimage

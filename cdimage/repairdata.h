@@ -77,6 +77,21 @@ struct FoundRepair {
     // Where the file list begins, as the file system says, where it lies among the protected
     // sectors; else past them.
     std::uint32_t fileListLba = UINT32_MAX;
+    // The sectors of the check table (0 for its first, entries 0 to 511) that neither copy
+    // gave: their entries are unknown, each of their symbols vouched for by its own EDC alone.
+    std::vector<std::uint32_t> tableSectorsLost = {};
+};
+
+// The repair data of a disc as a search found it: usable (`found`), perhaps weakened, or not.
+struct RepairSearch {
+    std::optional<FoundRepair> found;
+    // Whether the disc shows signs of repair data (a header, a record of one) that reads whole
+    // or not.
+    bool signs = false;
+    // Each way in which the repair data is weaker than written (a header copy lost or
+    // differing, table sectors from one copy alone), or why none is used: "the header's
+    // second copy, at sector 556, cannot be read".
+    std::vector<std::string> troubles;
 };
 
 // Whether the repair data of `header` was written by velmora_tolk 0.3, which took as the symbol
@@ -88,9 +103,10 @@ bool takesOldListSymbols(const RepairHeader& header);
 
 // The sectors of `source`, a protected sector that is lost (unreadable, or its symbol not the one
 // the check table names) rebuilt from the other members of its word where at most m are lost,
-// every rebuilt member proved against its check table entry. A sector that reads but does not
-// match its entry and cannot be rebuilt is given as it was read, doubted (SectorAnswer::doubt):
-// reading through repair data never gives less than reading without it. A
+// every rebuilt member proved against its check table entry (or, where the table's sector is
+// lost, by the word's spare parity). A sector that reads but does not match its entry and
+// cannot be rebuilt is given as it was read: reading through repair data never gives less than
+// reading without it. Unless its own EDC vouches for it, it is doubted (SectorAnswer::doubt). A
 // rebuilt sector is given as a sector of its symbol: a Form 2 sector's user data, or a Form 1
 // sector's 2,048 bytes (its symbol ends in 276 zeros, or in an image of velmora_tolk 0.3 in the
 // next sector's first 276 bytes) with their EDC.
@@ -117,6 +133,8 @@ public:
         int worstLosses = 0;    // of the word that lost most
         std::uint32_t worstWord = 0;
         std::uint32_t wordsBeyondRepair = 0; // that lost more than m
+        // The parity read whole, but not the parity the header's SHA-256 names.
+        bool paritySumDiffers = false;
     };
     Survey survey(const std::function<void(std::uint64_t, std::uint64_t)>& progress);
 
@@ -126,10 +144,16 @@ private:
     // in each band.
     static constexpr std::uint32_t kWordsAtOnce = 16;
 
-    // The member's symbol into `symbol`, or false when it is lost.
-    bool member(std::uint32_t lba, std::uint32_t check, std::uint8_t* symbol);
-    // Whether the member reads and its symbol is the one the check table names.
-    bool intact(std::uint32_t lba, std::uint32_t check);
+    // The symbol of member `index` (protected, then parity) into `symbol`, or false when it
+    // is lost: unreadable, or not the symbol its check table entry names (where the entry is
+    // unknown, not vouched for by its own EDC). `mayRebuild`: see matchesOldListForm.
+    bool member(std::uint64_t index, std::uint8_t* symbol, bool mayRebuild);
+    // Whether the check table entry of symbol `index` (protected, then parity) was read.
+    bool known(std::uint64_t index) const {
+        return m_knownTableSectors.empty() || m_knownTableSectors[std::size_t(index / 512)];
+    }
+    // The sector of symbol `index`.
+    std::uint32_t lbaOf(std::uint64_t index) const;
     // Whether `symbol`, a Form 1 sector's 2,048 bytes, matches `check` in the form velmora_tolk
     // 0.3 gave the file list's sectors, once the next sector's first 276 bytes are put after
     // them; `symbol` keeps that form. Reads the next sector: an answer read before is gone.
@@ -153,6 +177,7 @@ private:
     RepairHeader m_header;
     RepairCode m_code;
     std::vector<std::uint32_t> m_checks;
+    std::vector<bool> m_knownTableSectors; // empty where every one was read
     RepairCount m_count;
     std::vector<WordState> m_words;
     std::vector<std::uint8_t> m_block;  // the members of the words being rebuilt
@@ -167,8 +192,12 @@ private:
 };
 
 // The repair data of the disc whose sectors `source` gives: its header where the root folder's
-// VELMORA.RPH lies, else where a scan of the disc's last sectors finds one, and its check table
-// from either copy, sector by sector. Nothing when the disc has none, or none that reads whole.
-std::optional<FoundRepair> findRepairData(SectorSource& source);
+// VELMORA.RPH lies, else where a scan of the disc's last sectors finds one (the other copy where
+// the first one's table does not hold), and its check table from either copy, sector by
+// sector. Nothing found when the disc has none, or none that can be trusted.
+RepairSearch searchRepairData(SectorSource& source);
+inline std::optional<FoundRepair> findRepairData(SectorSource& source) {
+    return searchRepairData(source).found;
+}
 
 } // namespace cdimage

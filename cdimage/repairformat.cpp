@@ -117,7 +117,9 @@ std::optional<RepairHeader> parseRepairHeader(const std::uint8_t* at, std::size_
         return std::nullopt;
     const int parity = int(read16(at + field::kParity));
     const std::uint32_t protectedSectors = readLittleEndian32(at + field::kProtected);
-    if (parity < 1 || parity > 254 || int(read16(at + field::kData)) != 255 - parity ||
+    // m beyond what a builder writes (kMostParity) is refused: its check tables and words
+    // grow past any disc's.
+    if (parity < 1 || parity > kMostParity || int(read16(at + field::kData)) != 255 - parity ||
         protectedSectors == 0 || protectedSectors > kMaxSectors)
         return std::nullopt;
     RepairHeader header;

@@ -97,4 +97,12 @@ bool form1EdcMatchesFromSubheader(const std::uint8_t* subheader) {
     return readLittleEndian32(subheader + 8 + kForm1DataSize) == edc(subheader, 8 + kForm1DataSize);
 }
 
+bool vouchesForItself(const std::uint8_t* subheader) {
+    const bool form2 = subheader[2] & Form2;
+    const std::size_t covered = 8 + (form2 ? kForm2DataSize : kForm1DataSize);
+    const std::uint32_t stored = readLittleEndian32(subheader + covered);
+    return checkSubheader(subheader, form2).empty() && stored != 0 &&
+           stored == edc(subheader, covered);
+}
+
 } // namespace cdimage

@@ -67,5 +67,9 @@ bool form2EdcMatches(const std::uint8_t* sector);
 bool edcMatchesFromSubheader(const std::uint8_t* subheader);
 // The same for a Form 1 sector given from its subheader on (subheader, 2048 data bytes, EDC).
 bool form1EdcMatchesFromSubheader(const std::uint8_t* subheader);
+// Whether a sector given from its subheader on vouches for itself: its subheader's two copies
+// agree and its EDC is there and matches, for the form its subheader names. A sector of zeros
+// (its EDC is zero too) and a Form 2 sector without EDC vouch for nothing.
+bool vouchesForItself(const std::uint8_t* subheader);
 
 } // namespace cdimage

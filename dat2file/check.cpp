@@ -71,6 +71,22 @@ FileHealth checkFile(cdimage::SectorSource& source, const Planned& planned,
     return {Health::Intact, unvouched};
 }
 
+// How the repair data is weaker than written, by what its search and its survey found and by
+// what the file list says of it.
+std::vector<std::string>
+repairDataTroubles(ReadingSource& reading, const ListOnDisc& list,
+                   const std::optional<cdimage::RepairingSource::Survey>& survey) {
+    std::vector<std::string> troubles = reading.repairTroubles();
+    if (!reading.repairing() && list.list && list.list->repair)
+        troubles.push_back("the file list says the image has repair data, but none that can be "
+                           "used was found");
+    else if (!reading.repairing() && reading.hasRepairSigns() && troubles.empty())
+        troubles.push_back("it cannot be used");
+    if (survey && survey->paritySumDiffers)
+        troubles.push_back("its parity reads whole but is not the one its header's SHA-256 names");
+    return troubles;
+}
+
 } // namespace
 
 int checkDisc(ReadingSource& reading, const std::string& where, cdimage::Report& report) {
@@ -113,6 +129,9 @@ int checkDisc(ReadingSource& reading, const std::string& where, cdimage::Report&
     if (list.list && !list.list->damagedLines.empty())
         report.problem("the file list of " + where + " is damaged (" +
                        linesText(list.list->damagedLines) + "): those lines are left out");
+    const std::vector<std::string> troubles = repairDataTroubles(reading, list, survey);
+    for (const std::string& trouble : troubles)
+        report.problem("the repair data of " + where + " is degraded: " + trouble);
 
     std::string margin;
     if (!survey)
@@ -125,12 +144,16 @@ int checkDisc(ReadingSource& reading, const std::string& where, cdimage::Report&
                  (survey->wordsBeyondRepair > 0 ? " (" + std::to_string(survey->wordsBeyondRepair) +
                                                       " words lost more and cannot be rebuilt)"
                                                 : "");
+    if (!troubles.empty())
+        margin += "; the repair data is degraded";
     report.done(
         cdimage::formatted("checked %zu files of %s: %zu intact, %zu repairable, %zu damaged; %s",
                            plan.files.size() + plan.leftOut.size(), where.c_str(), counts[0],
                            counts[1], counts[2], margin.c_str()));
     if (counts[int(Health::Damaged)] > 0 || (list.list && !list.list->damagedLines.empty()))
         return Damaged;
+    if (!troubles.empty())
+        return RepairDataDegraded;
     if (counts[int(Health::Repairable)] > 0 || (survey && survey->lost > 0))
         return Repairable;
     return Done;

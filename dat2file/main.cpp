@@ -72,7 +72,9 @@ constexpr const char* kUsage =
     "Exit status: 0 done, 1 failed, 2 bad arguments, 3 a damaged copy or an entry left out\n"
     "(or, with --list, a damaged file list; with --check, a file that cannot come back\n"
     "whole), 4 with --check: every file comes back whole, but sectors were lost and some\n"
-    "only through the repair data.\n";
+    "only through the repair data, 5 with --check: no file is damaged, but the repair data\n"
+    "itself is degraded or cannot be used (a header copy or table sectors lost, parity or a\n"
+    "table that disagrees).\n";
 
 // What a run tells, on the terminal: progress on standard error (in place on a terminal), what
 // was written on standard output, problems on standard error, a name from a disc never raw.
@@ -160,6 +162,8 @@ cdimage::OpenedSource openWhole(const fs::path& path) {
 int withRepairSummary(const ReadingSource& reading, cdimage::Report& report, int status) {
     if (const auto summary = reading.repairSummary())
         report.done("repair data: " + *summary);
+    for (const std::string& trouble : reading.repairTroubles())
+        report.warning("the repair data is degraded: " + trouble);
     return status;
 }
 

@@ -21,7 +21,16 @@
 namespace dat2file {
 
 // Repairable: with --check, every file comes back whole, but some only through repair data.
-enum ExitStatus { Done = 0, Failed = 1, Usage = 2, Damaged = 3, Repairable = 4 };
+// RepairDataDegraded: with --check, no file is damaged, but the repair data itself is weaker
+// than written (a header copy, table sectors, parity that disagrees) or cannot be used.
+enum ExitStatus {
+    Done = 0,
+    Failed = 1,
+    Usage = 2,
+    Damaged = 3,
+    Repairable = 4,
+    RepairDataDegraded = 5
+};
 
 enum class SectorState {
     Good,

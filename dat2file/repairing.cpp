@@ -11,9 +11,13 @@ struct ReadingSource::Repair {
 
 ReadingSource::ReadingSource(cdimage::OpenedSource& opened)
     : m_source(*opened.sectors) {
-    if (opened.kind != cdimage::SourceKind::RiffCopy)
-        if (auto found = cdimage::findRepairData(m_source))
-            m_repair.reset(new Repair{cdimage::RepairingSource(m_source, std::move(*found))});
+    if (opened.kind == cdimage::SourceKind::RiffCopy)
+        return;
+    cdimage::RepairSearch search = cdimage::searchRepairData(m_source);
+    m_signs = search.signs;
+    m_troubles = std::move(search.troubles);
+    if (search.found)
+        m_repair.reset(new Repair{cdimage::RepairingSource(m_source, std::move(*search.found))});
 }
 
 ReadingSource::~ReadingSource() = default;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace dat2file {
 
@@ -28,11 +29,17 @@ public:
     std::optional<std::string> repairSummary() const;
     // The repair data's reader, where the disc has repair data.
     cdimage::RepairingSource* repairing();
+    // Whether the disc shows signs of repair data, usable or not, and how it is weaker than
+    // written (empty where it is whole, or where there is none).
+    bool hasRepairSigns() const { return m_signs; }
+    const std::vector<std::string>& repairTroubles() const { return m_troubles; }
 
 private:
     struct Repair;
     cdimage::SectorSource& m_source;
     std::unique_ptr<Repair> m_repair;
+    bool m_signs = false;
+    std::vector<std::string> m_troubles;
 };
 
 } // namespace dat2file
