@@ -80,6 +80,9 @@ void Extraction::sector(const std::uint8_t* data, SectorState state, std::uint32
         size = std::size_t(std::min<std::uint64_t>(size, *length - std::min(*length, m_written)));
     if (size == 0)
         return; // padding after the file's end
+    if (!m_firstLba)
+        m_firstLba = lba;
+    m_lastLba = lba;
     if (state == SectorState::Unreadable) {
         add(m_unreadable, {m_written, size, lba, lba, why});
         m_chunk.insert(m_chunk.end(), size, 0);
@@ -161,11 +164,18 @@ int Extraction::finish(const std::string& source) {
         std::sort(ranges.begin(), ranges.end(),
                   [](const Range& a, const Range& b) { return a.first < b.first; });
         std::string problem;
-        if (!ranges.empty())
+        if (!ranges.empty()) {
             problem = std::to_string(ranges.size()) +
                       " sector(s) cannot be read or fail their checks; their bytes are zeros";
-        else if (entry)
+        } else if (entry) {
+            // Every sector passed its checks, yet the bytes are not the listed ones: any of
+            // them may be the one that differs, and the ranges say so rather than nothing.
             problem = "its SHA-256 differs from the one in the file list";
+            if (m_written > 0)
+                ranges.push_back({0, m_written, m_firstLba.value_or(0), m_lastLba,
+                                  "pass their checks, but the file's SHA-256 differs from the "
+                                  "file list's: no sector shows where"});
+        }
         if (!m_voucher.doubt.empty())
             problem += (problem.empty() ? "" : "; ") + m_voucher.doubt;
         if (!problem.empty())

@@ -112,6 +112,9 @@ private:
     std::optional<cdimage::ParallelSums> m_sums;
     std::vector<std::uint8_t> m_chunk;
     std::uint64_t m_written = 0;
+    // The first and last sector that gave the file bytes.
+    std::optional<std::uint32_t> m_firstLba;
+    std::uint32_t m_lastLba = 0;
     bool m_checked = false;
     std::vector<Range> m_unreadable, m_failingEdc;
 };

@@ -82,6 +82,7 @@ private Q_SLOTS:
     void repairDataGivesBackEveryFileTheBareImageDoes();
     void eitherRootFolderServesWhereTheOtherIsLost();
     void imageCutShortKeepsTheRepairDataItHolds();
+    void aCopyNoSectorExplainsNamesEveryByte();
 };
 
 void NeverWorseTest::everySectorZeroedInTurnCostsNoFile_data() {
@@ -209,6 +210,33 @@ void NeverWorseTest::imageCutShortKeepsTheRepairDataItHolds() {
     QCOMPARE(givenBack(image, lost, trial), files);
     const Run check = run(dat2fileProgram(), {u"--check"_qs, u"IMG.cue"_qs}, trial);
     QCOMPARE(check.status, 5); // whole, through the repair data, which lost its second copy
+}
+
+// A sector whose data was changed and its EDC made anew, on an image without repair data:
+// every sector passes its checks, the SHA-256 does not. The damaged copy's ranges then name the
+// whole file, never nothing.
+void NeverWorseTest::aCopyNoSectorExplainsNamesEveryByte() {
+    QTemporaryDir folder;
+    const QMap<QString, QByteArray> files = smallSet();
+    const Built image = build(folder.path(), files, false);
+    QByteArray bin = image.bin;
+    std::mt19937 random(5);
+    const auto& notes = image.facts.isoFiles.at("NOTES.TXT");
+    harm(bin, {notes.lba + 3}, Harm::GarbageGoodEdc, random);
+    const QString trial = folder.filePath(u"trial"_qs);
+    writeFile(trial, u"IMG.bin"_qs, bin);
+    QFile::copy(image.folder + u"/IMG.cue"_qs, trial + u"/IMG.cue"_qs);
+    const Run back = run(dat2fileProgram(), {u"IMG.cue"_qs, u"out"_qs}, trial);
+    QCOMPARE(back.status, 3);
+    const QStringList lines =
+        QString::fromUtf8(readFile(trial + u"/out/notes.txt.damaged.ranges"_qs))
+            .split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[1].startsWith(u"0 24999 %1-%2 "_qs.arg(notes.lba).arg(notes.lba + 10)),
+             qPrintable(lines[1]));
+    const Run checked = run(dat2fileProgram(), {u"--check"_qs, u"IMG.cue"_qs}, trial);
+    QCOMPARE(checked.status, 3);
+    QVERIFY(checked.output.contains(u"damaged    notes.txt: its SHA-256 differs"_qs));
 }
 
 QTEST_GUILESS_MAIN(NeverWorseTest)

@@ -63,6 +63,8 @@ private Q_SLOTS:
     void craftedImagesCostOnlyTheirBadEntries();
     void namesFromADiscNeverReachATerminalRaw();
     void imagesOfOtherToolsRead();
+    void checkSaysWhatExtractionDoes_data();
+    void checkSaysWhatExtractionDoes();
     void neroImagesWrittenAtOnceOfBothFormats();
     void nameGivenExactlyWinsAndTwoFitsAreRefused();
     void rockRidgeDeepFoldersAndEmptyFoldersComeBack();
@@ -257,6 +259,67 @@ QByteArray neroImage(const QByteArray& sectors, bool wide) {
 } // namespace
 
 // Nero images of both formats, written at once: every file back, checked against its list.
+void ReadingTest::checkSaysWhatExtractionDoes_data() {
+    QTest::addColumn<QString>("packed");    // the image's sectors, xz-compressed
+    QTest::addColumn<QString>("opened");    // what dat2file is given
+    QTest::addColumn<QList<int>>("harmed"); // sectors one user byte of which is flipped
+    const QString foreign = QStringLiteral(FOREIGN_DATA) + u'/';
+    const QString images2 = QStringLiteral(IMAGES2_DATA) + u'/';
+    QList<int> twenty;
+    for (int lba = 460; lba < 480; ++lba)
+        twenty.append(lba);
+    QTest::newRow("Video CD") << foreign + u"vcd.bin.xz"_qs << u"vcd.bin"_qs << QList<int>{};
+    QTest::newRow("Video CD, a byte of AVSEQ01.DAT flipped")
+        << foreign + u"vcd.bin.xz"_qs << u"vcd.bin"_qs << QList<int>{460};
+    QTest::newRow("Video CD, twenty sectors failing their EDC")
+        << foreign + u"vcd.bin.xz"_qs << u"vcd.bin"_qs << twenty;
+    QTest::newRow("Video CD, a Form 1 file's sector flipped")
+        << foreign + u"vcd.bin.xz"_qs << u"vcd.bin"_qs << QList<int>{151};
+    QTest::newRow("Form 1 sector among Form 2")
+        << images2 + u"mixed.bin.xz"_qs << u"mixed.cue"_qs << QList<int>{};
+    QTest::newRow("odd time zones")
+        << images2 + u"gmtoffset.bin.xz"_qs << u"gmtoffset.cue"_qs << QList<int>{};
+    QTest::newRow("Nero, four tracks")
+        << images2 + u"svcd-seg.nrg.xz"_qs << u"svcd-seg.nrg"_qs << QList<int>{};
+}
+
+// Whatever the image and its harm, --check calls damaged exactly the files extraction writes
+// as damaged copies, and ends with the matching status.
+void ReadingTest::checkSaysWhatExtractionDoes() {
+    QFETCH(QString, packed);
+    QFETCH(QString, opened);
+    QFETCH(QList<int>, harmed);
+    QTemporaryDir folder;
+    const QString bin = QFileInfo(packed).completeBaseName();
+    if (!unpack(packed, folder.path(), bin))
+        QSKIP("xz cannot unpack the test images here");
+    if (opened != bin)
+        QFile::copy(QFileInfo(packed).path() + u'/' + opened, folder.filePath(opened));
+    QByteArray bytes = readFile(folder.filePath(bin));
+    for (const int lba : harmed)
+        bytes[qsizetype(lba) * 2352 + 24 + 100] =
+            char(bytes[qsizetype(lba) * 2352 + 24 + 100] ^ 0x5A);
+    writeFile(folder.path(), bin, bytes);
+
+    const Run extracted = dat2file({opened, u"out"_qs}, folder.path());
+    QStringList damagedCopies;
+    const QMap<QString, QByteArray> files = filesUnder(folder.filePath(u"out"_qs));
+    for (const QString& name : files.keys())
+        if (name.endsWith(u".damaged"_qs))
+            damagedCopies.append(name.chopped(8));
+    const Run checked = dat2file({u"--check"_qs, opened}, folder.path());
+    QStringList damagedChecked;
+    for (const QString& line : checked.output.split(u'\n'))
+        if (line.startsWith(u"damaged    "_qs))
+            damagedChecked.append(line.mid(11).section(u": "_qs, 0, 0));
+    damagedCopies.sort();
+    damagedChecked.sort();
+    QCOMPARE(damagedChecked, damagedCopies);
+    QCOMPARE(damagedCopies.isEmpty(), harmed.isEmpty());
+    QCOMPARE(extracted.status, harmed.isEmpty() ? 0 : 3);
+    QCOMPARE(checked.status, extracted.status);
+}
+
 void ReadingTest::neroImagesWrittenAtOnceOfBothFormats() {
     QTemporaryDir folder;
     const QByteArray a = randomBytes(70000, 7), b = randomBytes(3000, 8);
