@@ -10,6 +10,8 @@
 #include "discdamage.h"
 #include "referencecode.h"
 
+#include "cdimage/repairformat.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -37,26 +39,16 @@ struct FullDisc {
 };
 
 FullDisc fullDisc(int m) {
+    const cdimage::RepairLayout layout =
+        cdimage::RepairLayout::of(cdimage::mostProtectedSectors(m, kDisc), m);
     FullDisc disc;
-    const auto layout = [&](std::uint32_t protectedSectors) {
-        FullDisc at;
-        at.place.m = m;
-        at.place.protectedSectors = protectedSectors;
-        at.place.bandLength = (protectedSectors + std::uint32_t(254 - m)) / std::uint32_t(255 - m);
-        at.header = 1 + (protectedSectors + std::uint32_t(m) * at.place.bandLength + 511) / 512;
-        at.place.parityLba = protectedSectors + at.header;
-        at.sectors = at.place.parityLba + std::uint32_t(m) * at.place.bandLength + at.header;
-        return at;
-    };
-    std::uint32_t low = 1000, high = kDisc;
-    while (low < high) {
-        const std::uint32_t middle = (low + high + 1) / 2;
-        if (layout(middle).sectors <= kDisc)
-            low = middle;
-        else
-            high = middle - 1;
-    }
-    return layout(low);
+    disc.place.m = m;
+    disc.place.protectedSectors = layout.protectedSectors;
+    disc.place.bandLength = layout.bandLength;
+    disc.header = layout.headerSectors();
+    disc.place.parityLba = layout.protectedSectors + disc.header;
+    disc.sectors = disc.place.parityLba + layout.paritySectors() + disc.header;
+    return disc;
 }
 
 bool survives(const FullDisc& disc, const Sectors& lost) {

@@ -61,19 +61,37 @@ RepairLayout RepairLayout::of(std::uint32_t protectedSectors, int parity) {
     return layout;
 }
 
+namespace {
+
+// Whether `protectedSectors` with repair data of `parity` bands and both header copies fit.
+bool fits(std::uint32_t protectedSectors, int parity, std::uint32_t discSectors) {
+    const RepairLayout layout = RepairLayout::of(protectedSectors, parity);
+    return std::uint64_t(protectedSectors) + layout.paritySectors() +
+               2 * std::uint64_t(layout.headerSectors()) <=
+           discSectors;
+}
+
+} // namespace
+
 int parityThatFits(std::uint32_t protectedSectors, int wanted, std::uint32_t discSectors) {
-    const auto fits = [&](int parity) {
-        const RepairLayout layout = RepairLayout::of(protectedSectors, parity);
-        return std::uint64_t(protectedSectors) + layout.paritySectors() +
-                   2 * std::uint64_t(layout.headerSectors()) <=
-               discSectors;
-    };
     if (protectedSectors > discSectors)
         return wanted; // too large for the disc anyway: the closing line says so
     for (int parity = wanted; parity >= kLeastParity; --parity)
-        if (fits(parity))
+        if (fits(protectedSectors, parity, discSectors))
             return parity;
     return 0;
+}
+
+std::uint32_t mostProtectedSectors(int parity, std::uint32_t discSectors) {
+    std::uint32_t low = 0, high = discSectors;
+    while (low < high) { // more protected sectors never take fewer sectors in all
+        const std::uint32_t middle = low + (high - low + 1) / 2;
+        if (fits(middle, parity, discSectors))
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return low;
 }
 
 std::vector<std::uint8_t> encodeRepairHeader(const RepairHeader& header) {

@@ -48,6 +48,9 @@ struct RepairLayout {
 // where the image with its repair data fits, else the most that fits down to kLeastParity,
 // else none (0). An image too large without repair data keeps `wanted`: it fits no disc anyway.
 int parityThatFits(std::uint32_t protectedSectors, int wanted, std::uint32_t discSectors);
+// The most protected sectors whose repair data of `parity` bands, with both header copies,
+// fits a disc of `discSectors`: the figures of a full disc that the documents quote.
+std::uint32_t mostProtectedSectors(int parity, std::uint32_t discSectors);
 
 struct RepairHeader {
     static constexpr std::array<char, 8> kMagic = {'V', 'L', 'M', 'R', 'E', 'P', 'R', '\x1A'};
