@@ -44,30 +44,14 @@ ImageFile::ImageFile(const ImageTrack& track)
     if (track.sectors)
         sectors = std::min(sectors, *track.sectors);
     m_sectors = std::uint32_t(std::min<std::uint64_t>(sectors, UINT32_MAX));
-    m_readable = m_sectors;
-    m_buffer.resize(kRun * track.stride);
+    m_records.emplace(m_in, track.dataFile, track.offset, track.stride, m_sectors, kRun);
 }
 
 const std::uint8_t* ImageFile::sector(std::uint32_t lba) {
-    if (lba >= m_readable)
-        return nullptr;
-    if (lba < m_first || lba - m_first >= m_count) {
-        // A run where reading goes on from the last one; a few sectors where it jumps (the
-        // members of a code word lie a band apart).
-        const bool onward = lba == m_first + m_count;
-        const std::uint32_t count = std::min(onward ? kRun : kJumpRun, m_readable - lba);
-        m_in.clear();
-        m_in.seekg(std::streamoff(m_track.offset + std::uint64_t(lba) * m_track.stride));
-        m_in.read(reinterpret_cast<char*>(m_buffer.data()),
-                  std::streamsize(std::size_t(count) * m_track.stride));
-        m_first = lba;
-        m_count = std::uint32_t(std::size_t(m_in.gcount()) / m_track.stride);
-        if (m_count < count) // the file shrank, or a block of the disk cannot be read
-            m_readable = lba + m_count;
-        if (m_count == 0)
-            return nullptr;
-    }
-    return m_buffer.data() + std::size_t(lba - m_first) * m_track.stride + m_track.subheaderOffset;
+    // A run where reading goes on from the last one; a few sectors where it jumps (the members
+    // of a code word lie a band apart).
+    const std::uint8_t* stored = m_records->record(lba, m_records->follows(lba) ? kRun : kJumpRun);
+    return stored ? stored + m_track.subheaderOffset : nullptr;
 }
 
 SectorAnswer ImageFile::read(std::uint32_t lba) {
@@ -84,10 +68,12 @@ bool ImageFile::rawWithSync() const {
     return m_track.stride >= kRawSectorSize && m_track.subheaderOffset == 16;
 }
 
-std::string ImageFile::whyUnreadable(std::uint32_t) const {
-    if (m_readable < m_sectors)
-        return quoted(m_track.dataFile) + " cannot be read from sector " +
-               std::to_string(m_readable) + " on (a read error, or it was cut short meanwhile)";
+std::string ImageFile::whyUnreadable(std::uint32_t lba) const {
+    if (const auto failure = m_records->failure(lba))
+        return quoted(m_track.dataFile) + " cannot be read there (" + *failure + ")";
+    if (lba >= m_records->readable() && m_records->readable() < m_sectors)
+        return quoted(m_track.dataFile) + " ends at " + sectorText(m_records->readable()) +
+               ": it was cut short while being read";
     const bool cutShort = (m_size - m_track.offset) % m_track.stride != 0;
     return quoted(m_track.dataFile) + " ends at " + sectorText(m_sectors) + " (" +
            std::to_string(m_size) + " bytes" + (cutShort ? ", the last sector cut short" : "") +

@@ -2,11 +2,13 @@
 #pragma once
 
 // The sectors of an image: each data track read from its file a run at a time, at its place on
-// the disc. A read error or a file cut short costs the sectors it hides, as a scratch on a disc
-// does; a sector of no data track (an audio track, a gap) cannot be read.
+// the disc. A read error costs the sectors it covers and no more, a file cut short the sectors
+// past its end, as a scratch on a disc does; a sector of no data track (an audio track, a gap)
+// cannot be read.
 
 #include "cdimage/error.h"
 #include "cdimage/imagetrack.h"
+#include "cdimage/recordfile.h"
 #include "cdimage/sectorsource.h"
 
 #include <fstream>
@@ -37,9 +39,7 @@ private:
     std::ifstream m_in;
     std::uint64_t m_size = 0;
     std::uint32_t m_sectors = 0;
-    std::vector<std::uint8_t> m_buffer;
-    std::uint32_t m_first = 0, m_count = 0; // the sectors in the buffer
-    std::uint32_t m_readable;               // lowered when a read comes back short
+    std::optional<RecordFile> m_records;
 };
 
 // The sectors of an image's data tracks, each at its place on the disc.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdimage/openimage.h"
 
+#include "cdimage/recordfile.h"
+
 #include "cdimage/imagefile.h"
 #include "cdimage/inputfile.h"
 #include "cdimage/iso9660.h"
@@ -364,13 +366,13 @@ public:
         const std::uint64_t size = fs::file_size(systemPath(path), error);
         m_sectors =
             std::uint32_t(std::min<std::uint64_t>(riff.dataSize / kRawSectorSize, kMaxSectors));
-        m_available = error ? 0
-                            : std::uint32_t(std::min<std::uint64_t>(
-                                  (size - kRiffHeaderSize) / kRawSectorSize, m_sectors));
-        m_buffer.resize(kRun * kRawSectorSize);
-        if (m_available > 0 && fill(0) && checkForm2(m_buffer.data()).empty())
-            m_firstLba = std::min(lbaOfHeader(m_buffer.data() + 12), kMaxSectors - m_sectors);
-        m_count = 0;
+        const std::uint32_t available =
+            error ? 0
+                  : std::uint32_t(std::min<std::uint64_t>((size - kRiffHeaderSize) / kRawSectorSize,
+                                                          m_sectors));
+        m_records.emplace(m_in, systemPath(path), kRiffHeaderSize, kRawSectorSize, available, kRun);
+        if (const std::uint8_t* first = m_records->record(0, 1); first && checkForm2(first).empty())
+            m_firstLba = std::min(lbaOfHeader(first + 12), kMaxSectors - m_sectors);
     }
 
     std::uint32_t firstLba() const { return m_firstLba; }
@@ -379,12 +381,15 @@ public:
 
     const std::uint8_t* sector(std::uint32_t lba) override { return read(lba).bytes; }
     std::string whyUnreadable(std::uint32_t lba) const override {
-        if (lba < m_firstLba || lba - m_firstLba >= m_available)
-            return quoted(m_path) + " holds only " + std::to_string(m_available) + " whole sectors";
+        if (lba < m_firstLba || lba - m_firstLba >= m_records->readable())
+            return quoted(m_path) + " holds only " + std::to_string(m_records->readable()) +
+                   " whole sectors";
+        if (const auto failure = m_records->failure(lba - m_firstLba))
+            return quoted(m_path) + " cannot be read there (" + *failure + ")";
         return quoted(m_path) + " cannot be read there";
     }
     SectorAnswer read(std::uint32_t lba) override {
-        if (lba >= m_firstLba && lba - m_firstLba >= m_available && lba < sectorCount())
+        if (lba >= m_firstLba && lba - m_firstLba >= m_records->readable() && lba < sectorCount())
             return {nullptr, "is missing: " + whyUnreadable(lba), false};
         const std::uint8_t* raw = rawSector(lba);
         if (!raw)
@@ -404,32 +409,17 @@ private:
             return "mode " + std::to_string(raw[15]) + ", not mode 2";
         return {};
     }
-    bool fill(std::uint32_t index) {
-        const std::uint32_t count = std::min(kRun, m_available - index);
-        m_in.clear();
-        m_in.seekg(std::streamoff(kRiffHeaderSize + std::uint64_t(index) * kRawSectorSize));
-        m_in.read(reinterpret_cast<char*>(m_buffer.data()),
-                  std::streamsize(std::size_t(count) * kRawSectorSize));
-        m_first = index;
-        m_count = std::uint32_t(std::size_t(m_in.gcount()) / kRawSectorSize);
-        if (m_count < count)
-            m_available = index + m_count; // cut short meanwhile, or a read error
-        return m_count > 0;
-    }
     const std::uint8_t* rawSector(std::uint32_t lba) {
-        if (lba < m_firstLba || lba - m_firstLba >= m_available)
+        if (lba < m_firstLba)
             return nullptr;
         const std::uint32_t index = lba - m_firstLba;
-        if ((index < m_first || index - m_first >= m_count) && !fill(index))
-            return nullptr;
-        return m_buffer.data() + std::size_t(index - m_first) * kRawSectorSize;
+        return m_records->record(index, kRun);
     }
 
     fs::path m_path;
     std::ifstream m_in;
-    std::uint32_t m_sectors = 0, m_available = 0, m_firstLba = 0;
-    std::vector<std::uint8_t> m_buffer;
-    std::uint32_t m_first = 0, m_count = 0;
+    std::uint32_t m_sectors = 0, m_firstLba = 0;
+    std::optional<RecordFile> m_records;
 };
 
 } // namespace

@@ -310,7 +310,7 @@ void CdImageTest::imageFileGivesItsSectorsAndNamesWhereItEnds() {
     QVERIFY(!image.sector(300));
     QVERIFY(!image.sector(420));
     QVERIFY(QString::fromStdString(image.whyUnreadable(400))
-                .contains(u"cannot be read from sector 300 on"_qs));
+                .contains(u"ends at sector 300: it was cut short while being read"_qs));
 
     QVERIFY_THROWS_EXCEPTION(DiscError,
                              ImageFile(ImageTrack{folder.filePath(u"none"_qs).toStdString(), 0,

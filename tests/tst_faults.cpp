@@ -122,6 +122,7 @@ private Q_SLOTS:
     void forceReplacesOnlyAFile();
     void longestNamesFitWithTheirTemporaryNames();
     void imageOf2336ByteSectorsIsRead();
+    void readErrorOfAnImageCostsOnlyItsSectors();
 };
 
 // The images a fuzzing campaign made to crash, hang or exhaust libcdio-based readers.
@@ -812,6 +813,85 @@ void FaultsTest::imageOf2336ByteSectorsIsRead() {
                              folder.path());
     QVERIFY2(all.status == 0, qPrintable(all.errors));
     QCOMPARE(readFile(folder.filePath(u"x/short/clip.mpg"_qs)), data);
+}
+
+// A disk whose blocks under ten sectors of an image cannot be read: those ten sectors are lost
+// and no more. Without repair data the one file they lie in is a damaged copy naming exactly
+// them; with it, every file comes back.
+void FaultsTest::readErrorOfAnImageCostsOnlyItsSectors() {
+#ifndef READFAULT_SHIM
+    QSKIP("no preloadable library here");
+#else
+    if (testingWindowsTools())
+        QSKIP("the Windows tools read through wine, which a preloaded library does not see");
+    constexpr qint64 kRaw = 2352, kData = 2324;
+    QTemporaryDir folder;
+    QMap<QString, QByteArray> files;
+    QStringList inputs;
+    for (int i = 0; i < 8; ++i) {
+        const QString name = u"clip%1.mpg"_qs.arg(i);
+        files.insert(name, randomBytes(500'000 + i * 1000, quint32(40 + i)));
+        inputs << writeFile(folder.filePath(u"in"_qs), name, files[name]);
+    }
+    for (const bool repair : {false, true}) {
+        const QString image = repair ? u"WITH"_qs : u"WITHOUT"_qs;
+        QStringList arguments;
+        if (!repair)
+            arguments << u"--repair"_qs << u"off"_qs;
+        const Run built =
+            run(tolkProgram(),
+                arguments + QStringList{u"-v"_qs, u"V"_qs, u"-o"_qs, image, u"-m"_qs} + inputs,
+                folder.path());
+        QCOMPARE(built.status, 0);
+        // Ten sectors well inside the fourth file: the files lie one after the other from
+        // about sector 25, 216 sectors each.
+        const qint64 first = 40 + 3 * ((500'000 + kData - 1) / kData) + 100;
+        qputenv("VELMORA_FAULT_FILE", (u"/"_qs + image + u".bin"_qs).toUtf8());
+        qputenv("VELMORA_FAULT_FROM", QByteArray::number(first * kRaw));
+        qputenv("VELMORA_FAULT_TO", QByteArray::number((first + 10) * kRaw));
+        qputenv("LD_PRELOAD", READFAULT_SHIM);
+        const Run back = run(dat2fileProgram(), {image + u".cue"_qs, image}, folder.path());
+        const Run checked =
+            run(dat2fileProgram(), {u"--check"_qs, image + u".cue"_qs}, folder.path());
+        qunsetenv("LD_PRELOAD");
+        const QMap<QString, QByteArray> out = filesUnder(folder.filePath(image));
+        QStringList damaged;
+        for (auto it = out.cbegin(); it != out.cend(); ++it) {
+            if (it.key().endsWith(u".damaged.ranges"_qs))
+                continue;
+            if (it.key().endsWith(u".damaged"_qs)) {
+                damaged << it.key();
+                continue;
+            }
+            QVERIFY2(it.value() == files.value(it.key()), qPrintable(it.key()));
+        }
+        if (repair) {
+            QCOMPARE(back.status, 0);
+            QVERIFY2(
+                back.output.contains(u"10 sectors unreadable, 10 rebuilt, 0 not rebuildable"_qs),
+                qPrintable(back.output));
+            QCOMPARE(damaged, QStringList());
+            QCOMPARE(out.size(), 8);
+            QCOMPARE(checked.status, 4);
+            continue;
+        }
+        QCOMPARE(back.status, 3);
+        QCOMPARE(damaged.size(), 1);
+        QCOMPARE(checked.status, 3);
+        // The ranges name exactly the ten sectors, each with the system's reason.
+        const QString name = damaged.first().chopped(8);
+        const QStringList lines = QString::fromUtf8(out.value(name + u".damaged.ranges"_qs))
+                                      .split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        const QStringList fields = lines[1].split(u' ');
+        QCOMPARE(fields[1].toLongLong() - fields[0].toLongLong() + 1, 10 * kData);
+        QCOMPARE(fields[2], u"%1-%2"_qs.arg(first).arg(first + 9));
+        QVERIFY2(lines[1].contains(u"Input/output error"_qs), qPrintable(lines[1]));
+        QByteArray copy = out.value(damaged.first()), original = files.value(name);
+        const qint64 at = fields[0].toLongLong();
+        QCOMPARE(copy.remove(at, 10 * kData), original.remove(at, 10 * kData));
+    }
+#endif
 }
 
 QTEST_GUILESS_MAIN(FaultsTest)
