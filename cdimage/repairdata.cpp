@@ -368,6 +368,17 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     }
     const std::string why = answer.lost;
     ++m_count.lost;
+    if (!m_wholeRead) { // a disc in a drive is read whole now, its words rebuilt from that
+        readWholeDisc();
+        if (!ownKept)
+            if (const SectorAnswer again = m_source.read(lba);
+                again && symbolCheck(again.bytes) == m_checks[lba] && known(lba)) {
+                --m_count.lost; // read after all, on the disc's second pass
+                SectorAnswer found = again;
+                found.checked = true;
+                return found;
+            }
+    }
     const std::uint32_t word = layout.wordOf(lba);
     if (m_words[word] == WordState::Unknown)
         rebuildWords(word, false);
@@ -375,6 +386,14 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     if (!symbol && m_words[word] == WordState::Done) {
         rebuildWords(word, true); // read well a moment ago, lost now: its word again
         symbol = rebuilt(lba);
+    }
+    if (!symbol && !ownKept && m_wholeRead) {
+        // Passed over while the disc was read whole, and its word beyond repair: read it now.
+        if (SectorAnswer harder = m_source.readHarder(lba)) {
+            --m_count.lost;
+            harder.checked = known(lba) && symbolCheck(harder.bytes) == m_checks[lba];
+            return harder;
+        }
     }
     if (!symbol) {
         ++m_count.notRebuildable;
@@ -400,8 +419,41 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
     return {m_sector.data(), {}, true};
 }
 
+void RepairingSource::readWholeDisc() {
+    if (m_wholeRead)
+        return;
+    m_wholeRead = true;
+    const RepairLayout& layout = m_header.layout;
+    const std::uint64_t end = std::max<std::uint64_t>(
+        {layout.protectedSectors, std::uint64_t(m_header.parityLba) + layout.paritySectors(),
+         std::uint64_t(m_header.headerLbas[1]) + layout.headerSectors()});
+    m_source.readAllAtOnce(
+        std::uint32_t(std::min<std::uint64_t>(end, m_source.sectorCount())),
+        [this] { return stillNeeded(); }, m_wholeProgress);
+}
+
+std::vector<std::uint32_t> RepairingSource::stillNeeded() {
+    const RepairLayout& layout = m_header.layout;
+    std::vector<std::vector<std::uint32_t>> lost(layout.bandLength);
+    std::vector<std::uint8_t> symbol(kSymbolSize);
+    const std::uint64_t all = std::uint64_t(layout.protectedSectors) + layout.paritySectors();
+    for (std::uint64_t index = 0; index < all; ++index)
+        if (!member(index, symbol.data(), false))
+            lost[index < layout.protectedSectors
+                     ? layout.wordOf(std::uint32_t(index))
+                     : std::uint32_t((index - layout.protectedSectors) % layout.bandLength)]
+                .push_back(lbaOf(index));
+    std::vector<std::uint32_t> needed;
+    for (const std::vector<std::uint32_t>& word : lost)
+        if (int(word.size()) > layout.parity)
+            needed.insert(needed.end(), word.begin(), word.end());
+    std::sort(needed.begin(), needed.end());
+    return needed;
+}
+
 RepairingSource::Survey
 RepairingSource::survey(const std::function<void(std::uint64_t, std::uint64_t)>& progress) {
+    readWholeDisc();
     const RepairLayout& layout = m_header.layout;
     std::vector<int> losses(layout.bandLength, 0);
     Survey survey;

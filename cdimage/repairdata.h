@@ -122,6 +122,25 @@ public:
     std::string whyUnreadable(std::uint32_t lba) const override;
     std::uint32_t lastSessionStart() const override { return m_source.lastSessionStart(); }
     SectorAnswer read(std::uint32_t lba) override;
+    SectorAnswer readHarder(std::uint32_t lba) override { return m_source.readHarder(lba); }
+
+    void readAllAtOnce(std::uint32_t end,
+                       const std::function<std::vector<std::uint32_t>()>& stillNeeded,
+                       const std::function<void(const PassProgress&)>& progress) override {
+        m_source.readAllAtOnce(end, stillNeeded, progress);
+    }
+    // Where a reading of the whole disc is told, once the first lost sector starts one.
+    void onWholeReading(std::function<void(const PassProgress&)> progress) {
+        m_wholeProgress = std::move(progress);
+    }
+    // The source, where each read costs (a drive), reads the whole disc at once: every sector
+    // of the repair data's cover once, then the lost members of each word that lost more than
+    // m, so that every word is rebuilt from what was kept. Done at the first lost sector, and
+    // by survey().
+    void readWholeDisc();
+    // The members lost (unreadable or not what their entries say) of the words that lost more
+    // than m, by LBA.
+    std::vector<std::uint32_t> stillNeeded();
 
     const RepairCount& count() const { return m_count; }
     const RepairHeader& header() const { return m_header; }
@@ -185,6 +204,8 @@ private:
     std::vector<std::uint8_t> m_own;    // a sector read but doubted, as it was read
     std::vector<std::uint8_t> m_symbol; // a member's symbol, checked in the old list form
     bool m_oldListSymbols = false;
+    bool m_wholeRead = false;
+    std::function<void(const PassProgress&)> m_wholeProgress;
     std::uint32_t m_fileListLba = UINT32_MAX; // its sectors, up to the last protected one, Form 1
     // The rebuilt data members not yet given, by LBA: each word is rebuilt once, and at most
     // the parity's size is held.

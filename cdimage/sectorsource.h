@@ -6,7 +6,9 @@
 // else, and gets one answer per sector: its bytes, or why it is lost.
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace cdimage {
 
@@ -31,6 +33,13 @@ struct SectorAnswer {
     explicit operator bool() const { return bytes != nullptr; }
 };
 
+// How far a reading of a whole disc has come, for its progress line.
+struct PassProgress {
+    const char* pass; // "reading the disc", "reading again what the repair data needs"
+    std::uint64_t done, all;
+    std::uint64_t missing; // sectors not (yet) read
+};
+
 class SectorSource {
 public:
     virtual ~SectorSource() = default;
@@ -43,6 +52,20 @@ public:
     // Where the last session begins: its volume descriptors lie 16 sectors further. 0 for a
     // disc of one session.
     virtual std::uint32_t lastSessionStart() const { return 0; }
+
+    // A source each of whose reads costs (a drive: seeks, and seconds of retries for a sector
+    // it cannot read) reads the sectors before `end` now, in one pass in its own order, then
+    // those `stillNeeded` names (asked once the pass is done) again, and answers every read
+    // after that from what it kept. Others have nothing to do.
+    virtual void readAllAtOnce(std::uint32_t end,
+                               const std::function<std::vector<std::uint32_t>()>& stillNeeded,
+                               const std::function<void(const PassProgress&)>& progress) {
+        (void)end, (void)stillNeeded, (void)progress;
+    }
+
+    // A sector the reader cannot do without (lost, and nothing rebuilds it): a source that
+    // passed over it (a drive read whole, skipping ahead after errors) tries it now.
+    virtual SectorAnswer readHarder(std::uint32_t lba) { return read(lba); }
 
     // The one answer for a sector; valid until the next call.
     virtual SectorAnswer read(std::uint32_t lba) {

@@ -4,6 +4,7 @@
 #include "cdimage/iso9660.h"
 #include "cdimage/paths.h"
 #include "cdimage/sector.h"
+#include "dat2file/adaptivereads.h"
 #include "dat2file/commands.h"
 #include "dat2file/drive.h"
 #include "dat2file/retryingreads.h"
@@ -80,7 +81,12 @@ ReadSectors rawReads(DriveControl control) {
 std::unique_ptr<cdimage::SectorSource> driveSectors(DriveControl control,
                                                     const std::string& device) {
     const std::uint32_t sectors = discLength(control, device);
-    return std::make_unique<RetryingReads>(rawReads(std::move(control)), sectors, device);
+    // The driver says only that a run failed, not where: the run counts as unread.
+    ReadRun read = [reads = rawReads(std::move(control))](std::uint32_t lba, std::uint32_t count,
+                                                          std::uint8_t* out) {
+        return reads(lba, count, out) ? count : 0u;
+    };
+    return std::make_unique<AdaptiveReads>(std::move(read), DriveKnobs{}, sectors, device);
 }
 
 void quietLibcdio() {}

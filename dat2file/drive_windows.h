@@ -3,8 +3,8 @@
 
 // A CD in a Windows drive, read as raw sectors through the CD-ROM class driver: the table of
 // contents for the disc's length, IOCTL_CDROM_RAW_READ in XA Form 2 mode for the sectors, a run
-// at a time with retries (RetryingReads). Every call goes through one function, DeviceIoControl
-// on the drive's handle, so that a test can stand in for the drive.
+// at a time, a damaged disc read whole and skipping ahead (AdaptiveReads). Every call goes through
+// one function, DeviceIoControl on the drive's handle, so that a test can stand in for the drive.
 
 #include "cdimage/discreader.h"
 

@@ -127,6 +127,15 @@ public:
         return m_drive->whyUnreadable(lba);
     }
     std::uint32_t lastSessionStart() const override { return m_drive->lastSessionStart(); }
+    cdimage::SectorAnswer read(std::uint32_t lba) override { return m_drive->read(lba); }
+    cdimage::SectorAnswer readHarder(std::uint32_t lba) override {
+        return m_drive->readHarder(lba);
+    }
+    void readAllAtOnce(std::uint32_t end,
+                       const std::function<std::vector<std::uint32_t>()>& stillNeeded,
+                       const std::function<void(const cdimage::PassProgress&)>& progress) override {
+        m_drive->readAllAtOnce(end, stillNeeded, progress);
+    }
 
 private:
     DriveLock m_lock;
@@ -172,6 +181,7 @@ int extract(const fs::path& path, const fs::path& destination, bool force,
     cdimage::OpenedSource source = cdimage::openSource(
         path, [](const std::string& device) { return std::make_unique<LockedDrive>(device); });
     ReadingSource reading(source);
+    reading.reportTo(report);
     switch (source.kind) {
     case cdimage::SourceKind::Image:
         // An image gives every file it holds, into a folder named after the image.
@@ -220,6 +230,7 @@ int main(int argc, char** argv) {
         if (arguments.size() == 2 && arguments[0] == "--check") {
             cdimage::OpenedSource disc = openWhole(cdimage::pathOfUtf8(arguments[1]));
             ReadingSource reading(disc);
+            reading.reportTo(report);
             return checkDisc(reading, disc.where, report);
         }
         if (arguments.size() == 4 && arguments[0] == "--image") {

@@ -28,6 +28,20 @@ cdimage::SectorSource& ReadingSource::sectors() {
     return m_source;
 }
 
+void ReadingSource::reportTo(cdimage::Report& report) {
+    if (!m_repair)
+        return;
+    m_repair->source.onWholeReading([&report](const cdimage::PassProgress& pass) {
+        if (pass.done == pass.all) {
+            report.progressEnds();
+            return;
+        }
+        report.progress(pass.done, pass.all,
+                        std::string(pass.pass) + ": " + std::to_string(pass.missing) +
+                            " sectors missing");
+    });
+}
+
 cdimage::RepairingSource* ReadingSource::repairing() {
     return m_repair ? &m_repair->source : nullptr;
 }

@@ -6,6 +6,7 @@
 
 #include "cdimage/openimage.h"
 #include "cdimage/repairdata.h"
+#include "cdimage/report.h"
 
 #include <memory>
 #include <optional>
@@ -25,6 +26,8 @@ public:
     ReadingSource& operator=(const ReadingSource&) = delete;
 
     cdimage::SectorSource& sectors();
+    // Where a disc in a drive, read whole at its first lost sector, tells how far it has come.
+    void reportTo(cdimage::Report& report);
     // "12 sectors unreadable, 12 rebuilt, 0 not rebuildable", where the disc has repair data.
     std::optional<std::string> repairSummary() const;
     // The repair data's reader, where the disc has repair data.

@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "dat2file/adaptivereads.h"
+
+#include "cdimage/stopsignals.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace dat2file {
+
+namespace {
+constexpr std::size_t kSectorSize = 2336;
+constexpr std::uint32_t kChunk = 1024;
+} // namespace
+
+AdaptiveReads::AdaptiveReads(ReadRun read, DriveKnobs knobs, std::uint32_t sectors,
+                             std::string device, std::uint32_t lastSessionStart)
+    : m_read(std::move(read))
+    , m_knobs(std::move(knobs))
+    , m_sectors(sectors)
+    , m_device(std::move(device))
+    , m_lastSessionStart(lastSessionStart)
+    , m_chunks((std::size_t(sectors) + kChunk - 1) / kChunk)
+    , m_kept(sectors, false)
+    , m_seen(sectors, false)
+    , m_run(kRun * kSectorSize) {}
+
+AdaptiveReads::~AdaptiveReads() {
+    if (m_retriesLowered && m_knobs.restoreRetries)
+        m_knobs.restoreRetries();
+}
+
+bool AdaptiveReads::kept(std::uint32_t lba) const {
+    return lba < m_sectors && m_kept[lba];
+}
+
+std::uint8_t* AdaptiveReads::slot(std::uint32_t lba) {
+    std::unique_ptr<std::uint8_t[]>& chunk = m_chunks[lba / kChunk];
+    if (!chunk) {
+        if (std::size_t(std::count_if(m_chunks.begin(), m_chunks.end(),
+                                      [](const auto& c) { return bool(c); })) *
+                kChunk >=
+            kMostKept)
+            return nullptr;
+        chunk.reset(new std::uint8_t[kChunk * kSectorSize]);
+    }
+    return chunk.get() + std::size_t(lba % kChunk) * kSectorSize;
+}
+
+std::uint32_t AdaptiveReads::readKept(std::uint32_t lba, std::uint32_t count) {
+    count = std::min({count, kRun, m_sectors - lba});
+    const std::uint32_t got = std::min(m_read(lba, count, m_run.data()), count);
+    for (std::uint32_t i = 0; i < got; ++i)
+        m_seen[lba + i] = true;
+    for (std::uint32_t i = 0; i < got; ++i)
+        if (std::uint8_t* into = slot(lba + i)) {
+            std::memcpy(into, m_run.data() + std::size_t(i) * kSectorSize, kSectorSize);
+            m_kept[lba + i] = true;
+            m_failed.erase(lba + i);
+        }
+    return got;
+}
+
+bool AdaptiveReads::betweenFailures(std::uint32_t lba) const {
+    const auto nearestFailed = [&](std::uint32_t from, int step) {
+        for (std::int64_t at = std::int64_t(from) + step;
+             at >= 0 && at < std::int64_t(m_sectors) && std::abs(at - from) <= kLongestJump;
+             at += step) {
+            if (m_kept[std::size_t(at)])
+                return false;
+            if (m_failed.count(std::uint32_t(at)))
+                return true;
+        }
+        return false;
+    };
+    return nearestFailed(lba, -1) && nearestFailed(lba, +1);
+}
+
+const std::uint8_t* AdaptiveReads::sector(std::uint32_t lba) {
+    if (lba >= m_sectors)
+        return nullptr;
+    if (m_kept[lba])
+        return m_chunks[lba / kChunk].get() + std::size_t(lba % kChunk) * kSectorSize;
+    if (m_wholeRead && !m_seen[lba])
+        return nullptr; // failed, or skipped and not needed by the repair data
+    // Not read yet, or read but more than could be kept: read (again) now.
+    if (m_failed.count(lba))
+        return nullptr;
+    // Before the whole disc is read (its file system, its repair data's header): a run from
+    // here, and where it fails, the sector alone, a few times.
+    if (readKept(lba, kRun) == 0) {
+        bool read = false;
+        for (int attempt = 1; attempt < kAttempts && !read; ++attempt)
+            read = readKept(lba, 1) == 1;
+        if (!read) {
+            m_failed.insert(lba);
+            return nullptr;
+        }
+    }
+    if (m_kept[lba])
+        return m_chunks[lba / kChunk].get() + std::size_t(lba % kChunk) * kSectorSize;
+    // Read, but more than can be kept: given from the run just read.
+    return m_run.data();
+}
+
+void AdaptiveReads::readAllAtOnce(
+    std::uint32_t end, const std::function<std::vector<std::uint32_t>()>& stillNeeded,
+    const std::function<void(const cdimage::PassProgress&)>& progress) {
+    if (m_wholeRead)
+        return;
+    end = std::min(end, m_sectors);
+    if (m_knobs.setRetries)
+        m_retriesLowered = m_knobs.setRetries(kLoweredRetries) || m_retriesLowered;
+    std::uint64_t missing = 0;
+    const auto tell = [&](const char* pass, std::uint64_t done, std::uint64_t all) {
+        if (progress)
+            progress(cdimage::PassProgress{pass, done, all, missing});
+    };
+    // One pass in order: after a sector that fails, skip ahead, further while failures follow
+    // one another; what was skipped is neither read nor lost.
+    std::uint32_t jump = kFirstJump;
+    std::uint32_t lba = 0;
+    std::uint32_t lastTold = 0;
+    while (lba < end) {
+        if (lba - lastTold >= 4096 || lba == 0) {
+            tell("reading the disc", lba, end);
+            cdimage::stopIfAsked();
+            lastTold = lba;
+        }
+        if (m_kept[lba]) {
+            ++lba;
+            continue;
+        }
+        std::uint32_t count = 1;
+        while (count < kRun && lba + count < end && !m_kept[lba + count])
+            ++count;
+        const std::uint32_t got = readKept(lba, count);
+        if (got == count) {
+            lba += got;
+            jump = kFirstJump;
+            continue;
+        }
+        lba += got;
+        m_failed.insert(lba);
+        const std::uint32_t skipTo = std::min(end, lba + jump);
+        missing += skipTo - lba;
+        lba = skipTo;
+        jump = got > 0 ? kFirstJump : std::min(jump * 2, kLongestJump);
+    }
+    tell("reading the disc", end, end);
+    // Then again what is still needed, in order, each run of needed sectors at once. Meanwhile
+    // a sector not kept reads as lost.
+    m_wholeRead = true;
+    std::vector<std::uint32_t> needed = stillNeeded ? stillNeeded() : std::vector<std::uint32_t>{};
+    std::sort(needed.begin(), needed.end());
+    needed.erase(std::unique(needed.begin(), needed.end()), needed.end());
+    // A sector that failed was tried already: only those skipped are read.
+    std::erase_if(needed, [&](std::uint32_t wanted) {
+        return wanted >= end || m_kept[wanted] || m_failed.count(wanted);
+    });
+    missing = needed.size();
+    jump = 1;
+    for (std::size_t i = 0; i < needed.size();) {
+        if (i % 256 == 0) {
+            tell("reading again what the repair data needs", i, needed.size());
+            cdimage::stopIfAsked();
+        }
+        std::size_t run = 1;
+        while (i + run < needed.size() && run < kRun && needed[i + run] == needed[i] + run)
+            ++run;
+        const std::uint32_t got = readKept(needed[i], std::uint32_t(run));
+        missing -= got;
+        if (got == run) {
+            i += run;
+            jump = 1;
+            continue;
+        }
+        // After failures that follow one another, skip ahead, further each time: a region
+        // of damage costs a few tries, and what lies past it is still read.
+        const std::uint32_t failedAt = needed[i + got];
+        m_failed.insert(failedAt);
+        i += got + 1;
+        while (i < needed.size() && needed[i] < failedAt + jump)
+            ++i;
+        jump = got > 0 ? 1 : std::min(jump * 2, kLongestJump);
+    }
+    tell("reading again what the repair data needs", needed.size(), needed.size());
+    // The retries stay lowered for the sectors still to be tried (readHarder); they are put
+    // back when the drive is let go.
+}
+
+cdimage::SectorAnswer AdaptiveReads::readHarder(std::uint32_t lba) {
+    // Skipped, and more than the repair data rebuilds: read now, unless the sectors nearest it
+    // on both sides failed (damage lies in one piece: it is part of it).
+    if (m_wholeRead && lba < m_sectors && !m_kept[lba] && !m_failed.count(lba)) {
+        if (betweenFailures(lba) || readKept(lba, 1) != 1)
+            m_failed.insert(lba);
+        else if (!m_kept[lba])
+            return {m_run.data(), {}, false}; // read, but more than can be kept
+    }
+    return read(lba);
+}
+
+std::string AdaptiveReads::whyUnreadable(std::uint32_t lba) const {
+    if (lba >= m_sectors)
+        return "the disc in " + m_device + " ends at sector " + std::to_string(m_sectors);
+    if (m_wholeRead && !m_failed.count(lba))
+        return "the drive " + m_device +
+               " was not asked for it again: it lies just after a sector it cannot read, and "
+               "the repair data did not need it";
+    return "the drive " + m_device + " cannot read it";
+}
+
+} // namespace dat2file
