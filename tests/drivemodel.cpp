@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "drivemodel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace velmora::test {
+
+namespace {
+constexpr double kTurn = 6.283185307179586;
+constexpr double kRimRadius = 58.0;             // mm
+constexpr double kRimSpeed = 24 * 1.2 * 1000.0; // mm a second at the rim
+constexpr double kSettle = 0.010, kFullStroke = 0.140, kDataWidth = 33.0;
+constexpr double kCommand = 0.0005;
+constexpr double kNearby = 0.05; // mm: a few turns away, reached by waiting, not seeking
+} // namespace
+
+DriveModel::DriveModel(const QByteArray& image, Sectors damaged)
+    : m_image(image)
+    , m_damaged(std::move(damaged))
+    , m_geometry(std::uint32_t(image.size() / 2352)) {}
+
+double DriveModel::turn() const {
+    return kTurn * kRimRadius / kRimSpeed;
+}
+
+double DriveModel::passage(std::uint32_t lba) const {
+    return turn() * DiscGeometry::kSectorLength / (kTurn * m_geometry.radius(lba));
+}
+
+void DriveModel::reach(std::uint32_t lba) {
+    const double radius = m_geometry.radius(lba), distance = std::abs(radius - m_radius);
+    if (distance > kNearby)
+        m_clock += kSettle + kFullStroke * std::sqrt(std::min(distance, kDataWidth) / kDataWidth);
+    // The disc has turned meanwhile; wait until the sector's start comes under the head.
+    const double now = std::fmod(m_angle + kTurn * (m_clock / turn()), kTurn);
+    double wait = std::fmod(m_geometry.angle(lba) - now + 2 * kTurn, kTurn);
+    m_clock += wait / kTurn * turn();
+    m_radius = radius;
+}
+
+std::uint32_t DriveModel::read(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
+    ++m_commands;
+    m_clock += kCommand;
+    if (lba >= sectors())
+        return 0;
+    count = std::min(count, sectors() - lba);
+    if (lba != m_head)
+        reach(lba);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t sector = lba + i;
+        m_clock += passage(sector);
+        if (m_damaged.count(sector)) {
+            m_clock += m_retries * turn();
+            m_head = UINT32_MAX; // the read-ahead stops with the error
+            m_angle = std::fmod(
+                m_geometry.angle(sector + 1) - kTurn * (m_clock / turn()) + 64 * kTurn, kTurn);
+            m_radius = m_geometry.radius(sector + 1);
+            return i;
+        }
+        std::memcpy(out + std::size_t(i) * 2336, m_image.constData() + qint64(sector) * 2352 + 16,
+                    2336);
+    }
+    m_head = lba + count;
+    m_angle =
+        std::fmod(m_geometry.angle(lba + count) - kTurn * (m_clock / turn()) + 64 * kTurn, kTurn);
+    m_radius = m_geometry.radius(lba + count);
+    return count;
+}
+
+} // namespace velmora::test

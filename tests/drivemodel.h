@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// A CD drive in virtual time: the sectors of an image read as a drive reads a disc, each
+// command costing what it would, so that reading strategies can be compared without a drive.
+// Where each sector lies is DiscGeometry's (tests/discdamage.h); which ones the drive cannot
+// read is given, as its damage functions lay it out.
+//
+// The figures, and where they come from:
+// - The disc turns at a constant rate (CAV), 24× at its rim: 28.8 m/s at 58 mm, 79 turns a
+//   second. CD-ROM drives of 24× and more read data at constant angular velocity; 24× is the
+//   speed they fall back to on a worn disc.
+// - A seek costs 10 ms to start and settle, plus 140 ms for the whole 33 mm of the data area,
+//   growing as the square root of the distance (the arm accelerates, then brakes): about 90 ms
+//   for a third of it, the "average access time" drive data sheets give. Then the drive waits
+//   for the sector to come round. A sector on the same or the next few turns needs no seek,
+//   only the wait.
+// - Each command costs 0.5 ms before the drive acts on it. A command that continues the last
+//   one (the next sector) streams from the drive's read-ahead: no wait.
+// - A sector the drive cannot correct costs one revolution per attempt: it reads the sector
+//   again each time it comes round. The drive makes its Read Retry Count of attempts more
+//   (MMC's Read-Write Error Recovery page; 24 by default here, which with the drive's other
+//   recovery is the second or so a scratched sector takes), then fails the command; the
+//   sectors before it in the command are delivered. Lowered to 0, the error costs only the
+//   sector's own passage.
+
+#include "discdamage.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+
+namespace velmora::test {
+
+class DriveModel {
+public:
+    static constexpr int kDefaultRetries = 24;
+
+    // The sectors of `image` (raw, 2,352 bytes each), `damaged` unreadable.
+    DriveModel(const QByteArray& image, Sectors damaged);
+
+    // Reads `count` sectors from `lba`, each from its subheader on (2,336 bytes), into `out`:
+    // how many from `lba` on were read before the first unreadable one (all when none is).
+    std::uint32_t read(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
+    // The same, all or nothing, as a drive that does not say which sector failed.
+    bool readAll(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
+        return read(lba, count, out) == count;
+    }
+    bool setRetries(int retries) {
+        m_retries = retries;
+        return true;
+    }
+    bool restoreRetries() {
+        m_retries = kDefaultRetries;
+        return true;
+    }
+
+    std::uint32_t sectors() const { return m_geometry.sectors(); }
+    double seconds() const { return m_clock; }
+    std::uint64_t commands() const { return m_commands; }
+
+private:
+    // Moves the head to `lba`'s sector: a seek where it lies elsewhere, then the wait for it.
+    void reach(std::uint32_t lba);
+    double turn() const; // seconds a revolution takes
+    double passage(std::uint32_t lba) const;
+
+    const QByteArray& m_image;
+    Sectors m_damaged;
+    DiscGeometry m_geometry;
+    double m_clock = 0;
+    std::uint32_t m_head = UINT32_MAX; // the next sector under the head, streaming
+    double m_angle = 0, m_radius = DiscGeometry::kHub;
+    int m_retries = kDefaultRetries;
+    std::uint64_t m_commands = 0;
+};
+
+} // namespace velmora::test
