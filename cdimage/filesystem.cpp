@@ -188,6 +188,7 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
         throw DiscError(where + " reaches past the last sector (" +
                         std::to_string(m_source.sectorCount()) + ")");
     std::vector<DiscFile> found;
+    std::vector<std::size_t> withoutXa; // files whose records say nothing of their form
     for (std::uint32_t block = 0; block < folder.sectors; ++block) {
         const std::uint8_t* data =
             form1Data(folder.lba + block, block == 0 ? "the folder" : where + ": its sector");
@@ -234,11 +235,22 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
                 entry.form2 =
                     (xa[record::kXaAttributes] << 8 | xa[record::kXaAttributes + 1]) & kXaForm2Bit;
                 rockRidge += kXaSystemUseSize;
+            } else if (!entry.directory && entry.sectors > 0) {
+                withoutXa.push_back(found.size());
             }
             if (!joliet && rockRidge < length)
                 readRockRidge(entryBytes + rockRidge, length - rockRidge, entry);
             found.push_back(std::move(entry));
         }
+    }
+    // The XA attributes are optional (a session appended by a burner that writes none): a file
+    // without them is of the form its first sector's subheader names.
+    for (const std::size_t index : withoutXa) {
+        DiscFile& entry = found[index];
+        if (entry.lba >= m_source.sectorCount())
+            continue;
+        const SectorAnswer first = m_source.read(entry.lba);
+        entry.form2 = first && checkSubheader(first.bytes, true).empty();
     }
     return found;
 }

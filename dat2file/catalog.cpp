@@ -86,9 +86,13 @@ Voucher voucherOnDisc(const ListOnDisc& found, const std::string& volume,
     if (!found.list)
         return {};
     const cdimage::FileList& list = *found.list;
-    if (!list.volumeIdentifier.empty() && list.volumeIdentifier != volume)
-        return {std::nullopt, "the file list names the volume " + list.volumeIdentifier +
-                                  ", this disc is " + volume};
+    if (!list.volumeIdentifier.empty() && list.volumeIdentifier != volume && !found.renameTold) {
+        found.renameTold = true;
+        report.warning("the file list names the volume " + list.volumeIdentifier +
+                       ", this disc is " + volume +
+                       " (a later session renamed it): the list's entries are used where the "
+                       "folders agree with them, each file checked by its SHA-256");
+    }
     if (const auto named = found.byIdentifier.find(cdimage::comparableIdentifier(file.name));
         named != found.byIdentifier.end()) {
         const cdimage::ListedFile& entry = list.files[named->second];

@@ -29,6 +29,8 @@ struct ListOnDisc {
     std::unordered_map<std::string, std::size_t> byIdentifier;
     // And by their first sector, those that have one of their own (a length above 0).
     std::unordered_map<std::uint32_t, std::size_t> byLba;
+    // Whether the warning that a later session renamed the volume was given.
+    mutable bool renameTold = false;
 };
 ListOnDisc listOnDisc(cdimage::FileSystem& files);
 // Whether the root file `identifier` (as comparableIdentifier gives it) is the image's own, not
@@ -36,7 +38,9 @@ ListOnDisc listOnDisc(cdimage::FileSystem& files);
 bool isImagesOwn(const ListOnDisc& list, const std::string& identifier);
 
 // What the list says of a file on the same disc: an entry only where its name, place and size
-// agree with the file's record.
+// agree with the file's record. A list that names another volume (a later session renamed it)
+// is used all the same, with a warning: its entries agree with the records or are not used,
+// and each file's SHA-256 decides.
 Voucher voucherOnDisc(const ListOnDisc& found, const std::string& volume,
                       const cdimage::DiscFile& file, cdimage::Report& report);
 

@@ -63,6 +63,8 @@ private Q_SLOTS:
     void craftedImagesCostOnlyTheirBadEntries();
     void namesFromADiscNeverReachATerminalRaw();
     void imagesOfOtherToolsRead();
+    void sessionsAppendedByOtherToolsRead_data();
+    void sessionsAppendedByOtherToolsRead();
     void checkSaysWhatExtractionDoes_data();
     void checkSaysWhatExtractionDoes();
     void neroImagesWrittenAtOnceOfBothFormats();
@@ -259,6 +261,35 @@ QByteArray neroImage(const QByteArray& sectors, bool wide) {
 } // namespace
 
 // Nero images of both formats, written at once: every file back, checked against its list.
+void ReadingTest::sessionsAppendedByOtherToolsRead_data() {
+    QTest::addColumn<QString>("image");
+    // xorriso -grow_blindly writes no XA attributes: the files' form is their sectors'.
+    QTest::newRow("no XA attributes") << u"form2_without_xa"_qs;
+    // genisoimage -C/-M -V APPENDED renames the volume the file list names.
+    QTest::newRow("volume renamed") << u"later_session_volume_name"_qs;
+}
+
+// One of our discs with a session appended by another tool: every file of ours back whole and
+// checked against the list, the one added back too, --check saying all is intact.
+void ReadingTest::sessionsAppendedByOtherToolsRead() {
+    QFETCH(QString, image);
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(IMAGES3_DATA) + u'/' + image + u'/';
+    for (const QString& track : {u"ms (Track 1).bin"_qs, u"ms (Track 2).bin"_qs})
+        if (!unpack(data + track + u".xz"_qs, folder.path(), track))
+            QSKIP("xz cannot unpack the test images here");
+    QFile::copy(data + u"ms-tracks.cue"_qs, folder.filePath(u"ms-tracks.cue"_qs));
+    const Run back = dat2file({u"ms-tracks.cue"_qs, u"out"_qs}, folder.path());
+    QVERIFY2(back.status == 0, qPrintable(back.errors));
+    QVERIFY2(back.output.contains(u"3 files"_qs) && back.output.contains(u"2 checked"_qs),
+             qPrintable(back.output));
+    const QMap<QString, QByteArray> files = filesUnder(folder.filePath(u"out"_qs));
+    QCOMPARE(files.keys(), (QStringList{u"added.txt"_qs, u"second.dat"_qs, u"small clip.mpg"_qs}));
+    QCOMPARE(files[u"small clip.mpg"_qs].size(), 40000);
+    const Run checked = dat2file({u"--check"_qs, u"ms-tracks.cue"_qs}, folder.path());
+    QCOMPARE(checked.status, 0);
+}
+
 void ReadingTest::checkSaysWhatExtractionDoes_data() {
     QTest::addColumn<QString>("packed");    // the image's sectors, xz-compressed
     QTest::addColumn<QString>("opened");    // what dat2file is given
