@@ -69,6 +69,27 @@ std::optional<std::string> whyNotFollowed(const fs::path& path) {
     return std::nullopt;
 }
 
+// The first folder on the way from `into` to `place` (its last part too where `whole`) that is
+// a symbolic link, said as why nothing is written there: a link in an existing folder would
+// lead the files written with --force outside it.
+std::optional<std::string> linkOnTheWay(const fs::path& into, const std::string& place,
+                                        bool whole) {
+    const fs::path relative = cdimage::pathOfUtf8(place).make_preferred();
+    const fs::path folders = whole ? relative : relative.parent_path();
+    fs::path at = into;
+    for (const fs::path& part : folders) {
+        at /= part;
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(cdimage::systemPath(at), error);
+        if (fs::is_symlink(status))
+            return quoted(at) + " is a symbolic link: nothing is written through one, so that "
+                                "every file stays inside the folder written";
+        if (!fs::exists(status))
+            break;
+    }
+    return std::nullopt;
+}
+
 int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list, const Found& folder,
                   const std::string& where, const fs::path& destination, bool force,
                   cdimage::Report& report) {
@@ -119,7 +140,7 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list, const Foun
         if (below(place))
             continue;
         const fs::path made = into / cdimage::pathOfUtf8(place).make_preferred();
-        if (const auto why = whyNotFollowed(made)) {
+        if (const auto why = linkOnTheWay(into, place, true)) {
             refused.insert(place);
             leftOut.push_back({place, *why});
             continue;
@@ -147,6 +168,10 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list, const Foun
         const std::string detail = "file " + std::to_string(i + 1) + " of " +
                                    std::to_string(plan.files.size()) + ": " + file.place;
         const fs::path output = into / cdimage::pathOfUtf8(file.place).make_preferred();
+        if (const auto why = linkOnTheWay(into, file.place, false)) {
+            leftOut.push_back({file.isoPath, *why});
+            continue;
+        }
         if (const auto why = whyNotWritable(output, force)) {
             leftOut.push_back({file.isoPath, *why});
             continue;

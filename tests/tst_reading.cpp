@@ -74,6 +74,7 @@ private Q_SLOTS:
     void enhancedCdIsReadFromItsLastSession();
     void riffCopyTrustsOnlyAListOfItsOwner();
     void forceNeverFollowsAnotherUsersLink();
+    void forceNeverWritesThroughALinkInside();
     void killedRunsTemporariesGoWhateverTheirDestination();
 };
 
@@ -535,6 +536,32 @@ void ReadingTest::forceNeverFollowsAnotherUsersLink() {
     QVERIFY(::lchown(link.constData(), 0, 0) == 0);
     QCOMPARE(dat2file({u"--force"_qs, u"IMG.bin"_qs, u"out"_qs}, folder.path()).status, 0);
     QVERIFY(QFileInfo::exists(folder.filePath(u"theirs/a.dat"_qs)));
+}
+
+// With --force into an existing folder, a symbolic link inside it (the user's own, to a folder
+// elsewhere) is never written through: what would go there is left out, named, and nothing
+// appears outside the folder written.
+void ReadingTest::forceNeverWritesThroughALinkInside() {
+    if (testingWindowsTools())
+        QSKIP("symbolic links here are POSIX's");
+    QTemporaryDir folder;
+    const QByteArray clip = randomBytes(9000, 21), deeper = randomBytes(4000, 22),
+                     beside = randomBytes(3000, 23);
+    writeFile(folder.path(), u"tree/CLIPS/A.DAT"_qs, clip);
+    writeFile(folder.path(), u"tree/CLIPS/MORE/C.DAT"_qs, deeper);
+    writeFile(folder.path(), u"tree/B.DAT"_qs, beside);
+    if (!genisoimage({u"-o"_qs, u"t.iso"_qs, u"tree"_qs}, folder.path()))
+        QSKIP("genisoimage cannot be run here");
+    writeFile(folder.path(), u"t.bin"_qs, rawForm1(readFile(folder.filePath(u"t.iso"_qs))));
+    QDir(folder.path()).mkpath(u"out"_qs);
+    QDir(folder.path()).mkpath(u"elsewhere"_qs);
+    QVERIFY(QFile::link(folder.filePath(u"elsewhere"_qs), folder.filePath(u"out/CLIPS"_qs)));
+    const Run run = dat2file({u"--force"_qs, u"t.bin"_qs, u"out"_qs}, folder.path());
+    QCOMPARE(run.status, 3);
+    QVERIFY2(run.errors.contains(u"is a symbolic link: nothing is written through one"_qs),
+             qPrintable(run.errors));
+    QVERIFY(QDir(folder.filePath(u"elsewhere"_qs)).isEmpty());
+    QCOMPARE(readFile(folder.filePath(u"out/B.DAT"_qs)), beside);
 }
 
 // A run killed while filling a folder leaves it; the next run in that folder removes it, for
