@@ -404,6 +404,9 @@ struct TocTrack {
     std::uint64_t pregap = 0;           // PREGAP: zeros before the track, in no file
     std::optional<std::uint64_t> start; // START: where index 1 lies in the track's data
     std::vector<TocPiece> pieces;
+    // The sub-channel stored after each sector (RW, RW_RAW: 96 bytes), as cdrdao read-cd
+    // --read-subchan keeps it.
+    std::size_t subchannel = 0;
 };
 using Fault = std::function<ImageError(const std::string&)>;
 
@@ -459,12 +462,17 @@ void readTocLine(std::vector<std::string> words, std::vector<TocTrack>& tracks,
         if (tracks.size() >= 99)
             throw fault("more than 99 tracks");
         tracks.push_back({words.size() >= 2 ? asciiUpperCase(words[1]) : std::string(), 0, {}, {}});
+        if (words.size() >= 3) {
+            const std::string subchannel = asciiUpperCase(words[2]);
+            if (subchannel == "RW" || subchannel == "RW_RAW")
+                tracks.back().subchannel = 96;
+        }
         return;
     }
     if (tracks.empty())
         return;
     TocTrack& track = tracks.back();
-    const std::size_t stride = trackMode(track.mode, true).stride;
+    const std::size_t stride = trackMode(track.mode, true).stride + track.subchannel;
     const bool piece = keyword == "DATAFILE" || keyword == "FILE" || keyword == "AUDIOFILE" ||
                        ((keyword == "ZERO" || keyword == "SILENCE") && words.size() >= 2);
     if (piece && track.pieces.size() >= 99)
@@ -495,7 +503,7 @@ TrackLayout layOutToc(const std::vector<TocTrack>& tracks, const FileSize& sizeO
     std::uint64_t position = 0; // of the track's beginning on the disc, in sectors
     for (const TocTrack& track : tracks) {
         const TrackMode& mode = trackMode(track.mode, true);
-        const std::size_t stride = mode.stride;
+        const std::size_t stride = mode.stride + track.subchannel;
         if (!layout.origin)
             layout.origin = position + track.pregap + track.start.value_or(0);
         std::uint64_t at = position + track.pregap;
@@ -508,8 +516,7 @@ TrackLayout layOutToc(const std::vector<TocTrack>& tracks, const FileSize& sizeO
             }
             if (mode.subheaderOffset && piece.file && sectors > 0) {
                 // Without a length, to the file's end, however long it is.
-                layout.tracks.push_back({*piece.file, piece.offset, mode.stride,
-                                         *mode.subheaderOffset,
+                layout.tracks.push_back({*piece.file, piece.offset, stride, *mode.subheaderOffset,
                                          piece.sectors ? std::optional(sectors) : std::nullopt, 0});
                 layout.starts.push_back(at);
             }

@@ -29,12 +29,18 @@ namespace {
 // How a file of sectors without a description stores them, told by its content: the sync
 // pattern opens a raw sector, and the volume descriptor "CD001" stands in sector 16 wherever
 // its data begins in that kind of sector.
-enum class SectorStorage { Unknown, Raw2352, Mode2Without2336, Plain2048 };
+// A raw sector followed by its 96 bytes of sub-channel (2448 in all, as cdrdao read-cd
+// --read-subchan and CloneCD-like rippers keep it) has the next sync pattern 2448 bytes on.
+enum class SectorStorage { Unknown, Raw2352, Raw2448, Mode2Without2336, Plain2048 };
 
 SectorStorage sectorStorageOf(std::string_view head) {
     const auto bytes = reinterpret_cast<const std::uint8_t*>(head.data());
-    if (startsWithSync(bytes, head.size()))
-        return SectorStorage::Raw2352;
+    if (startsWithSync(bytes, head.size())) {
+        const auto syncAt = [&](std::size_t at) {
+            return head.size() > at && startsWithSync(bytes + at, head.size() - at);
+        };
+        return syncAt(2448) && !syncAt(2352) ? SectorStorage::Raw2448 : SectorStorage::Raw2352;
+    }
     const auto descriptorAt = [&](std::size_t at) {
         return head.size() >= at + 6 && head.substr(at + 1, 5) == "CD001";
     };
@@ -292,6 +298,8 @@ std::vector<ImageTrack> imageTracksAt(const fs::path& path) {
     switch (sectorStorageOf(head)) {
     case SectorStorage::Raw2352:
         return {ImageTrack{path, 0, 2352, 16, std::nullopt, 0}}; // the raw sectors themselves
+    case SectorStorage::Raw2448:
+        return {ImageTrack{path, 0, 2448, 16, std::nullopt, 0}}; // each with its sub-channel
     case SectorStorage::Mode2Without2336:
         return {ImageTrack{path, 0, 2336, 0, std::nullopt, 0}}; // from each subheader on
     case SectorStorage::Plain2048:

@@ -65,6 +65,7 @@ private Q_SLOTS:
     void imagesOfOtherToolsRead();
     void sessionsAppendedByOtherToolsRead_data();
     void sessionsAppendedByOtherToolsRead();
+    void rawSectorsWithSubChannelRead();
     void checkSaysWhatExtractionDoes_data();
     void checkSaysWhatExtractionDoes();
     void neroImagesWrittenAtOnceOfBothFormats();
@@ -289,6 +290,26 @@ void ReadingTest::sessionsAppendedByOtherToolsRead() {
     QCOMPARE(files[u"small clip.mpg"_qs].size(), 40000);
     const Run checked = dat2file({u"--check"_qs, u"ms-tracks.cue"_qs}, folder.path());
     QCOMPARE(checked.status, 0);
+}
+
+// A rip that keeps each sector's 96 bytes of sub-channel after it (2,448 bytes a sector), as
+// cdrdao read-cd --read-subchan rw_raw writes it: through its table of contents, and bare.
+void ReadingTest::rawSectorsWithSubChannelRead() {
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(IMAGES3_DATA) + u"/sub2448/"_qs;
+    if (!unpack(data + u"small-sub.bin.xz"_qs, folder.path(), u"small-sub.bin"_qs))
+        QSKIP("xz cannot unpack the test images here");
+    QFile::copy(data + u"small-sub.toc"_qs, folder.filePath(u"small-sub.toc"_qs));
+    for (const QString& image : {u"small-sub.toc"_qs, u"small-sub.bin"_qs}) {
+        const QString out = image.endsWith(u".toc"_qs) ? u"from-toc"_qs : u"from-bin"_qs;
+        const Run back = dat2file({image, out}, folder.path());
+        QVERIFY2(back.status == 0, qPrintable(image + u": "_qs + back.errors));
+        QVERIFY2(back.output.contains(u"2 checked against the file list, 0 damaged"_qs),
+                 qPrintable(back.output));
+        QCOMPARE(filesUnder(folder.filePath(out)).keys(),
+                 (QStringList{u"second.dat"_qs, u"small clip.mpg"_qs}));
+        QCOMPARE(dat2file({u"--check"_qs, image}, folder.path()).status, 0);
+    }
 }
 
 void ReadingTest::checkSaysWhatExtractionDoes_data() {
