@@ -80,19 +80,36 @@ std::string ImageFile::whyUnreadable(std::uint32_t lba) const {
            ")";
 }
 
+namespace {
+
+// Where the headers of a raw track's first sectors say it begins: the first of its first 16
+// sectors whose sync pattern and mode are whole names its address.
+std::optional<std::uint32_t> placeNamedByHeaders(ImageFile& file) {
+    for (std::uint32_t index = 0; index < std::min(file.sectorCount(), 16u); ++index) {
+        const std::uint8_t* stored = file.sector(index);
+        if (stored && startsWithSync(stored - 16, 16) && stored[-1] == 2) {
+            const std::uint32_t named = lbaOfHeader(stored - 4);
+            if (named >= index && named - index < kMaxSectors)
+                return named - index;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 DiscImage::DiscImage(const std::vector<ImageTrack>& tracks) {
     std::optional<std::uint32_t> lastSession;
     for (const ImageTrack& track : tracks) {
         Part part{track.firstLba, std::make_unique<ImageFile>(track), track.sectors};
-        if (track.laterSession) {
-            // A later session begins after the lead-out and lead-in between sessions, which no
-            // image file holds: its sectors' headers tell where it lies.
-            if (track.stride == kRawSectorSize && track.subheaderOffset == 16)
-                if (const std::uint8_t* first = part.file->sector(0);
-                    first && startsWithSync(first - 16, 16) && first[-1] == 2)
-                    part.firstLba = std::min(lbaOfHeader(first - 4), kMaxSectors);
+        // Raw sectors' headers tell where they lie: a later session begins after the lead-out
+        // and lead-in between sessions, which no image file holds, and a description may put a
+        // track elsewhere (a pregap it says is in no file, though the file holds it).
+        if (part.file->rawWithSync())
+            if (const auto named = placeNamedByHeaders(*part.file))
+                part.firstLba = *named;
+        if (track.laterSession)
             lastSession = std::max(lastSession.value_or(0), part.firstLba);
-        }
         m_parts.push_back(std::move(part));
     }
     m_lastSessionStart = lastSession.value_or(0);

@@ -653,7 +653,8 @@ void Dat2FileTest::videoCdInEveryLayoutComesBackWhole() {
 // other case, a backslash between folders; a table of contents with its pregap in the file
 // (START) and a length in bytes.
 // A description that puts the second track 150 sectors past where its sectors' headers say
-// they stand: those sectors are misplaced, and a file in them is never written as good.
+// they stand: the headers place it, and its file comes back whole. A sector inside the track
+// whose header names another address is misplaced, and its file is never written as good.
 void Dat2FileTest::trackPlacedElsewhereIsNeverReadAsAnother() {
     QTemporaryDir folder;
     if (layOutVideoCd(folder.path()).isEmpty())
@@ -663,11 +664,27 @@ void Dat2FileTest::trackPlacedElsewhereIsNeverReadAsAnother() {
                   "FILE \"vcd_t1.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
                   "FILE \"vcd_t2.bin\" BINARY\n  TRACK 02 MODE2/2352\n    PREGAP 00:02:00\n"
                   "    INDEX 01 00:00:00\n");
-    const QString out = folder.filePath(u"out"_qs);
+    const QString out = folder.filePath(u"out"_qs), reference = folder.filePath(u"reference"_qs);
+    QCOMPARE(
+        dat2file({u"--image"_qs, u"vcd.cue"_qs, u"MPEGAV/AVSEQ01.DAT"_qs, reference}, folder.path())
+            .status,
+        0);
     const Run read = dat2file({u"--image"_qs, cue, u"MPEGAV/AVSEQ01.DAT"_qs, out}, folder.path());
-    QVERIFY2(read.status == 1 || read.status == 3, qPrintable(read.errors));
-    QVERIFY2(read.errors.contains(u"is misplaced: its header names sector"_qs),
-             qPrintable(read.errors));
+    QVERIFY2(read.status == 0, qPrintable(read.errors));
+    QCOMPARE(readFile(out), readFile(reference));
+
+    // Sector 500's header names sector 501.
+    QByteArray track = readFile(folder.filePath(u"vcd_t2.bin"_qs));
+    track[(500 - 300) * 2352 + 14] = char(track[(500 - 300) * 2352 + 14] + 1);
+    writeFile(folder.path(), u"vcd_t2.bin"_qs, track);
+    QFile::remove(out);
+    const Run misplaced =
+        dat2file({u"--image"_qs, cue, u"MPEGAV/AVSEQ01.DAT"_qs, out}, folder.path());
+    QCOMPARE(misplaced.status, 3);
+    QVERIFY2(
+        misplaced.errors.contains(
+            u"sector 500 is misplaced: its header names sector 501, it stands at sector 500"_qs),
+        qPrintable(misplaced.errors));
     QVERIFY(!QFile::exists(out));
 }
 

@@ -66,6 +66,7 @@ private Q_SLOTS:
     void sessionsAppendedByOtherToolsRead_data();
     void sessionsAppendedByOtherToolsRead();
     void rawSectorsWithSubChannelRead();
+    void tracksArePlacedWhereTheirHeadersSay();
     void checkSaysWhatExtractionDoes_data();
     void checkSaysWhatExtractionDoes();
     void neroImagesWrittenAtOnceOfBothFormats();
@@ -309,6 +310,31 @@ void ReadingTest::rawSectorsWithSubChannelRead() {
         QCOMPARE(filesUnder(folder.filePath(out)).keys(),
                  (QStringList{u"second.dat"_qs, u"small clip.mpg"_qs}));
         QCOMPARE(dat2file({u"--check"_qs, image}, folder.path()).status, 0);
+    }
+}
+
+// A Video CD whose cue sheet (chdman extractcd's) says its MPEG tracks' pregaps are in no file,
+// though the file holds them: each track lies where its sectors' headers say, and each MPEG
+// file comes back whole, not shifted by the pregap: vcdimager's 30 empty sectors, then a pack
+// in every sector, then its 45 empty ones.
+void ReadingTest::tracksArePlacedWhereTheirHeadersSay() {
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(IMAGES3_DATA) + u"/sector_address_unchecked/"_qs;
+    if (!unpack(data + u"vcdsub-x.bin.xz"_qs, folder.path(), u"vcdsub-x.bin"_qs))
+        QSKIP("xz cannot unpack the test images here");
+    QFile::copy(data + u"vcdsub-x.cue"_qs, folder.filePath(u"vcdsub-x.cue"_qs));
+    const Run back = dat2file({u"vcdsub-x.cue"_qs, u"out"_qs}, folder.path());
+    QVERIFY2(back.status == 0, qPrintable(back.errors));
+    for (const QString& name : {u"AVSEQ01.DAT"_qs, u"AVSEQ02.DAT"_qs, u"AVSEQ03.DAT"_qs}) {
+        const QByteArray mpeg = readFile(folder.filePath(u"out/MPEGAV/"_qs + name));
+        QCOMPARE(mpeg.size(), 298 * 2324);
+        for (qsizetype sector = 0; sector < 298; ++sector) {
+            const QByteArray bytes = mpeg.mid(sector * 2324, 2324);
+            const bool pack = bytes.startsWith(QByteArray("\0\0\1\xBA", 4));
+            QVERIFY2(pack == (sector >= 30 && sector < 253),
+                     qPrintable(name + u" sector "_qs + QString::number(sector)));
+            QVERIFY(pack || bytes.count('\0') == 2324);
+        }
     }
 }
 
