@@ -240,6 +240,12 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
             }
             if (!joliet && rockRidge < length)
                 readRockRidge(entryBytes + rockRidge, length - rockRidge, entry);
+            entry.moreExtents = entryBytes[record::kFlags] & record::kMoreExtentsFlag;
+            if (!found.empty() && found.back().moreExtents && found.back().name == entry.name &&
+                !entry.directory) {
+                joinExtent(found.back(), entry);
+                continue;
+            }
             found.push_back(std::move(entry));
         }
     }
@@ -295,7 +301,22 @@ std::optional<DiscFile> FileSystem::find(std::string_view path, const DiscFile& 
     return current;
 }
 
+void FileSystem::joinExtent(DiscFile& file, const DiscFile& next) {
+    const std::uint64_t size = std::uint64_t(file.size) + next.size;
+    if (next.lba == std::uint64_t(file.lba) + file.sectors && size <= UINT32_MAX) {
+        file.size = std::uint32_t(size);
+        file.sectors += next.sectors;
+    } else {
+        file.extentsApart = true;
+    }
+    file.moreExtents = next.moreExtents;
+}
+
 void FileSystem::checkExtent(const DiscFile& file, std::string_view path) const {
+    if (file.extentsApart)
+        throw DiscError("\"" + std::string(path) +
+                        "\" is recorded in several parts that do not follow one another on the "
+                        "disc: it is not given back");
     if (std::uint64_t(file.lba) + file.sectors > m_lastSector)
         throw DiscError("\"" + std::string(path) + "\" claims sectors " + std::to_string(file.lba) +
                         " to " + std::to_string(std::uint64_t(file.lba) + file.sectors - 1) +

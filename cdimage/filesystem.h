@@ -34,6 +34,10 @@ struct DiscFile {
     bool form2 = false;
     std::optional<std::int64_t> recorded; // its record's date, seconds after 1970 UTC
     bool relocated = false;               // a folder Rock Ridge moved here from deeper down (RE)
+    // A file of several records (ISO 9660 level 3): its extents are joined where each follows
+    // the last one; `extentsApart` where they do not, and then it is not given back.
+    bool moreExtents = false;
+    bool extentsApart = false;
 };
 
 // A file met while walking a folder tree: its path below the folder walked ("MPEGAV/AVSEQ01.DAT;1"
@@ -97,6 +101,8 @@ public:
                                      std::vector<TreeFile>* folders = nullptr);
 
     // Throws a DiscError naming `path` when the file reaches past the end of the volume.
+    // Joins the record of a file's next extent to it.
+    static void joinExtent(DiscFile& file, const DiscFile& next);
     void checkExtent(const DiscFile& file, std::string_view path) const;
 
 private:

@@ -30,6 +30,7 @@ inline constexpr std::size_t kNameLength = 32;
 inline constexpr std::size_t kName = 33;     // then a padding byte if the length is even
 inline constexpr std::size_t kSmallest = 34; // a record with a name of one byte
 inline constexpr std::uint8_t kFolderFlag = 0x02;
+inline constexpr std::uint8_t kMoreExtentsFlag = 0x80; // the file goes on in the next record
 // In the CD-ROM XA system use field that follows the name.
 inline constexpr std::size_t kXaAttributes = 4; // big-endian
 inline constexpr std::size_t kXaSignature = 6;  // "XA"

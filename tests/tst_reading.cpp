@@ -67,6 +67,7 @@ private Q_SLOTS:
     void sessionsAppendedByOtherToolsRead();
     void rawSectorsWithSubChannelRead();
     void tracksArePlacedWhereTheirHeadersSay();
+    void fileOfSeveralExtentsComesBackOnce();
     void checkSaysWhatExtractionDoes_data();
     void checkSaysWhatExtractionDoes();
     void neroImagesWrittenAtOnceOfBothFormats();
@@ -336,6 +337,35 @@ void ReadingTest::tracksArePlacedWhereTheirHeadersSay() {
             QVERIFY(pack || bytes.count('\0') == 2324);
         }
     }
+}
+
+// A file recorded in two extents (ISO 9660 level 3: the first record flagged, a whole number of
+// blocks): one file, its extents joined, as isoinfo gives it from the same sectors.
+void ReadingTest::fileOfSeveralExtentsComesBackOnce() {
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(IMAGES3_DATA) + u"/multiextent_crafted/"_qs;
+    if (!unpack(data + u"crafted.bin.xz"_qs, folder.path(), u"crafted.bin"_qs))
+        QSKIP("xz cannot unpack the test images here");
+    QFile::copy(data + u"crafted.cue"_qs, folder.filePath(u"crafted.cue"_qs));
+    const Run back = dat2file({u"crafted.cue"_qs, u"out"_qs}, folder.path());
+    QVERIFY2(back.status == 0, qPrintable(back.errors));
+    const QMap<QString, QByteArray> files = filesUnder(folder.filePath(u"out"_qs));
+    QCOMPARE(files.keys(), (QStringList{u"other.txt"_qs, u"split.dat"_qs}));
+    QCOMPARE(files[u"split.dat"_qs].size(), 300000);
+    const Run listed = dat2file({u"--list"_qs, u"crafted.cue"_qs}, folder.path());
+    QCOMPARE(listed.output.count(u"SPLIT.DAT;1"_qs), 1);
+    // isoinfo, from the sectors' 2048-byte view.
+    const QByteArray raw = readFile(folder.filePath(u"crafted.bin"_qs));
+    QByteArray iso;
+    for (qsizetype at = 0; at < raw.size(); at += 2352)
+        iso += raw.mid(at + 24, 2048);
+    writeFile(folder.path(), u"c.iso"_qs, iso);
+    QProcess isoinfo;
+    isoinfo.setWorkingDirectory(folder.path());
+    isoinfo.start(u"isoinfo"_qs, {u"-i"_qs, u"c.iso"_qs, u"-J"_qs, u"-x"_qs, u"/split.dat"_qs});
+    if (!isoinfo.waitForFinished() || isoinfo.exitCode() != 0)
+        QSKIP("isoinfo cannot be run here");
+    QVERIFY(isoinfo.readAllStandardOutput() == files[u"split.dat"_qs]);
 }
 
 void ReadingTest::checkSaysWhatExtractionDoes_data() {
