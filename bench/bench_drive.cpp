@@ -14,10 +14,8 @@
 #include "cdimage/openimage.h"
 #include "cdimage/repairdata.h"
 #include "cdimage/report.h"
-#include "dat2file/adaptivereads.h"
 #include "dat2file/commands.h"
 #include "dat2file/repairing.h"
-#include "dat2file/retryingreads.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -58,25 +56,7 @@ struct Outcome {
 Outcome readFromDrive(const QByteArray& image, const Sectors& damaged, bool adaptive,
                       const QString& out) {
     DriveModel drive(image, damaged);
-    cdimage::OpenedSource opened;
-    opened.kind = cdimage::SourceKind::MountedDisc;
-    opened.where = "the model drive";
-    if (adaptive)
-        opened.sectors = std::make_unique<dat2file::AdaptiveReads>(
-            [&](std::uint32_t lba, std::uint32_t count, std::uint8_t* into) {
-                return drive.read(lba, count, into);
-            },
-            dat2file::DriveKnobs{[&](int retries) { return drive.setRetries(retries); },
-                                 [&] {
-                                     return drive.restoreRetries();
-                                 }},
-            drive.sectors(), "\"model\"");
-    else
-        opened.sectors = std::make_unique<dat2file::RetryingReads>(
-            [&](std::uint32_t lba, std::uint32_t count, std::uint8_t* into) {
-                return drive.readAll(lba, count, into);
-            },
-            drive.sectors(), "\"model\"");
+    cdimage::OpenedSource opened = openedOn(drive, adaptive);
     QDir(out).removeRecursively();
     Outcome outcome;
     try {

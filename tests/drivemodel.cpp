@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "drivemodel.h"
 
+#include "dat2file/adaptivereads.h"
+#include "dat2file/retryingreads.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -67,6 +70,29 @@ std::uint32_t DriveModel::read(std::uint32_t lba, std::uint32_t count, std::uint
         std::fmod(m_geometry.angle(lba + count) - kTurn * (m_clock / turn()) + 64 * kTurn, kTurn);
     m_radius = m_geometry.radius(lba + count);
     return count;
+}
+
+cdimage::OpenedSource openedOn(DriveModel& drive, bool adaptive) {
+    cdimage::OpenedSource opened;
+    opened.kind = cdimage::SourceKind::MountedDisc;
+    opened.where = "the model drive";
+    if (adaptive)
+        opened.sectors = std::make_unique<dat2file::AdaptiveReads>(
+            [&drive](std::uint32_t lba, std::uint32_t count, std::uint8_t* into) {
+                return drive.read(lba, count, into);
+            },
+            dat2file::DriveKnobs{[&drive](int retries) { return drive.setRetries(retries); },
+                                 [&drive] {
+                                     return drive.restoreRetries();
+                                 }},
+            drive.sectors(), "\"model\"");
+    else
+        opened.sectors = std::make_unique<dat2file::RetryingReads>(
+            [&drive](std::uint32_t lba, std::uint32_t count, std::uint8_t* into) {
+                return drive.readAll(lba, count, into);
+            },
+            drive.sectors(), "\"model\"");
+    return opened;
 }
 
 } // namespace velmora::test

@@ -26,7 +26,10 @@
 
 #include "discdamage.h"
 
+#include "cdimage/openimage.h"
+
 #include <QByteArray>
+#include <QList>
 
 #include <cstdint>
 
@@ -48,12 +51,12 @@ public:
     }
     bool setRetries(int retries) {
         m_retries = retries;
+        m_retriesSet.append(retries);
         return true;
     }
-    bool restoreRetries() {
-        m_retries = kDefaultRetries;
-        return true;
-    }
+    bool restoreRetries() { return setRetries(kDefaultRetries); }
+    // Every retry count its reader gave it, in order.
+    const QList<int>& retriesSet() const { return m_retriesSet; }
 
     std::uint32_t sectors() const { return m_geometry.sectors(); }
     double seconds() const { return m_clock; }
@@ -73,6 +76,12 @@ private:
     double m_angle = 0, m_radius = DiscGeometry::kHub;
     int m_retries = kDefaultRetries;
     std::uint64_t m_commands = 0;
+    QList<int> m_retriesSet;
 };
+
+// The disc in `drive` as dat2file opens a drive: read whole and skipping ahead where `adaptive`,
+// else as dat2file read drives before (runs of 32, each sector of a failed run tried three
+// times). `drive` must outlive it.
+cdimage::OpenedSource openedOn(DriveModel& drive, bool adaptive);
 
 } // namespace velmora::test

@@ -12,7 +12,6 @@
 #include "dat2file/adaptivereads.h"
 #include "dat2file/commands.h"
 #include "dat2file/repairing.h"
-#include "dat2file/retryingreads.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -37,29 +36,7 @@ Read readFromDrive(const QByteArray& image, const Sectors& damaged, bool adaptiv
     DriveModel drive(image, damaged);
     Read read;
     {
-        cdimage::OpenedSource opened;
-        opened.kind = cdimage::SourceKind::MountedDisc;
-        opened.where = "the model drive";
-        if (adaptive)
-            opened.sectors = std::make_unique<dat2file::AdaptiveReads>(
-                [&](std::uint32_t lba, std::uint32_t count, std::uint8_t* into) {
-                    return drive.read(lba, count, into);
-                },
-                dat2file::DriveKnobs{[&](int retries) {
-                                         read.retriesSet.append(retries);
-                                         return drive.setRetries(retries);
-                                     },
-                                     [&] {
-                                         read.retriesSet.append(DriveModel::kDefaultRetries);
-                                         return drive.restoreRetries();
-                                     }},
-                drive.sectors(), "\"model\"");
-        else
-            opened.sectors = std::make_unique<dat2file::RetryingReads>(
-                [&](std::uint32_t lba, std::uint32_t count, std::uint8_t* into) {
-                    return drive.readAll(lba, count, into);
-                },
-                drive.sectors(), "\"model\"");
+        cdimage::OpenedSource opened = openedOn(drive, adaptive);
         QDir(out).removeRecursively();
         dat2file::ReadingSource reading(opened);
         read.status =
@@ -70,6 +47,7 @@ Read readFromDrive(const QByteArray& image, const Sectors& damaged, bool adaptiv
         }
     }
     read.seconds = drive.seconds();
+    read.retriesSet = drive.retriesSet();
     read.files = filesUnder(out);
     return read;
 }
