@@ -38,12 +38,10 @@ bool AdaptiveReads::kept(std::uint32_t lba) const {
 std::uint8_t* AdaptiveReads::slot(std::uint32_t lba) {
     std::unique_ptr<std::uint8_t[]>& chunk = m_chunks[lba / kChunk];
     if (!chunk) {
-        if (std::size_t(std::count_if(m_chunks.begin(), m_chunks.end(),
-                                      [](const auto& c) { return bool(c); })) *
-                kChunk >=
-            kMostKept)
+        if (std::size_t(m_chunksHeld) * kChunk >= kMostKept)
             return nullptr;
         chunk.reset(new std::uint8_t[kChunk * kSectorSize]);
+        ++m_chunksHeld;
     }
     return chunk.get() + std::size_t(lba % kChunk) * kSectorSize;
 }

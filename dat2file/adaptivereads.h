@@ -77,6 +77,7 @@ private:
     bool m_retriesLowered = false;
     bool m_wholeRead = false;
     std::vector<std::unique_ptr<std::uint8_t[]>> m_chunks; // 1,024 sectors each
+    std::uint32_t m_chunksHeld = 0;
     std::vector<bool> m_kept;
     std::vector<bool> m_seen; // read whole once, kept or not
     std::set<std::uint32_t> m_failed;
