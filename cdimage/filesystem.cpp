@@ -230,22 +230,25 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
                 record::kName + nameLength + (nameLength % 2 == 0 ? 1 : 0);
             const std::uint8_t* xa = entryBytes + systemUse;
             std::size_t rockRidge = systemUse;
+            bool formUnknown = false;
             if (systemUse + kXaSystemUseSize <= length && xa[record::kXaSignature] == 'X' &&
                 xa[record::kXaSignature + 1] == 'A') {
                 entry.form2 =
                     (xa[record::kXaAttributes] << 8 | xa[record::kXaAttributes + 1]) & kXaForm2Bit;
                 rockRidge += kXaSystemUseSize;
-            } else if (!entry.directory && entry.sectors > 0) {
-                withoutXa.push_back(found.size());
+            } else {
+                formUnknown = !entry.directory && entry.sectors > 0;
             }
             if (!joliet && rockRidge < length)
                 readRockRidge(entryBytes + rockRidge, length - rockRidge, entry);
             entry.moreExtents = entryBytes[record::kFlags] & record::kMoreExtentsFlag;
             if (!found.empty() && found.back().moreExtents && found.back().name == entry.name &&
                 !entry.directory) {
-                joinExtent(found.back(), entry);
+                joinExtent(found.back(), entry); // its form is the first extent's
                 continue;
             }
+            if (formUnknown)
+                withoutXa.push_back(found.size());
             found.push_back(std::move(entry));
         }
     }
