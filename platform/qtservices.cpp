@@ -16,7 +16,6 @@
 #include <QFileSystemModel>
 #include <QProcess>
 #include <QSortFilterProxyModel>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,8 +36,6 @@ namespace {
 QString reasonOf(const std::error_code& error) {
     return QString::fromLocal8Bit(error.message());
 }
-
-constexpr int kKeepOnTopMilliseconds = 250;
 
 // The window a box or dialog belongs to: the active one, or, while another program's window has
 // the keyboard (a console that came up), this program's own window.
@@ -118,24 +115,15 @@ void QtServices::messageBox(const QString& text, MessageStyle style) {
     QWidget* const parent = dialogParent();
     const std::unique_ptr<QDialog> box(createMessageBox(text, style, m_messageTitle, parent));
     // A console window that a launch brings up meanwhile (another program's window, which the
-    // user may not see come) never covers the box that waits for its OK: the box keeps itself
-    // on top while it is the window the user answers.
-    QTimer onTop;
-    onTop.setInterval(kKeepOnTopMilliseconds);
-    QObject::connect(&onTop, &QTimer::timeout, box.get(), [dialog = box.get()] {
-        if (dialog->isVisible() && dialog->isActiveWindow()) {
-            // A window manager may refuse a plain raise from a program; asked to activate the
-            // window that is active already, it raises it.
-            dialog->raise();
-            dialog->activateWindow();
-        }
-    });
-    onTop.start();
+    // user may not see come) never covers the box that waits for its OK: the box stands in the
+    // window manager's layer above ordinary windows for as long as it waits. That is stacking
+    // alone: the box never takes the keyboard back from a window the user went to.
+    box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box->exec();
-    onTop.stop();
     // The keyboard goes back to the window that showed the box, not to a window that came up
-    // while it was open.
-    if (parent && parent->isVisible() && !QApplication::activeModalWidget())
+    // while it was open; only while the user is in this program, who just answered the box.
+    if (parent && parent->isVisible() && !QApplication::activeModalWidget() &&
+        QGuiApplication::applicationState() == Qt::ApplicationActive)
         parent->activateWindow();
 }
 
