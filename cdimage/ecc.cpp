@@ -55,10 +55,11 @@ void computeParity(const std::uint8_t* area, std::size_t codes, std::size_t leng
 
 } // namespace
 
-void computeEcc(std::uint8_t* sector) {
+void computeEcc(std::uint8_t* sector, EccHeader counted) {
     std::uint8_t header[4];
     std::memcpy(header, sector + 12, 4);
-    std::memset(sector + 12, 0, 4);
+    if (counted == EccHeader::Zeroed)
+        std::memset(sector + 12, 0, 4);
     computeParity(sector + 12, 86, 24, 2, 86, sector + 2076);  // P: 86 columns of 24
     computeParity(sector + 12, 52, 43, 86, 88, sector + 2248); // Q: 52 diagonals of 43
     std::memcpy(sector + 12, header, 4);

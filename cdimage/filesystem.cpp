@@ -316,6 +316,10 @@ void FileSystem::joinExtent(DiscFile& file, const DiscFile& next) {
 }
 
 void FileSystem::checkExtent(const DiscFile& file, std::string_view path) const {
+    if (file.compressed)
+        throw DiscError("\"" + std::string(path) +
+                        "\" is stored compressed (zisofs, which this program does not "
+                        "uncompress): it is not given back; xorriso -osirrox gives it whole");
     if (file.extentsApart)
         throw DiscError("\"" + std::string(path) +
                         "\" is recorded in several parts that do not follow one another on the "
@@ -336,6 +340,9 @@ void FileSystem::readRockRidge(const std::uint8_t* field, std::size_t size, Disc
         const std::uint8_t* data = field + at + 4;
         if (field[at] == 'R' && field[at + 1] == 'E') {
             entry.relocated = true;
+        } else if (field[at] == 'Z' && field[at + 1] == 'F' && length >= 16) {
+            // Compressed in blocks (zisofs): its bytes on the disc are not the file's.
+            entry.compressed = true;
         } else if (field[at] == 'C' && field[at + 1] == 'L' && length >= 12) {
             // The record of a folder moved away: its own "." record tells its size.
             const auto moved = readBoth32(data);

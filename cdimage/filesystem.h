@@ -38,6 +38,7 @@ struct DiscFile {
     // the last one; `extentsApart` where they do not, and then it is not given back.
     bool moreExtents = false;
     bool extentsApart = false;
+    bool compressed = false; // its bytes compressed in blocks (Rock Ridge ZF, zisofs)
 };
 
 // A file met while walking a folder tree: its path below the folder walked ("MPEGAV/AVSEQ01.DAT;1"

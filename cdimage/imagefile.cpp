@@ -2,6 +2,7 @@
 #include "cdimage/imagefile.h"
 
 #include "cdimage/inputfile.h"
+#include "cdimage/iso9660.h"
 #include "cdimage/names.h"
 #include "cdimage/paths.h"
 #include "cdimage/sector.h"
@@ -28,12 +29,20 @@ ImageFile::ImageFile(const ImageTrack& track)
     if (fs::exists(fs::symlink_status(track.dataFile, error)))
         if (const auto why = whyNotReadable(track.dataFile))
             throw DiscError(*why);
-    m_in.open(track.dataFile, std::ios::binary);
-    m_size = fs::file_size(track.dataFile, error);
+    std::istream* in = &m_in;
+    if (track.ecm) {
+        m_ecm = std::make_unique<EcmStream>(track.dataFile);
+        m_decoded = std::make_unique<std::istream>(m_ecm.get());
+        in = m_decoded.get();
+        m_size = m_ecm->size();
+    } else {
+        m_in.open(track.dataFile, std::ios::binary);
+        m_size = fs::file_size(track.dataFile, error);
+    }
     if (error)
         throw DiscError(quoted(track.dataFile) +
                         ", which holds the image's sectors, cannot be read: " + error.message());
-    if (!m_in)
+    if (!*in)
         throw DiscError(quoted(track.dataFile) +
                         " cannot be opened: " + std::generic_category().message(errno));
     if (m_size < track.offset + track.stride)
@@ -44,7 +53,8 @@ ImageFile::ImageFile(const ImageTrack& track)
     if (track.sectors)
         sectors = std::min(sectors, *track.sectors);
     m_sectors = std::uint32_t(std::min<std::uint64_t>(sectors, UINT32_MAX));
-    m_records.emplace(m_in, track.dataFile, track.offset, track.stride, m_sectors, kRun);
+    m_records.emplace(*in, track.dataFile, track.offset, track.stride, m_sectors, kRun,
+                      track.ecm ? std::optional(m_size) : std::nullopt);
 }
 
 const std::uint8_t* ImageFile::sector(std::uint32_t lba) {
@@ -96,12 +106,116 @@ std::optional<std::uint32_t> placeNamedByHeaders(ImageFile& file) {
     return std::nullopt;
 }
 
+// The address a raw sector's header names, where its sync pattern and mode are whole.
+std::optional<std::uint32_t> addressOf(ImageFile& file, std::uint32_t index) {
+    const std::uint8_t* stored = file.sector(index);
+    if (stored && startsWithSync(stored - 16, 16) && (stored[-1] == 1 || stored[-1] == 2))
+        return lbaOfHeader(stored - 4);
+    return std::nullopt;
+}
+
+// The first sector from `from` (on to `to`, at most 16 further) whose header can be read.
+std::optional<std::pair<std::uint32_t, std::uint32_t>>
+readableHeader(ImageFile& file, std::uint32_t from, std::uint32_t to) {
+    for (std::uint32_t index = from; index < to && index - from < 16; ++index)
+        if (const auto address = addressOf(file, index))
+            return std::pair{index, *address};
+    return std::nullopt;
+}
+
+// Whether a session begins at `index`: its volume descriptors stand 16 sectors further.
+bool opensSession(ImageFile& file, std::uint32_t index) {
+    const std::uint32_t descriptor = index + kVolumeDescriptorLba;
+    if (descriptor >= file.sectorCount() || descriptor < index)
+        return false;
+    const std::uint8_t* stored = file.sector(descriptor);
+    // Mode 2: after the subheader; Mode 1: the data follow the header.
+    const std::uint8_t* data =
+        stored ? (stored[-1] == 2 ? stored + kSubheaderSize : stored) : nullptr;
+    return data && std::memcmp(data + 1, "CD001", 5) == 0;
+}
+
+// A bare file of raw sectors of a disc of several sessions holds them back to back, without
+// the lead-out and lead-in between sessions: its sectors' headers jump ahead there. The runs
+// of sectors whose headers follow one another, each as its first sector and its length; the
+// file as one run where they never jump (or cannot be read: audio, sectors zeroed).
+std::vector<std::pair<std::uint32_t, std::uint32_t>> sessionsOfBareFile(ImageFile& file) {
+    constexpr std::size_t kMaxSessions = 99;
+    const std::uint32_t count = file.sectorCount();
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> runs;
+    std::uint32_t start = 0;
+    while (start < count) {
+        const auto first = readableHeader(file, start, count);
+        std::optional<std::pair<std::uint32_t, std::uint32_t>> last;
+        for (std::uint32_t back = 0; back < 16 && back < count - start && !last; ++back)
+            last = readableHeader(file, count - 1 - back, count - back);
+        const auto follows = [&](std::uint32_t index, std::uint32_t address) {
+            return address - first->second == index - first->first;
+        };
+        if (!first || !last || follows(last->first, last->second) ||
+            runs.size() + 1 == kMaxSessions) {
+            runs.emplace_back(start, count - start);
+            break;
+        }
+        // Halve the span between a sector that follows and one that does not.
+        std::uint32_t good = first->first, bad = last->first;
+        while (bad - good > 1) {
+            const std::uint32_t middle = good + (bad - good) / 2;
+            const auto probe = readableHeader(file, middle, bad);
+            if (!probe)
+                break; // nothing readable up to `bad`: the jump lies there
+            if (follows(probe->first, probe->second))
+                good = probe->first;
+            else
+                bad = probe->first;
+        }
+        // A session begins there only where its volume descriptors follow (a header damaged
+        // in place is no session).
+        if (!opensSession(file, bad)) {
+            runs.emplace_back(start, count - start);
+            break;
+        }
+        runs.emplace_back(start, bad - start);
+        start = bad;
+    }
+    return runs;
+}
+
+// The tracks of `track` as its file holds them: a bare file of raw sectors may hold several
+// sessions, each a track at the place its headers name.
+std::vector<ImageTrack> tracksHeld(const ImageTrack& track, ImageFile& file) {
+    if (track.sectors || !file.rawWithSync())
+        return {track};
+    const auto runs = sessionsOfBareFile(file);
+    if (runs.size() < 2)
+        return {track};
+    std::vector<ImageTrack> sessions;
+    for (const auto& [first, length] : runs) {
+        ImageTrack session = track;
+        session.offset += std::uint64_t(first) * track.stride;
+        session.sectors = length;
+        session.laterSession = first > 0;
+        sessions.push_back(std::move(session));
+    }
+    return sessions;
+}
+
 } // namespace
 
-DiscImage::DiscImage(const std::vector<ImageTrack>& tracks) {
+DiscImage::DiscImage(const std::vector<ImageTrack>& described) {
+    std::vector<std::pair<ImageTrack, std::unique_ptr<ImageFile>>> tracks;
+    for (const ImageTrack& track : described) {
+        auto file = std::make_unique<ImageFile>(track);
+        std::vector<ImageTrack> held = tracksHeld(track, *file);
+        if (held.size() == 1)
+            tracks.emplace_back(track, std::move(file));
+        else
+            for (ImageTrack& session : held)
+                tracks.emplace_back(session, std::make_unique<ImageFile>(session));
+    }
     std::optional<std::uint32_t> lastSession;
-    for (const ImageTrack& track : tracks) {
-        Part part{track.firstLba, std::make_unique<ImageFile>(track), track.sectors};
+    for (auto& [track, file] : tracks) {
+        Part part{track.firstLba, std::move(file), track.sectors};
         // Raw sectors' headers tell where they lie: a later session begins after the lead-out
         // and lead-in between sessions, which no image file holds, and a description may put a
         // track elsewhere (a pregap it says is in no file, though the file holds it).

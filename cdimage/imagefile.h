@@ -6,6 +6,7 @@
 // past its end, as a scratch on a disc does; a sector of no data track (an audio track, a gap)
 // cannot be read.
 
+#include "cdimage/ecm.h"
 #include "cdimage/error.h"
 #include "cdimage/imagetrack.h"
 #include "cdimage/recordfile.h"
@@ -37,6 +38,8 @@ public:
 private:
     ImageTrack m_track;
     std::ifstream m_in;
+    std::unique_ptr<EcmStream> m_ecm; // where the file is an ECM file
+    std::unique_ptr<std::istream> m_decoded;
     std::uint64_t m_size = 0;
     std::uint32_t m_sectors = 0;
     std::optional<RecordFile> m_records;

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -555,6 +556,144 @@ std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const fs::path& f
                          (mode.empty() ? "of no mode" : mode));
     }
     return placedTracks;
+}
+
+namespace {
+
+// One entry of a CloneCD description's table of contents, or one of its tracks.
+struct CloneCdEntry {
+    std::optional<std::int64_t> session, point, control, plba;
+};
+
+std::optional<std::int64_t> cloneCdNumber(std::string_view value) {
+    int base = 10;
+    if (value.starts_with("0x") || value.starts_with("0X")) {
+        value.remove_prefix(2);
+        base = 16;
+    }
+    std::int64_t number = 0;
+    const auto [end, error] =
+        std::from_chars(value.data(), value.data() + value.size(), number, base);
+    if (error != std::errc() || end != value.data() + value.size() || value.empty() ||
+        number < -std::int64_t(kMaxDiscFrames) || number > std::int64_t(kMaxDiscFrames))
+        return std::nullopt;
+    return number;
+}
+
+} // namespace
+
+std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text, const fs::path& sectorsFile) {
+    // "[Entry N]" sections: the table of contents as the disc holds it, point 1 to 99 a
+    // track's start, point 0xA2 a session's lead-out; "[TRACK N]" sections: each track's mode.
+    std::map<std::int64_t, CloneCdEntry> entries;
+    std::map<std::int64_t, std::int64_t> modes, firstIndexes;
+    CloneCdEntry* entry = nullptr;
+    std::int64_t track = -1; // of the [TRACK N] section read, if any
+    std::size_t lineNumber = 0;
+    for (std::size_t at = 0; at < text.size(); ++lineNumber) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.remove_suffix(1);
+        const auto fault = [&](const std::string& what) {
+            return ImageError("the CloneCD description, line " + std::to_string(lineNumber + 1) +
+                              ": " + what);
+        };
+        if (line.starts_with('[')) {
+            entry = nullptr;
+            track = -1;
+            if (line.starts_with("[Entry ")) {
+                const auto number = cloneCdNumber(line.substr(7, line.size() - 8));
+                if (!number || *number < 0 || entries.size() >= 1000)
+                    throw fault("\"" + std::string(line) + "\" is no entry of a table of contents");
+                entry = &entries[*number];
+            } else if (line.starts_with("[TRACK ")) {
+                track = cloneCdNumber(line.substr(7, line.size() - 8)).value_or(-1);
+            }
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        const std::string_view key = line.substr(0, equals);
+        const std::optional<std::int64_t> value = cloneCdNumber(line.substr(equals + 1));
+        if (entry && (key == "Session" || key == "Point" || key == "Control" || key == "PLBA")) {
+            if (!value)
+                throw fault("\"" + std::string(line) + "\" holds no number");
+            (key == "Session"   ? entry->session
+             : key == "Point"   ? entry->point
+             : key == "Control" ? entry->control
+                                : entry->plba) = *value;
+        } else if (track >= 0 && key == "MODE" && value) {
+            modes[track] = *value;
+        } else if (track >= 0 && key == "INDEX 1" && value) {
+            firstIndexes[track] = *value;
+        }
+    }
+
+    struct Start {
+        std::int64_t track, session, lba;
+        bool data;
+    };
+    std::vector<Start> starts;
+    std::map<std::int64_t, std::int64_t> leadOuts; // by session
+    for (const auto& [number, e] : entries) {
+        if (!e.session || !e.point || !e.plba)
+            continue;
+        if (*e.point >= 1 && *e.point <= 99)
+            starts.push_back({*e.point, *e.session, *e.plba, (e.control.value_or(0) & 4) != 0});
+        else if (*e.point == 0xA2)
+            leadOuts[*e.session] = *e.plba;
+    }
+    // A description whose table of contents lacks the tracks: each one's index 1, in the first
+    // session, of the kind its mode says.
+    if (starts.empty())
+        for (const auto& [number, index] : firstIndexes)
+            if (number >= 1 && number <= 99) {
+                const auto mode = modes.find(number);
+                starts.push_back({number, 1, index, mode != modes.end() && mode->second != 0});
+            }
+    std::sort(starts.begin(), starts.end(),
+              [](const Start& a, const Start& b) { return a.track < b.track; });
+    // The file holds every track back to back: the lead-outs and lead-ins between sessions are
+    // in no file.
+    std::vector<ImageTrack> found;
+    std::uint64_t offset = 0;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const Start& start = starts[i];
+        const bool lastOfSession = i + 1 == starts.size() || starts[i + 1].session != start.session;
+        const auto leadOut = leadOuts.find(start.session);
+        // The last track runs to the file's end where no lead-out tells its length.
+        const bool toTheEnd = i + 1 == starts.size() && leadOut == leadOuts.end();
+        if (lastOfSession && leadOut == leadOuts.end() && !toTheEnd)
+            throw ImageError("the CloneCD description gives session " +
+                             std::to_string(start.session) + " no lead-out");
+        const std::int64_t end = toTheEnd        ? start.lba + 1
+                                 : lastOfSession ? leadOut->second
+                                                 : starts[i + 1].lba;
+        if (start.lba < 0 || end <= start.lba || (i > 0 && start.lba <= starts[i - 1].lba))
+            throw ImageError("the CloneCD description places track " + std::to_string(start.track) +
+                             " at sector " + std::to_string(start.lba) +
+                             ", before the track ahead of it or past its end at sector " +
+                             std::to_string(end));
+        const auto sectors = std::uint64_t(end - start.lba);
+        const auto mode = modes.find(start.track);
+        if (start.data && mode != modes.end() && mode->second == 2) {
+            ImageTrack data{sectorsFile, offset,  kRawSectorSize,
+                            16,          sectors, std::uint32_t(start.lba)};
+            if (toTheEnd)
+                data.sectors.reset();
+            data.laterSession = start.session > starts.front().session;
+            found.push_back(std::move(data));
+        }
+        offset += sectors * kRawSectorSize;
+    }
+    if (found.empty())
+        throw ImageError("the CloneCD description names no Mode 2 data track");
+    return found;
 }
 
 ImageTrack trackOfCueSheet(std::string_view text, const fs::path& folder) {

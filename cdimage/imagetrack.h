@@ -30,6 +30,7 @@ struct ImageTrack {
     std::optional<std::uint64_t> sectors; // when the description gives the track's length
     std::uint32_t firstLba = 0;           // where its first sector lies on the disc
     bool laterSession = false; // in a session after the first (an Enhanced CD's data track)
+    bool ecm = false;          // the file is an ECM file, decoded as it is read
 };
 
 // The size of a file an image description names, in bytes; nothing when it cannot be known.
@@ -49,6 +50,12 @@ std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text,
 // ZERO and SILENCE, PREGAP, and START for where each track's index 1 lies.
 std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const std::filesystem::path& folder,
                                         const FileSize& sizeOf);
+
+// The Mode 2 data tracks of a CloneCD image, from its description (the .ccd: the disc's table
+// of contents, every session's tracks and lead-out): each at its place on the disc, its sectors
+// in `sectorsFile` (the .img), where the tracks of every session lie back to back.
+std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text,
+                                            const std::filesystem::path& sectorsFile);
 
 // The first data track of a cue sheet or of a table of contents, the sizes of files unknown.
 ImageTrack trackOfCueSheet(std::string_view text, const std::filesystem::path& folder);

@@ -3,6 +3,7 @@
 
 #include "cdimage/recordfile.h"
 
+#include "cdimage/ecm.h"
 #include "cdimage/imagefile.h"
 #include "cdimage/inputfile.h"
 #include "cdimage/iso9660.h"
@@ -70,14 +71,78 @@ struct ForeignDescription {
     std::string_view ending, signature, what, sectorsEnding;
 };
 constexpr ForeignDescription kForeignDescriptions[] = {
-    {".CCD", "[CloneCD]", "the description of a CloneCD image", ".img"},
-    {".SUB", {}, "the subchannel data of a CloneCD image", ".img"},
+    {".SUB", {}, "the subchannel data of a CloneCD image", ".ccd"},
     {".MDS", "MEDIA DESCRIPTOR", "the description of an Alcohol image", ".mdf"},
     {".MDX", {}, "the description of an Alcohol image", ".mdf"},
 };
 
 std::string endingOf(const fs::path& path) {
     return asciiUpperCase(utf8(path.extension()));
+}
+
+bool isCloneCdDescription(const fs::path& path, std::string_view head) {
+    return endingOf(path) == ".CCD" || head.starts_with("[CloneCD]");
+}
+
+// Forms an image is often kept in that are not read here, told by their first bytes, and the
+// command that gives the image back ("IN" the file, "OUT" its name without its ending).
+struct PackedForm {
+    std::string_view signature, what, command, result;
+};
+constexpr PackedForm kPackedForms[] = {
+    {"MComprHD", "a CHD image (compressed hunks of data)", "chdman extractcd -i IN -o OUT.cue",
+     "OUT.cue"},
+    {std::string_view("7z\xBC\xAF\x27\x1C", 6), "a 7z archive", "7z x IN",
+     "the cue sheet or the .bin it holds"},
+    {"PK\x03\x04", "a zip archive", "unzip IN", "the cue sheet or the .bin it holds"},
+    {std::string_view("\xFD"
+                      "7zXZ\0",
+                      6),
+     "an xz-compressed file", "xz -dk IN", "OUT"},
+    {"\x1F\x8B", "a gzip-compressed file", "gunzip -k IN", "OUT"},
+    {"Rar!\x1A\x07", "a RAR archive", "unrar x IN", "the cue sheet or the .bin it holds"},
+};
+
+const PackedForm* packedForm(std::string_view head) {
+    for (const PackedForm& form : kPackedForms)
+        if (head.starts_with(form.signature))
+            return &form;
+    return nullptr;
+}
+
+[[noreturn]] void refusePackedForm(const fs::path& path, const PackedForm& form) {
+    const auto filled = [&](std::string_view pattern) {
+        std::string text(pattern);
+        for (std::size_t at = 0; (at = text.find("IN", at)) != std::string::npos;)
+            text.replace(at, 2, quoted(path)), at += quoted(path).size();
+        const std::string stem = quoted(fs::path(path).replace_extension());
+        for (std::size_t at = 0; (at = text.find("OUT", at)) != std::string::npos;) {
+            // OUT.cue: the ending inside the quotes.
+            std::string name = stem;
+            std::size_t length = 3;
+            if (text.compare(at + 3, 4, ".cue") == 0) {
+                name = quoted(fs::path(path).replace_extension(".cue"));
+                length = 7;
+            }
+            text.replace(at, length, name);
+            at += name.size();
+        }
+        return text;
+    };
+    throw Error(quoted(path) + " is " + std::string(form.what) +
+                ", which is not read here: turn it into an image first with " +
+                filled(form.command) + ", then give " + filled(form.result));
+}
+
+// The file of a CloneCD image's sectors: its description's name ending in .img.
+fs::path cloneCdSectorsOf(const fs::path& description) {
+    std::error_code error;
+    for (const char* ending : {".img", ".IMG", ".Img"}) {
+        const fs::path candidate = fs::path(description).replace_extension(ending);
+        if (fs::exists(systemPath(candidate), error))
+            return candidate;
+    }
+    return fs::path(description).replace_extension(".img");
 }
 
 const ForeignDescription* foreignDescription(const fs::path& path, std::string_view head) {
@@ -279,22 +344,18 @@ bool isImageFile(const fs::path& path) {
         const std::string head =
             headOf(path, kVolumeDescriptorLba * kStoredSectorSize + kSubheaderSize + 6);
         return sectorStorageOf(head) != SectorStorage::Unknown || foreignDescription(path, head) ||
+               isCloneCdDescription(path, head) || packedForm(head) || startsAsEcm(head) ||
                isNeroImage(path);
     } catch (const Error&) {
         return false;
     }
 }
 
-std::vector<ImageTrack> imageTracksAt(const fs::path& path) {
-    if (const auto why = whyNotReadable(path))
-        throw Error(*why);
-    const std::string head = headOf(path, kMaxDescriptionSize + 1);
-    if (head.empty())
-        throw Error(quoted(path) + " is empty (0 bytes): not an image");
-    if (const ForeignDescription* foreign = foreignDescription(path, head))
-        refuseForeignDescription(path, *foreign);
-    if (isNeroImage(path))
-        return tracksOfNeroImage(path);
+namespace {
+
+// The one track of a file of sectors without a description, as its first sectors show it
+// stored; none where they are no sectors (a description).
+std::vector<ImageTrack> tracksOfBareFile(const fs::path& path, std::string_view head) {
     switch (sectorStorageOf(head)) {
     case SectorStorage::Raw2352:
         return {ImageTrack{path, 0, 2352, 16, std::nullopt, 0}}; // the raw sectors themselves
@@ -311,7 +372,44 @@ std::vector<ImageTrack> imageTracksAt(const fs::path& path) {
     case SectorStorage::Unknown:
         break;
     }
+    return {};
+}
+
+} // namespace
+
+std::vector<ImageTrack> imageTracksAt(const fs::path& path) {
+    if (const auto why = whyNotReadable(path))
+        throw Error(*why);
+    const std::string head = headOf(path, kMaxDescriptionSize + 1);
+    if (head.empty())
+        throw Error(quoted(path) + " is empty (0 bytes): not an image");
+    if (const ForeignDescription* foreign = foreignDescription(path, head))
+        refuseForeignDescription(path, *foreign);
+    if (const PackedForm* packed = packedForm(head))
+        refusePackedForm(path, *packed);
+    if (isCloneCdDescription(path, head))
+        return dataTracksOfCloneCd(head, cloneCdSectorsOf(path));
+    if (isNeroImage(path))
+        return tracksOfNeroImage(path);
+    if (startsAsEcm(head)) {
+        // The file of sectors it stands for, decoded as far as its head.
+        EcmStream decoded(path);
+        std::istream in(&decoded);
+        std::string decodedHead(head.size(), '\0');
+        in.read(decodedHead.data(), std::streamsize(decodedHead.size()));
+        decodedHead.resize(std::size_t(in.gcount()));
+        std::vector<ImageTrack> tracks = tracksOfBareFile(path, decodedHead);
+        if (tracks.empty())
+            throw Error(quoted(path) + " is an ECM file, but what it holds is no file of a CD's "
+                                       "sectors");
+        for (ImageTrack& track : tracks)
+            track.ecm = true;
+        return tracks;
+    }
+    if (std::vector<ImageTrack> bare = tracksOfBareFile(path, head); !bare.empty())
+        return bare;
     const fs::path folder = path.parent_path();
+
     const FileSize sizeOf = [](const fs::path& file) -> std::optional<std::uint64_t> {
         std::error_code error;
         const std::uint64_t size = fs::file_size(file, error);

@@ -7,10 +7,12 @@
 
 namespace cdimage {
 
-RecordFile::RecordFile(std::ifstream& in, std::filesystem::path path, std::uint64_t offset,
-                       std::size_t stride, std::uint32_t records, std::uint32_t longestRun)
+RecordFile::RecordFile(std::istream& in, std::filesystem::path path, std::uint64_t offset,
+                       std::size_t stride, std::uint32_t records, std::uint32_t longestRun,
+                       std::optional<std::uint64_t> decodedSize)
     : m_in(in)
     , m_path(std::move(path))
+    , m_decodedSize(decodedSize)
     , m_offset(offset)
     , m_stride(stride)
     , m_records(records)
@@ -41,7 +43,8 @@ const std::uint8_t* RecordFile::record(std::uint32_t index, std::uint32_t run) {
     if (m_count < count) {
         // Short: the file shrank, or a block of the disk cannot be read.
         std::error_code sizeError;
-        const std::uint64_t size = std::filesystem::file_size(m_path, sizeError);
+        const std::uint64_t size =
+            m_decodedSize ? *m_decodedSize : std::filesystem::file_size(m_path, sizeError);
         const std::uint64_t end = m_offset + std::uint64_t(index + count) * m_stride;
         if (!sizeError && size < end) {
             const std::uint64_t whole = size < m_offset ? 0 : (size - m_offset) / m_stride;

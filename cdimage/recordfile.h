@@ -8,7 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <istream>
 #include <optional>
 #include <set>
 #include <string>
@@ -19,9 +19,11 @@ namespace cdimage {
 class RecordFile {
 public:
     // `records` of `stride` bytes from byte `offset` of the open file `in` (at `path`), read
-    // at most `longestRun` at once.
-    RecordFile(std::ifstream& in, std::filesystem::path path, std::uint64_t offset,
-               std::size_t stride, std::uint32_t records, std::uint32_t longestRun);
+    // at most `longestRun` at once. `decodedSize` is the size of what `in` gives where that is
+    // not the file at `path` itself (a file decoded as it is read).
+    RecordFile(std::istream& in, std::filesystem::path path, std::uint64_t offset,
+               std::size_t stride, std::uint32_t records, std::uint32_t longestRun,
+               std::optional<std::uint64_t> decodedSize = std::nullopt);
 
     // Record `index`, or nullptr when it cannot be read; valid until the next call. Where the
     // buffer lacks it, `run` records are read from it on (never past one known to fail).
@@ -39,8 +41,9 @@ private:
     // Reads `count` records from `from` into the buffer; the error the system gave, if any.
     int readRun(std::uint32_t from, std::uint32_t count);
 
-    std::ifstream& m_in;
+    std::istream& m_in;
     std::filesystem::path m_path;
+    std::optional<std::uint64_t> m_decodedSize;
     std::uint64_t m_offset;
     std::size_t m_stride;
     std::uint32_t m_records, m_readable;

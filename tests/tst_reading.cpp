@@ -68,6 +68,8 @@ private Q_SLOTS:
     void rawSectorsWithSubChannelRead();
     void tracksArePlacedWhereTheirHeadersSay();
     void fileOfSeveralExtentsComesBackOnce();
+    void cloneCdImageOfSeveralSessionsGivesTheLast();
+    void ecmImageReadAndPackedFormsNamed();
     void checkSaysWhatExtractionDoes_data();
     void checkSaysWhatExtractionDoes();
     void neroImagesWrittenAtOnceOfBothFormats();
@@ -219,13 +221,13 @@ void ReadingTest::imagesOfOtherToolsRead() {
     const Run latin1 = dat2file({u"latin1.cue"_qs, u"l"_qs}, folder.path());
     QVERIFY2(latin1.status == 0, qPrintable(latin1.errors));
 
-    // Other programs' descriptions: refused, naming the file to give instead.
+    // A CloneCD description is read, and names the file of its sectors where that is missing;
+    // an Alcohol description is refused, naming the file to give instead.
     const Run ccd = dat2file({u"vcd.ccd"_qs, u"c"_qs}, folder.path());
     const Run mds = dat2file({u"--list"_qs, u"vcd.mds"_qs}, folder.path());
     QCOMPARE(ccd.status, 1);
     QCOMPARE(mds.status, 1);
-    QVERIFY2(ccd.errors.contains(u"CloneCD"_qs) && ccd.errors.contains(u"\"vcd.img\""_qs),
-             qPrintable(ccd.errors));
+    QVERIFY2(ccd.errors.contains(u"\"vcd.img\""_qs), qPrintable(ccd.errors));
     QVERIFY2(mds.errors.contains(u"Alcohol"_qs) && mds.errors.contains(u"\"vcd.mdf\""_qs),
              qPrintable(mds.errors));
     QVERIFY(!QFile::exists(folder.filePath(u"c"_qs)));
@@ -366,6 +368,99 @@ void ReadingTest::fileOfSeveralExtentsComesBackOnce() {
     if (!isoinfo.waitForFinished() || isoinfo.exitCode() != 0)
         QSKIP("isoinfo cannot be run here");
     QVERIFY(isoinfo.readAllStandardOutput() == files[u"split.dat"_qs]);
+}
+
+// Three sessions made by xorriso, kept as CloneCD keeps them (the tracks back to back in the
+// .img, the .ccd telling where each session lies): the last session's tree, through the .ccd
+// and from the bare .img alike, as isoinfo reads it at the last session's address.
+void ReadingTest::cloneCdImageOfSeveralSessionsGivesTheLast() {
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(IMAGES3_DATA) + u"/multisession_clonecd/"_qs;
+    if (!unpack(data + u"x.img.xz"_qs, folder.path(), u"x.img"_qs))
+        QSKIP("xz cannot unpack the test images here");
+    QFile::copy(data + u"x.ccd"_qs, folder.filePath(u"x.ccd"_qs));
+    const QStringList lastTree{u"a/keep.txt"_qs, u"a/replace.dat"_qs, u"big1.dat"_qs,
+                               u"s3/deep/new3.txt"_qs};
+    QMap<QString, QByteArray> fromCcd;
+    for (const QString& image : {u"x.ccd"_qs, u"x.img"_qs}) {
+        const QString out = u"from-"_qs + image.right(3);
+        const Run back = dat2file({image, out}, folder.path());
+        QVERIFY2(back.status == 0, qPrintable(image + u": "_qs + back.errors));
+        const QMap<QString, QByteArray> files = filesUnder(folder.filePath(out));
+        QCOMPARE(files.keys(), lastTree);
+        QCOMPARE(files[u"a/replace.dat"_qs].size(), 9000); // session 3's, not session 1's
+        if (fromCcd.isEmpty())
+            fromCcd = files;
+        QVERIFY(files == fromCcd);
+    }
+    // The disc as 2048-byte blocks at the addresses the sectors' headers name, read by isoinfo
+    // from the last session on.
+    const QByteArray raw = readFile(folder.filePath(u"x.img"_qs));
+    QByteArray iso;
+    for (qsizetype at = 0; at + 2352 <= raw.size(); at += 2352) {
+        const auto* header = reinterpret_cast<const std::uint8_t*>(raw.constData()) + at + 12;
+        const qsizetype lba = qsizetype(cdimage::lbaOfHeader(header));
+        if (iso.size() < (lba + 1) * 2048)
+            iso.resize((lba + 1) * 2048, '\0');
+        iso.replace(lba * 2048, 2048, raw.mid(at + 24, 2048));
+    }
+    writeFile(folder.path(), u"x.iso"_qs, iso);
+    QProcess isoinfo;
+    isoinfo.setWorkingDirectory(folder.path());
+    isoinfo.start(u"isoinfo"_qs, {u"-i"_qs, u"x.iso"_qs, u"-T"_qs, u"18876"_qs, u"-R"_qs, u"-x"_qs,
+                                  u"/a/replace.dat"_qs});
+    if (!isoinfo.waitForFinished() || isoinfo.exitCode() != 0)
+        QSKIP("isoinfo cannot be run here");
+    QVERIFY(isoinfo.readAllStandardOutput() == fromCcd[u"a/replace.dat"_qs]);
+}
+
+// An image kept as ECM (its sectors without sync pattern, EDC and ECC) is read as the image it
+// stands for: every file back and checked against the file list, whose SHA-256 were computed
+// when the image was built. Forms that are not read here are named, with the command that
+// gives the image back.
+void ReadingTest::ecmImageReadAndPackedFormsNamed() {
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(IMAGES3_DATA) + u"/chd_ecm/"_qs;
+    if (!unpack(data + u"small.bin.ecm.xz"_qs, folder.path(), u"small.bin.ecm"_qs))
+        QSKIP("xz cannot unpack the test images here");
+    const Run back = dat2file({u"small.bin.ecm"_qs, u"out"_qs}, folder.path());
+    QVERIFY2(back.status == 0, qPrintable(back.errors));
+    QVERIFY2(back.output.contains(u"checked against the file list, 0 damaged"_qs),
+             qPrintable(back.output));
+    QVERIFY(!filesUnder(folder.filePath(u"out"_qs)).isEmpty());
+    QCOMPARE(dat2file({u"--check"_qs, u"small.bin.ecm"_qs}, folder.path()).status, 0);
+
+    // An ECM file cut short, or whose runs claim more than it holds: refused, never read past.
+    QByteArray ecm = readFile(folder.filePath(u"small.bin.ecm"_qs));
+    writeFile(folder.path(), u"cut.ecm"_qs, ecm.left(ecm.size() / 2));
+    writeFile(folder.path(), u"huge.ecm"_qs,
+              QByteArray("ECM\0\xFF\xFF\xFF\xFF\x7F", 9) + QByteArray(100, '\0'));
+    for (const QString& broken : {u"cut.ecm"_qs, u"huge.ecm"_qs}) {
+        const Run refused = dat2file({broken, u"o-"_qs + broken}, folder.path());
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.errors.contains(u"is not an ECM file that can be read"_qs),
+                 qPrintable(refused.errors));
+    }
+
+    const struct {
+        QString name;
+        QByteArray head;
+        QString told;
+    } packed[] = {
+        {u"small.chd"_qs, "MComprHD\0\0\0\x7C\0\0\0\5"_ba,
+         u"chdman extractcd -i \"small.chd\" -o \"small.cue\""_qs},
+        {u"disc.7z"_qs, QByteArray("7z\xBC\xAF\x27\x1C\0\4", 8), u"7z x \"disc.7z\""_qs},
+        {u"disc.zip"_qs, "PK\3\4\x14\0"_ba, u"unzip \"disc.zip\""_qs},
+    };
+    for (const auto& form : packed) {
+        writeFile(folder.path(), form.name, form.head + QByteArray(4096, '\1'));
+        for (const QStringList& arguments :
+             {QStringList{form.name, u"out2"_qs}, QStringList{u"--list"_qs, form.name}}) {
+            const Run refused = dat2file(arguments, folder.path());
+            QCOMPARE(refused.status, 1);
+            QVERIFY2(refused.errors.contains(form.told), qPrintable(refused.errors));
+        }
+    }
 }
 
 void ReadingTest::checkSaysWhatExtractionDoes_data() {
