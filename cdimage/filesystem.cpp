@@ -108,6 +108,9 @@ FileSystem::FileSystem(SectorSource& source)
         const std::uint32_t lba = start + kVolumeDescriptorLba + i;
         const std::uint8_t* d = form1Data(lba, "the volume descriptor");
         if (std::memcmp(d + descriptor::kStandard, "CD001", 5) != 0) {
+            if (!havePrimary && std::memcmp(d + descriptor::kStandard, "CD-I ", 5) == 0)
+                throw DiscError("this is a CD-i disc: its file system is the Green Book's, not "
+                                "ISO 9660, and it is not read here");
             if (!havePrimary)
                 throw DiscError(sectorText(lba) +
                                 " holds no ISO 9660 volume descriptor: not a CD of files");
@@ -320,6 +323,12 @@ void FileSystem::checkExtent(const DiscFile& file, std::string_view path) const 
         throw DiscError("\"" + std::string(path) +
                         "\" is stored compressed (zisofs, which this program does not "
                         "uncompress): it is not given back; xorriso -osirrox gives it whole");
+    if (file.form2 && !file.directory && file.sectors > 0 && !m_source.holdsForm2())
+        throw DiscError("\"" + std::string(path) +
+                        "\" is a Form 2 file, whose sectors hold 2324 bytes each: an image of "
+                        "2048-byte blocks (a plain ISO 9660 image) cannot hold them, and it is "
+                        "not given back. Make the image again with whole sectors (2352 bytes, "
+                        "\"raw\"), or extract from the CD itself");
     if (file.extentsApart)
         throw DiscError("\"" + std::string(path) +
                         "\" is recorded in several parts that do not follow one another on the "

@@ -61,6 +61,12 @@ const std::uint8_t* ImageFile::sector(std::uint32_t lba) {
     // A run where reading goes on from the last one; a few sectors where it jumps (the members
     // of a code word lie a band apart).
     const std::uint8_t* stored = m_records->record(lba, m_records->follows(lba) ? kRun : kJumpRun);
+    if (stored && blocksOnly()) {
+        // A block of a plain ISO 9660 image: the Form 1 sector that holds it, which passes its
+        // checks (nothing in such an image can tell a damaged block).
+        writeForm1(m_whole.data(), lba, Data, stored, kLogicalBlockSize);
+        return m_whole.data() + 16;
+    }
     return stored ? stored + m_track.subheaderOffset : nullptr;
 }
 
@@ -224,6 +230,7 @@ DiscImage::DiscImage(const std::vector<ImageTrack>& described) {
                 part.firstLba = *named;
         if (track.laterSession)
             lastSession = std::max(lastSession.value_or(0), part.firstLba);
+        m_blocksOnly = m_blocksOnly || part.file->blocksOnly();
         m_parts.push_back(std::move(part));
     }
     m_lastSessionStart = lastSession.value_or(0);

@@ -9,9 +9,12 @@
 #include "cdimage/ecm.h"
 #include "cdimage/error.h"
 #include "cdimage/imagetrack.h"
+#include "cdimage/iso9660.h"
 #include "cdimage/recordfile.h"
+#include "cdimage/sector.h"
 #include "cdimage/sectorsource.h"
 
+#include <array>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -34,6 +37,8 @@ public:
     SectorAnswer read(std::uint32_t lba) override;
     // Whether its sectors are raw, each with its sync pattern and header.
     bool rawWithSync() const;
+    // Whether it keeps 2048 bytes a sector, as a plain ISO 9660 image does.
+    bool blocksOnly() const { return m_track.stride == kLogicalBlockSize; }
 
 private:
     ImageTrack m_track;
@@ -43,6 +48,7 @@ private:
     std::uint64_t m_size = 0;
     std::uint32_t m_sectors = 0;
     std::optional<RecordFile> m_records;
+    std::array<std::uint8_t, kRawSectorSize> m_whole{}; // a 2048-byte block as a Form 1 sector
 };
 
 // The sectors of an image's data tracks, each at its place on the disc.
@@ -54,6 +60,7 @@ public:
     std::string whyUnreadable(std::uint32_t lba) const override;
     SectorAnswer read(std::uint32_t lba) override;
     std::uint32_t lastSessionStart() const override { return m_lastSessionStart; }
+    bool holdsForm2() const override { return !m_blocksOnly; }
 
 private:
     struct Part {
@@ -68,6 +75,7 @@ private:
     std::vector<Part> m_parts; // by their first sector
     std::uint32_t m_sectors = 0;
     std::uint32_t m_lastSessionStart = 0;
+    bool m_blocksOnly = false;
 };
 
 } // namespace cdimage

@@ -42,8 +42,10 @@ SectorStorage sectorStorageOf(std::string_view head) {
         };
         return syncAt(2448) && !syncAt(2352) ? SectorStorage::Raw2448 : SectorStorage::Raw2352;
     }
+    // ISO 9660's, or a CD-i disc's (told apart, and refused, by the file system).
     const auto descriptorAt = [&](std::size_t at) {
-        return head.size() >= at + 6 && head.substr(at + 1, 5) == "CD001";
+        return head.size() >= at + 6 &&
+               (head.substr(at + 1, 5) == "CD001" || head.substr(at + 1, 5) == "CD-I ");
     };
     if (descriptorAt(kVolumeDescriptorLba * kStoredSectorSize + kSubheaderSize))
         return SectorStorage::Mode2Without2336;
@@ -364,11 +366,8 @@ std::vector<ImageTrack> tracksOfBareFile(const fs::path& path, std::string_view 
     case SectorStorage::Mode2Without2336:
         return {ImageTrack{path, 0, 2336, 0, std::nullopt, 0}}; // from each subheader on
     case SectorStorage::Plain2048:
-        throw Error(quoted(path) +
-                    " is an image of 2048-byte sectors (a plain ISO 9660 image): it keeps "
-                    "only 2048 of each 2324 bytes of a Form 2 file. Make the image again "
-                    "with whole sectors (2352 bytes, \"raw\"), or extract from the CD "
-                    "itself");
+        // A plain ISO 9660 image: its Form 1 files come back, its Form 2 files cannot.
+        return {ImageTrack{path, 0, kLogicalBlockSize, 0, std::nullopt, 0}};
     case SectorStorage::Unknown:
         break;
     }

@@ -121,6 +121,7 @@ public:
     const std::uint8_t* sector(std::uint32_t lba) override;
     std::string whyUnreadable(std::uint32_t lba) const override;
     std::uint32_t lastSessionStart() const override { return m_source.lastSessionStart(); }
+    bool holdsForm2() const override { return m_source.holdsForm2(); }
     SectorAnswer read(std::uint32_t lba) override;
     SectorAnswer readHarder(std::uint32_t lba) override { return m_source.readHarder(lba); }
 

@@ -52,6 +52,9 @@ public:
     // Where the last session begins: its volume descriptors lie 16 sectors further. 0 for a
     // disc of one session.
     virtual std::uint32_t lastSessionStart() const { return 0; }
+    // Whether Form 2 sectors can be read here: not from an image of 2048-byte blocks, which
+    // keeps only what a Form 1 sector holds.
+    virtual bool holdsForm2() const { return true; }
 
     // A source each of whose reads costs (a drive: seeks, and seconds of retries for a sector
     // it cannot read) reads the sectors before `end` now, in one pass in its own order, then

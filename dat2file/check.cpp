@@ -77,6 +77,10 @@ std::vector<std::string>
 repairDataTroubles(ReadingSource& reading, const ListOnDisc& list,
                    const std::optional<cdimage::RepairingSource::Survey>& survey) {
     std::vector<std::string> troubles = reading.repairTroubles();
+    // An image of 2048-byte blocks never held the repair data's Form 2 sectors: its Form 2 files
+    // are named as lost, and the repair data is no further news.
+    if (!reading.sectors().holdsForm2())
+        return troubles;
     if (!reading.repairing() && list.list && list.list->repair)
         troubles.push_back("the file list says the image has repair data, but none that can be "
                            "used was found");

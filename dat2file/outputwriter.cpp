@@ -165,8 +165,14 @@ int Extraction::finish(const std::string& source) {
                   [](const Range& a, const Range& b) { return a.first < b.first; });
         std::string problem;
         if (!ranges.empty()) {
-            problem = std::to_string(ranges.size()) +
-                      " sector(s) cannot be read or fail their checks; their bytes are zeros";
+            std::uint64_t sectors = 0;
+            for (const Range& range : ranges)
+                sectors += std::uint64_t(range.lastLba) - range.lba + 1;
+            problem = std::to_string(sectors) +
+                      (sectors == 1 ? " sector cannot be read or fails its checks; its bytes are "
+                                      "zeros"
+                                    : " sectors cannot be read or fail their checks; their bytes "
+                                      "are zeros");
         } else if (entry) {
             // Every sector passed its checks, yet the bytes are not the listed ones: any of
             // them may be the one that differs, and the ranges say so rather than nothing.

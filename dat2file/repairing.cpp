@@ -11,7 +11,9 @@ struct ReadingSource::Repair {
 
 ReadingSource::ReadingSource(cdimage::OpenedSource& opened)
     : m_source(*opened.sectors) {
-    if (opened.kind == cdimage::SourceKind::RiffCopy)
+    // A RIFF copy holds one file's sectors; an image of 2048-byte blocks cannot hold the repair
+    // data's Form 2 sectors.
+    if (opened.kind == cdimage::SourceKind::RiffCopy || !m_source.holdsForm2())
         return;
     cdimage::RepairSearch search = cdimage::searchRepairData(m_source);
     m_signs = search.signs;

@@ -202,7 +202,7 @@ void Dat2FileTest::imagesOfEveryLayoutGiveExactOrDamagedCopies() {
     const Run damaged = extracted(large, target);
     QCOMPARE(damaged.status, 3);
     QVERIFY2(
-        damaged.errors.contains(QStringLiteral("1 sector(s) cannot be read or fail their checks")),
+        damaged.errors.contains(QStringLiteral("1 sector cannot be read or fails its checks")),
         qPrintable(damaged.errors));
     QVERIFY2(damaged.errors.contains(
                  u"bytes 6972 to 9295: sector %1 fails its EDC check"_qs.arg(sector)),

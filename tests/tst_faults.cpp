@@ -701,11 +701,15 @@ void FaultsTest::whatIsNoFileIsNamedAtOnce_data() {
     QTest::newRow("endless device as image")
         << QStringList{u"--list"_qs, u"/dev/zero"_qs}
         << u"\"/dev/zero\" is a character device, not a file or a drive"_qs;
-    QTest::newRow("2048-byte image") << QStringList{u"--list"_qs, u"@/plain.iso"_qs}
-                                     << u"\"@/plain.iso\" is an image of 2048-byte sectors"_qs;
+    // An image of 2048-byte blocks is read as one: a descriptor and nothing more.
+    QTest::newRow("2048-byte image")
+        << QStringList{u"--list"_qs, u"@/plain.iso"_qs}
+        << u"the root folder's record in the volume descriptor at sector 16 is damaged"_qs;
     QTest::newRow("2048-byte image as source")
         << QStringList{u"@/plain.iso"_qs, u"@/out"_qs}
-        << u"\"@/plain.iso\" is an image of 2048-byte sectors"_qs;
+        << u"the root folder's record in the volume descriptor at sector 16 is damaged"_qs;
+    QTest::newRow("CD-i disc") << QStringList{u"@/cdi.iso"_qs, u"@/out"_qs}
+                               << u"this is a CD-i disc: its file system is the Green Book's"_qs;
 }
 
 void FaultsTest::whatIsNoFileIsNamedAtOnce() {
@@ -728,6 +732,11 @@ void FaultsTest::whatIsNoFileIsNamedAtOnce() {
                              "CD001",
                              6));
     writeFile(at, u"plain.iso"_qs, plain);
+    plain.replace(16 * 2048, 6,
+                  QByteArray("\x01"
+                             "CD-I ",
+                             6));
+    writeFile(at, u"cdi.iso"_qs, plain);
     arguments.replaceInStrings(u"@"_qs, at);
     QElapsedTimer clock;
     clock.start();

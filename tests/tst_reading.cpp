@@ -70,6 +70,7 @@ private Q_SLOTS:
     void fileOfSeveralExtentsComesBackOnce();
     void cloneCdImageOfSeveralSessionsGivesTheLast();
     void ecmImageReadAndPackedFormsNamed();
+    void plainIsoGivesItsForm1FilesAndNamesItsForm2Ones();
     void checkSaysWhatExtractionDoes_data();
     void checkSaysWhatExtractionDoes();
     void neroImagesWrittenAtOnceOfBothFormats();
@@ -461,6 +462,36 @@ void ReadingTest::ecmImageReadAndPackedFormsNamed() {
             QVERIFY2(refused.errors.contains(form.told), qPrintable(refused.errors));
         }
     }
+}
+
+// An image of 2048-byte blocks: genisoimage's files come back exact; an image of ours kept that
+// way (a plain reader's copy of the disc) names each Form 2 file it cannot hold, and why.
+void ReadingTest::plainIsoGivesItsForm1FilesAndNamesItsForm2Ones() {
+    QTemporaryDir folder;
+    const QByteArray text = randomBytes(150000, 7), nested = randomBytes(70001, 8);
+    QDir(folder.path()).mkpath(u"tree/sub"_qs);
+    writeFile(folder.filePath(u"tree"_qs), u"text.txt"_qs, text);
+    writeFile(folder.filePath(u"tree/sub"_qs), u"nested.bin"_qs, nested);
+    if (!genisoimage({u"-J"_qs, u"-R"_qs, u"-o"_qs, u"plain.iso"_qs, u"tree"_qs}, folder.path()))
+        QSKIP("genisoimage cannot be run here");
+    const Run plain = dat2file({u"plain.iso"_qs, u"out"_qs}, folder.path());
+    QVERIFY2(plain.status == 0, qPrintable(plain.errors));
+    const QMap<QString, QByteArray> files = filesUnder(folder.filePath(u"out"_qs));
+    QCOMPARE(files.keys(), (QStringList{u"sub/nested.bin"_qs, u"text.txt"_qs}));
+    QVERIFY(files[u"text.txt"_qs] == text && files[u"sub/nested.bin"_qs] == nested);
+
+    QVERIFY(buildImageOfOneFile(folder.path(), 500000, 9));
+    const QByteArray raw = readFile(folder.filePath(u"IMG.bin"_qs));
+    QByteArray blocks;
+    for (qsizetype at = 0; at + 2352 <= raw.size(); at += 2352)
+        blocks += raw.mid(at + 24, 2048);
+    writeFile(folder.path(), u"ours.iso"_qs, blocks);
+    const Run ours = dat2file({u"ours.iso"_qs, u"ours"_qs}, folder.path());
+    QCOMPARE(ours.status, 3);
+    QVERIFY2(ours.errors.contains(u"is a Form 2 file"_qs) &&
+                 ours.errors.contains(u"plain ISO 9660 image"_qs),
+             qPrintable(ours.errors));
+    QVERIFY(!QFile::exists(folder.filePath(u"ours/a.dat"_qs)));
 }
 
 void ReadingTest::checkSaysWhatExtractionDoes_data() {
