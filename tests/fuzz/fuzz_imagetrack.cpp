@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Cue sheets and cdrdao tables of contents, any text: the data tracks at their places, or an
-// ImageError. The first byte chooses which reader, and whether the files it names have sizes
-// (each a size made from its name) or none known.
+// Cue sheets, cdrdao tables of contents and CloneCD descriptions, any text: the data tracks at
+// their places, or an ImageError. The first byte chooses which reader (its value modulo 3 after
+// the second bit), and whether the files a cue sheet or table names have sizes (each a size made
+// from its name) or none known.
 
 #include "cdimage/imagetrack.h"
 
@@ -18,9 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return std::hash<std::string>{}(file.string()) % (std::uint64_t(1) << 40);
         };
     try {
+        const unsigned reader = (data[0] >> 2) % 3;
         const std::vector<cdimage::ImageTrack> tracks =
-            data[0] % 2 == 0 ? cdimage::dataTracksOfCueSheet(text, "folder", sizeOf)
-                             : cdimage::dataTracksOfToc(text, "folder", sizeOf);
+            reader == 2        ? cdimage::dataTracksOfCloneCd(text, "folder/x.img")
+            : data[0] % 2 == 0 ? cdimage::dataTracksOfCueSheet(text, "folder", sizeOf)
+                               : cdimage::dataTracksOfToc(text, "folder", sizeOf);
         if (tracks.empty())
             __builtin_trap();
         for (const cdimage::ImageTrack& track : tracks)

@@ -12,7 +12,7 @@ mkdir -p "$findings"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 status=0
-for target in fuzz_filelist fuzz_riff fuzz_imagetrack fuzz_filesystem fuzz_extract fuzz_nero fuzz_consolelog \
+for target in fuzz_filelist fuzz_riff fuzz_imagetrack fuzz_filesystem fuzz_extract fuzz_nero fuzz_ecm fuzz_consolelog \
     fuzz_commandline fuzz_build; do
     mkdir -p "$scratch/$target"
     "$bin/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=25 \
