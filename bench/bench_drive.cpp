@@ -11,9 +11,9 @@
 #include "discdamage.h"
 #include "drivemodel.h"
 
-#include "cdimage/openimage.h"
-#include "cdimage/repairdata.h"
-#include "cdimage/report.h"
+#include "cdimage/base/report.h"
+#include "cdimage/read/openimage.h"
+#include "cdimage/repair/repairdata.h"
 #include "dat2file/commands.h"
 #include "dat2file/repairing.h"
 

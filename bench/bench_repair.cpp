@@ -10,7 +10,7 @@
 #include "discdamage.h"
 #include "referencecode.h"
 
-#include "cdimage/repairformat.h"
+#include "cdimage/format/repairformat.h"
 
 #include <QCoreApplication>
 #include <QDir>

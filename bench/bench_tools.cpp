@@ -7,8 +7,8 @@
 // All in the same run.
 
 #include "benchclock.h"
-#include "cdimage/edc.h"
-#include "cdimage/sha256.h"
+#include "cdimage/base/edc.h"
+#include "cdimage/base/sha256.h"
 
 #include <QCoreApplication>
 #include <QDir>

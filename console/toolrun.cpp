@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/toolrun.h"
 
-#include "cdimage/progress.h"
+#include "terminal/progress.h"
 
 #include <QDir>
 #include <QFile>

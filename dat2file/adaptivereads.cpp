@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dat2file/adaptivereads.h"
 
-#include "cdimage/stopsignals.h"
+#include "cdimage/base/stopsignals.h"
 
 #include <algorithm>
 #include <cstdlib>

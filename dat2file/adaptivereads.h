@@ -8,7 +8,7 @@
 // repair data cannot do without) are read again, in address order, with the drive's retries
 // lowered. Code words are then rebuilt from what was kept, never by seeking to their members.
 
-#include "cdimage/sectorsource.h"
+#include "cdimage/read/sectorsource.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dat2file/catalog.h"
 
-#include "cdimage/names.h"
-#include "cdimage/paths.h"
-#include "cdimage/sector.h"
+#include "cdimage/base/names.h"
+#include "cdimage/base/paths.h"
+#include "cdimage/base/sector.h"
 
 #include <algorithm>
 #include <cctype>

@@ -4,9 +4,9 @@
 // What a disc holds and where each file goes: the file list and what it vouches for, the file a
 // name given by the user means, and the places of a folder's files below a destination.
 
-#include "cdimage/filelist.h"
-#include "cdimage/filesystem.h"
-#include "cdimage/report.h"
+#include "cdimage/base/report.h"
+#include "cdimage/format/filelist.h"
+#include "cdimage/read/filesystem.h"
 #include "dat2file/outputwriter.h"
 
 #include <filesystem>

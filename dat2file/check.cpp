@@ -6,9 +6,9 @@
 #include "dat2file/commands.h"
 #include "dat2file/copysectors.h"
 
-#include "cdimage/progress.h"
-#include "cdimage/sector.h"
-#include "cdimage/sha256.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/base/sha256.h"
+#include "terminal/progress.h"
 
 #include <algorithm>
 

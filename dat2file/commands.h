@@ -5,8 +5,8 @@
 // image, every file of an image, and the list of an image's files. Each reads its sectors from
 // a source, tells what it does through a report and returns the exit status; none prints.
 
-#include "cdimage/discreader.h"
-#include "cdimage/report.h"
+#include "cdimage/base/report.h"
+#include "cdimage/read/discreader.h"
 #include "dat2file/repairing.h"
 
 #include <filesystem>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dat2file/copiesofdisc.h"
 
-#include "cdimage/error.h"
-#include "cdimage/openimage.h"
-#include "cdimage/paths.h"
-#include "cdimage/repairformat.h"
-#include "cdimage/sector.h"
+#include "cdimage/base/error.h"
+#include "cdimage/base/paths.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/format/repairformat.h"
+#include "cdimage/read/openimage.h"
 
 #include <algorithm>
 #include <cstring>

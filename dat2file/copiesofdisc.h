@@ -8,8 +8,8 @@
 // zeros. Enough for the repair data to rebuild a copy's lost sectors, where the copies hold
 // what a code word needs.
 
-#include "cdimage/filelist.h"
-#include "cdimage/sectorsource.h"
+#include "cdimage/format/filelist.h"
+#include "cdimage/read/sectorsource.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dat2file/copysectors.h"
 
-#include "cdimage/sector.h"
-#include "cdimage/stopsignals.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/base/stopsignals.h"
 
 #include <algorithm>
 

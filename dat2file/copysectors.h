@@ -3,7 +3,7 @@
 
 // A file's sectors, read from their source into its copy.
 
-#include "cdimage/filesystem.h"
+#include "cdimage/read/filesystem.h"
 #include "dat2file/outputwriter.h"
 
 #include <functional>

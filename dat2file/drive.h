@@ -4,7 +4,7 @@
 // Discs in a drive. Only sectors come from here; the file system on them is read by dat2file
 // itself. On Linux libcdio reads them; on Windows the CD-ROM driver (drive_windows.cpp).
 
-#include "cdimage/discreader.h"
+#include "cdimage/read/discreader.h"
 
 #include <memory>
 #include <string>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dat2file/drive_windows.h"
 
-#include "cdimage/iso9660.h"
-#include "cdimage/paths.h"
-#include "cdimage/sector.h"
+#include "cdimage/base/paths.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/format/iso9660.h"
 #include "dat2file/adaptivereads.h"
 #include "dat2file/commands.h"
 #include "dat2file/drive.h"

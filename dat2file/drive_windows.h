@@ -6,7 +6,7 @@
 // at a time, a damaged disc read whole and skipping ahead (AdaptiveReads). Every call goes through
 // one function, DeviceIoControl on the drive's handle, so that a test can stand in for the drive.
 
-#include "cdimage/discreader.h"
+#include "cdimage/read/discreader.h"
 
 #include <windows.h>
 

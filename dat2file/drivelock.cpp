@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dat2file/drivelock.h"
 
-#include "cdimage/stopsignals.h"
+#include "cdimage/base/stopsignals.h"
 
 #include <cerrno>
 #include <chrono>

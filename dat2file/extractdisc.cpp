@@ -5,9 +5,9 @@
 #include "dat2file/commands.h"
 #include "dat2file/copysectors.h"
 
-#include "cdimage/paths.h"
-#include "cdimage/sector.h"
-#include "cdimage/stopsignals.h"
+#include "cdimage/base/paths.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/base/stopsignals.h"
 
 #include <algorithm>
 #include <set>

@@ -7,7 +7,7 @@
 #include "dat2file/copysectors.h"
 #include "dat2file/repairing.h"
 
-#include "cdimage/paths.h"
+#include "cdimage/base/paths.h"
 
 namespace dat2file {
 

@@ -4,9 +4,9 @@
 #include "dat2file/catalog.h"
 #include "dat2file/commands.h"
 
-#include "cdimage/progress.h"
-#include "cdimage/repairformat.h"
-#include "cdimage/sector.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/format/repairformat.h"
+#include "terminal/progress.h"
 
 #include <algorithm>
 

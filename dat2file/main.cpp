@@ -5,17 +5,17 @@
 // velmora_tolk stores in the root of every image is found, the output is cut to the file's exact
 // length and its SHA-256 is checked.
 
-#include "cdimage/arguments.h"
-#include "cdimage/discreader.h"
-#include "cdimage/names.h"
-#include "cdimage/paths.h"
-#include "cdimage/progress.h"
-#include "cdimage/stopsignals.h"
+#include "cdimage/base/names.h"
+#include "cdimage/base/paths.h"
+#include "cdimage/base/stopsignals.h"
+#include "cdimage/read/discreader.h"
 #include "dat2file/commands.h"
 #include "dat2file/drive.h"
 #include "dat2file/drivelock.h"
 #include "dat2file/outputwriter.h"
 #include "dat2file/repairing.h"
+#include "terminal/arguments.h"
+#include "terminal/progress.h"
 
 #include <cstdio>
 #include <memory>
@@ -144,28 +144,10 @@ private:
 };
 
 // The whole of an image, or of the disc in a drive named by its device or by a folder of it
-// mounted.
+// mounted, its drive locked while it is read.
 cdimage::OpenedSource openWhole(const fs::path& path) {
-    std::optional<std::string> device;
-    if (const auto mounted = cdimage::discHolding(path)) {
-        device = mounted->first;
-    } else {
-#ifdef _WIN32
-        if (path.wstring().starts_with(L"\\\\.\\"))
-            device = utf8(path);
-#else
-        std::error_code error;
-        if (fs::is_block_file(path, error))
-            device = utf8(path);
-#endif
-    }
-    if (!device)
-        return cdimage::openImage(path);
-    cdimage::OpenedSource opened;
-    opened.kind = cdimage::SourceKind::MountedDisc;
-    opened.sectors = std::make_unique<LockedDrive>(*device);
-    opened.where = "the CD in " + *device;
-    return opened;
+    return cdimage::openWhole(
+        path, [](const std::string& device) { return std::make_unique<LockedDrive>(device); });
 }
 
 // What the repair data did, where the disc has some, after the run's own closing line.

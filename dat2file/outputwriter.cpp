@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dat2file/outputwriter.h"
 
-#include "cdimage/paths.h"
-#include "cdimage/sector.h"
+#include "cdimage/base/paths.h"
+#include "cdimage/base/sector.h"
 
 #include <algorithm>
 
@@ -29,9 +29,8 @@ fs::path preparedFolder(const fs::path& destination) {
         std::error_code error;
         fs::create_directories(cdimage::systemPath(destination.parent_path()), error);
         if (error)
-            throw cdimage::OutputError("cannot make the folder " +
-                                       quoted(cdimage::folderOf(destination)) + ": " +
-                                       error.message());
+            throw cdimage::Error("cannot make the folder " +
+                                 quoted(cdimage::folderOf(destination)) + ": " + error.message());
     }
     for (const fs::path& path : {destination, damagedPath(destination), rangesPath(destination)})
         cdimage::removeStaleTemporaries(path, kTool);

@@ -7,10 +7,10 @@
 // SHA-256 may still show them right, else it gives zeros too. A copy with such sectors is written
 // as DESTINATION.damaged, with its damaged byte ranges in DESTINATION.damaged.ranges.
 
-#include "cdimage/filelist.h"
-#include "cdimage/outputfile.h"
-#include "cdimage/parallelsums.h"
-#include "cdimage/report.h"
+#include "cdimage/base/parallelsums.h"
+#include "cdimage/base/report.h"
+#include "cdimage/format/filelist.h"
+#include "cdimage/write/outputfile.h"
 
 #include <cstdint>
 #include <filesystem>

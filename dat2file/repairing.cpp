@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dat2file/repairing.h"
 
-#include "cdimage/repairdata.h"
+#include "cdimage/repair/repairdata.h"
 
 namespace dat2file {
 

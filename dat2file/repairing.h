@@ -4,9 +4,9 @@
 // The sectors a command reads: the disc's own, through its repair data where it has some, so
 // that every read of every command gets the sectors the repair data rebuilds.
 
-#include "cdimage/openimage.h"
-#include "cdimage/repairdata.h"
-#include "cdimage/report.h"
+#include "cdimage/base/report.h"
+#include "cdimage/read/openimage.h"
+#include "cdimage/repair/repairdata.h"
 
 #include <memory>
 #include <optional>

@@ -5,7 +5,7 @@
 // each one tried a few times before it is given up as unreadable. A scratch then costs the
 // sectors under it and no more.
 
-#include "cdimage/discreader.h"
+#include "cdimage/read/discreader.h"
 
 #include <functional>
 #include <vector>

@@ -26,7 +26,7 @@
 
 #include "discdamage.h"
 
-#include "cdimage/openimage.h"
+#include "cdimage/read/openimage.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sectorharm.h"
 
-#include "cdimage/sector.h"
+#include "cdimage/base/sector.h"
 
 #include <cstring>
 #include <vector>

@@ -9,7 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include "cdimage/riff.h"
+#include "cdimage/format/riff.h"
 
 #include <csignal>
 #include <sys/types.h>

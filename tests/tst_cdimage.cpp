@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The CD image library: EDC and ECC of raw sectors, addresses, ISO 9660 names and the file list.
 
-#include "cdimage/discreader.h"
-#include "cdimage/ecc.h"
-#include "cdimage/edc.h"
-#include "cdimage/filelist.h"
-#include "cdimage/imagebuilder.h"
-#include "cdimage/names.h"
-#include "cdimage/progress.h"
-#include "cdimage/sector.h"
+#include "cdimage/base/ecc.h"
+#include "cdimage/base/edc.h"
+#include "cdimage/base/names.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/format/filelist.h"
+#include "cdimage/read/discreader.h"
+#include "cdimage/write/imagebuilder.h"
+#include "terminal/progress.h"
 #include "toolrun.h"
 
 #include <QRandomGenerator>
@@ -312,9 +312,8 @@ void CdImageTest::imageFileGivesItsSectorsAndNamesWhereItEnds() {
     QVERIFY(QString::fromStdString(image.whyUnreadable(400))
                 .contains(u"ends at sector 300: it was cut short while being read"_qs));
 
-    QVERIFY_THROWS_EXCEPTION(DiscError,
-                             ImageFile(ImageTrack{folder.filePath(u"none"_qs).toStdString(), 0,
-                                                  2352, 16, std::nullopt}));
+    QVERIFY_THROWS_EXCEPTION(Error, ImageFile(ImageTrack{folder.filePath(u"none"_qs).toStdString(),
+                                                         0, 2352, 16, std::nullopt}));
 }
 
 // A full 80-minute disc is 360,000 frames, the 150 before the track included.

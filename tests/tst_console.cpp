@@ -2,7 +2,6 @@
 // The console window: its rules on text, the window run in this process with a scripted tool,
 // and the real console program started by the real launcher.
 
-#include "cdimage/progress.h"
 #include "console/announcement.h"
 #include "console/consolewindow.h"
 #include "console/outputlog.h"
@@ -12,6 +11,7 @@
 #include "linessink.h"
 #include "platform/qtservices.h"
 #include "platform/qttranslations.h"
+#include "terminal/progress.h"
 #include "tools/commandlines.h"
 
 #include <QAbstractItemModelTester>

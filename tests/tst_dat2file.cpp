@@ -5,7 +5,7 @@
 
 #include "toolrun.h"
 
-#include "cdimage/sector.h"
+#include "cdimage/base/sector.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -201,9 +201,8 @@ void Dat2FileTest::imagesOfEveryLayoutGiveExactOrDamagedCopies() {
     const QString target = out.filePath(u"damaged copy"_qs);
     const Run damaged = extracted(large, target);
     QCOMPARE(damaged.status, 3);
-    QVERIFY2(
-        damaged.errors.contains(QStringLiteral("1 sector cannot be read or fails its checks")),
-        qPrintable(damaged.errors));
+    QVERIFY2(damaged.errors.contains(QStringLiteral("1 sector cannot be read or fails its checks")),
+             qPrintable(damaged.errors));
     QVERIFY2(damaged.errors.contains(
                  u"bytes 6972 to 9295: sector %1 fails its EDC check"_qs.arg(sector)),
              qPrintable(damaged.errors));

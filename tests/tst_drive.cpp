@@ -8,7 +8,7 @@
 #include "drivemodel.h"
 #include "toolrun.h"
 
-#include "cdimage/openimage.h"
+#include "cdimage/read/openimage.h"
 #include "dat2file/adaptivereads.h"
 #include "dat2file/commands.h"
 #include "dat2file/repairing.h"

@@ -3,8 +3,8 @@
 
 #include "toolrun.h"
 
-#include "cdimage/repairformat.h"
-#include "cdimage/sector.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/format/repairformat.h"
 
 #include <QRegularExpression>
 #include <QSet>

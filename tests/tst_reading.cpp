@@ -5,7 +5,7 @@
 
 #include "toolrun.h"
 
-#include "cdimage/sector.h"
+#include "cdimage/base/sector.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -7,7 +7,7 @@
 // File lists of one sector to hundreds, and images whose list velmora_tolk 0.3 protected in a
 // form of its own.
 
-#include "cdimage/sector.h"
+#include "cdimage/base/sector.h"
 #include "discdamage.h"
 #include "imagecheck.h"
 #include "referencecode.h"

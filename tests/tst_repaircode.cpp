@@ -4,11 +4,11 @@
 // of (r XOR c). Every loss of up to m members is rebuilt, m + 1 are refused, and a bad member
 // taken for good is caught, never spread.
 
-#include "cdimage/discreader.h"
-#include "cdimage/repaircode.h"
-#include "cdimage/repairdata.h"
-#include "cdimage/repairformat.h"
-#include "cdimage/sector.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/format/repairformat.h"
+#include "cdimage/read/discreader.h"
+#include "cdimage/repair/repaircode.h"
+#include "cdimage/repair/repairdata.h"
 #include "dat2file/commands.h"
 #include "referencecode.h"
 #include "toolrun.h"

@@ -6,7 +6,7 @@
 // sector it lost lies in a code word that lost at most m members, else as NAME.damaged whose
 // ranges are exactly those of the sectors that could not be rebuilt, every other byte exact.
 
-#include "cdimage/sector.h"
+#include "cdimage/base/sector.h"
 #include "discdamage.h"
 #include "referencecode.h"
 #include "sectorharm.h"

@@ -2,15 +2,15 @@
 // velmora_tolk: builds a CD image whose files are stored without error correction (CD-ROM XA
 // Mode 2 Form 2), as IMAGE.bin and IMAGE.cue in the current folder.
 
-#include "cdimage/arguments.h"
-#include "cdimage/imagebuilder.h"
-#include "cdimage/inputfile.h"
-#include "cdimage/names.h"
-#include "cdimage/paths.h"
-#include "cdimage/progress.h"
-#include "cdimage/repairformat.h"
-#include "cdimage/sector.h"
-#include "cdimage/stopsignals.h"
+#include "cdimage/base/inputfile.h"
+#include "cdimage/base/names.h"
+#include "cdimage/base/paths.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/base/stopsignals.h"
+#include "cdimage/format/repairformat.h"
+#include "cdimage/write/imagebuilder.h"
+#include "terminal/arguments.h"
+#include "terminal/progress.h"
 
 #include <algorithm>
 #include <charconv>

@@ -6,7 +6,7 @@
 // every check table entry and its parity, or it fails and leaves nothing where the image would
 // have been.
 
-#include "cdimage/imagebuilder.h"
+#include "cdimage/write/imagebuilder.h"
 #include "imagecheck.h"
 
 #include <fcntl.h>

@@ -2,8 +2,8 @@
 // ECM files, any bytes: opened as the image they stand for and its file system walked, or an
 // Error. The input is written to a scratch file first, as the reader reads files.
 
-#include "cdimage/discreader.h"
-#include "cdimage/ecm.h"
+#include "cdimage/read/discreader.h"
+#include "cdimage/read/ecm.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -6,7 +6,7 @@
 // member of every word is checked and the image read whole through it too. What is written
 // goes to a scratch folder.
 
-#include "cdimage/repairdata.h"
+#include "cdimage/repair/repairdata.h"
 #include "dat2file/commands.h"
 
 #include <cstdint>

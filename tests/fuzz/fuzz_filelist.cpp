@@ -3,8 +3,8 @@
 // damaged, and whatever it reads, written again, reads back the same. The first byte chooses
 // a second use: the bytes as original names of files, whose list must always read back.
 
-#include "cdimage/filelist.h"
-#include "cdimage/names.h"
+#include "cdimage/base/names.h"
+#include "cdimage/format/filelist.h"
 
 #include <cstdint>
 #include <cstdlib>

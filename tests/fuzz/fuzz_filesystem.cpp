@@ -5,8 +5,8 @@
 // the disc is asked: the roots' entries, both trees whole, a file by each kind of name, the file
 // list.
 
-#include "cdimage/discreader.h"
-#include "cdimage/filelist.h"
+#include "cdimage/format/filelist.h"
+#include "cdimage/read/discreader.h"
 
 #include <cstdint>
 #include <cstring>
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (const auto list = files.findPrimary(cdimage::kFileListIdentifier);
             list && list->size <= cdimage::kMaxFileListBytes)
             (void)cdimage::parseFileList(files.readForm1(*list, list->size));
-    } catch (const cdimage::DiscError&) {
+    } catch (const cdimage::Error&) {
     }
     return 0;
 }

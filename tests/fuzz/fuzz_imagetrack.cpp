@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Cue sheets, cdrdao tables of contents and CloneCD descriptions, any text: the data tracks at
-// their places, or an ImageError. The first byte chooses which reader (its value modulo 3 after
+// their places, or an Error. The first byte chooses which reader (its value modulo 3 after
 // the second bit), and whether the files a cue sheet or table names have sizes (each a size made
 // from its name) or none known.
 
-#include "cdimage/imagetrack.h"
+#include "cdimage/format/imagetrack.h"
 
 #include <cstdint>
 #include <string>
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if ((track.stride != 2352 && track.stride != 2336) ||
                 (track.sectors && *track.sectors == 0))
                 __builtin_trap();
-    } catch (const cdimage::ImageError&) {
+    } catch (const cdimage::Error&) {
     }
     return 0;
 }

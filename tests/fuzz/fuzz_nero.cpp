@@ -2,7 +2,7 @@
 // Nero images, any bytes: their data tracks found and read as a disc, or an Error. The input is
 // written to a scratch file first, as the reader reads files.
 
-#include "cdimage/discreader.h"
+#include "cdimage/read/discreader.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The RIFF CDXA header reader on any bytes: a header or a std::runtime_error, nothing else.
 
-#include "cdimage/riff.h"
+#include "cdimage/format/riff.h"
 
 #include <cstdint>
 #include <stdexcept>

@@ -3,11 +3,11 @@
 // that loses, fumbles and misplaces sectors), files created exclusively and placed without
 // replacing, a file's identity and dates, SHA-256 without OpenSSL, and a stop by Ctrl+Break.
 
-#include "cdimage/filefacts.h"
-#include "cdimage/outputfile.h"
-#include "cdimage/paths.h"
-#include "cdimage/sector.h"
-#include "cdimage/sha256.h"
+#include "cdimage/base/paths.h"
+#include "cdimage/base/sector.h"
+#include "cdimage/base/sha256.h"
+#include "cdimage/format/filefacts.h"
+#include "cdimage/write/outputfile.h"
 #include "dat2file/drive_windows.h"
 
 #include <windows.h>
@@ -134,7 +134,7 @@ void filesAreCreatedAloneAndPlacedWithoutReplacing(const fs::path& folder) {
         bool kept = false;
         try {
             first.place(target, false);
-        } catch (const cdimage::OutputError& error) {
+        } catch (const cdimage::Error& error) {
             kept = std::string(error.what()).find("exists already") != std::string::npos;
         }
         CHECK(kept);
