@@ -579,13 +579,16 @@ std::optional<std::int64_t> cloneCdNumber(std::string_view value) {
     return number;
 }
 
-} // namespace
-
-std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text, const fs::path& sectorsFile) {
-    // "[Entry N]" sections: the table of contents as the disc holds it, point 1 to 99 a
-    // track's start, point 0xA2 a session's lead-out; "[TRACK N]" sections: each track's mode.
+// A CloneCD description as it reads: "[Entry N]" sections, the table of contents as the disc
+// holds it (point 1 to 99 a track's start, point 0xA2 a session's lead-out), and "[TRACK N]"
+// sections, each track's mode and index 1.
+struct CloneCdDescription {
     std::map<std::int64_t, CloneCdEntry> entries;
     std::map<std::int64_t, std::int64_t> modes, firstIndexes;
+};
+
+CloneCdDescription parseCloneCd(std::string_view text) {
+    CloneCdDescription read;
     CloneCdEntry* entry = nullptr;
     std::int64_t track = -1; // of the [TRACK N] section read, if any
     std::size_t lineNumber = 0;
@@ -604,13 +607,17 @@ std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text, const fs::pat
         if (line.starts_with('[')) {
             entry = nullptr;
             track = -1;
+            // "[Entry N]", "[TRACK N]": the number between the name and the bracket.
+            const auto number = [&line] {
+                return line.substr(7, line.size() - 8);
+            };
             if (line.starts_with("[Entry ")) {
-                const auto number = cloneCdNumber(line.substr(7, line.size() - 8));
-                if (!number || *number < 0 || entries.size() >= 1000)
+                const auto index = cloneCdNumber(number());
+                if (!index || *index < 0 || read.entries.size() >= 1000)
                     throw fault("\"" + std::string(line) + "\" is no entry of a table of contents");
-                entry = &entries[*number];
+                entry = &read.entries[*index];
             } else if (line.starts_with("[TRACK ")) {
-                track = cloneCdNumber(line.substr(7, line.size() - 8)).value_or(-1);
+                track = cloneCdNumber(number()).value_or(-1);
             }
             continue;
         }
@@ -627,19 +634,24 @@ std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text, const fs::pat
              : key == "Control" ? entry->control
                                 : entry->plba) = *value;
         } else if (track >= 0 && key == "MODE" && value) {
-            modes[track] = *value;
+            read.modes[track] = *value;
         } else if (track >= 0 && key == "INDEX 1" && value) {
-            firstIndexes[track] = *value;
+            read.firstIndexes[track] = *value;
         }
     }
+    return read;
+}
 
-    struct Start {
-        std::int64_t track, session, lba;
-        bool data;
-    };
-    std::vector<Start> starts;
-    std::map<std::int64_t, std::int64_t> leadOuts; // by session
-    for (const auto& [number, e] : entries) {
+struct CloneCdStart {
+    std::int64_t track, session, lba;
+    bool data;
+};
+
+// Where each track starts, by track number, and each session's lead-out.
+std::vector<CloneCdStart> startsOf(const CloneCdDescription& read,
+                                   std::map<std::int64_t, std::int64_t>& leadOuts) {
+    std::vector<CloneCdStart> starts;
+    for (const auto& [number, e] : read.entries) {
         if (!e.session || !e.point || !e.plba)
             continue;
         if (*e.point >= 1 && *e.point <= 99)
@@ -650,19 +662,28 @@ std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text, const fs::pat
     // A description whose table of contents lacks the tracks: each one's index 1, in the first
     // session, of the kind its mode says.
     if (starts.empty())
-        for (const auto& [number, index] : firstIndexes)
+        for (const auto& [number, index] : read.firstIndexes)
             if (number >= 1 && number <= 99) {
-                const auto mode = modes.find(number);
-                starts.push_back({number, 1, index, mode != modes.end() && mode->second != 0});
+                const auto mode = read.modes.find(number);
+                starts.push_back({number, 1, index, mode != read.modes.end() && mode->second != 0});
             }
     std::sort(starts.begin(), starts.end(),
-              [](const Start& a, const Start& b) { return a.track < b.track; });
+              [](const CloneCdStart& a, const CloneCdStart& b) { return a.track < b.track; });
+    return starts;
+}
+
+} // namespace
+
+std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text, const fs::path& sectorsFile) {
+    const CloneCdDescription read = parseCloneCd(text);
+    std::map<std::int64_t, std::int64_t> leadOuts; // by session
+    const std::vector<CloneCdStart> starts = startsOf(read, leadOuts);
     // The file holds every track back to back: the lead-outs and lead-ins between sessions are
     // in no file.
     std::vector<ImageTrack> found;
     std::uint64_t offset = 0;
     for (std::size_t i = 0; i < starts.size(); ++i) {
-        const Start& start = starts[i];
+        const CloneCdStart& start = starts[i];
         const bool lastOfSession = i + 1 == starts.size() || starts[i + 1].session != start.session;
         const auto leadOut = leadOuts.find(start.session);
         // The last track runs to the file's end where no lead-out tells its length.
@@ -679,8 +700,8 @@ std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text, const fs::pat
                         ", before the track ahead of it or past its end at sector " +
                         std::to_string(end));
         const auto sectors = std::uint64_t(end - start.lba);
-        const auto mode = modes.find(start.track);
-        if (start.data && mode != modes.end() && mode->second == 2) {
+        const auto mode = read.modes.find(start.track);
+        if (start.data && mode != read.modes.end() && mode->second == 2) {
             ImageTrack data{sectorsFile, offset,  kRawSectorSize,
                             16,          sectors, std::uint32_t(start.lba)};
             if (toTheEnd)

@@ -204,35 +204,14 @@ bool isMode2Track(std::ifstream& in, const NeroTrack& track) {
     return in.gcount() == sizeof head && startsWithSync(head, sizeof head) && head[15] == 2;
 }
 
-} // namespace
-
-std::vector<ImageTrack> tracksOfNeroImage(const fs::path& path) {
-    std::ifstream in(systemPath(path), std::ios::binary);
-    std::error_code error;
-    const std::uint64_t size = fs::file_size(systemPath(path), error);
-    if (!in || error)
-        throw Error("cannot open " + quoted(path) + ": " +
-                    (error ? error.message() : std::generic_category().message(errno)));
-    const auto fault = [&](const std::string& what) {
-        return Error(quoted(path) + " is not a Nero image that can be read: " + what);
-    };
-    std::uint8_t footer[12] = {};
-    if (size < sizeof footer)
-        throw fault("it is too short to hold a Nero footer");
-    in.seekg(std::streamoff(size - sizeof footer));
-    in.read(reinterpret_cast<char*>(footer), sizeof footer);
-    std::uint64_t chunk = 0;
-    bool wide = false; // 64-bit numbers
-    if (std::memcmp(footer, "NER5", 4) == 0) {
-        chunk = bigEndian(footer + 4, 8);
-        wide = true;
-    } else if (std::memcmp(footer + 4, "NERO", 4) == 0) {
-        chunk = bigEndian(footer + 8, 4);
-    } else {
-        throw fault("it ends in no footer \"NERO\" or \"NER5\"");
-    }
-
+// The tracks a Nero image's chunks describe, from the first chunk at `chunk` on: those written
+// at once (DAO) and those written track by track (TAO).
+struct NeroChunks {
     std::vector<NeroTrack> dao, tao;
+};
+
+void readNeroChunks(std::ifstream& in, std::uint64_t size, std::uint64_t chunk, bool wide,
+                    const std::function<Error(const std::string&)>& fault, NeroChunks& chunks) {
     std::vector<std::uint8_t> body;
     for (std::size_t count = 0; count < kMaxNeroChunks; ++count) {
         std::uint8_t header[8];
@@ -266,7 +245,7 @@ std::vector<ImageTrack> tracksOfNeroImage(const fs::path& path) {
                 track.offset = bigEndian(e + 18 + number, number);
                 track.end = bigEndian(e + 18 + 2 * number, number);
                 track.pregapBytes = track.offset >= index0 ? track.offset - index0 : 0;
-                dao.push_back(track);
+                chunks.dao.push_back(track);
             }
         } else if (id == "ETNF" || id == "ETN2") {
             // Each track: where it lies in the file and its length, its mode, where it starts
@@ -283,12 +262,45 @@ std::vector<ImageTrack> tracksOfNeroImage(const fs::path& path) {
                                                       : kStoredSectorSize; // 3, 6, 0x20
                 track.end = track.offset + bytes;
                 track.startLsn = bigEndian(e + 2 * number + 4, 4);
-                tao.push_back(track);
+                chunks.tao.push_back(track);
             }
         }
         chunk += sizeof header + length;
     }
-    const std::vector<NeroTrack>& tracks = dao.empty() ? tao : dao;
+}
+
+} // namespace
+
+std::vector<ImageTrack> tracksOfNeroImage(const fs::path& path) {
+    std::ifstream in(systemPath(path), std::ios::binary);
+    std::error_code error;
+    const std::uint64_t size = fs::file_size(systemPath(path), error);
+    if (!in || error)
+        throw Error("cannot open " + quoted(path) + ": " +
+                    (error ? error.message() : std::generic_category().message(errno)));
+    const auto fault = [&](const std::string& what) {
+        return Error(quoted(path) + " is not a Nero image that can be read: " + what);
+    };
+    std::uint8_t footer[12] = {};
+    if (size < sizeof footer)
+        throw fault("it is too short to hold a Nero footer");
+    in.seekg(std::streamoff(size - sizeof footer));
+    in.read(reinterpret_cast<char*>(footer), sizeof footer);
+    std::uint64_t chunk = 0;
+    bool wide = false; // 64-bit numbers
+    if (std::memcmp(footer, "NER5", 4) == 0) {
+        chunk = bigEndian(footer + 4, 8);
+        wide = true;
+    } else if (std::memcmp(footer + 4, "NERO", 4) == 0) {
+        chunk = bigEndian(footer + 8, 4);
+    } else {
+        throw fault("it ends in no footer \"NERO\" or \"NER5\"");
+    }
+
+    NeroChunks chunks;
+    readNeroChunks(in, size, chunk, wide, fault, chunks);
+    const std::vector<NeroTrack>& dao = chunks.dao;
+    const std::vector<NeroTrack>& tracks = dao.empty() ? chunks.tao : dao;
     if (tracks.empty() || tracks.size() > 99)
         throw fault("it describes " + std::to_string(tracks.size()) + " tracks");
 

@@ -609,19 +609,18 @@ std::optional<FoundRepair> tableOf(SectorSource& source, const RepairHeader& hea
     return std::nullopt;
 }
 
-} // namespace
-
-RepairSearch searchRepairData(SectorSource& source) {
-    RepairSearch search;
-    std::vector<std::string>& troubles = search.troubles;
+// A header found, and where.
+struct HeaderFound {
     std::optional<RepairHeader> header;
-    std::optional<std::uint32_t> headerLba; // where `header` was read
-    const std::uint32_t sectors = source.sectorCount();
-    // The header's second copy is looked for at the disc's end only where there is a sign of
-    // it: its first copy is named but cannot be read, the disc holds sectors past its volume,
-    // or there is no file system to ask.
-    bool look = false;
-    std::uint32_t fileListLba = UINT32_MAX;
+    std::optional<std::uint32_t> lba;
+};
+
+// The header the root folder names, and the file list's place; `look` says whether there is a
+// sign to look for the header's copy at the disc's end: its first copy is named but cannot be
+// read, the disc holds sectors past its volume, or there is no file system to ask.
+HeaderFound headerNamedByRoot(SectorSource& source, RepairSearch& search, bool& look,
+                              std::uint32_t& fileListLba) {
+    HeaderFound named;
     try {
         FileSystem files(source);
         // A Form 1 file of the root, named by either tree; a root that cannot be read is a
@@ -638,57 +637,64 @@ RepairSearch searchRepairData(SectorSource& source) {
         if (const auto record = find(kRepairHeaderIdentifier)) {
             search.signs = true;
             const HeaderRead read = headerIn(source, record->lba);
-            header = read.header;
-            headerLba = record->lba;
-            if (!header)
-                troubles.push_back(
+            named = {read.header, record->lba};
+            if (!read.header)
+                search.troubles.push_back(
                     "the header that the root folder names, at " + sectorNamed(record->lba) +
                     (read.read ? ", is not one that can be used" : ", cannot be read"));
-            look = look || !header;
+            look = look || !read.header;
         } else {
-            look = look || files.volumeSectors() < sectors;
+            look = look || files.volumeSectors() < source.sectorCount();
         }
         if (const auto list = find(kFileListIdentifier))
             fileListLba = list->lba;
-        look = look || (!header && writtenByVelmoraTolk(source));
+        look = look || (!named.header && writtenByVelmoraTolk(source));
     } catch (const Error&) {
         look = true;
     }
-    if (!header && look) {
-        const std::uint32_t scanned = std::min(kMostSectorsScanned, std::max(sectors / 20, 64u));
-        const std::uint32_t from = sectors - std::min(sectors, scanned);
-        std::uint32_t refused = 0;
-        for (std::uint32_t lba = from; lba < sectors; ++lba) { // onward: read in long runs
-            const HeaderRead read = headerIn(source, lba);
-            refused += read.refused ? 1 : 0;
-            if (read.header) {
-                header = read.header; // the last one found: the copy that ends the disc
-                headerLba = lba;
-            }
-        }
-        if (header && search.signs)
-            troubles.push_back("its header was found at the disc's end, at " +
-                               sectorNamed(*headerLba));
-        if (!header && refused > 0)
-            troubles.push_back(std::to_string(refused) +
-                               " sectors at the disc's end begin as its header does, but none "
-                               "is one that can be used");
-        search.signs = search.signs || header || refused > 0;
+    return named;
+}
+
+// The last copy of the header among the disc's last sectors.
+HeaderFound headerAtDiscEnd(SectorSource& source, RepairSearch& search) {
+    HeaderFound last;
+    const std::uint32_t sectors = source.sectorCount();
+    const std::uint32_t scanned = std::min(kMostSectorsScanned, std::max(sectors / 20, 64u));
+    const std::uint32_t from = sectors - std::min(sectors, scanned);
+    std::uint32_t refused = 0;
+    for (std::uint32_t lba = from; lba < sectors; ++lba) { // onward: read in long runs
+        const HeaderRead read = headerIn(source, lba);
+        refused += read.refused ? 1 : 0;
+        if (read.header)
+            last = {read.header, lba}; // the last one found: the copy that ends the disc
     }
-    if (!header)
-        return search;
-    // Both copies the header names, and the other one where it differs: the first whose table
-    // holds is used.
+    if (last.header && search.signs)
+        search.troubles.push_back("its header was found at the disc's end, at " +
+                                  sectorNamed(*last.lba));
+    if (!last.header && refused > 0)
+        search.troubles.push_back(std::to_string(refused) +
+                                  " sectors at the disc's end begin as its header does, but none "
+                                  "is one that can be used");
+    search.signs = search.signs || last.header || refused > 0;
+    return last;
+}
+
+// The header found, and the other copy it names where that one differs: each that fits the
+// disc, to try in turn.
+std::vector<RepairHeader> headerCandidates(SectorSource& source, const HeaderFound& found,
+                                           std::vector<std::string>& troubles) {
+    const std::uint32_t sectors = source.sectorCount();
+    const RepairHeader& header = *found.header;
     std::vector<RepairHeader> candidates;
-    if (fitsTheDisc(*header, sectors))
-        candidates.push_back(*header);
+    if (fitsTheDisc(header, sectors))
+        candidates.push_back(header);
     else
         troubles.push_back("its header names sectors that no disc of " + std::to_string(sectors) +
                            " sectors holds");
     const std::array<const char*, 2> kCopyNames = {"first", "second"};
     for (std::size_t copy = 0; copy < 2; ++copy) {
-        const std::uint32_t at = header->headerLbas[copy];
-        if (headerLba && at == *headerLba)
+        const std::uint32_t at = header.headerLbas[copy];
+        if (found.lba && at == *found.lba)
             continue;
         const std::string which =
             std::string("its header's ") + kCopyNames[copy] + " copy, at " + sectorNamed(at);
@@ -697,18 +703,33 @@ RepairSearch searchRepairData(SectorSource& source) {
             troubles.push_back(which + (at >= sectors ? ", lies past the disc's end"
                                         : read.read   ? ", is not one that can be used"
                                                       : ", cannot be read"));
-        } else if (encodeRepairHeader(*read.header) != encodeRepairHeader(*header)) {
+        } else if (encodeRepairHeader(*read.header) != encodeRepairHeader(header)) {
             troubles.push_back(which + ", differs from the one at " +
-                               sectorNamed(headerLba.value_or(0)));
+                               sectorNamed(found.lba.value_or(0)));
             if (fitsTheDisc(*read.header, sectors))
                 candidates.push_back(*read.header);
         }
     }
-    for (const RepairHeader& candidate : candidates) {
-        if (auto found = tableOf(source, candidate, troubles)) {
+    return candidates;
+}
+
+} // namespace
+
+RepairSearch searchRepairData(SectorSource& source) {
+    RepairSearch search;
+    bool look = false;
+    std::uint32_t fileListLba = UINT32_MAX;
+    HeaderFound found = headerNamedByRoot(source, search, look, fileListLba);
+    if (!found.header && look)
+        found = headerAtDiscEnd(source, search);
+    if (!found.header)
+        return search;
+    // The first candidate whose table holds is used.
+    for (const RepairHeader& candidate : headerCandidates(source, found, search.troubles)) {
+        if (auto repair = tableOf(source, candidate, search.troubles)) {
             if (fileListLba < candidate.layout.protectedSectors)
-                found->fileListLba = fileListLba;
-            search.found = std::move(found);
+                repair->fileListLba = fileListLba;
+            search.found = std::move(repair);
             return search;
         }
     }
