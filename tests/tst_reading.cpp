@@ -71,6 +71,7 @@ private Q_SLOTS:
     void cloneCdImageOfSeveralSessionsGivesTheLast();
     void ecmImageReadAndPackedFormsNamed();
     void plainIsoGivesItsForm1FilesAndNamesItsForm2Ones();
+    void compressedFileIsLeftOutByName();
     void checkSaysWhatExtractionDoes_data();
     void checkSaysWhatExtractionDoes();
     void neroImagesWrittenAtOnceOfBothFormats();
@@ -443,18 +444,21 @@ void ReadingTest::ecmImageReadAndPackedFormsNamed() {
                  qPrintable(refused.errors));
     }
 
+    // chdman createcd's CHD of the same image.
+    if (!unpack(data + u"small.chd.xz"_qs, folder.path(), u"small.chd"_qs))
+        QSKIP("xz cannot unpack the test images here");
     const struct {
         QString name;
         QByteArray head;
         QString told;
     } packed[] = {
-        {u"small.chd"_qs, "MComprHD\0\0\0\x7C\0\0\0\5"_ba,
-         u"chdman extractcd -i \"small.chd\" -o \"small.cue\""_qs},
+        {u"small.chd"_qs, {}, u"chdman extractcd -i \"small.chd\" -o \"small.cue\""_qs},
         {u"disc.7z"_qs, QByteArray("7z\xBC\xAF\x27\x1C\0\4", 8), u"7z x \"disc.7z\""_qs},
         {u"disc.zip"_qs, "PK\3\4\x14\0"_ba, u"unzip \"disc.zip\""_qs},
     };
     for (const auto& form : packed) {
-        writeFile(folder.path(), form.name, form.head + QByteArray(4096, '\1'));
+        if (!form.head.isEmpty())
+            writeFile(folder.path(), form.name, form.head + QByteArray(4096, '\1'));
         for (const QStringList& arguments :
              {QStringList{form.name, u"out2"_qs}, QStringList{u"--list"_qs, form.name}}) {
             const Run refused = dat2file(arguments, folder.path());
@@ -492,6 +496,51 @@ void ReadingTest::plainIsoGivesItsForm1FilesAndNamesItsForm2Ones() {
                  ours.errors.contains(u"plain ISO 9660 image"_qs),
              qPrintable(ours.errors));
     QVERIFY(!QFile::exists(folder.filePath(u"ours/a.dat"_qs)));
+}
+
+namespace {
+
+// A file compressed as zisofs stores it: its header, a pointer to each 32 KiB block and past the
+// last, each block a zlib stream.
+QByteArray zisofs(const QByteArray& bytes) {
+    constexpr qsizetype kBlock = 32768;
+    const qsizetype blocks = (bytes.size() + kBlock - 1) / kBlock;
+    QByteArray header("\x37\xE4\x53\x96\xC9\xDB\xD6\x07", 8);
+    header += QByteArray(8, '\0');
+    qToLittleEndian<quint32>(quint32(bytes.size()), header.data() + 8);
+    header[12] = 4;  // its header's size in 4-byte words
+    header[13] = 15; // log2 of the block size
+    QByteArray pointers((blocks + 1) * 4, '\0'), body;
+    qsizetype at = header.size() + pointers.size();
+    for (qsizetype block = 0; block <= blocks; ++block) {
+        qToLittleEndian<quint32>(quint32(at + body.size()), pointers.data() + block * 4);
+        if (block < blocks)
+            body += qCompress(bytes.mid(block * kBlock, kBlock)).mid(4); // without Qt's length
+    }
+    return header + pointers + body;
+}
+
+} // namespace
+
+// A file stored compressed (zisofs, which genisoimage -z marks with a Rock Ridge ZF field): left
+// out by name with what gives it whole, the other files back.
+void ReadingTest::compressedFileIsLeftOutByName() {
+    QTemporaryDir folder;
+    QDir(folder.path()).mkpath(u"tree"_qs);
+    const QByteArray text = QByteArray("Ar Men, Kereon, la Jument. ").repeated(9000);
+    const QByteArray plain = randomBytes(80000, 11);
+    writeFile(folder.filePath(u"tree"_qs), u"text.txt"_qs, zisofs(text));
+    writeFile(folder.filePath(u"tree"_qs), u"plain.bin"_qs, plain);
+    if (!genisoimage({u"-R"_qs, u"-z"_qs, u"-o"_qs, u"z.iso"_qs, u"tree"_qs}, folder.path()))
+        QSKIP("genisoimage cannot be run here");
+    writeFile(folder.path(), u"z.bin"_qs, rawForm1(readFile(folder.filePath(u"z.iso"_qs))));
+    const Run back = dat2file({u"z.bin"_qs, u"out"_qs}, folder.path());
+    QCOMPARE(back.status, 3);
+    QVERIFY2(back.errors.contains(u"left out \"TEXT.TXT;1\""_qs) &&
+                 back.errors.contains(u"zisofs"_qs),
+             qPrintable(back.errors));
+    QCOMPARE(filesUnder(folder.filePath(u"out"_qs)).keys(), QStringList{u"plain.bin"_qs});
+    QVERIFY(readFile(folder.filePath(u"out/plain.bin"_qs)) == plain);
 }
 
 void ReadingTest::checkSaysWhatExtractionDoes_data() {

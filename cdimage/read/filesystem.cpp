@@ -181,6 +181,46 @@ std::optional<DiscFile> FileSystem::findInRoot(std::string_view name) {
     return *m_primaryRootReads || !m_jolietRoot ? findPrimary(name) : findJoliet(name);
 }
 
+std::optional<DiscFile>
+FileSystem::fileOfRecord(const std::uint8_t* entryBytes, std::size_t length, bool joliet,
+                         const std::function<Error(const std::string&)>& fault, bool& formUnknown) {
+    const std::size_t nameLength = entryBytes[record::kNameLength];
+    if (nameLength == 0 || record::kName + nameLength > length)
+        throw fault("has a name of " + std::to_string(nameLength) +
+                    " bytes that does not fit in it");
+    const auto extent = readBoth32(entryBytes + record::kExtent);
+    const auto size = readBoth32(entryBytes + record::kSize);
+    if (!extent || !size)
+        throw fault("gives its place or its size twice, differently");
+    const std::uint8_t* name = entryBytes + record::kName;
+    if (nameLength == 1 && (name[0] == 0 || name[0] == 1))
+        return std::nullopt; // the folder itself, its parent
+    DiscFile entry;
+    entry.name = joliet ? fromJoliet(name, nameLength)
+                        : std::string(reinterpret_cast<const char*>(name), nameLength);
+    // After an extended attribute record, if any.
+    entry.lba = *extent + entryBytes[record::kAttributeLength];
+    entry.size = *size;
+    entry.sectors = blocksFor(*size);
+    entry.directory = entryBytes[record::kFlags] & record::kFolderFlag;
+    entry.recorded = unixSecondsOfRecordDate(entryBytes + record::kDate);
+    const std::size_t systemUse = record::kName + nameLength + (nameLength % 2 == 0 ? 1 : 0);
+    const std::uint8_t* xa = entryBytes + systemUse;
+    std::size_t rockRidge = systemUse;
+    if (systemUse + kXaSystemUseSize <= length && xa[record::kXaSignature] == 'X' &&
+        xa[record::kXaSignature + 1] == 'A') {
+        entry.form2 =
+            (xa[record::kXaAttributes] << 8 | xa[record::kXaAttributes + 1]) & kXaForm2Bit;
+        rockRidge += kXaSystemUseSize;
+    } else {
+        formUnknown = !entry.directory && entry.sectors > 0;
+    }
+    if (!joliet && rockRidge < length)
+        readRockRidge(entryBytes + rockRidge, length - rockRidge, entry);
+    entry.moreExtents = entryBytes[record::kFlags] & record::kMoreExtentsFlag;
+    return entry;
+}
+
 std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
     const std::string where = "the folder at " + sectorText(folder.lba);
     if (folder.size > kMaxDirectoryBytes)
@@ -208,43 +248,13 @@ std::vector<DiscFile> FileSystem::entries(const DiscFile& folder, bool joliet) {
             };
             if (length < record::kSmallest || at + length > kLogicalBlockSize)
                 throw fault("claims " + std::to_string(length) + " bytes");
-            const std::size_t nameLength = entryBytes[record::kNameLength];
-            if (nameLength == 0 || record::kName + nameLength > length)
-                throw fault("has a name of " + std::to_string(nameLength) +
-                            " bytes that does not fit in it");
-            const auto extent = readBoth32(entryBytes + record::kExtent);
-            const auto size = readBoth32(entryBytes + record::kSize);
-            if (!extent || !size)
-                throw fault("gives its place or its size twice, differently");
-            at += length;
-            const std::uint8_t* name = entryBytes + record::kName;
-            if (nameLength == 1 && (name[0] == 0 || name[0] == 1))
-                continue; // the folder itself, its parent
-            DiscFile entry;
-            entry.name = joliet ? fromJoliet(name, nameLength)
-                                : std::string(reinterpret_cast<const char*>(name), nameLength);
-            // After an extended attribute record, if any.
-            entry.lba = *extent + entryBytes[record::kAttributeLength];
-            entry.size = *size;
-            entry.sectors = blocksFor(*size);
-            entry.directory = entryBytes[record::kFlags] & record::kFolderFlag;
-            entry.recorded = unixSecondsOfRecordDate(entryBytes + record::kDate);
-            const std::size_t systemUse =
-                record::kName + nameLength + (nameLength % 2 == 0 ? 1 : 0);
-            const std::uint8_t* xa = entryBytes + systemUse;
-            std::size_t rockRidge = systemUse;
             bool formUnknown = false;
-            if (systemUse + kXaSystemUseSize <= length && xa[record::kXaSignature] == 'X' &&
-                xa[record::kXaSignature + 1] == 'A') {
-                entry.form2 =
-                    (xa[record::kXaAttributes] << 8 | xa[record::kXaAttributes + 1]) & kXaForm2Bit;
-                rockRidge += kXaSystemUseSize;
-            } else {
-                formUnknown = !entry.directory && entry.sectors > 0;
-            }
-            if (!joliet && rockRidge < length)
-                readRockRidge(entryBytes + rockRidge, length - rockRidge, entry);
-            entry.moreExtents = entryBytes[record::kFlags] & record::kMoreExtentsFlag;
+            std::optional<DiscFile> read =
+                fileOfRecord(entryBytes, length, joliet, fault, formUnknown);
+            at += length;
+            if (!read)
+                continue; // the folder itself, its parent
+            DiscFile& entry = *read;
             if (!found.empty() && found.back().moreExtents && found.back().name == entry.name &&
                 !entry.directory) {
                 joinExtent(found.back(), entry); // its form is the first extent's

@@ -10,6 +10,7 @@
 #include "cdimage/read/sectorsource.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -111,6 +112,12 @@ private:
                                  Match match);
     const std::uint8_t* form1Data(std::uint32_t lba, std::string_view what);
     DiscFile rootOf(const std::uint8_t* descriptor, std::uint32_t lba, bool joliet);
+    // The file a folder's record of `length` bytes names, or nothing for the folder itself and
+    // its parent; `formUnknown` where no XA attributes say its form. Throws what `fault` makes.
+    std::optional<DiscFile> fileOfRecord(const std::uint8_t* record, std::size_t length,
+                                         bool joliet,
+                                         const std::function<Error(const std::string&)>& fault,
+                                         bool& formUnknown);
     // Rock Ridge's fields of a record: a folder moved elsewhere (RE) or standing here for one
     // moved (CL).
     void readRockRidge(const std::uint8_t* field, std::size_t size, DiscFile& entry);
