@@ -265,73 +265,75 @@ bool RepairingSource::member(std::uint64_t index, std::uint8_t* symbol, bool may
             matchesOldListForm(lba, symbol, check, mayRebuild));
 }
 
-void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
+std::optional<std::uint64_t> RepairingSource::sectorOfMember(int member, std::uint32_t word) const {
     const RepairLayout& layout = m_header.layout;
     const int data = layout.dataBands();
-    const std::uint32_t count = only ? 1 : std::min(kWordsAtOnce, layout.bandLength - first);
-    m_block.resize(std::size_t(RepairCode::kMembers) * count * kSymbolSize);
-    std::vector<bool> lost(std::size_t(RepairCode::kMembers) * count, false);
-    const auto at = [&](int member, std::uint32_t word) {
-        return m_block.data() + (std::size_t(member) * count + word) * kSymbolSize;
-    };
+    if (member >= data)
+        return layout.protectedSectors + std::uint64_t(member - data) * layout.bandLength + word;
+    const std::uint64_t lba = std::uint64_t(member) * layout.bandLength + word;
+    // Past the protected sectors: zeros, never lost.
+    return lba < layout.protectedSectors ? std::optional(lba) : std::nullopt;
+}
+
+void RepairingSource::readWords(std::uint32_t first, std::uint32_t count, std::vector<bool>& lost) {
     // Band after band, a run of `count` members of each: reads in long runs.
     for (int i = 0; i < RepairCode::kMembers; ++i)
         for (std::uint32_t w = 0; w < count; ++w) {
-            const std::uint32_t word = first + w;
-            std::uint8_t* symbol = at(i, w);
-            const std::size_t flag = std::size_t(i) * count + w;
-            if (i < data) {
-                const std::uint64_t lba = std::uint64_t(i) * layout.bandLength + word;
-                if (lba >= layout.protectedSectors) // past the protected sectors: zeros
-                    std::memset(symbol, 0, kSymbolSize);
-                else
-                    lost[flag] = !member(lba, symbol, false);
-            } else {
-                lost[flag] = !member(layout.protectedSectors +
-                                         std::uint64_t(i - data) * layout.bandLength + word,
-                                     symbol, false);
-            }
+            std::uint8_t* symbol = m_block.data() + (std::size_t(i) * count + w) * kSymbolSize;
+            if (const auto sector = sectorOfMember(i, first + w))
+                lost[std::size_t(i) * count + w] = !member(*sector, symbol, false);
+            else
+                std::memset(symbol, 0, kSymbolSize);
         }
+}
+
+bool RepairingSource::provedWord(std::uint32_t word, const std::vector<std::uint8_t*>& members,
+                                 const std::vector<bool>& lostOfWord) {
+    // Each rebuilt member proved against its check table entry: a word whose parity or table
+    // lies rebuilds nothing. A member whose entry is unknown is proved only by the spare parity
+    // the rebuild compared, where the word had some.
+    const RepairLayout& layout = m_header.layout;
+    const int data = layout.dataBands();
+    const int lostCount = int(std::count(lostOfWord.begin(), lostOfWord.end(), true));
+    const bool spareCompared = lostCount < layout.parity;
+    std::vector<bool> proved(std::size_t(data), false);
+    for (int i = 0; i < RepairCode::kMembers; ++i) {
+        const auto sector = sectorOfMember(i, word);
+        if (!lostOfWord[std::size_t(i)] || !sector)
+            continue;
+        const bool ok = known(*sector) ? crc32c(members[std::size_t(i)], kSymbolSize) ==
+                                             m_checks[std::size_t(*sector)]
+                                       : spareCompared;
+        if (known(*sector) && !ok)
+            return false;
+        if (i < data)
+            proved[std::size_t(i)] = ok;
+    }
+    for (int i = 0; i < data; ++i)
+        if (lostOfWord[std::size_t(i)] && proved[std::size_t(i)])
+            m_rebuilt[std::uint32_t(i) * layout.bandLength + word].assign(
+                members[std::size_t(i)], members[std::size_t(i)] + kSymbolSize);
+    return true;
+}
+
+void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
+    const std::uint32_t count =
+        only ? 1 : std::min(kWordsAtOnce, m_header.layout.bandLength - first);
+    m_block.resize(std::size_t(RepairCode::kMembers) * count * kSymbolSize);
+    std::vector<bool> lost(std::size_t(RepairCode::kMembers) * count, false);
+    readWords(first, count, lost);
     std::vector<std::uint8_t*> members(RepairCode::kMembers);
     std::vector<bool> lostOfWord(RepairCode::kMembers);
     for (std::uint32_t w = 0; w < count; ++w) {
         for (int i = 0; i < RepairCode::kMembers; ++i) {
-            members[std::size_t(i)] = at(i, w);
+            members[std::size_t(i)] = m_block.data() + (std::size_t(i) * count + w) * kSymbolSize;
             lostOfWord[std::size_t(i)] = lost[std::size_t(i) * count + w];
         }
         const RepairCode::Outcome outcome = m_code.rebuild(kSymbolSize, members.data(), lostOfWord);
-        bool done =
-            outcome == RepairCode::Outcome::Rebuilt || outcome == RepairCode::Outcome::Intact;
-        // Each rebuilt member proved against its check table entry: a word whose parity or
-        // table lies rebuilds nothing. A member whose entry is unknown is proved only by the
-        // spare parity the rebuild compared, where the word had some.
-        const int lostCount = int(std::count(lostOfWord.begin(), lostOfWord.end(), true));
-        const bool spareCompared = lostCount < layout.parity;
-        std::vector<bool> proved(std::size_t(data), false);
-        for (int i = 0; i < RepairCode::kMembers && done; ++i) {
-            if (!lostOfWord[std::size_t(i)])
-                continue;
-            const std::uint64_t index = i < data ? std::uint64_t(i) * layout.bandLength + first + w
-                                                 : layout.protectedSectors +
-                                                       std::uint64_t(i - data) * layout.bandLength +
-                                                       first + w;
-            if (i < data && index >= layout.protectedSectors)
-                continue; // past the protected sectors: zeros, never lost
-            const bool ok = known(index) ? crc32c(members[std::size_t(i)], kSymbolSize) ==
-                                               m_checks[std::size_t(index)]
-                                         : spareCompared;
-            if (known(index))
-                done = ok;
-            if (i < data)
-                proved[std::size_t(i)] = ok;
-        }
+        const bool done =
+            (outcome == RepairCode::Outcome::Rebuilt || outcome == RepairCode::Outcome::Intact) &&
+            provedWord(first + w, members, lostOfWord);
         m_words[first + w] = done ? WordState::Done : WordState::Failed;
-        if (!done)
-            continue;
-        for (int i = 0; i < data; ++i)
-            if (lostOfWord[std::size_t(i)] && proved[std::size_t(i)])
-                m_rebuilt[std::uint32_t(i) * layout.bandLength + first + w].assign(
-                    members[std::size_t(i)], members[std::size_t(i)] + kSymbolSize);
     }
 }
 
@@ -346,26 +348,9 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
         return m_source.read(lba);
     SectorAnswer answer = m_source.read(lba);
     bool ownKept = false; // read, but not what the check table says: kept in m_own
-    if (answer) {
-        if (known(lba) && symbolCheck(answer.bytes) == m_checks[lba]) {
-            answer.checked = true;
-            return answer;
-        }
-        if (!known(lba) && vouchesForItself(answer.bytes))
-            return answer; // no entry to compare with: its own checks decide
-        // Kept: every read from here on (the next sector's, a word's) overwrites the answer.
-        std::memcpy(m_own.data(), answer.bytes, kStoredSectorBytes);
-        ownKept = true;
-        if (m_oldListSymbols && !(m_own[2] & Form2) && lba >= m_fileListLba && known(lba)) {
-            symbolOf(m_own.data(), m_symbol.data());
-            if (matchesOldListForm(lba, m_symbol.data(), m_checks[lba], true)) {
-                SectorAnswer kept{m_own.data(), {}, false};
-                kept.checked = true;
-                return kept;
-            }
-        }
-        answer = {nullptr, "does not hold what the repair data's check table says", false};
-    }
+    if (answer)
+        if (const auto taken = takenAsRead(lba, answer, ownKept))
+            return *taken;
     const std::string why = answer.lost;
     ++m_count.lost;
     if (!m_wholeRead) { // a disc in a drive is read whole now, its words rebuilt from that
@@ -409,6 +394,33 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
         return {nullptr, why + notRebuilt, false};
     }
     ++m_count.rebuilt;
+    return rebuiltSector(lba, symbol);
+}
+
+std::optional<SectorAnswer> RepairingSource::takenAsRead(std::uint32_t lba, SectorAnswer& answer,
+                                                         bool& ownKept) {
+    if (known(lba) && symbolCheck(answer.bytes) == m_checks[lba]) {
+        answer.checked = true;
+        return answer;
+    }
+    if (!known(lba) && vouchesForItself(answer.bytes))
+        return answer; // no entry to compare with: its own checks decide
+    // Kept: every read from here on (the next sector's, a word's) overwrites the answer.
+    std::memcpy(m_own.data(), answer.bytes, kStoredSectorBytes);
+    ownKept = true;
+    if (m_oldListSymbols && !(m_own[2] & Form2) && lba >= m_fileListLba && known(lba)) {
+        symbolOf(m_own.data(), m_symbol.data());
+        if (matchesOldListForm(lba, m_symbol.data(), m_checks[lba], true)) {
+            SectorAnswer kept{m_own.data(), {}, false};
+            kept.checked = true;
+            return kept;
+        }
+    }
+    answer = {nullptr, "does not hold what the repair data's check table says", false};
+    return std::nullopt;
+}
+
+SectorAnswer RepairingSource::rebuiltSector(std::uint32_t lba, const std::uint8_t* symbol) {
     // A subheader that says its form, then the symbol (a Form 1 sector's 2,048 bytes); the EDC
     // left as none.
     const bool form1 = isForm1Symbol(lba, symbol);

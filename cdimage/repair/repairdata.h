@@ -190,6 +190,18 @@ private:
     // The words from `first` on, up to kWordsAtOnce, rebuilt where they lost data members,
     // those kept; `only` reads one word alone.
     void rebuildWords(std::uint32_t first, bool only);
+    // The sector of member `member` of code word `word`; nothing for a data member past the
+    // protected sectors, which counts as zeros.
+    std::optional<std::uint64_t> sectorOfMember(int member, std::uint32_t word) const;
+    // Reads the members of `count` words from `first` on into m_block, marking the lost ones.
+    void readWords(std::uint32_t first, std::uint32_t count, std::vector<bool>& lost);
+    // Whether the members of `word` rebuilt are each proved; those proved are kept.
+    bool provedWord(std::uint32_t word, const std::vector<std::uint8_t*>& members,
+                    const std::vector<bool>& lostOfWord);
+    // A sector as read taken, or kept aside in m_own (`ownKept`) with `answer` saying why not.
+    std::optional<SectorAnswer> takenAsRead(std::uint32_t lba, SectorAnswer& answer, bool& ownKept);
+    // The sector a rebuilt symbol stands for.
+    SectorAnswer rebuiltSector(std::uint32_t lba, const std::uint8_t* symbol);
     // The rebuilt symbol of a protected sector, or nothing.
     const std::uint8_t* rebuilt(std::uint32_t lba) const;
 
