@@ -58,7 +58,6 @@ void RepairCode::addToParity(std::size_t length, int index, const std::uint8_t* 
 
 RepairCode::Outcome RepairCode::rebuild(std::size_t length, std::uint8_t* const* members,
                                         const std::vector<bool>& lost) const {
-    const int size = lengthOf(length);
     std::vector<int> lostData, lostParity, keptParity;
     for (int i = 0; i < kMembers; ++i) {
         const bool gone = i < int(lost.size()) && lost[std::size_t(i)];
@@ -82,61 +81,75 @@ RepairCode::Outcome RepairCode::rebuild(std::size_t length, std::uint8_t* const*
     const std::vector<int> solving(keptParity.begin(), keptParity.begin() + std::ptrdiff_t(used));
     const std::vector<int> checking(keptParity.begin() + std::ptrdiff_t(used), keptParity.end());
 
-    if (!lostData.empty()) {
-        // What the kept data gives each solving row; the difference from the row's stored
-        // member is the lost data's share alone: a system of e equations in e unknowns.
-        Bytes rows;
-        for (const int row : solving)
-            rows.insert(rows.end(), m_generator.begin() + std::ptrdiff_t(row) * m_data,
-                        m_generator.begin() + std::ptrdiff_t(row + 1) * m_data);
-        std::vector<Bytes> syndromes(used, Bytes(length));
-        std::vector<std::uint8_t*> syndrome(used);
-        for (std::size_t i = 0; i < used; ++i)
-            syndrome[i] = syndromes[i].data();
-        Bytes tables = tablesOf(rows, m_data, int(used));
-        ec_encode_data(size, m_data, int(used), tables.data(), data.data(), syndrome.data());
-        for (std::size_t i = 0; i < used; ++i) {
-            const std::uint8_t* stored = members[m_data + solving[i]];
-            for (std::size_t b = 0; b < length; ++b)
-                syndromes[i][b] ^= stored[b];
-        }
-        Bytes square(used * used), inverse(used * used);
-        for (std::size_t i = 0; i < used; ++i)
-            for (std::size_t j = 0; j < used; ++j)
-                square[i * used + j] = coefficient(solving[i], lostData[j]);
-        if (gf_invert_matrix(square.data(), inverse.data(), int(used)) != 0)
-            return Outcome::Inconsistent; // a Cauchy matrix's squares are all invertible
-        std::vector<std::uint8_t*> rebuilt(used);
-        for (std::size_t j = 0; j < used; ++j)
-            rebuilt[j] = members[lostData[j]];
-        tables = tablesOf(inverse, int(used), int(used));
-        ec_encode_data(size, int(used), int(used), tables.data(), syndrome.data(), rebuilt.data());
-        for (std::size_t j = 0; j < used; ++j)
-            data[std::size_t(lostData[j])] = members[lostData[j]];
-    }
-
+    if (!lostData.empty() && !solve(length, members, lostData, solving, data))
+        return Outcome::Inconsistent; // a Cauchy matrix's squares are all invertible
     // The lost parity again, and the spare parity compared with what was read.
     std::vector<int> again = lostParity;
     again.insert(again.end(), checking.begin(), checking.end());
-    if (!again.empty()) {
-        Bytes rows;
-        for (const int row : again)
-            rows.insert(rows.end(), m_generator.begin() + std::ptrdiff_t(row) * m_data,
-                        m_generator.begin() + std::ptrdiff_t(row + 1) * m_data);
-        std::vector<Bytes> computed(again.size(), Bytes(length));
-        std::vector<std::uint8_t*> out(again.size());
-        for (std::size_t i = 0; i < again.size(); ++i)
-            out[i] = computed[i].data();
-        const Bytes tables = tablesOf(rows, m_data, int(again.size()));
-        ec_encode_data(size, m_data, int(again.size()), const_cast<std::uint8_t*>(tables.data()),
-                       data.data(), out.data());
-        for (std::size_t i = lostParity.size(); i < again.size(); ++i)
-            if (std::memcmp(computed[i].data(), members[m_data + again[i]], length) != 0)
-                return Outcome::Inconsistent;
-        for (std::size_t i = 0; i < lostParity.size(); ++i)
-            std::memcpy(members[m_data + lostParity[i]], computed[i].data(), length);
-    }
+    if (!again.empty() && !parityAgain(length, members, data, again, lostParity.size()))
+        return Outcome::Inconsistent;
     return Outcome::Rebuilt;
+}
+
+bool RepairCode::solve(std::size_t length, std::uint8_t* const* members,
+                       const std::vector<int>& lostData, const std::vector<int>& solving,
+                       std::vector<std::uint8_t*>& data) const {
+    // What the kept data gives each solving row; the difference from the row's stored member is
+    // the lost data's share alone: a system of e equations in e unknowns.
+    const int size = lengthOf(length);
+    const std::size_t used = lostData.size();
+    Bytes rows;
+    for (const int row : solving)
+        rows.insert(rows.end(), m_generator.begin() + std::ptrdiff_t(row) * m_data,
+                    m_generator.begin() + std::ptrdiff_t(row + 1) * m_data);
+    std::vector<Bytes> syndromes(used, Bytes(length));
+    std::vector<std::uint8_t*> syndrome(used);
+    for (std::size_t i = 0; i < used; ++i)
+        syndrome[i] = syndromes[i].data();
+    Bytes tables = tablesOf(rows, m_data, int(used));
+    ec_encode_data(size, m_data, int(used), tables.data(), data.data(), syndrome.data());
+    for (std::size_t i = 0; i < used; ++i) {
+        const std::uint8_t* stored = members[m_data + solving[i]];
+        for (std::size_t b = 0; b < length; ++b)
+            syndromes[i][b] ^= stored[b];
+    }
+    Bytes square(used * used), inverse(used * used);
+    for (std::size_t i = 0; i < used; ++i)
+        for (std::size_t j = 0; j < used; ++j)
+            square[i * used + j] = coefficient(solving[i], lostData[j]);
+    if (gf_invert_matrix(square.data(), inverse.data(), int(used)) != 0)
+        return false;
+    std::vector<std::uint8_t*> rebuilt(used);
+    for (std::size_t j = 0; j < used; ++j)
+        rebuilt[j] = members[lostData[j]];
+    tables = tablesOf(inverse, int(used), int(used));
+    ec_encode_data(size, int(used), int(used), tables.data(), syndrome.data(), rebuilt.data());
+    for (std::size_t j = 0; j < used; ++j)
+        data[std::size_t(lostData[j])] = members[lostData[j]];
+    return true;
+}
+
+bool RepairCode::parityAgain(std::size_t length, std::uint8_t* const* members,
+                             const std::vector<std::uint8_t*>& data, const std::vector<int>& again,
+                             std::size_t lost) const {
+    Bytes rows;
+    for (const int row : again)
+        rows.insert(rows.end(), m_generator.begin() + std::ptrdiff_t(row) * m_data,
+                    m_generator.begin() + std::ptrdiff_t(row + 1) * m_data);
+    std::vector<Bytes> computed(again.size(), Bytes(length));
+    std::vector<std::uint8_t*> out(again.size());
+    for (std::size_t i = 0; i < again.size(); ++i)
+        out[i] = computed[i].data();
+    const Bytes tables = tablesOf(rows, m_data, int(again.size()));
+    ec_encode_data(lengthOf(length), m_data, int(again.size()),
+                   const_cast<std::uint8_t*>(tables.data()),
+                   const_cast<std::uint8_t**>(data.data()), out.data());
+    for (std::size_t i = lost; i < again.size(); ++i)
+        if (std::memcmp(computed[i].data(), members[m_data + again[i]], length) != 0)
+            return false;
+    for (std::size_t i = 0; i < lost; ++i)
+        std::memcpy(members[m_data + again[i]], computed[i].data(), length);
+    return true;
 }
 
 } // namespace cdimage

@@ -50,6 +50,16 @@ public:
                     const std::vector<bool>& lost) const;
 
 private:
+    // Rebuilds the lost data members from as many kept parity rows (`solving`); `data` points at
+    // every data member, the lost ones rebuilt. False where the system has no solution.
+    bool solve(std::size_t length, std::uint8_t* const* members, const std::vector<int>& lostData,
+               const std::vector<int>& solving, std::vector<std::uint8_t*>& data) const;
+    // Computes the parity rows `again` from the data: the first `lost` of them are written to
+    // their members, the others compared with theirs. False where one differs.
+    bool parityAgain(std::size_t length, std::uint8_t* const* members,
+                     const std::vector<std::uint8_t*>& data, const std::vector<int>& again,
+                     std::size_t lost) const;
+
     int m_data, m_parity;
     std::vector<std::uint8_t> m_generator; // m rows of k coefficients
     std::vector<std::uint8_t> m_tables;    // ISA-L's expanded tables of the generator
