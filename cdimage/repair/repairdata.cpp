@@ -556,18 +556,19 @@ std::string sectorNamed(std::uint32_t lba) {
 // first; the second first where that does not match the header's SHA-256). A table some of
 // whose sectors neither copy gives is taken with those entries unknown: no sum can be checked
 // then, and each symbol they cover vouches for itself.
-std::optional<FoundRepair> tableOf(SectorSource& source, const RepairHeader& header,
-                                   std::vector<std::string>& troubles) {
-    const RepairLayout& layout = header.layout;
-    const std::uint32_t sectors = source.sectorCount();
-    const std::uint32_t entries = layout.protectedSectors + layout.paritySectors();
-    const std::uint32_t tableSectors = layout.headerSectors() - 1;
-    // Each sector of each copy, where it reads whole.
+// The two copies of a check table, each sector where it reads whole, and how they compare.
+struct TableCopies {
     std::array<std::vector<std::vector<std::uint8_t>>, 2> copies;
     std::uint32_t fromOneCopy = 0, differing = 0;
-    std::vector<std::uint32_t> lost;
+    std::vector<std::uint32_t> lost; // sectors that neither copy gives
+};
+
+TableCopies tableCopiesOf(SectorSource& source, const RepairHeader& header) {
+    const std::uint32_t sectors = source.sectorCount();
+    const std::uint32_t tableSectors = header.layout.headerSectors() - 1;
+    TableCopies read;
     for (std::size_t copy = 0; copy < 2; ++copy)
-        copies[copy].resize(tableSectors);
+        read.copies[copy].resize(tableSectors);
     for (std::uint32_t sector = 0; sector < tableSectors; ++sector) {
         for (std::size_t copy = 0; copy < 2; ++copy) {
             const std::uint32_t at = header.headerLbas[copy];
@@ -575,17 +576,30 @@ std::optional<FoundRepair> tableOf(SectorSource& source, const RepairHeader& hea
                 continue;
             const SectorAnswer answer = source.read(at + 1 + sector);
             if (answer && !(answer.bytes[2] & Form2) && form1EdcMatchesFromSubheader(answer.bytes))
-                copies[copy][sector].assign(answer.bytes + kSubheaderSize,
-                                            answer.bytes + kSubheaderSize + kForm1Data);
+                read.copies[copy][sector].assign(answer.bytes + kSubheaderSize,
+                                                 answer.bytes + kSubheaderSize + kForm1Data);
         }
-        const bool first = !copies[0][sector].empty(), second = !copies[1][sector].empty();
+        const bool first = !read.copies[0][sector].empty();
+        const bool second = !read.copies[1][sector].empty();
         if (!first && !second)
-            lost.push_back(sector);
+            read.lost.push_back(sector);
         else if (first != second)
-            ++fromOneCopy;
-        else if (copies[0][sector] != copies[1][sector])
-            ++differing;
+            ++read.fromOneCopy;
+        else if (read.copies[0][sector] != read.copies[1][sector])
+            ++read.differing;
     }
+    return read;
+}
+
+std::optional<FoundRepair> tableOf(SectorSource& source, const RepairHeader& header,
+                                   std::vector<std::string>& troubles) {
+    const RepairLayout& layout = header.layout;
+    const std::uint32_t entries = layout.protectedSectors + layout.paritySectors();
+    const std::uint32_t tableSectors = layout.headerSectors() - 1;
+    TableCopies read = tableCopiesOf(source, header);
+    const auto& copies = read.copies;
+    const std::uint32_t fromOneCopy = read.fromOneCopy, differing = read.differing;
+    std::vector<std::uint32_t>& lost = read.lost;
     if (lost.size() == tableSectors) {
         troubles.push_back("its check table cannot be read in either copy");
         return std::nullopt;
