@@ -379,6 +379,19 @@ void FileSystem::readRockRidge(const std::uint8_t* field, std::size_t size, Disc
     }
 }
 
+std::optional<std::vector<DiscFile>> FileSystem::entriesWalked(const DiscFile& folder,
+                                                               const std::string& path, bool joliet,
+                                                               bool root, TreeWalk& found) {
+    if (root)
+        return entries(folder, joliet); // without its root, nothing to walk
+    try {
+        return entries(folder, joliet);
+    } catch (const Error& error) {
+        found.leftOut.push_back({path, error.what()});
+        return std::nullopt;
+    }
+}
+
 TreeWalk FileSystem::walk(const DiscFile& folder, bool joliet) {
     struct Pending {
         DiscFile folder;
@@ -393,17 +406,11 @@ TreeWalk FileSystem::walk(const DiscFile& folder, bool joliet) {
     while (!pending.empty()) {
         const Pending current = std::move(pending.back());
         pending.pop_back();
-        std::vector<DiscFile> inFolder;
-        if (current.parts.empty()) {
-            inFolder = entries(current.folder, joliet); // without its root, nothing to walk
-        } else {
-            try {
-                inFolder = entries(current.folder, joliet);
-            } catch (const Error& error) {
-                found.leftOut.push_back({current.path, error.what()});
-                continue;
-            }
-        }
+        std::optional<std::vector<DiscFile>> read =
+            entriesWalked(current.folder, current.path, joliet, current.parts.empty(), found);
+        if (!read)
+            continue;
+        std::vector<DiscFile>& inFolder = *read;
         // A folder that only held folders moved elsewhere (Rock Ridge's rr_moved) is none of
         // the user's.
         if (!current.parts.empty() && !inFolder.empty() &&

@@ -118,6 +118,11 @@ private:
                                          bool joliet,
                                          const std::function<Error(const std::string&)>& fault,
                                          bool& formUnknown);
+    // The entries of a folder met on a walk; below the root, nothing where they cannot be
+    // read, the folder then named in `found` as left out.
+    std::optional<std::vector<DiscFile>> entriesWalked(const DiscFile& folder,
+                                                       const std::string& path, bool joliet,
+                                                       bool root, TreeWalk& found);
     // Rock Ridge's fields of a record: a folder moved elsewhere (RE) or standing here for one
     // moved (CL).
     void readRockRidge(const std::uint8_t* field, std::size_t size, DiscFile& entry);
