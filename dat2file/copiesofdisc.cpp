@@ -30,48 +30,53 @@ struct CopiesOfDisc::Copy {
     std::ifstream in;
 };
 
+void CopiesOfDisc::add(std::uint32_t first, std::uint32_t count,
+                       std::unique_ptr<cdimage::SectorSource> riff, const fs::path& plain,
+                       std::size_t perSector) {
+    auto held = std::make_unique<Copy>();
+    held->first = first;
+    held->count = count;
+    held->riff = std::move(riff);
+    held->plain = plain;
+    held->perSector = perSector;
+    m_copies.push_back(std::move(held));
+    m_sectors = std::uint32_t(std::max<std::uint64_t>(
+        m_sectors, std::min<std::uint64_t>(std::uint64_t(first) + count, cdimage::kMaxSectors)));
+}
+
+void CopiesOfDisc::look(const std::vector<fs::path>& folders, const fs::path& copy,
+                        const std::vector<std::string>& names, std::uint32_t lba,
+                        std::uint32_t count, std::uint64_t bytes, std::size_t perSector) {
+    for (const fs::path& folder : folders)
+        for (const std::string& name : names) {
+            const fs::path path = folder / cdimage::pathOfUtf8(name);
+            std::error_code error;
+            if (!fs::is_regular_file(cdimage::systemPath(path), error) ||
+                fs::equivalent(cdimage::systemPath(path), cdimage::systemPath(copy), error))
+                continue;
+            const std::uint64_t size = fs::file_size(cdimage::systemPath(path), error);
+            if (!error && size == bytes) {
+                add(lba, count, nullptr, path, perSector);
+                return;
+            }
+            try {
+                cdimage::OpenedSource opened = cdimage::openSource(path, nullptr);
+                if (opened.kind == cdimage::SourceKind::RiffCopy && opened.firstLba == lba &&
+                    opened.sectorCount == count) {
+                    add(lba, count, std::move(opened.sectors), {}, 0);
+                    return;
+                }
+            } catch (const cdimage::Error&) {
+            }
+        }
+}
+
 CopiesOfDisc::CopiesOfDisc(const cdimage::FileList& list, const std::vector<fs::path>& folders,
                            const fs::path& copy, std::uint32_t copyLba)
     : m_raw(cdimage::kRawSectorSize) {
-    const auto add = [&](std::uint32_t first, std::uint32_t count,
-                         std::unique_ptr<cdimage::SectorSource> riff, const fs::path& plain,
-                         std::size_t perSector) {
-        auto held = std::make_unique<Copy>();
-        held->first = first;
-        held->count = count;
-        held->riff = std::move(riff);
-        held->plain = plain;
-        held->perSector = perSector;
-        m_copies.push_back(std::move(held));
-        m_sectors = std::uint32_t(
-            std::max<std::uint64_t>(m_sectors, std::min<std::uint64_t>(std::uint64_t(first) + count,
-                                                                       cdimage::kMaxSectors)));
-    };
-    // A RIFF copy at `lba` of `count` sectors, or a plain copy of `bytes`.
     const auto look = [&](const std::vector<std::string>& names, std::uint32_t lba,
                           std::uint32_t count, std::uint64_t bytes, std::size_t perSector) {
-        for (const fs::path& folder : folders)
-            for (const std::string& name : names) {
-                const fs::path path = folder / cdimage::pathOfUtf8(name);
-                std::error_code error;
-                if (!fs::is_regular_file(cdimage::systemPath(path), error) ||
-                    fs::equivalent(cdimage::systemPath(path), cdimage::systemPath(copy), error))
-                    continue;
-                const std::uint64_t size = fs::file_size(cdimage::systemPath(path), error);
-                if (!error && size == bytes) {
-                    add(lba, count, nullptr, path, perSector);
-                    return;
-                }
-                try {
-                    cdimage::OpenedSource opened = cdimage::openSource(path, nullptr);
-                    if (opened.kind == cdimage::SourceKind::RiffCopy && opened.firstLba == lba &&
-                        opened.sectorCount == count) {
-                        add(lba, count, std::move(opened.sectors), {}, 0);
-                        return;
-                    }
-                } catch (const cdimage::Error&) {
-                }
-            }
+        this->look(folders, copy, names, lba, count, bytes, perSector);
     };
     const auto sectorsOf = [](std::uint64_t bytes, std::size_t perSector) {
         return std::uint32_t(

@@ -35,6 +35,16 @@ public:
 
 private:
     struct Copy;
+    // Keeps a copy of `count` sectors from `first` on: a RIFF copy, or a plain file of
+    // `perSector` bytes a sector.
+    void add(std::uint32_t first, std::uint32_t count, std::unique_ptr<cdimage::SectorSource> riff,
+             const std::filesystem::path& plain, std::size_t perSector);
+    // Keeps the first file of `names` in `folders` (not `copy` itself) that is a RIFF copy at
+    // `lba` of `count` sectors, or a plain copy of `bytes`.
+    void look(const std::vector<std::filesystem::path>& folders, const std::filesystem::path& copy,
+              const std::vector<std::string>& names, std::uint32_t lba, std::uint32_t count,
+              std::uint64_t bytes, std::size_t perSector);
+
     std::vector<std::unique_ptr<Copy>> m_copies; // by their first sector
     std::uint32_t m_sectors = 0;
     std::vector<std::uint8_t> m_raw;
