@@ -388,52 +388,132 @@ std::optional<std::string> safePath(const std::vector<std::string>& parts, bool 
 
 } // namespace
 
-Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
-                const std::optional<cdimage::DiscFile>& folder,
-                const std::optional<cdimage::DiscFile>& jolietFolder, bool wholeDisc,
-                cdimage::Report& report) {
-    Plan plan;
+namespace {
+
+// The ISO 9660 and Joliet trees of a folder as walked: the one that lists the files, the one that
+// names them.
+struct Trees {
     cdimage::TreeWalk iso, joliet;
-    bool isoTree = folder && (!jolietFolder || folder->lba != jolietFolder->lba);
-    bool isoLost = false; // its folder cannot be read: the Joliet tree alone names the files
-    if (isoTree) {
+    bool isoTree = false;    // the ISO 9660 tree lists the files
+    bool isoLost = false;    // its folder cannot be read: the Joliet tree alone names the files
+    bool haveJoliet = false; // the Joliet tree names them
+};
+
+Trees walkTrees(cdimage::FileSystem& files, const std::optional<cdimage::DiscFile>& folder,
+                const std::optional<cdimage::DiscFile>& jolietFolder, cdimage::Report& report) {
+    Trees trees;
+    trees.isoTree = folder && (!jolietFolder || folder->lba != jolietFolder->lba);
+    if (trees.isoTree) {
         try {
-            iso = files.walk(*folder, false);
+            trees.iso = files.walk(*folder, false);
         } catch (const cdimage::Error& error) {
             if (!jolietFolder)
                 throw;
-            isoTree = false;
-            isoLost = true;
+            trees.isoTree = false;
+            trees.isoLost = true;
             report.warning(std::string("the ISO 9660 folder cannot be read (") + error.what() +
                            "): the files are found through their Joliet names");
         }
     }
-    bool haveJoliet = jolietFolder.has_value();
-    if (haveJoliet) {
+    trees.haveJoliet = jolietFolder.has_value();
+    if (trees.haveJoliet) {
         try {
-            joliet = files.walk(*jolietFolder, true);
+            trees.joliet = files.walk(*jolietFolder, true);
         } catch (const cdimage::Error& error) {
-            if (!isoTree)
+            if (!trees.isoTree)
                 throw;
-            haveJoliet = false; // the ISO 9660 names will do
+            trees.haveJoliet = false; // the ISO 9660 names will do
             report.warning(std::string("the Joliet names cannot be read (") + error.what() +
                            "): the files get their ISO 9660 names");
         }
     }
-    const cdimage::TreeWalk& names = haveJoliet ? joliet : iso;
-    for (const cdimage::TreeWalk::LeftOut& left : isoTree ? iso.leftOut : joliet.leftOut)
-        plan.leftOut.push_back({left.path, left.why});
+    return trees;
+}
 
-    // A file's Joliet record has its place and size; files of no bytes may share one place,
-    // and are then told apart by their names.
-    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<const cdimage::TreeFile*>>
-        jolietFiles;
-    if (isoTree)
-        for (const cdimage::TreeFile& found : joliet.files)
-            jolietFiles[{found.file.lba, found.file.size}].push_back(&found);
-    const auto jolietOf = [&](const cdimage::TreeFile& found) -> const cdimage::TreeFile* {
-        const auto same = jolietFiles.find({found.file.lba, found.file.size});
-        if (same == jolietFiles.end() || same->second.empty())
+// Places taken in the folder written, and where each file goes.
+class Planner {
+public:
+    Planner(Trees& trees, Plan& plan)
+        : m_trees(trees)
+        , m_plan(plan) {
+        // A file's Joliet record has its place and size; files of no bytes may share one
+        // place, and are then told apart by their names.
+        if (trees.isoTree)
+            for (const cdimage::TreeFile& found : trees.joliet.files)
+                m_jolietFiles[{found.file.lba, found.file.size}].push_back(&found);
+    }
+
+    // Folders first: their places are taken before any file's.
+    void placeFolders() {
+        const cdimage::TreeWalk& names = m_trees.haveJoliet ? m_trees.joliet : m_trees.iso;
+        for (const cdimage::TreeFile& found : names.folders) {
+            const std::optional<std::string> place = safePath(found.parts, !m_trees.haveJoliet);
+            if (!place) {
+                m_plan.leftOut.push_back({found.path, "its name is longer than a folder here "
+                                                      "takes, or holds / or \\"});
+                continue;
+            }
+            if (m_folderPlaces.insert(placeKey(*place)).second)
+                m_plan.folders.push_back(*place);
+            if (found.file.recorded)
+                m_plan.folderDates[*place] = *found.file.recorded;
+        }
+    }
+
+    // The names `file` may go under, the best first; `unusable` a better one that cannot stand.
+    std::vector<std::string> candidatesFor(const cdimage::TreeFile& found, const Planned& file,
+                                           std::string& unusable) {
+        std::vector<std::string> candidates;
+        if (file.voucher.entry && !file.voucher.entry->originalName.empty()) {
+            if (auto name = safeName(file.voucher.entry->originalName, false))
+                candidates.push_back(*name);
+            else
+                unusable = file.voucher.entry->originalName;
+        }
+        if (const cdimage::TreeFile* named = m_trees.isoTree ? jolietOf(found) : &found) {
+            if (auto path = safePath(named->parts, false))
+                candidates.push_back(*path);
+            else if (unusable.empty())
+                unusable = named->path;
+        }
+        if (m_trees.isoTree)
+            if (auto path = safePath(found.parts, true))
+                candidates.push_back(*path);
+        return candidates;
+    }
+
+    // Puts `file` at the first free place its candidates give, numbered where none is.
+    void place(const cdimage::TreeFile& found, Planned file,
+               const std::vector<std::string>& candidates, const std::string& unusable) {
+        for (std::size_t number = 2; file.place.empty(); ++number)
+            for (const std::string& name : candidates) {
+                const std::string place = number == 2 ? name : name + "~" + std::to_string(number);
+                if (isFree(place)) {
+                    file.place = place;
+                    break;
+                }
+            }
+        for (const char* ending : {"", ".damaged", ".damaged.ranges"})
+            m_taken.insert(placeKey(file.place + ending));
+        for (std::string up = parentOf(file.place); !up.empty(); up = parentOf(up))
+            if (m_folderPlaces.insert(placeKey(up)).second)
+                m_plan.folders.push_back(up);
+        const std::string writtenAs = "\"" + found.path + "\" is written as \"" + file.place;
+        if (!unusable.empty())
+            m_plan.renamed.push_back(writtenAs + "\": its name \"" + unusable +
+                                     "\" cannot stand in a folder here (too long, or holding / "
+                                     "or \\)");
+        else if (file.place != candidates.front())
+            m_plan.renamed.push_back(writtenAs +
+                                     "\": its own name is taken by another file or folder, or "
+                                     "by a damaged copy's name");
+        m_plan.files.push_back(std::move(file));
+    }
+
+private:
+    const cdimage::TreeFile* jolietOf(const cdimage::TreeFile& found) {
+        const auto same = m_jolietFiles.find({found.file.lba, found.file.size});
+        if (same == m_jolietFiles.end() || same->second.empty())
             return nullptr;
         auto& candidates = same->second;
         const std::string identifier = cdimage::comparableIdentifier(found.file.name);
@@ -445,36 +525,42 @@ Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
         const cdimage::TreeFile* file = *chosen;
         candidates.erase(chosen);
         return file;
-    };
-
-    // Folders first: their places are taken before any file's.
-    std::unordered_set<std::string> taken, folderPlaces;
-    for (const cdimage::TreeFile& found : names.folders) {
-        const std::optional<std::string> place = safePath(found.parts, !haveJoliet);
-        if (!place) {
-            plan.leftOut.push_back({found.path, "its name is longer than a folder here takes, "
-                                                "or holds / or \\"});
-            continue;
-        }
-        if (folderPlaces.insert(placeKey(*place)).second)
-            plan.folders.push_back(*place);
-        if (found.file.recorded)
-            plan.folderDates[*place] = *found.file.recorded;
     }
-    const auto isFree = [&](const std::string& place) {
+
+    bool isFree(const std::string& place) const {
         for (const char* ending : {"", ".damaged", ".damaged.ranges"})
-            if (taken.contains(placeKey(place + ending)) ||
-                folderPlaces.contains(placeKey(place + ending)))
+            if (m_taken.contains(placeKey(place + ending)) ||
+                m_folderPlaces.contains(placeKey(place + ending)))
                 return false;
         // A folder of it must not be a file's place, nor its damaged copy's.
         for (std::string up = parentOf(place); !up.empty(); up = parentOf(up))
-            if (taken.contains(placeKey(up)))
+            if (m_taken.contains(placeKey(up)))
                 return false;
         return true;
-    };
+    }
 
-    const std::vector<cdimage::TreeFile>& walked = isoTree ? iso.files : joliet.files;
-    for (const cdimage::TreeFile& found : walked) {
+    Trees& m_trees;
+    Plan& m_plan;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<const cdimage::TreeFile*>>
+        m_jolietFiles;
+    std::unordered_set<std::string> m_taken, m_folderPlaces;
+};
+
+} // namespace
+
+Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
+                const std::optional<cdimage::DiscFile>& folder,
+                const std::optional<cdimage::DiscFile>& jolietFolder, bool wholeDisc,
+                cdimage::Report& report) {
+    Plan plan;
+    Trees trees = walkTrees(files, folder, jolietFolder, report);
+    const bool isoTree = trees.isoTree, isoLost = trees.isoLost;
+    for (const cdimage::TreeWalk::LeftOut& left :
+         isoTree ? trees.iso.leftOut : trees.joliet.leftOut)
+        plan.leftOut.push_back({left.path, left.why});
+    Planner planner(trees, plan);
+    planner.placeFolders();
+    for (const cdimage::TreeFile& found : isoTree ? trees.iso.files : trees.joliet.files) {
         const bool inRoot = wholeDisc && found.parts.size() == 1;
         if (inRoot && isoTree && isImagesOwn(list, cdimage::comparableIdentifier(found.path)))
             continue; // the image's, not one of the user's files
@@ -496,51 +582,14 @@ Plan planFolder(cdimage::FileSystem& files, const ListOnDisc& list,
                 asListed.name = list.list->files[at->second].identifier;
             file.voucher = voucherOnDisc(list, files.volumeIdentifier(), asListed, report);
         }
-        std::vector<std::string> candidates;
         std::string unusable; // a better name that cannot stand here
-        if (file.voucher.entry && !file.voucher.entry->originalName.empty()) {
-            if (auto name = safeName(file.voucher.entry->originalName, false))
-                candidates.push_back(*name);
-            else
-                unusable = file.voucher.entry->originalName;
-        }
-        if (const cdimage::TreeFile* named = isoTree ? jolietOf(found) : &found) {
-            if (auto path = safePath(named->parts, false))
-                candidates.push_back(*path);
-            else if (unusable.empty())
-                unusable = named->path;
-        }
-        if (isoTree)
-            if (auto path = safePath(found.parts, true))
-                candidates.push_back(*path);
+        const std::vector<std::string> candidates = planner.candidatesFor(found, file, unusable);
         if (candidates.empty()) {
             plan.leftOut.push_back({found.path, "none of its names can stand in a folder here: "
                                                 "too long, or holding / or \\"});
             continue;
         }
-        for (std::size_t number = 2; file.place.empty(); ++number)
-            for (const std::string& name : candidates) {
-                const std::string place = number == 2 ? name : name + "~" + std::to_string(number);
-                if (isFree(place)) {
-                    file.place = place;
-                    break;
-                }
-            }
-        for (const char* ending : {"", ".damaged", ".damaged.ranges"})
-            taken.insert(placeKey(file.place + ending));
-        for (std::string up = parentOf(file.place); !up.empty(); up = parentOf(up))
-            if (folderPlaces.insert(placeKey(up)).second)
-                plan.folders.push_back(up);
-        if (!unusable.empty())
-            plan.renamed.push_back("\"" + found.path + "\" is written as \"" + file.place +
-                                   "\": its name \"" + unusable +
-                                   "\" cannot stand in a folder here (too long, or holding / "
-                                   "or \\)");
-        else if (file.place != candidates.front())
-            plan.renamed.push_back("\"" + found.path + "\" is written as \"" + file.place +
-                                   "\": its own name is taken by another file or folder, or by "
-                                   "a damaged copy's name");
-        plan.files.push_back(std::move(file));
+        planner.place(found, std::move(file), candidates, unusable);
     }
     return plan;
 }
