@@ -10,6 +10,7 @@
 #include "cdimage/base/stopsignals.h"
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #ifndef _WIN32
@@ -90,17 +91,9 @@ std::optional<std::string> linkOnTheWay(const fs::path& into, const std::string&
     return std::nullopt;
 }
 
-int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list, const Found& folder,
-                  const std::string& where, const fs::path& destination, bool force,
-                  cdimage::Report& report) {
-    const bool wholeDisc = folder.file.lba == files.primaryRoot().lba;
-    const bool jolietOnly = folder.joliet && folder.joliet->lba == folder.file.lba &&
-                            folder.file.lba != files.primaryRoot().lba;
-    const Plan plan =
-        planFolder(files, list, jolietOnly ? std::nullopt : std::optional(folder.file),
-                   folder.joliet, wholeDisc, report);
-    const fs::path target =
-        destination.filename().empty() ? destination.parent_path() : destination;
+// The folder files are written into: `target` itself with --force where it stands, else a new
+// one filled under a temporary name (`underWay`) and put in place whole at the end.
+fs::path folderToFill(const fs::path& target, bool force, std::optional<FolderUnderWay>& underWay) {
     std::error_code error;
     const fs::file_status status = fs::status(target, error);
     const bool exists = fs::exists(status);
@@ -114,30 +107,26 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list, const Foun
                       ": choose another storage folder or remove the old folder");
     if (const auto why = whyNotFollowed(target))
         throw Failure(*why);
-    // A new folder is filled under a temporary name and put in place whole at the end; with
-    // --force, an existing one takes each file as it is done.
-    std::optional<FolderUnderWay> underWay;
-    fs::path into = target;
-    if (!exists) {
-        fs::create_directories(cdimage::systemPath(cdimage::folderOf(target)), error);
-        if (error)
-            throw Failure("cannot make the folder " + quoted(cdimage::folderOf(target)) + ": " +
-                          error.message());
-        cdimage::removeStaleTemporaries(target, "dat2file");
-        underWay.emplace(cdimage::makeTemporaryFolder(target, "dat2file"));
-        into = underWay->path();
-    }
+    if (exists)
+        return target;
+    fs::create_directories(cdimage::systemPath(cdimage::folderOf(target)), error);
+    if (error)
+        throw Failure("cannot make the folder " + quoted(cdimage::folderOf(target)) + ": " +
+                      error.message());
+    cdimage::removeStaleTemporaries(target, "dat2file");
+    underWay.emplace(cdimage::makeTemporaryFolder(target, "dat2file"));
+    return underWay->path();
+}
 
-    std::vector<Plan::LeftOut> leftOut = plan.leftOut;
-    std::set<std::string> refused; // folders of another user's links, and what lies below them
-    const auto below = [&](const std::string& place) {
-        for (const std::string& folderPlace : refused)
-            if (place.starts_with(folderPlace + "/"))
-                return true;
-        return false;
-    };
-    for (const std::string& place : plan.folders) {
-        if (below(place))
+// Makes each folder of the plan in `into`; those that cannot be (a link on the way, an error)
+// are left out, and returned, with what lies below them.
+std::set<std::string> makeFolders(const fs::path& into, const std::vector<std::string>& folders,
+                                  std::vector<Plan::LeftOut>& leftOut) {
+    std::set<std::string> refused;
+    for (const std::string& place : folders) {
+        if (std::any_of(refused.begin(), refused.end(), [&](const std::string& folderPlace) {
+                return place.starts_with(folderPlace + "/");
+            }))
             continue;
         const fs::path made = into / cdimage::pathOfUtf8(place).make_preferred();
         if (const auto why = linkOnTheWay(into, place, true)) {
@@ -145,20 +134,52 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list, const Foun
             leftOut.push_back({place, *why});
             continue;
         }
+        std::error_code error;
         fs::create_directories(cdimage::systemPath(made), error);
         if (error) {
             refused.insert(place);
             leftOut.push_back({place, "the folder cannot be made: " + error.message()});
         }
     }
-    for (const std::string& renamed : plan.renamed)
-        report.warning(renamed);
+    return refused;
+}
 
+// The folders' dates last, the deepest first: writing into a folder would change its own.
+void setFolderDates(const fs::path& into, const Plan& plan, const std::set<std::string>& refused) {
+    std::vector<std::string> folders = plan.folders;
+    std::sort(folders.rbegin(), folders.rend());
+    for (const std::string& place : folders) {
+        const bool made = std::none_of(refused.begin(), refused.end(), [&](const std::string& no) {
+            return place == no || place.starts_with(no + "/");
+        });
+        if (const auto date = plan.folderDates.find(place); date != plan.folderDates.end() && made)
+            cdimage::setModificationTime(into / cdimage::pathOfUtf8(place), date->second);
+    }
+}
+
+// Where a folder's files are written: into `into`, shown as in `target`, read from `where`.
+struct WrittenInto {
+    const fs::path& into;
+    const fs::path& target;
+    const std::string& where;
+    bool force;
+};
+
+// What was written.
+struct Written {
+    std::uint64_t bytes = 0;
+    std::size_t files = 0, checked = 0, damaged = 0;
+};
+
+// Writes each file of the plan whose folder was made (`below` a refused one it was not).
+Written writeFiles(cdimage::FileSystem& files, const Plan& plan, const WrittenInto& to,
+                   const std::function<bool(const std::string&)>& below,
+                   std::vector<Plan::LeftOut>& leftOut, cdimage::Report& report) {
     std::uint64_t totalSectors = 0;
     for (const Planned& file : plan.files)
         totalSectors += file.file.sectors;
-    std::uint64_t sectorsDone = 0, bytes = 0;
-    std::size_t written = 0, checked = 0, damaged = 0;
+    std::uint64_t sectorsDone = 0;
+    Written totals;
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
         const Planned& file = plan.files[i];
         if (below(file.place)) {
@@ -167,45 +188,72 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list, const Foun
         }
         const std::string detail = "file " + std::to_string(i + 1) + " of " +
                                    std::to_string(plan.files.size()) + ": " + file.place;
-        const fs::path output = into / cdimage::pathOfUtf8(file.place).make_preferred();
-        if (const auto why = linkOnTheWay(into, file.place, false)) {
+        const fs::path output = to.into / cdimage::pathOfUtf8(file.place).make_preferred();
+        if (const auto why = linkOnTheWay(to.into, file.place, false)) {
             leftOut.push_back({file.isoPath, *why});
             continue;
         }
-        if (const auto why = whyNotWritable(output, force)) {
+        if (const auto why = whyNotWritable(output, to.force)) {
             leftOut.push_back({file.isoPath, *why});
             continue;
         }
-        Extraction extraction(output, force, file.voucher, blocksOf(file.file), report);
-        extraction.showAs(target / cdimage::pathOfUtf8(file.place).make_preferred());
+        Extraction extraction(output, to.force, file.voucher, blocksOf(file.file), report);
+        extraction.showAs(to.target / cdimage::pathOfUtf8(file.place).make_preferred());
         extraction.setModified(file.file.recorded);
         copySectors(files.source(), file.file, extraction, [&](std::uint32_t done) {
             report.progress(sectorsDone + done, totalSectors, detail);
         });
         sectorsDone += file.file.sectors;
-        const int outcome = extraction.finish("\"" + file.isoPath + "\" in " + where);
-        bytes += extraction.written();
-        ++written;
-        checked += extraction.checked() ? 1 : 0;
-        damaged += outcome == Damaged ? 1 : 0;
+        const int outcome = extraction.finish("\"" + file.isoPath + "\" in " + to.where);
+        totals.bytes += extraction.written();
+        ++totals.files;
+        totals.checked += extraction.checked() ? 1 : 0;
+        totals.damaged += outcome == Damaged ? 1 : 0;
     }
     report.progress(totalSectors, totalSectors, {});
     report.progressEnds();
-    // The folders' dates last, the deepest first: writing into a folder would change its own.
-    std::vector<std::string> folders = plan.folders;
-    std::sort(folders.rbegin(), folders.rend());
-    for (const std::string& place : folders)
-        if (const auto date = plan.folderDates.find(place);
-            date != plan.folderDates.end() && !below(place) && !refused.contains(place))
-            cdimage::setModificationTime(into / cdimage::pathOfUtf8(place), date->second);
+    return totals;
+}
+
+int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list, const Found& folder,
+                  const std::string& where, const fs::path& destination, bool force,
+                  cdimage::Report& report) {
+    const bool wholeDisc = folder.file.lba == files.primaryRoot().lba;
+    const bool jolietOnly = folder.joliet && folder.joliet->lba == folder.file.lba &&
+                            folder.file.lba != files.primaryRoot().lba;
+    const Plan plan =
+        planFolder(files, list, jolietOnly ? std::nullopt : std::optional(folder.file),
+                   folder.joliet, wholeDisc, report);
+    const fs::path target =
+        destination.filename().empty() ? destination.parent_path() : destination;
+    std::optional<FolderUnderWay> underWay;
+    const fs::path into = folderToFill(target, force, underWay);
+    std::vector<Plan::LeftOut> leftOut = plan.leftOut;
+    // Folders of another user's links, and what lies below them.
+    const std::set<std::string> refused = makeFolders(into, plan.folders, leftOut);
+    const auto below = [&](const std::string& place) {
+        for (const std::string& folderPlace : refused)
+            if (place.starts_with(folderPlace + "/"))
+                return true;
+        return false;
+    };
+    for (const std::string& renamed : plan.renamed)
+        report.warning(renamed);
+
+    const Written totals =
+        writeFiles(files, plan, {into, target, where, force}, below, leftOut, report);
+    const std::uint64_t bytes = totals.bytes;
+    const std::size_t written = totals.files, checked = totals.checked, damaged = totals.damaged;
+    setFolderDates(into, plan, refused);
     if (underWay) {
         cdimage::placeFolder(underWay->path(), target);
         underWay->placed();
     }
     for (const Plan::LeftOut& left : leftOut)
         report.problem("left out \"" + left.name + "\" in " + where + ": " + left.why);
+    std::error_code unknown;
     std::string closing = "wrote " + plural(written, "file", "files") + " into " +
-                          quoted(fs::absolute(target, error)) + ": " +
+                          quoted(fs::absolute(target, unknown)) + ": " +
                           plural(std::size_t(bytes), "byte", "bytes") + ", " +
                           std::to_string(checked) + " checked against the file list, " +
                           std::to_string(damaged) + " damaged";
