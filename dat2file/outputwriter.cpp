@@ -138,6 +138,42 @@ void Extraction::keepDate() {
         m_out.setModified(*m_modified);
 }
 
+std::string Extraction::damageOf(std::vector<Range>& ranges) {
+    const auto& entry = m_voucher.entry;
+    // Sectors that fail their EDC check cannot be trusted either: zeros, like the rest.
+    const std::vector<std::uint8_t> zeros(cdimage::kForm2DataSize, 0);
+    for (const Range& range : m_failingEdc) {
+        for (std::uint64_t done = 0; done < range.size; done += zeros.size())
+            m_out.writeAt(range.first + done, zeros.data(),
+                          std::size_t(std::min<std::uint64_t>(zeros.size(), range.size - done)));
+        ranges.push_back(range);
+    }
+    std::sort(ranges.begin(), ranges.end(),
+              [](const Range& a, const Range& b) { return a.first < b.first; });
+    std::string problem;
+    if (!ranges.empty()) {
+        std::uint64_t sectors = 0;
+        for (const Range& range : ranges)
+            sectors += std::uint64_t(range.lastLba) - range.lba + 1;
+        problem = std::to_string(sectors) +
+                  (sectors == 1 ? " sector cannot be read or fails its checks; its bytes are "
+                                  "zeros"
+                                : " sectors cannot be read or fail their checks; their bytes "
+                                  "are zeros");
+    } else if (entry) {
+        // Every sector passed its checks, yet the bytes are not the listed ones: any of
+        // them may be the one that differs, and the ranges say so rather than nothing.
+        problem = "its SHA-256 differs from the one in the file list";
+        if (m_written > 0)
+            ranges.push_back({0, m_written, m_firstLba.value_or(0), m_lastLba,
+                              "pass their checks, but the file's SHA-256 differs from the "
+                              "file list's: no sector shows where"});
+    }
+    if (!m_voucher.doubt.empty())
+        problem += (problem.empty() ? "" : "; ") + m_voucher.doubt;
+    return problem;
+}
+
 int Extraction::finish(const std::string& source) {
     pass();
     if (m_sums)
@@ -150,42 +186,14 @@ int Extraction::finish(const std::string& source) {
                                  " bytes, the file list says " + std::to_string(entry->length),
                              ranges);
     const bool sumMatches = m_sums && m_sums->sums().front() == entry->sha256;
-    if (!sumMatches || !ranges.empty()) {
-        // Sectors that fail their EDC check cannot be trusted either: zeros, like the rest.
-        const std::vector<std::uint8_t> zeros(cdimage::kForm2DataSize, 0);
-        for (const Range& range : m_failingEdc) {
-            for (std::uint64_t done = 0; done < range.size; done += zeros.size())
-                m_out.writeAt(
-                    range.first + done, zeros.data(),
-                    std::size_t(std::min<std::uint64_t>(zeros.size(), range.size - done)));
-            ranges.push_back(range);
-        }
-        std::sort(ranges.begin(), ranges.end(),
-                  [](const Range& a, const Range& b) { return a.first < b.first; });
-        std::string problem;
-        if (!ranges.empty()) {
-            std::uint64_t sectors = 0;
-            for (const Range& range : ranges)
-                sectors += std::uint64_t(range.lastLba) - range.lba + 1;
-            problem = std::to_string(sectors) +
-                      (sectors == 1 ? " sector cannot be read or fails its checks; its bytes are "
-                                      "zeros"
-                                    : " sectors cannot be read or fail their checks; their bytes "
-                                      "are zeros");
-        } else if (entry) {
-            // Every sector passed its checks, yet the bytes are not the listed ones: any of
-            // them may be the one that differs, and the ranges say so rather than nothing.
-            problem = "its SHA-256 differs from the one in the file list";
-            if (m_written > 0)
-                ranges.push_back({0, m_written, m_firstLba.value_or(0), m_lastLba,
-                                  "pass their checks, but the file's SHA-256 differs from the "
-                                  "file list's: no sector shows where"});
-        }
-        if (!m_voucher.doubt.empty())
-            problem += (problem.empty() ? "" : "; ") + m_voucher.doubt;
-        if (!problem.empty())
+    if (!sumMatches || !ranges.empty())
+        if (const std::string problem = damageOf(ranges); !problem.empty())
             return finishDamaged(source, problem, ranges);
-    }
+    return finishWhole(source);
+}
+
+int Extraction::finishWhole(const std::string& source) {
+    const auto& entry = m_voucher.entry;
     m_out.close();
     keepDate();
     m_out.place(m_destination, m_force);

@@ -98,6 +98,11 @@ private:
 
     void pass();
     void keepDate();
+    // What is wrong with the copy (sectors lost or failing their EDC, zeroed now; a SHA-256
+    // that differs; a doubt), its byte ranges added to `ranges`; nothing when it is whole.
+    std::string damageOf(std::vector<Range>& ranges);
+    // Puts a whole copy in place and says what it is.
+    int finishWhole(const std::string& source);
     int finishDamaged(const std::string& source, const std::string& problem,
                       std::vector<Range> ranges);
 
