@@ -11,6 +11,7 @@
 #include "terminal/progress.h"
 
 #include <algorithm>
+#include <array>
 
 namespace dat2file {
 
@@ -91,6 +92,44 @@ repairDataTroubles(ReadingSource& reading, const ListOnDisc& list,
     return troubles;
 }
 
+// How close the disc is to losing data, as the repair data's survey found it.
+std::string marginOf(const std::optional<cdimage::RepairingSource::Survey>& survey, int parity) {
+    if (!survey)
+        return "no repair data: a sector lost costs its file";
+    if (survey->worstLosses == 0)
+        return "no code word lost a sector (each can lose " + std::to_string(parity) + ")";
+    return "the worst code word lost " + std::to_string(survey->worstLosses) + " of the " +
+           std::to_string(parity) + " sectors it can lose" +
+           (survey->wordsBeyondRepair > 0 ? " (" + std::to_string(survey->wordsBeyondRepair) +
+                                                " words lost more and cannot be rebuilt)"
+                                          : "");
+}
+
+// Each planned file checked and listed with its health; how many of each health.
+std::array<std::size_t, 3> checkFiles(cdimage::SectorSource& source, const Plan& plan,
+                                      cdimage::Report& report) {
+    std::uint64_t sectors = 0, done = 0;
+    for (const Planned& file : plan.files)
+        sectors += file.file.sectors;
+    std::array<std::size_t, 3> counts = {0, 0, 0};
+    for (std::size_t index = 0; index < plan.files.size(); ++index) {
+        const Planned& file = plan.files[index];
+        const FileHealth health = checkFile(source, file, [&] {
+            report.progress(done, sectors,
+                            "file " + std::to_string(index + 1) + " of " +
+                                std::to_string(plan.files.size()) + ": " + file.place);
+        });
+        done += file.file.sectors;
+        ++counts[std::size_t(health.health)];
+        static const char* const kNames[] = {"intact", "repairable", "damaged"};
+        report.listing(cdimage::formatted("%-10s %s%s%s", kNames[int(health.health)],
+                                          file.place.c_str(), health.why.empty() ? "" : ": ",
+                                          health.why.c_str()));
+    }
+    report.progressEnds();
+    return counts;
+}
+
 } // namespace
 
 int checkDisc(ReadingSource& reading, const std::string& where, cdimage::Report& report) {
@@ -108,28 +147,10 @@ int checkDisc(ReadingSource& reading, const std::string& where, cdimage::Report&
     const ListOnDisc list = listOnDisc(files);
     const Plan plan =
         planFolder(files, list, files.primaryRoot(), files.jolietRoot(), true, report);
-    std::uint64_t sectors = 0, done = 0;
-    for (const Planned& file : plan.files)
-        sectors += file.file.sectors;
-    std::size_t counts[3] = {0, 0, 0};
-    for (std::size_t index = 0; index < plan.files.size(); ++index) {
-        const Planned& file = plan.files[index];
-        const FileHealth health = checkFile(source, file, [&] {
-            report.progress(done, sectors,
-                            "file " + std::to_string(index + 1) + " of " +
-                                std::to_string(plan.files.size()) + ": " + file.place);
-        });
-        done += file.file.sectors;
-        ++counts[int(health.health)];
-        static const char* const kNames[] = {"intact", "repairable", "damaged"};
-        report.listing(cdimage::formatted("%-10s %s%s%s", kNames[int(health.health)],
-                                          file.place.c_str(), health.why.empty() ? "" : ": ",
-                                          health.why.c_str()));
-    }
-    report.progressEnds();
+    std::array<std::size_t, 3> counts = checkFiles(source, plan, report);
     for (const Plan::LeftOut& left : plan.leftOut)
         report.listing("damaged    " + left.name + ": cannot be given back: " + left.why);
-    counts[int(Health::Damaged)] += plan.leftOut.size();
+    counts[std::size_t(Health::Damaged)] += plan.leftOut.size();
     if (list.list && !list.list->damagedLines.empty())
         report.problem("the file list of " + where + " is damaged (" +
                        linesText(list.list->damagedLines) + "): those lines are left out");
@@ -137,28 +158,18 @@ int checkDisc(ReadingSource& reading, const std::string& where, cdimage::Report&
     for (const std::string& trouble : troubles)
         report.problem("the repair data of " + where + " is degraded: " + trouble);
 
-    std::string margin;
-    if (!survey)
-        margin = "no repair data: a sector lost costs its file";
-    else if (survey->worstLosses == 0)
-        margin = "no code word lost a sector (each can lose " + std::to_string(parity) + ")";
-    else
-        margin = "the worst code word lost " + std::to_string(survey->worstLosses) + " of the " +
-                 std::to_string(parity) + " sectors it can lose" +
-                 (survey->wordsBeyondRepair > 0 ? " (" + std::to_string(survey->wordsBeyondRepair) +
-                                                      " words lost more and cannot be rebuilt)"
-                                                : "");
+    std::string margin = marginOf(survey, parity);
     if (!troubles.empty())
         margin += "; the repair data is degraded";
     report.done(
         cdimage::formatted("checked %zu files of %s: %zu intact, %zu repairable, %zu damaged; %s",
                            plan.files.size() + plan.leftOut.size(), where.c_str(), counts[0],
                            counts[1], counts[2], margin.c_str()));
-    if (counts[int(Health::Damaged)] > 0 || (list.list && !list.list->damagedLines.empty()))
+    if (counts[std::size_t(Health::Damaged)] > 0 || (list.list && !list.list->damagedLines.empty()))
         return Damaged;
     if (!troubles.empty())
         return RepairDataDegraded;
-    if (counts[int(Health::Repairable)] > 0 || (survey && survey->lost > 0))
+    if (counts[std::size_t(Health::Repairable)] > 0 || (survey && survey->lost > 0))
         return Repairable;
     return Done;
 }
