@@ -102,19 +102,7 @@ const std::uint8_t* AdaptiveReads::sector(std::uint32_t lba) {
     return m_run.data();
 }
 
-void AdaptiveReads::readAllAtOnce(
-    std::uint32_t end, const std::function<std::vector<std::uint32_t>()>& stillNeeded,
-    const std::function<void(const cdimage::PassProgress&)>& progress) {
-    if (m_wholeRead)
-        return;
-    end = std::min(end, m_sectors);
-    if (m_knobs.setRetries)
-        m_retriesLowered = m_knobs.setRetries(kLoweredRetries) || m_retriesLowered;
-    std::uint64_t missing = 0;
-    const auto tell = [&](const char* pass, std::uint64_t done, std::uint64_t all) {
-        if (progress)
-            progress(cdimage::PassProgress{pass, done, all, missing});
-    };
+void AdaptiveReads::firstPass(std::uint32_t end, const Tell& tell, std::uint64_t& missing) {
     // One pass in order: after a sector that fails, skip ahead, further while failures follow
     // one another; what was skipped is neither read nor lost.
     std::uint32_t jump = kFirstJump;
@@ -147,18 +135,11 @@ void AdaptiveReads::readAllAtOnce(
         jump = got > 0 ? kFirstJump : std::min(jump * 2, kLongestJump);
     }
     tell("reading the disc", end, end);
-    // Then again what is still needed, in order, each run of needed sectors at once. Meanwhile
-    // a sector not kept reads as lost.
-    m_wholeRead = true;
-    std::vector<std::uint32_t> needed = stillNeeded ? stillNeeded() : std::vector<std::uint32_t>{};
-    std::sort(needed.begin(), needed.end());
-    needed.erase(std::unique(needed.begin(), needed.end()), needed.end());
-    // A sector that failed was tried already: only those skipped are read.
-    std::erase_if(needed, [&](std::uint32_t wanted) {
-        return wanted >= end || m_kept[wanted] || m_failed.count(wanted);
-    });
-    missing = needed.size();
-    jump = 1;
+}
+
+void AdaptiveReads::secondPass(const std::vector<std::uint32_t>& needed, const Tell& tell,
+                               std::uint64_t& missing) {
+    std::uint32_t jump = 1;
     for (std::size_t i = 0; i < needed.size();) {
         if (i % 256 == 0) {
             tell("reading again what the repair data needs", i, needed.size());
@@ -184,6 +165,34 @@ void AdaptiveReads::readAllAtOnce(
         jump = got > 0 ? 1 : std::min(jump * 2, kLongestJump);
     }
     tell("reading again what the repair data needs", needed.size(), needed.size());
+}
+
+void AdaptiveReads::readAllAtOnce(
+    std::uint32_t end, const std::function<std::vector<std::uint32_t>()>& stillNeeded,
+    const std::function<void(const cdimage::PassProgress&)>& progress) {
+    if (m_wholeRead)
+        return;
+    end = std::min(end, m_sectors);
+    if (m_knobs.setRetries)
+        m_retriesLowered = m_knobs.setRetries(kLoweredRetries) || m_retriesLowered;
+    std::uint64_t missing = 0;
+    const Tell tell = [&](const char* pass, std::uint64_t done, std::uint64_t all) {
+        if (progress)
+            progress(cdimage::PassProgress{pass, done, all, missing});
+    };
+    firstPass(end, tell, missing);
+    // Then again what is still needed, in order, each run of needed sectors at once. Meanwhile
+    // a sector not kept reads as lost.
+    m_wholeRead = true;
+    std::vector<std::uint32_t> needed = stillNeeded ? stillNeeded() : std::vector<std::uint32_t>{};
+    std::sort(needed.begin(), needed.end());
+    needed.erase(std::unique(needed.begin(), needed.end()), needed.end());
+    // A sector that failed was tried already: only those skipped are read.
+    std::erase_if(needed, [&](std::uint32_t wanted) {
+        return wanted >= end || m_kept[wanted] || m_failed.count(wanted);
+    });
+    missing = needed.size();
+    secondPass(needed, tell, missing);
     // The retries stay lowered for the sectors still to be tried (readHarder); they are put
     // back when the drive is let go.
 }

@@ -68,6 +68,13 @@ private:
     bool betweenFailures(std::uint32_t lba) const;
     // Reads a run from `lba`, keeps what came, and returns how many sectors did.
     std::uint32_t readKept(std::uint32_t lba, std::uint32_t count);
+    // Tells how far a pass is: its name, done of all.
+    using Tell = std::function<void(const char* pass, std::uint64_t done, std::uint64_t all)>;
+    // The disc read in order up to `end`, skipping ahead after failures (`missing` counts what
+    // was skipped); then the sectors `needed` again, each run at once.
+    void firstPass(std::uint32_t end, const Tell& tell, std::uint64_t& missing);
+    void secondPass(const std::vector<std::uint32_t>& needed, const Tell& tell,
+                    std::uint64_t& missing);
 
     ReadRun m_read;
     DriveKnobs m_knobs;
