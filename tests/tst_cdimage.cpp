@@ -318,11 +318,11 @@ void CdImageTest::imageFileGivesItsSectorsAndNamesWhereItEnds() {
 
 // A full 80-minute disc is 360,000 frames, the 150 before the track included.
 void CdImageTest::discFillIsNeverRoundedUpToFull() {
-    QCOMPARE(discFill(150), std::string("00:04:00 of an 80-minute disc (0.0%)"));
-    QCOMPARE(discFill(359849), std::string("79:59:74 of an 80-minute disc (99.9%)"));
-    QCOMPARE(discFill(359850), std::string("80:00:00 of an 80-minute disc (100.0%)"));
-    QCOMPARE(discFill(359851), std::string("80:00:01, over an 80-minute disc by 1 sector"));
-    QCOMPARE(discFill(359860), std::string("80:00:10, over an 80-minute disc by 10 sectors"));
+    QCOMPARE(discFill(150), std::string("0 min 04 s of an 80-minute disc (0.0%)"));
+    QCOMPARE(discFill(359849), std::string("79 min 59 s of an 80-minute disc (99.9%)"));
+    QCOMPARE(discFill(359850), std::string("80 min 00 s of an 80-minute disc (100.0%)"));
+    QCOMPARE(discFill(359851), std::string("80 min 00 s, over an 80-minute disc by 1 sector"));
+    QCOMPARE(discFill(359860), std::string("80 min 00 s, over an 80-minute disc by 10 sectors"));
 }
 
 // A console that shows each write as it comes (the Windows console, one box per byte of a

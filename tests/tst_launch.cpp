@@ -437,8 +437,8 @@ void LaunchTest::buildFromTheWindowShowsItsOutcomeInAConsole() {
     QVERIFY(built.startsWith(u"title: velmora_tolk — Kestrel\n"_qs));
     QVERIFY(built.contains(u"progress: 100 highest 100\n"_qs));
     QVERIFY(built.contains(
-        u"velmora_tolk: wrote Kestrel.bin, Kestrel.cue and Kestrel.toc: 1 file(s), 500000 "
-        "bytes, 310 sectors, 00:06:10 of an 80-minute disc (0.1%); repair data of 32 parity "
+        u"velmora_tolk: wrote Kestrel.bin, Kestrel.cue and Kestrel.toc: 1 file, 500000 "
+        "bytes, 310 sectors, 0 min 06 s of an 80-minute disc (0.1%); repair data of 32 parity "
         "bands"_qs));
     // The image shows in the file list, with no handler run.
     QTRY_VERIFY(test::itemShowing(*files, u"Kestrel.bin"_qs).isValid());

@@ -120,21 +120,27 @@ std::string repairNote(const cdimage::BuildResult& result, int wanted) {
         "run of up to %u lost sectors",
         result.repair, result.repairSectors, 100.0 * result.repairSectors / result.protectedSectors,
         result.protectedSectors, result.longestBurst);
-    if (result.repair < wanted)
-        note += ", fewer bands than asked so that the image fits " + std::string(disc);
     return note;
 }
 
-} // namespace
+// The warning said before the closing line when fewer repair bands than asked fit.
+std::optional<std::string> fewerBands(const cdimage::BuildResult& result, int wanted) {
+    if (result.repair == 0 || result.repair >= wanted)
+        return std::nullopt;
+    const char* disc = result.protectedSectors <= cdimage::kEightyMinuteSectors
+                           ? "an 80-minute disc"
+                           : "the 99:59:74 a disc addresses";
+    return cdimage::formatted("only %d of the %d repair bands asked fit with the files on %s: the "
+                              "image rebuilds less than asked",
+                              result.repair, wanted, disc);
+}
 
-int main(int argc, char** argv) {
-    cdimage::prepareStandardStreams();
-    const std::vector<std::string> arguments = cdimage::programArguments(argc, argv);
+// Reads the command line into `request`; the exit status where the run ends there (--help,
+// --version, a wrong argument), nothing where the build goes on.
+std::optional<int> readArguments(const std::vector<std::string>& arguments,
+                                 cdimage::BuildRequest& request) {
     const std::size_t count = arguments.size();
-    cdimage::BuildRequest request;
-    bool haveVolume = false;
-    bool haveImage = false;
-    bool haveFiles = false;
+    bool haveVolume = false, haveImage = false, haveFiles = false;
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--help") {
@@ -179,6 +185,33 @@ int main(int argc, char** argv) {
         cdimage::say(stderr, "%s", kUsage);
         return 2;
     }
+    return std::nullopt;
+}
+
+// The line that ends a build: what was written, how full a disc it makes, its repair data.
+std::string closingLine(const cdimage::BuildResult& result, int wanted) {
+    std::string numbered;
+    for (std::size_t i = 0; i < result.numbered.size() && i < 3; ++i)
+        numbered +=
+            (i == 0 ? "; ISO 9660 names numbered to stay apart: " : ", ") + result.numbered[i];
+    if (result.numbered.size() > 3)
+        numbered += " and " + std::to_string(result.numbered.size() - 3) + " more";
+    return cdimage::formatted("wrote %s, %s and %s: %zu %s, %llu bytes, %u sectors, %s%s%s",
+                              cdimage::utf8(result.bin).c_str(), cdimage::utf8(result.cue).c_str(),
+                              cdimage::utf8(result.toc).c_str(), result.files,
+                              result.files == 1 ? "file" : "files",
+                              static_cast<unsigned long long>(result.bytes), result.sectors,
+                              cdimage::discFill(result.sectors).c_str(), numbered.c_str(),
+                              repairNote(result, wanted).c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    cdimage::prepareStandardStreams();
+    cdimage::BuildRequest request;
+    if (const auto status = readArguments(cdimage::programArguments(argc, argv), request))
+        return *status;
     cdimage::ProgressLine progress("velmora_tolk");
     request.progress = [&](std::uint32_t written, std::uint32_t sectors, std::size_t file,
                            std::size_t files, const std::string& name) {
@@ -198,19 +231,9 @@ int main(int argc, char** argv) {
         if (result.volumeIdentifier != request.volumeName)
             cdimage::say(stdout, "velmora_tolk: volume identifier %s\n",
                          result.volumeIdentifier.c_str());
-        std::string numbered;
-        for (std::size_t i = 0; i < result.numbered.size() && i < 3; ++i)
-            numbered +=
-                (i == 0 ? "; ISO 9660 names numbered to stay apart: " : ", ") + result.numbered[i];
-        if (result.numbered.size() > 3)
-            numbered += " and " + std::to_string(result.numbered.size() - 3) + " more";
-        const std::string closing =
-            cdimage::formatted("wrote %s, %s and %s: %zu file(s), %llu bytes, %u sectors, %s%s%s",
-                               cdimage::utf8(result.bin).c_str(), cdimage::utf8(result.cue).c_str(),
-                               cdimage::utf8(result.toc).c_str(), result.files,
-                               static_cast<unsigned long long>(result.bytes), result.sectors,
-                               cdimage::discFill(result.sectors).c_str(), numbered.c_str(),
-                               repairNote(result, request.repair).c_str());
+        if (const auto fewer = fewerBands(result, request.repair))
+            cdimage::say(stderr, "velmora_tolk: warning: %s\n", fewer->c_str());
+        const std::string closing = closingLine(result, request.repair);
         cdimage::say(stdout, "velmora_tolk: %s\n", cdimage::printable(closing).c_str());
         return 0;
     } catch (const cdimage::Stopped& stopped) {

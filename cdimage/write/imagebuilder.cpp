@@ -350,14 +350,14 @@ std::string discFill(std::uint32_t sectors) {
     const std::uint32_t frames = sectors + kPregapFrames;
     constexpr std::uint32_t kEightyMinutes = 80 * 60 * 75;
     char text[96];
+    const unsigned minutes = frames / 4500, seconds = frames / 75 % 60;
     if (frames > kEightyMinutes) // never rounded to a full disc: it does not fit on one
-        std::snprintf(text, sizeof text, "%02u:%02u:%02u, over an 80-minute disc by %u sector%s",
-                      frames / 4500, frames / 75 % 60, frames % 75, frames - kEightyMinutes,
+        std::snprintf(text, sizeof text, "%u min %02u s, over an 80-minute disc by %u sector%s",
+                      minutes, seconds, frames - kEightyMinutes,
                       frames - kEightyMinutes == 1 ? "" : "s");
     else
-        std::snprintf(text, sizeof text, "%02u:%02u:%02u of an 80-minute disc (%u.%u%%)",
-                      frames / 4500, frames / 75 % 60, frames % 75,
-                      unsigned(std::uint64_t(frames) * 1000 / kEightyMinutes / 10),
+        std::snprintf(text, sizeof text, "%u min %02u s of an 80-minute disc (%u.%u%%)", minutes,
+                      seconds, unsigned(std::uint64_t(frames) * 1000 / kEightyMinutes / 10),
                       unsigned(std::uint64_t(frames) * 1000 / kEightyMinutes % 10));
     return text;
 }

@@ -51,9 +51,9 @@ struct BuildResult {
 
 BuildResult buildImage(const BuildRequest& request);
 
-// How much of an 80-minute disc an image of `sectors` takes: its length as minutes:seconds:frames
+// How much of an 80-minute disc an image of `sectors` takes: its length in minutes and seconds
 // (the 2 seconds before the track included, as a burner counts them) and in tenths of a percent,
-// rounded down; past a full disc, by how many sectors it is over instead.
+// each rounded down; past a full disc, by how many sectors it is over instead.
 std::string discFill(std::uint32_t sectors);
 
 // The cue sheet of a one-track Mode 2 image.
