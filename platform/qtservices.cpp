@@ -161,7 +161,29 @@ QString programOf(const QString& name) {
 } // namespace
 
 Outcome QtServices::launch(const ToolCommand& command) {
+    return startTool(command);
+}
+
 #ifdef Q_OS_WIN
+Outcome QtServices::fitLine(const QStringList& arguments, QString& whole) {
+    // A build of more files than the line holds: the files go in a list the tool reads.
+    const qsizetype files = arguments.indexOf(u"-m"_qs);
+    if (whole.size() < kLongestCommandLine || files <= 0)
+        return Outcome::success();
+    auto list =
+        std::make_unique<QTemporaryFile>(QDir::tempPath() + u"/velmora-files-XXXXXX.txt"_qs);
+    if (!list->open() || list->write(arguments.mid(files + 1).join(u"\r\n"_qs).toUtf8()) < 0 ||
+        !list->flush())
+        return Outcome::failure(list->errorString());
+    whole.clear();
+    for (const QString& argument : arguments.mid(0, files))
+        whole += u'"' + argument + u"\" "_qs;
+    whole += u"--files-from \""_qs + QDir::toNativeSeparators(list->fileName()) + u'"';
+    m_fileLists.push_back(std::move(list));
+    return Outcome::success();
+}
+
+Outcome QtServices::startTool(const ToolCommand& command) {
     // The program is found first, as elsewhere, and named to the system: left to find it,
     // CreateProcessW would look in the current folder first. The system gets the line shown,
     // parsed as Windows parses it.
@@ -170,20 +192,8 @@ Outcome QtServices::launch(const ToolCommand& command) {
     if (program.isEmpty())
         return Outcome::failure(qt_error_string(ERROR_FILE_NOT_FOUND));
     QString whole = command.text;
-    // A build of more files than the line holds: the files go in a list the tool reads.
-    const qsizetype files = arguments.indexOf(u"-m"_qs);
-    if (whole.size() >= kLongestCommandLine && files > 0) {
-        auto list =
-            std::make_unique<QTemporaryFile>(QDir::tempPath() + u"/velmora-files-XXXXXX.txt"_qs);
-        if (!list->open() || list->write(arguments.mid(files + 1).join(u"\r\n"_qs).toUtf8()) < 0 ||
-            !list->flush())
-            return Outcome::failure(list->errorString());
-        whole.clear();
-        for (const QString& argument : arguments.mid(0, files))
-            whole += u'"' + argument + u"\" "_qs;
-        whole += u"--files-from \""_qs + QDir::toNativeSeparators(list->fileName()) + u'"';
-        m_fileLists.push_back(std::move(list));
-    }
+    if (const Outcome listed = fitLine(arguments, whole); !listed)
+        return listed;
     std::wstring line = whole.toStdWString();
     const std::wstring application = QDir::toNativeSeparators(program).toStdWString();
     STARTUPINFOW startup{};
@@ -197,7 +207,9 @@ Outcome QtServices::launch(const ToolCommand& command) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return Outcome::success();
+}
 #else
+Outcome QtServices::startTool(const ToolCommand& command) {
     const QString program = programOf(command.program);
     if (program.isEmpty())
         return Outcome::failure(qt_error_string(ENOENT));
@@ -228,8 +240,8 @@ Outcome QtServices::launch(const ToolCommand& command) {
     if (!process.startDetached())
         return Outcome::failure(process.errorString());
     return Outcome::success();
-#endif
 }
+#endif
 
 Outcome QtServices::changeDrive(const QString& path) {
 #ifdef Q_OS_WIN

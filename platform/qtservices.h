@@ -31,6 +31,13 @@ public:
     std::optional<QString> openFile(const QString& filter, const QString& startFile) override;
 
 private:
+    // Starts a tool as this system does: on Windows, its line as shown, in a console of its
+    // own; elsewhere through the console window, each argument as given.
+    Outcome startTool(const ToolCommand& command);
+#ifdef Q_OS_WIN
+    // A line Windows would refuse as too long: its files handed over in a list instead.
+    Outcome fitLine(const QStringList& arguments, QString& whole);
+#endif
     QString m_messageTitle;
     QString m_console;
 #ifdef Q_OS_WIN
