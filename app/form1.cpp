@@ -105,8 +105,13 @@ QIcon Form1::icon() {
 }
 
 void Form1::createControls() {
-    using namespace texts;
     // Labels first, so that they lie beneath the other controls.
+    createLabels();
+    createInputs();
+}
+
+void Form1::createLabels() {
+    using namespace texts;
     Label3 = caption(place(new Label(this), "Label3", 120, 120, 1455, 255), kLabel3, Slant::Upright,
                      true, Qt::AlignHCenter);
     Label1 = caption(place(new Label(this), "Label1", 120, 4440, 7335, 255), kLabel1,
@@ -127,7 +132,10 @@ void Form1::createControls() {
                      true, Qt::AlignHCenter);
     for (Label* label : {location1, location2})
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
 
+void Form1::createInputs() {
+    using namespace texts;
     Drive1 = place(new DriveListBox(m_drives, this), "Drive1", 4080, 2520, 3255, 315);
     Drive1->setAccessibleName(kDrive1Name);
     Dir1 = place(new DirListBox(m_drives, this), "Dir1", 4080, 2880, 3255, 1440);

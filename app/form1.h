@@ -58,6 +58,8 @@ public:
 
 private:
     void createControls();
+    void createLabels();
+    void createInputs();
     void setTabOrder();
     void connectHandlers();
 

@@ -140,11 +140,19 @@ ConsoleWindow::~ConsoleWindow() {
 }
 
 void ConsoleWindow::createControls() {
-    using namespace texts;
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("central"));
     setCentralWidget(central);
+    createRows(central);
+    createOutputViews(central);
+    createStatusViews(central);
+    createButtons(central);
+    layOut(central);
+}
 
+// The tools' rows, one selected: its output shown.
+void ConsoleWindow::createRows(QWidget* central) {
+    using namespace texts;
     m_model = new ToolModel(this);
     m_rows = new QTreeView(central);
     m_rows->setObjectName(QStringLiteral("rows"));
@@ -166,7 +174,11 @@ void ConsoleWindow::createControls() {
                 if (job && job != m_shown)
                     showSelected();
             });
+}
 
+// The selected tool's command line and output.
+void ConsoleWindow::createOutputViews(QWidget* central) {
+    using namespace texts;
     m_commandLine = textView(QStringLiteral("commandLine"), kCommandLineName, central);
     m_commandLine->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     fitLines(m_commandLine, 3);
@@ -184,11 +196,14 @@ void ConsoleWindow::createControls() {
     QScrollBar* bar = m_output->verticalScrollBar();
     connect(bar, &QScrollBar::valueChanged, this,
             [this, bar](int value) { m_followEnd = value == bar->maximum(); });
+}
 
+// Its progress, status and last error.
+void ConsoleWindow::createStatusViews(QWidget* central) {
+    using namespace texts;
     m_progress = new QProgressBar(central);
     m_progress->setObjectName(QStringLiteral("progress"));
     m_progress->setAccessibleName(kProgressName);
-    QWidget* progressRow = progressWithPercent(m_progress, central);
 
     m_progressDetail = textLabel(QStringLiteral("progressDetail"), kProgressName, central);
     m_statusIcon = new QLabel(central);
@@ -201,7 +216,10 @@ void ConsoleWindow::createControls() {
     m_lastErrorLabel->setFont(bold);
     fitLines(m_lastErrorLabel, 2);
     m_lastErrorLabel->hide();
+}
 
+void ConsoleWindow::createButtons(QWidget* central) {
+    using namespace texts;
     m_save = new QPushButton(kSaveOutput, central);
     m_save->setObjectName(QStringLiteral("saveOutput"));
     m_save->setAccessibleName(kSaveOutput);
@@ -214,7 +232,10 @@ void ConsoleWindow::createControls() {
     m_close->setAccessibleName(kClose);
     connect(m_stop, &QPushButton::clicked, this, &ConsoleWindow::askToStop);
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+}
 
+void ConsoleWindow::layOut(QWidget* central) {
+    QWidget* progressRow = progressWithPercent(m_progress, central);
     auto* statusRow = new QHBoxLayout;
     statusRow->addWidget(m_statusIcon, 0, Qt::AlignTop);
     statusRow->addWidget(m_status, 1);

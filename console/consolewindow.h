@@ -79,6 +79,11 @@ protected:
 
 private:
     void createControls();
+    void createRows(QWidget* central);
+    void createOutputViews(QWidget* central);
+    void createStatusViews(QWidget* central);
+    void createButtons(QWidget* central);
+    void layOut(QWidget* central);
     void updateTitle();
     void showSelected();
     void showProgress();
