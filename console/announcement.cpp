@@ -13,8 +13,8 @@ Announcement announcementOf(const ToolJob& job) {
     Announcement announcement{job.title(), job.status(), !job.succeeded()};
     if (job.succeeded() && !job.lastLine().isEmpty())
         announcement.body = job.lastLine(); // the tool's own closing line says what it wrote
-    else if (job.state() == ToolJob::State::Failed && !job.lastError().isEmpty())
-        announcement.body += u'\n' + job.lastError();
+    else if (job.state() == ToolJob::State::Failed && !job.summary().isEmpty())
+        announcement.body += u'\n' + job.summary(); // what the run came to, not its last warning
     return announcement;
 }
 

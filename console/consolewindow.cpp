@@ -427,8 +427,8 @@ void ConsoleWindow::showState() {
         const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
         m_statusIcon->setPixmap(style()->standardIcon(icon).pixmap(size, size));
     }
-    const bool showError = job.state() == ToolJob::State::Failed && !job.lastError().isEmpty();
-    showWhole(m_lastErrorLabel, showError ? job.lastError() : QString(), 1, 5);
+    const bool showError = job.state() == ToolJob::State::Failed && !job.summary().isEmpty();
+    showWhole(m_lastErrorLabel, showError ? job.summary() : QString(), 1, 5);
     m_lastErrorLabel->setVisible(showError);
     m_stop->setEnabled(!job.ended()); // pressed again while stopping, it ends the tool at once
 }
@@ -520,7 +520,7 @@ QString ConsoleWindow::report() const {
                     .arg(job->percent())
                     .arg(job->highestPercent())
                     .arg(job->status(),
-                         job->state() == ToolJob::State::Failed ? job->lastError() : QString(),
+                         job->state() == ToolJob::State::Failed ? job->summary() : QString(),
                          job->output()->toPlainText());
     const QScreen* shownOn = screen();
     text += QStringLiteral("window width: %1 of %2\n")

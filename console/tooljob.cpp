@@ -288,6 +288,18 @@ void ToolJob::endOpenLine(Channel& channel) {
     channel.openInLog = false;
 }
 
+// A line a tool writes after its closing line, about the repair data ("dat2file: repair data:
+// ...", "dat2file: warning: the repair data is degraded: ..."), or a listed range of a damaged
+// copy ("  bytes 0 to 2323: ...").
+bool ToolJob::isFootnote(QStringView line) {
+    const qsizetype colon = line.indexOf(u": ");
+    QStringView rest = colon < 0 ? line : line.mid(colon + 2);
+    if (rest.startsWith(u"warning: "))
+        rest = rest.mid(9);
+    return rest.startsWith(u"repair data: ") || rest.startsWith(u"the repair data ") ||
+           rest.startsWith(u' ');
+}
+
 // A progress line moves the progress; any other goes into the log (its break is the caller's).
 bool ToolJob::takeLine(const QString& line, QProcess::ProcessChannel channel) {
     if (const std::optional<Progress> progress = progressOf(line)) {
@@ -301,6 +313,8 @@ bool ToolJob::takeLine(const QString& line, QProcess::ProcessChannel channel) {
         m_lastLine = line;
         if (channel == QProcess::StandardError)
             m_lastError = line;
+        if (channel == QProcess::StandardOutput && !isFootnote(line))
+            m_summary = line;
     }
     m_log.add(line);
     return true;

@@ -66,6 +66,13 @@ public:
     // The last line written that is not a progress line, on either channel: a tool's closing
     // line, as a rule.
     const QString& lastLine() const { return m_lastLine; }
+    // What the tool said of its run as a whole, never a warning it gave on the way: its closing
+    // line on standard output (the repair data's footnotes after it left aside) where it ran to
+    // its end (status 0, or 3 and over: damage told), else its last error.
+    const QString& summary() const {
+        const bool ranToItsEnd = m_exitStatus == 0 || m_exitStatus >= 3;
+        return ranToItsEnd && !m_summary.isEmpty() ? m_summary : m_lastError;
+    }
     // The tool's process while it runs, 0 otherwise.
     qint64 processId() const { return m_process.processId(); }
 
@@ -104,6 +111,7 @@ Q_SIGNALS:
     void done();
 
 private:
+    static bool isFootnote(QStringView line);
     // A channel's text being cut into lines: the line begun, and whether its start is in the
     // log already (a line too long to wait for its end).
     struct Channel {
@@ -150,6 +158,7 @@ private:
     QString m_status;
     QString m_lastError;
     QString m_lastLine;
+    QString m_summary;
     int m_exitStatus = -1;
     int m_signal = 0;
     int m_percent = 0;

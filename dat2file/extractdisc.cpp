@@ -8,6 +8,7 @@
 #include "cdimage/base/paths.h"
 #include "cdimage/base/sector.h"
 #include "cdimage/base/stopsignals.h"
+#include "terminal/progress.h"
 
 #include <algorithm>
 #include <functional>
@@ -169,7 +170,41 @@ struct WrittenInto {
 struct Written {
     std::uint64_t bytes = 0;
     std::size_t files = 0, checked = 0, damaged = 0;
+    std::vector<std::pair<std::string, std::uint64_t>> lost; // damaged copies, bytes lost
 };
+
+// An amount of bytes as people say it: "1.2 MB", "300 kB", "12 bytes".
+std::string amountOf(std::uint64_t bytes) {
+    if (bytes >= 1'000'000)
+        return cdimage::formatted("%.1f MB", double(bytes) / 1e6);
+    if (bytes >= 1'000)
+        return cdimage::formatted("%.1f kB", double(bytes) / 1e3);
+    return plural(std::size_t(bytes), "byte", "bytes");
+}
+
+// What came back and what did not, in plain words, where some file did not.
+std::string plainOutcome(const Written& totals, std::size_t leftOut) {
+    if (totals.damaged == 0 && leftOut == 0)
+        return {};
+    std::string text = "; " + std::to_string(totals.files - totals.damaged) + " back whole";
+    if (totals.damaged > 0) {
+        text += ", " + std::to_string(totals.damaged) + " damaged: ";
+        constexpr std::size_t kNamed = 5;
+        for (std::size_t i = 0; i < totals.lost.size() && i < kNamed; ++i)
+            text += (i > 0 ? ", \"" : "\"") + totals.lost[i].first + "\" (" +
+                    amountOf(totals.lost[i].second) + " lost)";
+        if (totals.lost.size() > kNamed)
+            text += " and " + std::to_string(totals.lost.size() - kNamed) + " more";
+        text += totals.damaged == 1
+                    ? " — its damaged parts are zeros, listed in \"" + totals.lost.front().first +
+                          ".damaged.ranges\""
+                    : " — their damaged parts are zeros, each listed in NAME.damaged.ranges";
+    }
+    if (leftOut > 0)
+        text +=
+            std::string(totals.damaged > 0 ? "; " : ", ") + std::to_string(leftOut) + " left out";
+    return text + "; try another drive or another copy";
+}
 
 // Writes each file of the plan whose folder was made (`below` a refused one it was not).
 Written writeFiles(cdimage::FileSystem& files, const Plan& plan, const WrittenInto& to,
@@ -208,7 +243,10 @@ Written writeFiles(cdimage::FileSystem& files, const Plan& plan, const WrittenIn
         totals.bytes += extraction.written();
         ++totals.files;
         totals.checked += extraction.checked() ? 1 : 0;
-        totals.damaged += outcome == Damaged ? 1 : 0;
+        if (outcome == Damaged) {
+            ++totals.damaged;
+            totals.lost.emplace_back(file.place, extraction.lostBytes());
+        }
     }
     report.progress(totalSectors, totalSectors, {});
     report.progressEnds();
@@ -260,7 +298,7 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list, const Foun
     if (!leftOut.empty())
         closing +=
             ", " + std::to_string(leftOut.size()) + " left out (each named above with the reason)";
-    report.done(closing);
+    report.done(closing + plainOutcome(totals, leftOut.size()));
     return damaged > 0 || !leftOut.empty() ? Damaged : Done;
 }
 

@@ -223,6 +223,8 @@ int Extraction::finishDamaged(const std::string& source, const std::string& prob
                               std::vector<Range> ranges) {
     m_out.close();
     keepDate();
+    for (const Range& range : ranges)
+        m_lostBytes += range.size;
     const fs::path damaged = damagedPath(m_destination);
     const fs::path rangesFile = rangesPath(m_destination);
     std::string text = "# damaged byte ranges of " + quoted(damagedPath(m_shownAs)) +

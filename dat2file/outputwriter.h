@@ -82,6 +82,9 @@ public:
     void setModified(std::optional<std::int64_t> seconds) { m_modified = seconds; }
 
     std::uint64_t written() const { return m_written; }
+    // The bytes of a damaged copy that are zeros for sectors lost (after a finish that returned
+    // Damaged; the whole copy where no sector shows where it differs).
+    std::uint64_t lostBytes() const { return m_lostBytes; }
     // Whether the copy's SHA-256 was checked against the file list (true only after a finish
     // that returned Done).
     bool checked() const { return m_checked; }
@@ -122,6 +125,7 @@ private:
     std::uint32_t m_lastLba = 0;
     bool m_checked = false;
     std::vector<Range> m_unreadable, m_failingEdc;
+    std::uint64_t m_lostBytes = 0;
 };
 
 // Why DESTINATION (or its .damaged form) cannot be written; nothing when it can.

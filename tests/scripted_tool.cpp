@@ -42,6 +42,9 @@ int main(int argc, char** argv) {
         std::printf("working\n");
         std::fflush(stdout);
         std::fprintf(stderr, "scripted_tool: first problem\nscripted_tool: the real reason\n");
+        // Damage told (3 and over): the run went to its end, and says what it came to last.
+        if (count >= 3)
+            std::printf("scripted_tool: wrote 2 files, 1 damaged\n");
         return int(count);
     }
     if (what == "crash")

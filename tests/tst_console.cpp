@@ -273,9 +273,14 @@ void ConsoleTest::failureShowsStatusAndLastErrorLine_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("lastError");
+    // A tool that could not go on: its last error. One that ran to its end and told damage:
+    // its closing line, never the last warning it gave on the way.
+    QTest::newRow("exit status 1")
+        << QStringList{u"fail"_qs, u"1"_qs} << texts::kFailed.arg(u"scripted_tool"_qs).arg(1)
+        << u"scripted_tool: the real reason"_qs;
     QTest::newRow("exit status 3")
         << QStringList{u"fail"_qs, u"3"_qs} << texts::kFailed.arg(u"scripted_tool"_qs).arg(3)
-        << u"scripted_tool: the real reason"_qs;
+        << u"scripted_tool: wrote 2 files, 1 damaged"_qs;
     QTest::newRow("a signal")
         << QStringList{u"crash"_qs}
         << texts::kKilled.arg(u"scripted_tool"_qs).arg(SIGABRT).arg(u"SIGABRT"_qs) << QString();
@@ -574,7 +579,7 @@ void ConsoleTest::toolsAreRowsOfOneWindow() {
     const QString folder = QDir::currentPath();
     const auto environment = QProcessEnvironment::systemEnvironment();
     ToolJob* first = window.addTool({kScriptedTool, u"lines"_qs, u"20"_qs}, folder, environment);
-    ToolJob* second = window.addTool({kScriptedTool, u"fail"_qs, u"3"_qs}, folder, environment);
+    ToolJob* second = window.addTool({kScriptedTool, u"fail"_qs, u"1"_qs}, folder, environment);
     QSignalSpy allDone(&window, &ConsoleWindow::allFinished);
     window.show();
     window.start();
@@ -585,7 +590,7 @@ void ConsoleTest::toolsAreRowsOfOneWindow() {
     QCOMPARE(model->rowCount(), 2);
     QCOMPARE(window.windowTitle(), texts::kTitleOfMany.arg(2));
     QCOMPARE(model->index(0, 2).data().toString(), texts::kRowDone);
-    QCOMPARE(model->index(1, 2).data().toString(), texts::kRowFailed.arg(3));
+    QCOMPARE(model->index(1, 2).data().toString(), texts::kRowFailed.arg(1));
     // A row's progress is read as text too, with its detail.
     QAccessibleInterface* cell =
         QAccessible::queryAccessibleInterface(rows)->tableInterface()->cellAt(0, 1);
@@ -839,7 +844,7 @@ void ConsoleTest::launcherStartsTheToolInTheConsoleInTheCurrentFolder() {
     QVERIFY(services.launch(ToolCommand::fromLine(u'"' + kScriptedTool + u"\" fail 3"_qs)));
     const QString failed = waitForFile(report);
     QVERIFY2(failed.contains(texts::kFailed.arg(u"scripted_tool"_qs).arg(3)), qPrintable(failed));
-    QVERIFY(failed.contains(u"\nlast error: scripted_tool: the real reason\n"_qs));
+    QVERIFY(failed.contains(u"\nlast error: scripted_tool: wrote 2 files, 1 damaged\n"_qs));
     qunsetenv("VELMORA_CONSOLE_REPORT");
 }
 

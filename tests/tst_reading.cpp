@@ -72,6 +72,7 @@ private Q_SLOTS:
     void ecmImageReadAndPackedFormsNamed();
     void plainIsoGivesItsForm1FilesAndNamesItsForm2Ones();
     void compressedFileIsLeftOutByName();
+    void damagedImageSaysWhatCameBackInPlainWords();
     void checkSaysWhatExtractionDoes_data();
     void checkSaysWhatExtractionDoes();
     void neroImagesWrittenAtOnceOfBothFormats();
@@ -541,6 +542,36 @@ void ReadingTest::compressedFileIsLeftOutByName() {
              qPrintable(back.errors));
     QCOMPARE(filesUnder(folder.filePath(u"out"_qs)).keys(), QStringList{u"PLAIN.BIN"_qs});
     QVERIFY(readFile(folder.filePath(u"out/PLAIN.BIN"_qs)) == plain);
+}
+
+// An image without repair data, ten sectors of one of its three files zeroed: the closing line
+// names what came back whole and what did not, with what was lost, where its ranges are and
+// what to try.
+void ReadingTest::damagedImageSaysWhatCameBackInPlainWords() {
+    QTemporaryDir folder;
+    QStringList files;
+    for (const auto& [name, size] :
+         {std::pair{u"Phare d'Eckmühl.mpg"_qs, 400000}, std::pair{u"a.dat"_qs, 300000},
+          std::pair{u"c.dat"_qs, 200000}})
+        files.append(writeFile(folder.path(), name, randomBytes(size, quint32(size))));
+    QVERIFY(run(tolkProgram(),
+                QStringList{u"--repair"_qs, u"off"_qs, u"-v"_qs, u"V"_qs, u"-o"_qs, u"IMG"_qs,
+                            u"-m"_qs} +
+                    files,
+                folder.path())
+                .status == 0);
+    const qint64 first =
+        placeOf(folder.filePath(u"IMG.cue"_qs), u"PHARE_D_ECKM_HL.MPG"_qs, folder.path()).first;
+    QByteArray bin = readFile(folder.filePath(u"IMG.bin"_qs));
+    bin.replace((first + 20) * 2352, 10 * 2352, QByteArray(10 * 2352, '\0'));
+    writeFile(folder.path(), u"IMG.bin"_qs, bin);
+    const Run back = dat2file({u"IMG.cue"_qs, u"out"_qs}, folder.path());
+    QCOMPARE(back.status, 3);
+    QVERIFY2(back.output.contains(u"; 2 back whole, 1 damaged: \"Phare d'Eckmühl.mpg\" (23.2 kB "
+                                  "lost) — its damaged parts are zeros, listed in \"Phare "
+                                  "d'Eckmühl.mpg.damaged.ranges\"; try another drive or another "
+                                  "copy"_qs),
+             qPrintable(back.output));
 }
 
 void ReadingTest::checkSaysWhatExtractionDoes_data() {
