@@ -11,8 +11,8 @@ namespace velmora::console {
 
 Announcement announcementOf(const ToolJob& job) {
     Announcement announcement{job.title(), job.status(), !job.succeeded()};
-    if (job.succeeded() && !job.lastLine().isEmpty())
-        announcement.body = job.lastLine(); // the tool's own closing line says what it wrote
+    if (job.succeeded() && !job.summary().isEmpty())
+        announcement.body = job.summary(); // the tool's own closing line says what it wrote
     else if (job.state() == ToolJob::State::Failed && !job.summary().isEmpty())
         announcement.body += u'\n' + job.summary(); // what the run came to, not its last warning
     return announcement;

@@ -27,6 +27,8 @@ inline const QString kRowStarting = QStringLiteral("Starting / Démarrage");
 inline const QString kRowRunning = QStringLiteral("Running / En cours");
 inline const QString kRowStopping = QStringLiteral("Stopping / Arrêt en cours");
 inline const QString kRowDone = QStringLiteral("Done / Terminé");
+inline const QString kRowRepaired =
+    QStringLiteral("Repaired, %1 sectors rebuilt / Réparé, %1 secteurs reconstruits");
 inline const QString kRowFailed = QStringLiteral("Failed, exit status %1 / Échec, code %1");
 inline const QString kRowEndedBySignal = QStringLiteral("Failed, %1 / Échec, %1");
 inline const QString kRowNotStarted = QStringLiteral("Failed to start / Lancement impossible");
@@ -46,6 +48,11 @@ inline const QString kStopping = QStringLiteral("Stopping %1… / Arrêt de %1�
 inline const QString kSucceeded =
     QStringLiteral("Done: %1 ended successfully (exit status 0). / Terminé : %1 s'est terminé "
                    "avec succès (code 0).");
+inline const QString kRepaired = QStringLiteral(
+    "Repaired: %1 rebuilt %2 sectors the disc no longer gives, from its repair data (%3every "
+    "file is whole). Make a new copy now, while it still can be. / Réparé : %1 a reconstruit %2 "
+    "secteurs que le disque ne donne plus, grâce à ses données de réparation (%3chaque fichier "
+    "est entier). Faites-en une nouvelle copie maintenant, tant que c'est possible.");
 inline const QString kFailed = QStringLiteral(
     "Failed: %1 ended with exit status %2. / Échec : %1 s'est terminé avec le code %2.");
 inline const QString kKilled = QStringLiteral(

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPlainTextDocumentLayout>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -27,6 +28,8 @@
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
 #endif
+
+using namespace Qt::StringLiterals;
 
 namespace velmora::console {
 
@@ -172,7 +175,8 @@ void ToolJob::setStopGrace(int milliseconds) {
 }
 
 bool ToolJob::ended() const {
-    return m_state == State::Succeeded || m_state == State::Failed || m_state == State::Stopped;
+    return m_state == State::Succeeded || m_state == State::Repaired || m_state == State::Failed ||
+           m_state == State::Stopped;
 }
 
 void ToolJob::setState(State state, const QString& text) {
@@ -300,6 +304,19 @@ bool ToolJob::isFootnote(QStringView line) {
            rest.startsWith(u' ');
 }
 
+// What the repair data did, as dat2file says it once it has read: "dat2file: repair data: 30
+// sectors unreadable, 30 rebuilt, 0 not rebuildable; the worst code word lost 3 of the 32 it
+// can lose".
+void ToolJob::takeRepairNote(const QString& line) {
+    static const QRegularExpression note(
+        uR"(: repair data: \d+ sectors unreadable, (\d+) rebuilt, \d+ not rebuildable(?:; (the worst code word lost \d+ of the \d+ it can lose))?)"_s);
+    if (const QRegularExpressionMatch found = note.match(line); found.hasMatch()) {
+        m_rebuilt += found.captured(1).toLongLong();
+        if (!found.captured(2).isEmpty())
+            m_margin = found.captured(2);
+    }
+}
+
 // A progress line moves the progress; any other goes into the log (its break is the caller's).
 bool ToolJob::takeLine(const QString& line, QProcess::ProcessChannel channel) {
     if (const std::optional<Progress> progress = progressOf(line)) {
@@ -315,6 +332,8 @@ bool ToolJob::takeLine(const QString& line, QProcess::ProcessChannel channel) {
             m_lastError = line;
         if (channel == QProcess::StandardOutput && !isFootnote(line))
             m_summary = line;
+        if (channel == QProcess::StandardOutput)
+            takeRepairNote(line);
     }
     m_log.add(line);
     return true;
@@ -438,7 +457,12 @@ void ToolJob::finished(int code, QProcess::ExitStatus how) {
         if (how == QProcess::NormalExit && code == 0) {
             m_percent = 100;
             Q_EMIT progressed();
-            end(State::Succeeded, texts::kSucceeded.arg(m_toolName));
+            if (m_rebuilt > 0)
+                end(State::Repaired, texts::kRepaired.arg(m_toolName)
+                                         .arg(m_rebuilt)
+                                         .arg(m_margin.isEmpty() ? QString() : m_margin + u"; "_s));
+            else
+                end(State::Succeeded, texts::kSucceeded.arg(m_toolName));
         } else if (askedToStop) {
             end(State::Stopped, texts::kStoppedByYou.arg(m_toolName));
         } else if (how == QProcess::NormalExit) {

@@ -38,6 +38,7 @@ public:
         Running,   // the process runs
         Stopping,  // asked to end
         Succeeded, // ended with status 0
+        Repaired,  // ended with status 0, sectors rebuilt from the repair data on the way
         Failed,    // ended otherwise, or could not start
         Stopped,   // by the user, before it started or while it ran
     };
@@ -62,7 +63,11 @@ public:
     int endingSignal() const { return m_signal; }
     // The last line written on standard error: the reason of a failure, as a rule.
     const QString& lastError() const { return m_lastError; }
-    bool succeeded() const { return m_state == State::Succeeded; }
+    bool succeeded() const { return m_state == State::Succeeded || m_state == State::Repaired; }
+    // The sectors the tool said it rebuilt from the repair data, and how close the disc came to
+    // losing data ("the worst code word lost 21 of the 32 it can lose"), where it said so.
+    qint64 rebuiltSectors() const { return m_rebuilt; }
+    const QString& margin() const { return m_margin; }
     // The last line written that is not a progress line, on either channel: a tool's closing
     // line, as a rule.
     const QString& lastLine() const { return m_lastLine; }
@@ -111,6 +116,7 @@ Q_SIGNALS:
     void done();
 
 private:
+    void takeRepairNote(const QString& line);
     static bool isFootnote(QStringView line);
     // A channel's text being cut into lines: the line begun, and whether its start is in the
     // log already (a line too long to wait for its end).
@@ -159,6 +165,8 @@ private:
     QString m_lastError;
     QString m_lastLine;
     QString m_summary;
+    qint64 m_rebuilt = 0;
+    QString m_margin;
     int m_exitStatus = -1;
     int m_signal = 0;
     int m_percent = 0;

@@ -22,6 +22,8 @@ QString rowState(const ToolJob& job) {
         return texts::kRowStopping;
     case ToolJob::State::Succeeded:
         return texts::kRowDone;
+    case ToolJob::State::Repaired:
+        return texts::kRowRepaired.arg(job.rebuiltSectors());
     case ToolJob::State::Stopped:
         return texts::kRowStopped;
     case ToolJob::State::Failed:

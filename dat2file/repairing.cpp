@@ -48,14 +48,21 @@ cdimage::RepairingSource* ReadingSource::repairing() {
     return m_repair ? &m_repair->source : nullptr;
 }
 
-std::string repairSummary(const cdimage::RepairCount& count) {
-    return std::to_string(count.lost) + " sectors unreadable, " + std::to_string(count.rebuilt) +
-           " rebuilt, " + std::to_string(count.notRebuildable) + " not rebuildable";
+std::string repairSummary(const cdimage::RepairCount& count, int parity) {
+    std::string text = std::to_string(count.lost) + " sectors unreadable, " +
+                       std::to_string(count.rebuilt) + " rebuilt, " +
+                       std::to_string(count.notRebuildable) + " not rebuildable";
+    // How close the disc came to losing data, where a word was rebuilt.
+    if (count.worstLosses > 0 && parity > 0)
+        text += "; the worst code word lost " + std::to_string(count.worstLosses) + " of the " +
+                std::to_string(parity) + " it can lose";
+    return text;
 }
 
 std::optional<std::string> ReadingSource::repairSummary() const {
     if (m_repair)
-        return dat2file::repairSummary(m_repair->source.count());
+        return dat2file::repairSummary(m_repair->source.count(),
+                                       m_repair->source.header().layout.parity);
     return std::nullopt;
 }
 

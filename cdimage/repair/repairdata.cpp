@@ -334,6 +334,9 @@ void RepairingSource::rebuildWords(std::uint32_t first, bool only) {
             (outcome == RepairCode::Outcome::Rebuilt || outcome == RepairCode::Outcome::Intact) &&
             provedWord(first + w, members, lostOfWord);
         m_words[first + w] = done ? WordState::Done : WordState::Failed;
+        if (done)
+            m_count.worstLosses = std::max(
+                m_count.worstLosses, int(std::count(lostOfWord.begin(), lostOfWord.end(), true)));
     }
 }
 

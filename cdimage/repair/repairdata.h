@@ -68,6 +68,7 @@ struct RepairCount {
     std::uint64_t lost = 0;           // protected sectors that could not be taken as read
     std::uint64_t rebuilt = 0;        // of those, rebuilt
     std::uint64_t notRebuildable = 0; // of those, in a word with too many losses
+    int worstLosses = 0;              // the most members a word rebuilt had lost
 };
 
 // The repair data of a disc, as found on it.
