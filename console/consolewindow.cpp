@@ -457,8 +457,12 @@ void ConsoleWindow::jobEnded(ToolJob* job) {
         m_announce(announcementOf(*job));
     // A question about tools that have all ended has no reason left.
     if (m_question && std::all_of(m_askedAbout.begin(), m_askedAbout.end(),
-                                  [](const ToolJob* asked) { return asked->ended(); }))
+                                  [](const ToolJob* asked) { return asked->ended(); })) {
         m_question->done(QMessageBox::No);
+        // Said where the question stood, so that it does not vanish without a word.
+        setLabelText(m_status, m_shown ? m_shown->status() + u' ' + texts::kEndedBeforeAnswer
+                                       : texts::kEndedBeforeAnswer);
+    }
     Q_EMIT toolFinished();
     if (!running()) {
         Q_EMIT allFinished();

@@ -53,6 +53,9 @@ inline const QString kRepaired = QStringLiteral(
     "file is whole). Make a new copy now, while it still can be. / Réparé : %1 a reconstruit %2 "
     "secteurs que le disque ne donne plus, grâce à ses données de réparation (%3chaque fichier "
     "est entier). Faites-en une nouvelle copie maintenant, tant que c'est possible.");
+inline const QString kEndedBeforeAnswer = QStringLiteral(
+    "(The tools ended before you answered: there was nothing left to stop. / Les outils se sont "
+    "terminés avant votre réponse : il n'y avait plus rien à arrêter.)");
 inline const QString kFailed = QStringLiteral(
     "Failed: %1 ended with exit status %2. / Échec : %1 s'est terminé avec le code %2.");
 inline const QString kKilled = QStringLiteral(

@@ -45,9 +45,10 @@ int extractRiff(const fs::path& copy, cdimage::OpenedSource& source, const fs::p
     report.progressEnds();
     const int status = extraction.finish(source.where);
     if (repairing)
-        report.done(
-            "repair data: " + repairSummary(repairing->count(), repairing->header().layout.parity) +
-            " (from the copies in " + cdimage::quoted(near.list.parent_path()) + ")");
+        report.done("repair data: " +
+                    repairSummary(repairing->count(), repairing->header().layout.parity,
+                                  " (from the copies in " +
+                                      cdimage::quoted(near.list.parent_path()) + ")"));
     return status;
 }
 

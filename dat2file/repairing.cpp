@@ -48,10 +48,10 @@ cdimage::RepairingSource* ReadingSource::repairing() {
     return m_repair ? &m_repair->source : nullptr;
 }
 
-std::string repairSummary(const cdimage::RepairCount& count, int parity) {
+std::string repairSummary(const cdimage::RepairCount& count, int parity, const std::string& from) {
     std::string text = std::to_string(count.lost) + " sectors unreadable, " +
                        std::to_string(count.rebuilt) + " rebuilt, " +
-                       std::to_string(count.notRebuildable) + " not rebuildable";
+                       std::to_string(count.notRebuildable) + " not rebuildable" + from;
     // How close the disc came to losing data, where a word was rebuilt.
     if (count.worstLosses > 0 && parity > 0)
         text += "; the worst code word lost " + std::to_string(count.worstLosses) + " of the " +
@@ -62,7 +62,7 @@ std::string repairSummary(const cdimage::RepairCount& count, int parity) {
 std::optional<std::string> ReadingSource::repairSummary() const {
     if (m_repair)
         return dat2file::repairSummary(m_repair->source.count(),
-                                       m_repair->source.header().layout.parity);
+                                       m_repair->source.header().layout.parity, {});
     return std::nullopt;
 }
 

@@ -15,9 +15,10 @@
 
 namespace dat2file {
 
-// "12 sectors unreadable, 12 rebuilt, 0 not rebuildable", and where a word was rebuilt "; the
-// worst code word lost 12 of the 32 it can lose" (`parity` the sectors a word can lose).
-std::string repairSummary(const cdimage::RepairCount& count, int parity);
+// "12 sectors unreadable, 12 rebuilt, 0 not rebuildable", `from` (where the sectors were read,
+// if it is told), and where a word was rebuilt "; the worst code word lost 12 of the 32 it can
+// lose" (`parity` the sectors a word can lose).
+std::string repairSummary(const cdimage::RepairCount& count, int parity, const std::string& from);
 
 class ReadingSource {
 public:

@@ -759,6 +759,10 @@ void ConsoleTest::aQuestionWhoseToolsEndedClosesItself() {
         QTRY_VERIFY(!QApplication::activeModalWidget());
         QVERIFY(!watch.answeredByTest);
         QCOMPARE(window.jobs().first()->state(), ToolJob::State::Succeeded);
+        // The status line says why the question went.
+        const QString shown =
+            window.findChild<QLabel*>(u"status"_qs)->text().remove(QChar(0x200B)); // wrap points
+        QVERIFY2(shown.endsWith(texts::kEndedBeforeAnswer), qPrintable(shown));
     }
     {
         ConsoleWindow window(shortTool);
