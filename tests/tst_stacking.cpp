@@ -33,6 +33,17 @@ QString run(const QString& program, const QStringList& arguments) {
     return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
 }
 
+// The managed windows from the bottom up, as the window manager stacks them.
+QList<WId> stacking() {
+    const QString line =
+        run(u"xprop"_qs, {u"-root"_qs, u"-notype"_qs, u"_NET_CLIENT_LIST_STACKING"_qs});
+    QList<WId> windows;
+    static const QRegularExpression id(u"0x[0-9a-fA-F]+"_qs);
+    for (auto match = id.globalMatch(line); match.hasNext();)
+        windows.append(WId(match.next().captured().toULongLong(nullptr, 16)));
+    return windows;
+}
+
 // Another X client: its window's id once it is shown.
 struct OtherWindow {
     std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
@@ -42,8 +53,12 @@ struct OtherWindow {
         process->start(helper(u"other_app"_qs), arguments);
         if (process->waitForReadyRead(10000))
             window = WId(process->readLine().trimmed().toULongLong());
-        // Mapped and managed before the test goes on.
-        QTest::qWait(300);
+        // Mapped and managed by the window manager before the test goes on.
+        QElapsedTimer waited;
+        waited.start();
+        while (window != 0 && !stacking().contains(window) && waited.elapsed() < 10000)
+            QTest::qWait(50);
+        QTest::qWait(100);
     }
     ~OtherWindow() {
         process->kill();
@@ -60,17 +75,6 @@ void clickInto(WId window) {
 
 WId focusedWindow() {
     return WId(run(u"xdotool"_qs, {u"getwindowfocus"_qs}).toULongLong());
-}
-
-// The managed windows from the bottom up, as the window manager stacks them.
-QList<WId> stacking() {
-    const QString line =
-        run(u"xprop"_qs, {u"-root"_qs, u"-notype"_qs, u"_NET_CLIENT_LIST_STACKING"_qs});
-    QList<WId> windows;
-    static const QRegularExpression id(u"0x[0-9a-fA-F]+"_qs);
-    for (auto match = id.globalMatch(line); match.hasNext();)
-        windows.append(WId(match.next().captured().toULongLong(nullptr, 16)));
-    return windows;
 }
 
 // Shows a box through the program's services; `whileWaiting` runs while it waits, given the
