@@ -107,7 +107,12 @@ EcmStream::EcmStream(const fs::path& path)
         m_runs.push_back({m_size, encoded, std::uint32_t(count), type});
         m_size += decoded;
         encoded += stored;
-        m_file.seekg(std::streamoff(encoded));
+        // Past the run's bytes: read through where they are few (runs of one sector follow one
+        // another by the hundred thousand), sought past where they are many.
+        if (stored < (std::uint64_t(1) << 20))
+            m_file.ignore(std::streamsize(stored));
+        else
+            m_file.seekg(std::streamoff(encoded));
     }
     setg(nullptr, nullptr, nullptr);
 }
