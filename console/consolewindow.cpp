@@ -163,8 +163,10 @@ void ConsoleWindow::createRows(QWidget* central) {
     m_rows->setUniformRowHeights(true);
     m_rows->setSelectionMode(QAbstractItemView::SingleSelection);
     m_rows->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_rows->header()->setStretchLastSection(true);
+    m_rows->header()->setStretchLastSection(false);
     m_rows->header()->setSectionResizeMode(ToolModel::ToolColumn, QHeaderView::Interactive);
+    m_rows->header()->setSectionResizeMode(ToolModel::StateColumn, QHeaderView::Stretch);
+    m_rows->header()->setSectionResizeMode(ToolModel::StartedColumn, QHeaderView::ResizeToContents);
     m_rows->setColumnWidth(ToolModel::ToolColumn, 320);
     m_rows->setColumnWidth(ToolModel::ProgressColumn, 140);
     m_rows->setTextElideMode(Qt::ElideMiddle);

@@ -21,6 +21,7 @@ inline const QString kToolsName = QStringLiteral("Tools / Outils");
 inline const QString kToolColumn = QStringLiteral("Tool / Outil");
 inline const QString kProgressColumn = QStringLiteral("Progress / Avancement");
 inline const QString kStateColumn = QStringLiteral("State / État");
+inline const QString kStartedColumn = QStringLiteral("Started / Lancé à");
 
 // A row's state, short.
 inline const QString kRowStarting = QStringLiteral("Starting / Démarrage");

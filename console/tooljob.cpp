@@ -192,6 +192,7 @@ void ToolJob::start() {
         end(State::Failed, texts::kNotStarted.arg(QString(), texts::kUsage));
         return;
     }
+    m_startedAt = QDateTime::currentDateTime();
     setState(State::Running, texts::kRunning.arg(m_toolName));
     m_process.setProgram(m_command.first());
     m_process.setArguments(m_command.mid(1));

@@ -10,6 +10,7 @@
 // within fixed bounds and hands them to the job's document a piece at a time, a few times a second,
 // so that no output holds the window up or fills the memory.
 
+#include <QDateTime>
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -67,6 +68,8 @@ public:
     // The sectors the tool said it rebuilt from the repair data, and how close the disc came to
     // losing data ("the worst code word lost 21 of the 32 it can lose"), where it said so.
     qint64 rebuiltSectors() const { return m_rebuilt; }
+    // When it started; not valid before.
+    const QDateTime& startedAt() const { return m_startedAt; }
     const QString& margin() const { return m_margin; }
     // The last line written that is not a progress line, on either channel: a tool's closing
     // line, as a rule.
@@ -166,6 +169,7 @@ private:
     QString m_lastLine;
     QString m_summary;
     qint64 m_rebuilt = 0;
+    QDateTime m_startedAt;
     QString m_margin;
     int m_exitStatus = -1;
     int m_signal = 0;

@@ -6,6 +6,7 @@
 #include "console/toolrun.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
@@ -48,7 +49,7 @@ void ToolModel::append(ToolJob* job) {
 void ToolModel::changed(const ToolJob* job) {
     const QModelIndex first = indexOf(job, ToolColumn);
     if (first.isValid())
-        Q_EMIT dataChanged(first, first.siblingAtColumn(StateColumn));
+        Q_EMIT dataChanged(first, first.siblingAtColumn(StartedColumn));
 }
 
 ToolJob* ToolModel::jobAt(const QModelIndex& index) const {
@@ -98,6 +99,11 @@ QVariant ToolModel::data(const QModelIndex& index, int role) const {
         if (role == Qt::ToolTipRole)
             return job->status();
         break;
+    case StartedColumn: // tells apart two rows of the same image
+        if ((role == Qt::DisplayRole || role == Qt::AccessibleTextRole) &&
+            job->startedAt().isValid())
+            return QLocale().toString(job->startedAt().time(), QLocale::LongFormat);
+        break;
     default:
         break;
     }
@@ -114,6 +120,8 @@ QVariant ToolModel::headerData(int section, Qt::Orientation orientation, int rol
         return texts::kProgressColumn;
     case StateColumn:
         return texts::kStateColumn;
+    case StartedColumn:
+        return texts::kStartedColumn;
     default:
         return {};
     }

@@ -16,7 +16,7 @@ class ToolJob;
 class ToolModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { ToolColumn, ProgressColumn, StateColumn, ColumnCount };
+    enum Column { ToolColumn, ProgressColumn, StateColumn, StartedColumn, ColumnCount };
     // The percentage, 0 to 100, in the progress column.
     static constexpr int PercentRole = Qt::UserRole;
 

@@ -7,6 +7,7 @@
 #include "console/outputlog.h"
 #include "console/texts.h"
 #include "console/tooljob.h"
+#include "console/toolmodel.h"
 #include "console/toolrun.h"
 #include "linessink.h"
 #include "platform/qtservices.h"
@@ -19,6 +20,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -631,7 +633,16 @@ void ConsoleTest::rowsComeFromAModelThatKeepsItsContract() {
     for (int row = 0; row < 3; ++row) {
         QCOMPARE(rows->model()->index(row, 1).data(Qt::UserRole).toInt(), 100);
         QCOMPARE(rows->model()->index(row, 1).data().toString(), u"100%"_qs);
+        // When each started, which tells apart rows of the same command.
+        const QString started =
+            rows->model()->index(row, ToolModel::StartedColumn).data().toString();
+        QVERIFY2(started == QLocale().toString(window.jobs().at(row)->startedAt().time(),
+                                               QLocale::LongFormat) &&
+                     !started.isEmpty(),
+                 qPrintable(started));
     }
+    QCOMPARE(rows->model()->headerData(ToolModel::StartedColumn, Qt::Horizontal).toString(),
+             texts::kStartedColumn);
 }
 
 void ConsoleTest::closingAsksOnceForAllTools() {
