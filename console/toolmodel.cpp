@@ -6,10 +6,11 @@
 #include "console/toolrun.h"
 
 #include <QApplication>
-#include <QLocale>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
+
+using namespace Qt::StringLiterals;
 
 namespace velmora::console {
 
@@ -102,7 +103,7 @@ QVariant ToolModel::data(const QModelIndex& index, int role) const {
     case StartedColumn: // tells apart two rows of the same image
         if ((role == Qt::DisplayRole || role == Qt::AccessibleTextRole) &&
             job->startedAt().isValid())
-            return QLocale().toString(job->startedAt().time(), QLocale::LongFormat);
+            return job->startedAt().time().toString(u"HH:mm:ss"_s);
         break;
     default:
         break;
