@@ -11,7 +11,6 @@
 #include "terminal/progress.h"
 
 #include <algorithm>
-#include <functional>
 #include <set>
 
 #ifndef _WIN32
@@ -119,15 +118,19 @@ fs::path folderToFill(const fs::path& target, bool force, std::optional<FolderUn
     return underWay->path();
 }
 
+// Whether `place` lies below one of `folders`.
+bool belowAny(const std::set<std::string>& folders, const std::string& place) {
+    return std::any_of(folders.begin(), folders.end(),
+                       [&](const std::string& folder) { return place.starts_with(folder + "/"); });
+}
+
 // Makes each folder of the plan in `into`; those that cannot be (a link on the way, an error)
 // are left out, and returned, with what lies below them.
 std::set<std::string> makeFolders(const fs::path& into, const std::vector<std::string>& folders,
                                   std::vector<Plan::LeftOut>& leftOut) {
     std::set<std::string> refused;
     for (const std::string& place : folders) {
-        if (std::any_of(refused.begin(), refused.end(), [&](const std::string& folderPlace) {
-                return place.starts_with(folderPlace + "/");
-            }))
+        if (belowAny(refused, place))
             continue;
         const fs::path made = into / cdimage::pathOfUtf8(place).make_preferred();
         if (const auto why = linkOnTheWay(into, place, true)) {
@@ -150,9 +153,7 @@ void setFolderDates(const fs::path& into, const Plan& plan, const std::set<std::
     std::vector<std::string> folders = plan.folders;
     std::sort(folders.rbegin(), folders.rend());
     for (const std::string& place : folders) {
-        const bool made = std::none_of(refused.begin(), refused.end(), [&](const std::string& no) {
-            return place == no || place.starts_with(no + "/");
-        });
+        const bool made = !refused.contains(place) && !belowAny(refused, place);
         if (const auto date = plan.folderDates.find(place); date != plan.folderDates.end() && made)
             cdimage::setModificationTime(into / cdimage::pathOfUtf8(place), date->second);
     }
@@ -206,10 +207,10 @@ std::string plainOutcome(const Written& totals, std::size_t leftOut) {
     return text + "; try another drive or another copy";
 }
 
-// Writes each file of the plan whose folder was made (`below` a refused one it was not).
+// Writes each file of the plan whose folder was made (below none `refused`).
 Written writeFiles(cdimage::FileSystem& files, const Plan& plan, const WrittenInto& to,
-                   const std::function<bool(const std::string&)>& below,
-                   std::vector<Plan::LeftOut>& leftOut, cdimage::Report& report) {
+                   const std::set<std::string>& refused, std::vector<Plan::LeftOut>& leftOut,
+                   cdimage::Report& report) {
     std::uint64_t totalSectors = 0;
     for (const Planned& file : plan.files)
         totalSectors += file.file.sectors;
@@ -217,7 +218,7 @@ Written writeFiles(cdimage::FileSystem& files, const Plan& plan, const WrittenIn
     Written totals;
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
         const Planned& file = plan.files[i];
-        if (below(file.place)) {
+        if (belowAny(refused, file.place)) {
             leftOut.push_back({file.isoPath, "its folder was not made"});
             continue;
         }
@@ -269,17 +270,11 @@ int extractFolder(cdimage::FileSystem& files, const ListOnDisc& list, const Foun
     std::vector<Plan::LeftOut> leftOut = plan.leftOut;
     // Folders of another user's links, and what lies below them.
     const std::set<std::string> refused = makeFolders(into, plan.folders, leftOut);
-    const auto below = [&](const std::string& place) {
-        for (const std::string& folderPlace : refused)
-            if (place.starts_with(folderPlace + "/"))
-                return true;
-        return false;
-    };
     for (const std::string& renamed : plan.renamed)
         report.warning(renamed);
 
     const Written totals =
-        writeFiles(files, plan, {into, target, where, force}, below, leftOut, report);
+        writeFiles(files, plan, {into, target, where, force}, refused, leftOut, report);
     const std::uint64_t bytes = totals.bytes;
     const std::size_t written = totals.files, checked = totals.checked, damaged = totals.damaged;
     setFolderDates(into, plan, refused);

@@ -106,33 +106,34 @@ std::optional<int> repairBands(const std::string& text) {
     return bands;
 }
 
+// The disc the repair data had to fit on.
+const char* discFitOn(const cdimage::BuildResult& result) {
+    return result.protectedSectors <= cdimage::kEightyMinuteSectors
+               ? "an 80-minute disc"
+               : "the 99:59:74 a disc addresses";
+}
+
 // What the closing line says of the repair data.
 std::string repairNote(const cdimage::BuildResult& result, int wanted) {
     if (wanted == 0)
         return "; no repair data (--repair off)";
-    const char* disc = result.protectedSectors <= cdimage::kEightyMinuteSectors
-                           ? "an 80-minute disc"
-                           : "the 99:59:74 a disc addresses";
     if (result.repair == 0)
-        return std::string("; no repair data: the files leave no room for it on ") + disc;
-    std::string note = cdimage::formatted(
+        return std::string("; no repair data: the files leave no room for it on ") +
+               discFitOn(result);
+    return cdimage::formatted(
         "; repair data of %d parity bands (%u sectors, %.1f%% of the %u it covers) rebuilds any "
         "run of up to %u lost sectors",
         result.repair, result.repairSectors, 100.0 * result.repairSectors / result.protectedSectors,
         result.protectedSectors, result.longestBurst);
-    return note;
 }
 
 // The warning said before the closing line when fewer repair bands than asked fit.
 std::optional<std::string> fewerBands(const cdimage::BuildResult& result, int wanted) {
     if (result.repair == 0 || result.repair >= wanted)
         return std::nullopt;
-    const char* disc = result.protectedSectors <= cdimage::kEightyMinuteSectors
-                           ? "an 80-minute disc"
-                           : "the 99:59:74 a disc addresses";
     return cdimage::formatted("only %d of the %d repair bands asked fit with the files on %s: the "
                               "image rebuilds less than asked",
-                              result.repair, wanted, disc);
+                              result.repair, wanted, discFitOn(result));
 }
 
 // Reads the command line into `request`; the exit status where the run ends there (--help,

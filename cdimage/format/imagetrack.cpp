@@ -674,8 +674,11 @@ std::vector<CloneCdStart> startsOf(const CloneCdDescription& read,
 
 } // namespace
 
-std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text, const fs::path& sectorsFile) {
+std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text, const fs::path& description) {
     const CloneCdDescription read = parseCloneCd(text);
+    // Its sectors are in the file of the same name ending in .img, in whatever case.
+    const fs::path sectorsFile =
+        fileIn(description.parent_path(), utf8(description.stem()) + ".img");
     std::map<std::int64_t, std::int64_t> leadOuts; // by session
     const std::vector<CloneCdStart> starts = startsOf(read, leadOuts);
     // The file holds every track back to back: the lead-outs and lead-ins between sessions are

@@ -51,11 +51,12 @@ std::vector<ImageTrack> dataTracksOfCueSheet(std::string_view text,
 std::vector<ImageTrack> dataTracksOfToc(std::string_view text, const std::filesystem::path& folder,
                                         const FileSize& sizeOf);
 
-// The Mode 2 data tracks of a CloneCD image, from its description (the .ccd: the disc's table
-// of contents, every session's tracks and lead-out): each at its place on the disc, its sectors
-// in `sectorsFile` (the .img), where the tracks of every session lie back to back.
+// The Mode 2 data tracks of a CloneCD image, from its description `text` (the .ccd at
+// `description`: the disc's table of contents, every session's tracks and lead-out): each at
+// its place on the disc, its sectors in the .img beside it, where the tracks of every session
+// lie back to back.
 std::vector<ImageTrack> dataTracksOfCloneCd(std::string_view text,
-                                            const std::filesystem::path& sectorsFile);
+                                            const std::filesystem::path& description);
 
 // The first data track of a cue sheet or of a table of contents, the sizes of files unknown.
 ImageTrack trackOfCueSheet(std::string_view text, const std::filesystem::path& folder);

@@ -62,7 +62,7 @@ bool startsAsEcm(std::string_view head) {
     return head.size() >= 4 && head.substr(0, 4) == std::string_view("ECM\0", 4);
 }
 
-EcmStream::EcmStream(const fs::path& path)
+EcmStream::EcmStream(const fs::path& path, std::optional<std::uint64_t> enough)
     : m_path(path)
     , m_file(systemPath(path), std::ios::binary) {
     std::error_code error;
@@ -78,7 +78,7 @@ EcmStream::EcmStream(const fs::path& path)
     if (!startsAsEcm(std::string_view(magic, std::size_t(m_file.gcount()))))
         throw fault("it does not begin with \"ECM\"");
     std::uint64_t encoded = 4;
-    for (;;) {
+    while (!enough || m_size < *enough) {
         // The run's type in the low two bits, its count less one in the rest, seven bits a
         // byte after the first five, as long as the top bit says more follows.
         int byte = m_file.get();

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <streambuf>
 #include <string_view>
 #include <vector>
@@ -27,7 +28,10 @@ bool startsAsEcm(std::string_view head);
 
 class EcmStream : public std::streambuf {
 public:
-    explicit EcmStream(const std::filesystem::path& path); // throws Error
+    // Indexes its runs to the end, or only until they stand for `enough` bytes (to look at the
+    // file's head); throws Error.
+    explicit EcmStream(const std::filesystem::path& path,
+                       std::optional<std::uint64_t> enough = std::nullopt);
     // The bytes it stands for.
     std::uint64_t size() const { return m_size; }
 

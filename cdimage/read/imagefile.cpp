@@ -98,25 +98,21 @@ std::string ImageFile::whyUnreadable(std::uint32_t lba) const {
 
 namespace {
 
-// Where the headers of a raw track's first sectors say it begins: the first of its first 16
-// sectors whose sync pattern and mode are whole names its address.
-std::optional<std::uint32_t> placeNamedByHeaders(ImageFile& file) {
-    for (std::uint32_t index = 0; index < std::min(file.sectorCount(), 16u); ++index) {
-        const std::uint8_t* stored = file.sector(index);
-        if (stored && startsWithSync(stored - 16, 16) && stored[-1] == 2) {
-            const std::uint32_t named = lbaOfHeader(stored - 4);
-            if (named >= index && named - index < kMaxSectors)
-                return named - index;
-        }
-    }
+// The address a raw sector's header names, where its sync pattern and mode (2) are whole.
+std::optional<std::uint32_t> addressOf(ImageFile& file, std::uint32_t index) {
+    const std::uint8_t* stored = file.sector(index);
+    if (stored && startsWithSync(stored - 16, 16) && stored[-1] == 2)
+        return lbaOfHeader(stored - 4);
     return std::nullopt;
 }
 
-// The address a raw sector's header names, where its sync pattern and mode are whole.
-std::optional<std::uint32_t> addressOf(ImageFile& file, std::uint32_t index) {
-    const std::uint8_t* stored = file.sector(index);
-    if (stored && startsWithSync(stored - 16, 16) && (stored[-1] == 1 || stored[-1] == 2))
-        return lbaOfHeader(stored - 4);
+// Where the headers of a raw track's first sectors say it begins: the first of its first 16
+// sectors whose sync pattern and mode are whole names its address.
+std::optional<std::uint32_t> placeNamedByHeaders(ImageFile& file) {
+    for (std::uint32_t index = 0; index < std::min(file.sectorCount(), 16u); ++index)
+        if (const auto named = addressOf(file, index);
+            named && *named >= index && *named - index < kMaxSectors)
+            return *named - index;
     return std::nullopt;
 }
 
@@ -134,11 +130,8 @@ bool opensSession(ImageFile& file, std::uint32_t index) {
     const std::uint32_t descriptor = index + kVolumeDescriptorLba;
     if (descriptor >= file.sectorCount() || descriptor < index)
         return false;
-    const std::uint8_t* stored = file.sector(descriptor);
-    // Mode 2: after the subheader; Mode 1: the data follow the header.
-    const std::uint8_t* data =
-        stored ? (stored[-1] == 2 ? stored + kSubheaderSize : stored) : nullptr;
-    return data && std::memcmp(data + 1, "CD001", 5) == 0;
+    const std::uint8_t* stored = file.sector(descriptor); // from its subheader on
+    return stored && std::memcmp(stored + kSubheaderSize + 1, "CD001", 5) == 0;
 }
 
 // A bare file of raw sectors of a disc of several sessions holds them back to back, without

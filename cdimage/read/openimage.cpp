@@ -86,22 +86,24 @@ bool isCloneCdDescription(const fs::path& path, std::string_view head) {
 }
 
 // Forms an image is often kept in that are not read here, told by their first bytes, and the
-// command that gives the image back ("IN" the file, "OUT" its name without its ending).
+// command that gives the image back: the command, the file, and what it gives.
 struct PackedForm {
-    std::string_view signature, what, command, result;
+    enum class Gives { CueSheet, Contents, Unpacked };
+    std::string_view signature, what, command;
+    Gives gives;
 };
 constexpr PackedForm kPackedForms[] = {
-    {"MComprHD", "a CHD image (compressed hunks of data)", "chdman extractcd -i IN -o OUT.cue",
-     "OUT.cue"},
-    {std::string_view("7z\xBC\xAF\x27\x1C", 6), "a 7z archive", "7z x IN",
-     "the cue sheet or the .bin it holds"},
-    {"PK\x03\x04", "a zip archive", "unzip IN", "the cue sheet or the .bin it holds"},
+    {"MComprHD", "a CHD image (compressed hunks of data)", "chdman extractcd -i",
+     PackedForm::Gives::CueSheet},
+    {std::string_view("7z\xBC\xAF\x27\x1C", 6), "a 7z archive", "7z x",
+     PackedForm::Gives::Contents},
+    {"PK\x03\x04", "a zip archive", "unzip", PackedForm::Gives::Contents},
     {std::string_view("\xFD"
                       "7zXZ\0",
                       6),
-     "an xz-compressed file", "xz -dk IN", "OUT"},
-    {"\x1F\x8B", "a gzip-compressed file", "gunzip -k IN", "OUT"},
-    {"Rar!\x1A\x07", "a RAR archive", "unrar x IN", "the cue sheet or the .bin it holds"},
+     "an xz-compressed file", "xz -dk", PackedForm::Gives::Unpacked},
+    {"\x1F\x8B", "a gzip-compressed file", "gunzip -k", PackedForm::Gives::Unpacked},
+    {"Rar!\x1A\x07", "a RAR archive", "unrar x", PackedForm::Gives::Contents},
 };
 
 const PackedForm* packedForm(std::string_view head) {
@@ -112,38 +114,17 @@ const PackedForm* packedForm(std::string_view head) {
 }
 
 [[noreturn]] void refusePackedForm(const fs::path& path, const PackedForm& form) {
-    const auto filled = [&](std::string_view pattern) {
-        std::string text(pattern);
-        for (std::size_t at = 0; (at = text.find("IN", at)) != std::string::npos;)
-            text.replace(at, 2, quoted(path)), at += quoted(path).size();
-        const std::string stem = quoted(fs::path(path).replace_extension());
-        for (std::size_t at = 0; (at = text.find("OUT", at)) != std::string::npos;) {
-            // OUT.cue: the ending inside the quotes.
-            std::string name = stem;
-            std::size_t length = 3;
-            if (text.compare(at + 3, 4, ".cue") == 0) {
-                name = quoted(fs::path(path).replace_extension(".cue"));
-                length = 7;
-            }
-            text.replace(at, length, name);
-            at += name.size();
-        }
-        return text;
-    };
-    throw Error(quoted(path) + " is " + std::string(form.what) +
-                ", which is not read here: turn it into an image first with " +
-                filled(form.command) + ", then give " + filled(form.result));
-}
-
-// The file of a CloneCD image's sectors: its description's name ending in .img.
-fs::path cloneCdSectorsOf(const fs::path& description) {
-    std::error_code error;
-    for (const char* ending : {".img", ".IMG", ".Img"}) {
-        const fs::path candidate = fs::path(description).replace_extension(ending);
-        if (fs::exists(systemPath(candidate), error))
-            return candidate;
+    std::string command = std::string(form.command) + " " + quoted(path);
+    std::string result = "the cue sheet or the .bin it holds";
+    if (form.gives == PackedForm::Gives::CueSheet) {
+        result = quoted(fs::path(path).replace_extension(".cue"));
+        command += " -o " + result;
+    } else if (form.gives == PackedForm::Gives::Unpacked) {
+        result = quoted(fs::path(path).replace_extension());
     }
-    return fs::path(description).replace_extension(".img");
+    throw Error(quoted(path) + " is " + std::string(form.what) +
+                ", which is not read here: turn it into an image first with " + command +
+                ", then give " + result);
 }
 
 const ForeignDescription* foreignDescription(const fs::path& path, std::string_view head) {
@@ -398,12 +379,12 @@ std::vector<ImageTrack> imageTracksAt(const fs::path& path) {
     if (const PackedForm* packed = packedForm(head))
         refusePackedForm(path, *packed);
     if (isCloneCdDescription(path, head))
-        return dataTracksOfCloneCd(head, cloneCdSectorsOf(path));
+        return dataTracksOfCloneCd(head, path);
     if (isNeroImage(path))
         return tracksOfNeroImage(path);
     if (startsAsEcm(head)) {
         // The file of sectors it stands for, decoded as far as its head.
-        EcmStream decoded(path);
+        EcmStream decoded(path, head.size());
         std::istream in(&decoded);
         std::string decodedHead(head.size(), '\0');
         in.read(decodedHead.data(), std::streamsize(decodedHead.size()));

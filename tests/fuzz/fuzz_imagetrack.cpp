@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         const unsigned reader = (data[0] >> 2) % 3;
         const std::vector<cdimage::ImageTrack> tracks =
-            reader == 2        ? cdimage::dataTracksOfCloneCd(text, "folder/x.img")
+            reader == 2        ? cdimage::dataTracksOfCloneCd(text, "folder/x.ccd")
             : data[0] % 2 == 0 ? cdimage::dataTracksOfCueSheet(text, "folder", sizeOf)
                                : cdimage::dataTracksOfToc(text, "folder", sizeOf);
         if (tracks.empty())
