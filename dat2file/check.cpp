@@ -154,6 +154,12 @@ int checkDisc(ReadingSource& reading, const std::string& where, cdimage::Report&
     if (list.list && !list.list->damagedLines.empty())
         report.problem("the file list of " + where + " is damaged (" +
                        linesText(list.list->damagedLines) + "): those lines are left out");
+    if (const cdimage::RepairingSource* repairing = reading.repairing();
+        repairing && repairing->count().readButReplaced > 0)
+        report.problem(cdimage::formatted(
+            "%llu sectors of %s read without error yet differed from the repair data's check "
+            "table: the disc is not as it was made; the repair data's version was taken",
+            static_cast<unsigned long long>(repairing->count().readButReplaced), where.c_str()));
     const std::vector<std::string> troubles = repairDataTroubles(reading, list, survey);
     for (const std::string& trouble : troubles)
         report.problem("the repair data of " + where + " is degraded: " + trouble);

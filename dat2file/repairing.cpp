@@ -56,6 +56,13 @@ std::string repairSummary(const cdimage::RepairCount& count, int parity, const s
     if (count.worstLosses > 0 && parity > 0)
         text += "; the worst code word lost " + std::to_string(count.worstLosses) + " of the " +
                 std::to_string(parity) + " it can lose";
+    // Sectors that read well but not as the check table says: a disc changed after it was made,
+    // or repair data made for another; told, whatever the files' sums say.
+    if (count.readButReplaced > 0)
+        text += "; " + std::to_string(count.readButReplaced) +
+                (count.readButReplaced == 1 ? " sector" : " sectors") +
+                " read without error yet differed from the check table, and the repair data's "
+                "version was given: this disc is not as it was made";
     return text;
 }
 

@@ -139,6 +139,7 @@ private Q_SLOTS:
     void copiesOfEveryFileRepairACopy();
     void reproducedImagesReadAsTheyShould_data();
     void reproducedImagesReadAsTheyShould();
+    void discChangedAfterItsRepairDataIsToldNotHidden();
 
 private:
     // What dat2file gives back from `bin` with `lost` sectors harmed, against the oracle.
@@ -655,6 +656,32 @@ void RepairDataTest::reproducedImagesReadAsTheyShould() {
     QVERIFY2(check.contains(checked.status), qPrintable(checked.output + checked.errors));
     for (const QString& name : damaged)
         QVERIFY2(checked.output.contains(u"damaged    "_qs + name), qPrintable(checked.output));
+}
+
+// The first file's sectors read well but differ from the check table, whose SHA-256, the
+// parity and the file list all agree on another version (a disc changed after it was made, or
+// its repair data made for another). Nothing on the disc tells which is right: the repair data,
+// proved by the table and the list, is taken, and both the run and --check say so plainly.
+void RepairDataTest::discChangedAfterItsRepairDataIsToldNotHidden() {
+    QTemporaryDir folder;
+    const QString data = QStringLiteral(REPAIR5_DATA) + u'/';
+    if (!unpack(data + u"forgery_intact_data.bin.xz"_qs, folder.path(),
+                u"forgery_intact_data.bin"_qs))
+        QSKIP("xz cannot unpack the test image here");
+    QFile::copy(data + u"forgery_intact_data.cue"_qs,
+                folder.filePath(u"forgery_intact_data.cue"_qs));
+    const Run back =
+        run(dat2fileProgram(), {u"forgery_intact_data.cue"_qs, u"out"_qs}, folder.path());
+    QCOMPARE(back.status, 0);
+    QVERIFY2(back.output.contains(u"2 sectors read without error yet differed from the check "
+                                  "table, and the repair data's version was given: this disc is "
+                                  "not as it was made"_qs),
+             qPrintable(back.output));
+    const Run checked =
+        run(dat2fileProgram(), {u"--check"_qs, u"forgery_intact_data.cue"_qs}, folder.path());
+    QCOMPARE(checked.status, 4);
+    QVERIFY2(checked.errors.contains(u"the disc is not as it was made"_qs),
+             qPrintable(checked.errors));
 }
 
 QTEST_GUILESS_MAIN(RepairDataTest)

@@ -397,6 +397,8 @@ SectorAnswer RepairingSource::read(std::uint32_t lba) {
         return {nullptr, why + notRebuilt, false};
     }
     ++m_count.rebuilt;
+    if (ownKept && vouchesForItself(m_own.data()))
+        ++m_count.readButReplaced;
     return rebuiltSector(lba, symbol);
 }
 

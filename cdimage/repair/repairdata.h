@@ -69,6 +69,10 @@ struct RepairCount {
     std::uint64_t rebuilt = 0;        // of those, rebuilt
     std::uint64_t notRebuildable = 0; // of those, in a word with too many losses
     int worstLosses = 0;              // the most members a word rebuilt had lost
+    // Of those rebuilt, sectors that read without error, their own checks good, yet not as the
+    // check table says: the disc and its repair data disagree, and the repair data's version
+    // (proved against the table, then by the file's SHA-256) was given.
+    std::uint64_t readButReplaced = 0;
 };
 
 // The repair data of a disc, as found on it.
