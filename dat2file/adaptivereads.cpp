@@ -15,16 +15,20 @@ constexpr std::uint32_t kChunk = 1024;
 } // namespace
 
 AdaptiveReads::AdaptiveReads(ReadRun read, DriveKnobs knobs, std::uint32_t sectors,
-                             std::string device, std::uint32_t lastSessionStart)
+                             std::string device, std::uint32_t lastSessionStart, Keeping keeping)
     : m_read(std::move(read))
     , m_knobs(std::move(knobs))
     , m_sectors(sectors)
     , m_device(std::move(device))
     , m_lastSessionStart(lastSessionStart)
+    , m_memoryChunks((keeping.inMemory + kChunk - 1) / kChunk)
+    , m_spillFolder(std::move(keeping.folder))
     , m_chunks((std::size_t(sectors) + kChunk - 1) / kChunk)
+    , m_spillSlots(m_chunks.size(), 0)
     , m_kept(sectors, false)
     , m_seen(sectors, false)
-    , m_run(kRun * kSectorSize) {}
+    , m_run(kRun * kSectorSize)
+    , m_fromFile(kSectorSize) {}
 
 AdaptiveReads::~AdaptiveReads() {
     if (m_retriesLowered && m_knobs.restoreRetries)
@@ -35,28 +39,57 @@ bool AdaptiveReads::kept(std::uint32_t lba) const {
     return lba < m_sectors && m_kept[lba];
 }
 
-std::uint8_t* AdaptiveReads::slot(std::uint32_t lba) {
-    std::unique_ptr<std::uint8_t[]>& chunk = m_chunks[lba / kChunk];
-    if (!chunk) {
-        if (std::size_t(m_chunksHeld) * kChunk >= kMostKept)
-            return nullptr;
-        chunk.reset(new std::uint8_t[kChunk * kSectorSize]);
-        ++m_chunksHeld;
+bool AdaptiveReads::keep(std::uint32_t lba, const std::uint8_t* bytes) {
+    const std::uint32_t chunk = lba / kChunk;
+    if (!m_chunks[chunk] && !m_spillSlots[chunk]) {
+        if (m_chunksHeld < m_memoryChunks) {
+            m_chunks[chunk].reset(new std::uint8_t[kChunk * kSectorSize]);
+            ++m_chunksHeld;
+        } else {
+            if (!m_spill)
+                m_spill.emplace(m_spillFolder, kSectorSize);
+            if (!m_spill->isOpen())
+                return false; // read again when asked for
+            m_spillSlots[chunk] = ++m_slotsUsed;
+        }
     }
-    return chunk.get() + std::size_t(lba % kChunk) * kSectorSize;
+    if (m_chunks[chunk]) {
+        std::memcpy(m_chunks[chunk].get() + std::size_t(lba % kChunk) * kSectorSize, bytes,
+                    kSectorSize);
+        return true;
+    }
+    return m_spill->write(std::uint64_t(m_spillSlots[chunk] - 1) * kChunk + lba % kChunk, bytes);
+}
+
+const std::uint8_t* AdaptiveReads::keptSector(std::uint32_t lba) {
+    const std::uint32_t chunk = lba / kChunk;
+    if (m_chunks[chunk])
+        return m_chunks[chunk].get() + std::size_t(lba % kChunk) * kSectorSize;
+    if (m_spill && m_spill->read(std::uint64_t(m_spillSlots[chunk] - 1) * kChunk + lba % kChunk,
+                                 m_fromFile.data()))
+        return m_fromFile.data();
+    m_kept[lba] = false; // the file failed it: read again
+    return nullptr;
+}
+
+void AdaptiveReads::lowerRetries() {
+    if (m_retriesAsked || !m_knobs.setRetries)
+        return;
+    m_retriesAsked = true;
+    m_retriesLowered = m_knobs.setRetries(kLoweredRetries);
 }
 
 std::uint32_t AdaptiveReads::readKept(std::uint32_t lba, std::uint32_t count) {
     count = std::min({count, kRun, m_sectors - lba});
     const std::uint32_t got = std::min(m_read(lba, count, m_run.data()), count);
+    m_runStart = lba;
+    m_runGot = got;
     for (std::uint32_t i = 0; i < got; ++i)
         m_seen[lba + i] = true;
-    for (std::uint32_t i = 0; i < got; ++i)
-        if (std::uint8_t* into = slot(lba + i)) {
-            std::memcpy(into, m_run.data() + std::size_t(i) * kSectorSize, kSectorSize);
-            m_kept[lba + i] = true;
-            m_failed.erase(lba + i);
-        }
+    for (std::uint32_t i = 0; i < got; ++i) {
+        m_failed.erase(lba + i);
+        m_kept[lba + i] = keep(lba + i, m_run.data() + std::size_t(i) * kSectorSize);
+    }
     return got;
 }
 
@@ -79,7 +112,10 @@ const std::uint8_t* AdaptiveReads::sector(std::uint32_t lba) {
     if (lba >= m_sectors)
         return nullptr;
     if (m_kept[lba])
-        return m_chunks[lba / kChunk].get() + std::size_t(lba % kChunk) * kSectorSize;
+        if (const std::uint8_t* kept = keptSector(lba))
+            return kept;
+    if (lba >= m_runStart && lba - m_runStart < m_runGot) // read a moment ago, not kept
+        return m_run.data() + std::size_t(lba - m_runStart) * kSectorSize;
     if (m_wholeRead && !m_seen[lba])
         return nullptr; // failed, or skipped and not needed by the repair data
     // Not read yet, or read but more than could be kept: read (again) now.
@@ -88,6 +124,9 @@ const std::uint8_t* AdaptiveReads::sector(std::uint32_t lba) {
     // Before the whole disc is read (its file system, its repair data's header): a run from
     // here, and where it fails, the sector alone, a few times.
     if (readKept(lba, kRun) == 0) {
+        // A damaged disc: from here on an unreadable sector costs its passage, not the drive's
+        // seconds of retries.
+        lowerRetries();
         bool read = false;
         for (int attempt = 1; attempt < kAttempts && !read; ++attempt)
             read = readKept(lba, 1) == 1;
@@ -96,9 +135,7 @@ const std::uint8_t* AdaptiveReads::sector(std::uint32_t lba) {
             return nullptr;
         }
     }
-    if (m_kept[lba])
-        return m_chunks[lba / kChunk].get() + std::size_t(lba % kChunk) * kSectorSize;
-    // Read, but more than can be kept: given from the run just read.
+    // Given from the run just read, kept or not.
     return m_run.data();
 }
 
@@ -106,6 +143,7 @@ void AdaptiveReads::firstPass(std::uint32_t end, const Tell& tell, std::uint64_t
     // One pass in order: after a sector that fails, skip ahead, further while failures follow
     // one another; what was skipped is neither read nor lost.
     std::uint32_t jump = kFirstJump;
+    int failuresInARow = 0;
     std::uint32_t lba = 0;
     std::uint32_t lastTold = 0;
     while (lba < end) {
@@ -125,6 +163,7 @@ void AdaptiveReads::firstPass(std::uint32_t end, const Tell& tell, std::uint64_t
         if (got == count) {
             lba += got;
             jump = kFirstJump;
+            failuresInARow = 0;
             continue;
         }
         lba += got;
@@ -132,39 +171,56 @@ void AdaptiveReads::firstPass(std::uint32_t end, const Tell& tell, std::uint64_t
         const std::uint32_t skipTo = std::min(end, lba + jump);
         missing += skipTo - lba;
         lba = skipTo;
-        jump = got > 0 ? kFirstJump : std::min(jump * 2, kLongestJump);
+        // Where failures follow one another, the jumps stay short a while (a failed command
+        // costs little more than its sector's passage), so that the damage's far edge is found
+        // within a sector or two; then they grow, to cross a wide ring quickly.
+        failuresInARow = got > 0 ? 1 : failuresInARow + 1;
+        jump = failuresInARow < kShortJumps ? kFirstJump : std::min(jump * 2, kLongestJump);
     }
     tell("reading the disc", end, end);
 }
 
 void AdaptiveReads::secondPass(const std::vector<std::uint32_t>& needed, const Tell& tell,
                                std::uint64_t& missing) {
-    std::uint32_t jump = 1;
     for (std::size_t i = 0; i < needed.size();) {
         if (i % 256 == 0) {
             tell("reading again what the repair data needs", i, needed.size());
             cdimage::stopIfAsked();
+        }
+        // Damage lies in one piece: a sector between two that failed, with nothing read
+        // between them, is part of it and not tried.
+        if (m_kept[needed[i]] || failed(needed[i]) || betweenFailures(needed[i])) {
+            ++i;
+            continue;
         }
         std::size_t run = 1;
         while (i + run < needed.size() && run < kRun && needed[i + run] == needed[i] + run)
             ++run;
         const std::uint32_t got = readKept(needed[i], std::uint32_t(run));
         missing -= got;
-        if (got == run) {
-            i += run;
-            jump = 1;
-            continue;
-        }
-        // After failures that follow one another, skip ahead, further each time: a region
-        // of damage costs a few tries, and what lies past it is still read.
-        const std::uint32_t failedAt = needed[i + got];
-        m_failed.insert(failedAt);
-        i += got + 1;
-        while (i < needed.size() && needed[i] < failedAt + jump)
-            ++i;
-        jump = got > 0 ? 1 : std::min(jump * 2, kLongestJump);
+        if (got < run)
+            m_failed.insert(needed[i + got]);
+        i += got < run ? got + 1 : got;
     }
     tell("reading again what the repair data needs", needed.size(), needed.size());
+}
+
+void AdaptiveReads::slowPass(const std::vector<std::uint32_t>& stillLost, const Tell& tell,
+                             std::uint64_t& missing) {
+    // A few sectors short of rebuilding some words: each of them tried once more, at a speed
+    // where a worn disc reads better; then the drive goes back to its fastest.
+    if (stillLost.empty() || stillLost.size() > kMostSlowTries || !m_knobs.setSpeed ||
+        !m_knobs.setSpeed(kSlowSpeed))
+        return;
+    missing = stillLost.size();
+    for (std::size_t i = 0; i < stillLost.size(); ++i) {
+        tell("reading slowly what the repair data still needs", i, stillLost.size());
+        cdimage::stopIfAsked();
+        if (!m_kept[stillLost[i]] && readKept(stillLost[i], 1) == 1)
+            --missing;
+    }
+    tell("reading slowly what the repair data still needs", stillLost.size(), stillLost.size());
+    m_knobs.setSpeed(DriveKnobs::kFastest);
 }
 
 void AdaptiveReads::readAllAtOnce(
@@ -173,8 +229,7 @@ void AdaptiveReads::readAllAtOnce(
     if (m_wholeRead)
         return;
     end = std::min(end, m_sectors);
-    if (m_knobs.setRetries)
-        m_retriesLowered = m_knobs.setRetries(kLoweredRetries) || m_retriesLowered;
+    lowerRetries();
     std::uint64_t missing = 0;
     const Tell tell = [&](const char* pass, std::uint64_t done, std::uint64_t all) {
         if (progress)
@@ -184,15 +239,22 @@ void AdaptiveReads::readAllAtOnce(
     // Then again what is still needed, in order, each run of needed sectors at once. Meanwhile
     // a sector not kept reads as lost.
     m_wholeRead = true;
-    std::vector<std::uint32_t> needed = stillNeeded ? stillNeeded() : std::vector<std::uint32_t>{};
-    std::sort(needed.begin(), needed.end());
-    needed.erase(std::unique(needed.begin(), needed.end()), needed.end());
+    const auto notKept = [&] {
+        std::vector<std::uint32_t> needed =
+            stillNeeded ? stillNeeded() : std::vector<std::uint32_t>{};
+        std::sort(needed.begin(), needed.end());
+        needed.erase(std::unique(needed.begin(), needed.end()), needed.end());
+        std::erase_if(needed,
+                      [&](std::uint32_t wanted) { return wanted >= end || m_kept[wanted]; });
+        return needed;
+    };
+    std::vector<std::uint32_t> needed = notKept();
     // A sector that failed was tried already: only those skipped are read.
-    std::erase_if(needed, [&](std::uint32_t wanted) {
-        return wanted >= end || m_kept[wanted] || m_failed.count(wanted);
-    });
+    std::erase_if(needed, [&](std::uint32_t wanted) { return failed(wanted); });
     missing = needed.size();
     secondPass(needed, tell, missing);
+    if (!needed.empty())
+        slowPass(notKept(), tell, missing);
     // The retries stay lowered for the sectors still to be tried (readHarder); they are put
     // back when the drive is let go.
 }
@@ -204,7 +266,7 @@ cdimage::SectorAnswer AdaptiveReads::readHarder(std::uint32_t lba) {
         if (betweenFailures(lba) || readKept(lba, 1) != 1)
             m_failed.insert(lba);
         else if (!m_kept[lba])
-            return {m_run.data(), {}, false}; // read, but more than can be kept
+            return {m_run.data(), {}, false}; // read, but it could not be kept
     }
     return read(lba);
 }

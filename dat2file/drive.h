@@ -6,6 +6,7 @@
 
 #include "cdimage/read/discreader.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -15,7 +16,9 @@ namespace dat2file {
 // to do on Windows.
 void quietLibcdio();
 
-// The sectors of the CD in `device` (/dev/sr0; \\.\D: on Windows); throws Failure.
-std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device);
+// The sectors of the CD in `device` (/dev/sr0; \\.\D: on Windows); what was read of a damaged
+// disc is kept past the memory's share in a file in `keepIn` (see AdaptiveReads). Throws Failure.
+std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device,
+                                                 const std::filesystem::path& keepIn);
 
 } // namespace dat2file

@@ -94,7 +94,8 @@ void quietLibcdio() {
     cdio_log_set_handler(keepMessage);
 }
 
-std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device) {
+std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device,
+                                                 const std::filesystem::path& keepIn) {
     g_lastMessage.clear();
     std::shared_ptr<CdIo_t> cdio(cdio_open(device.c_str(), DRIVER_DEVICE), [](CdIo_t* opened) {
         if (opened)
@@ -123,11 +124,16 @@ std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device) {
     };
     auto page = std::make_shared<RetryPage>(cdio);
     DriveKnobs knobs{[page](int retries) { return page->set(retries); },
-                     [page] {
-                         return page->restore();
+                     [page] { return page->restore(); },
+                     [cdio](int speed) {
+                         // SET CD SPEED: 0xFFFF kB/s is the drive's fastest.
+                         return speed == DriveKnobs::kFastest
+                                    ? mmc_set_speed(cdio.get(), 0xFFFF, 0) >= 0
+                                    : cdio_set_speed(cdio.get(), speed) == DRIVER_OP_SUCCESS;
                      }};
     return std::make_unique<AdaptiveReads>(std::move(read), std::move(knobs), sectors,
-                                           "\"" + device + "\"", std::uint32_t(lastSession));
+                                           "\"" + device + "\"", std::uint32_t(lastSession),
+                                           Keeping{keepIn});
 }
 
 } // namespace dat2file

@@ -86,12 +86,14 @@ std::unique_ptr<cdimage::SectorSource> driveSectors(DriveControl control,
                                                           std::uint8_t* out) {
         return reads(lba, count, out) ? count : 0u;
     };
-    return std::make_unique<AdaptiveReads>(std::move(read), DriveKnobs{}, sectors, device);
+    return std::make_unique<AdaptiveReads>(std::move(read), DriveKnobs{}, sectors, device, 0,
+                                           Keeping{keepIn});
 }
 
 void quietLibcdio() {}
 
-std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device) {
+std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device,
+                                                 const std::filesystem::path& keepIn) {
     const std::filesystem::path path = cdimage::pathOfUtf8(device);
     HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);

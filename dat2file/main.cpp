@@ -115,13 +115,13 @@ private:
 // A disc in a drive, read while no other run of ours reads it.
 class LockedDrive : public cdimage::SectorSource {
 public:
-    explicit LockedDrive(const std::string& device)
+    LockedDrive(const std::string& device, const fs::path& keepIn)
         : m_lock(device,
                  [&] {
                      cdimage::ProgressLine waiting("dat2file");
                      waiting.report(0, 1, "waiting for " + device);
                  })
-        , m_drive(openDrive(device)) {}
+        , m_drive(openDrive(device, keepIn)) {}
     std::uint32_t sectorCount() const override { return m_drive->sectorCount(); }
     const std::uint8_t* sector(std::uint32_t lba) override { return m_drive->sector(lba); }
     std::string whyUnreadable(std::uint32_t lba) const override {
@@ -144,10 +144,14 @@ private:
 };
 
 // The whole of an image, or of the disc in a drive named by its device or by a folder of it
-// mounted, its drive locked while it is read.
+// mounted, its drive locked while it is read; a damaged disc's sectors kept, past the memory's
+// share, in the system's temporary folder.
 cdimage::OpenedSource openWhole(const fs::path& path) {
-    return cdimage::openWhole(
-        path, [](const std::string& device) { return std::make_unique<LockedDrive>(device); });
+    std::error_code error;
+    const fs::path temporary = fs::temp_directory_path(error);
+    return cdimage::openWhole(path, [&](const std::string& device) {
+        return std::make_unique<LockedDrive>(device, temporary);
+    });
 }
 
 // What the repair data did, where the disc has some, after the run's own closing line.
@@ -161,8 +165,10 @@ int withRepairSummary(const ReadingSource& reading, cdimage::Report& report, int
 
 int extract(const fs::path& path, const fs::path& destination, bool force,
             cdimage::Report& report) {
-    cdimage::OpenedSource source = cdimage::openSource(
-        path, [](const std::string& device) { return std::make_unique<LockedDrive>(device); });
+    // A damaged disc's sectors kept, past the memory's share, beside what is written.
+    cdimage::OpenedSource source = cdimage::openSource(path, [&](const std::string& device) {
+        return std::make_unique<LockedDrive>(device, cdimage::folderOf(destination));
+    });
     ReadingSource reading(source);
     reading.reportTo(report);
     switch (source.kind) {

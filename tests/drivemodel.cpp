@@ -4,6 +4,8 @@
 #include "dat2file/adaptivereads.h"
 #include "dat2file/retryingreads.h"
 
+#include <QDir>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -19,13 +21,14 @@ constexpr double kCommand = 0.0005;
 constexpr double kNearby = 0.05; // mm: a few turns away, reached by waiting, not seeking
 } // namespace
 
-DriveModel::DriveModel(const QByteArray& image, Sectors damaged)
+DriveModel::DriveModel(const QByteArray& image, Sectors damaged, Sectors marginal)
     : m_image(image)
     , m_damaged(std::move(damaged))
+    , m_marginal(std::move(marginal))
     , m_geometry(std::uint32_t(image.size() / 2352)) {}
 
 double DriveModel::turn() const {
-    return kTurn * kRimRadius / kRimSpeed;
+    return kTurn * kRimRadius / kRimSpeed * kFullSpeed / m_speed;
 }
 
 double DriveModel::passage(std::uint32_t lba) const {
@@ -54,7 +57,7 @@ std::uint32_t DriveModel::read(std::uint32_t lba, std::uint32_t count, std::uint
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t sector = lba + i;
         m_clock += passage(sector);
-        if (m_damaged.count(sector)) {
+        if (m_damaged.count(sector) || (m_speed > kMarginalSpeed && m_marginal.count(sector))) {
             m_clock += m_retries * turn();
             m_head = UINT32_MAX; // the read-ahead stops with the error
             m_angle = std::fmod(
@@ -72,7 +75,8 @@ std::uint32_t DriveModel::read(std::uint32_t lba, std::uint32_t count, std::uint
     return count;
 }
 
-cdimage::OpenedSource openedOn(DriveModel& drive, bool adaptive) {
+cdimage::OpenedSource openedOn(DriveModel& drive, bool adaptive,
+                               std::optional<dat2file::Keeping> keeping) {
     cdimage::OpenedSource opened;
     opened.kind = cdimage::SourceKind::MountedDisc;
     opened.where = "the model drive";
@@ -82,10 +86,12 @@ cdimage::OpenedSource openedOn(DriveModel& drive, bool adaptive) {
                 return drive.read(lba, count, into);
             },
             dat2file::DriveKnobs{[&drive](int retries) { return drive.setRetries(retries); },
-                                 [&drive] {
-                                     return drive.restoreRetries();
+                                 [&drive] { return drive.restoreRetries(); },
+                                 [&drive](int speed) {
+                                     return drive.setSpeed(speed);
                                  }},
-            drive.sectors(), "\"model\"");
+            drive.sectors(), "\"model\"", 0,
+            keeping.value_or(dat2file::Keeping{QDir::tempPath().toStdString()}));
     else
         opened.sectors = std::make_unique<dat2file::RetryingReads>(
             [&drive](std::uint32_t lba, std::uint32_t count, std::uint8_t* into) {

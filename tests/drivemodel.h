@@ -23,15 +23,20 @@
 //   recovery is the second or so a scratched sector takes), then fails the command; the
 //   sectors before it in the command are delivered. Lowered to 0, the error costs only the
 //   sector's own passage.
+// - Its speed can be lowered (SET CD SPEED): the disc turns slower in proportion. A worn
+//   sector that the drive misreads at full speed may read at 8× or less (`marginal`).
 
 #include "discdamage.h"
 
 #include "cdimage/read/openimage.h"
+#include "dat2file/adaptivereads.h"
 
 #include <QByteArray>
 #include <QList>
 
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 
 namespace velmora::test {
 
@@ -39,8 +44,11 @@ class DriveModel {
 public:
     static constexpr int kDefaultRetries = 24;
 
-    // The sectors of `image` (raw, 2,352 bytes each), `damaged` unreadable.
-    DriveModel(const QByteArray& image, Sectors damaged);
+    static constexpr int kFullSpeed = 24, kMarginalSpeed = 8;
+
+    // The sectors of `image` (raw, 2,352 bytes each), `damaged` unreadable, `marginal` readable
+    // only at kMarginalSpeed or slower.
+    DriveModel(const QByteArray& image, Sectors damaged, Sectors marginal = {});
 
     // Reads `count` sectors from `lba`, each from its subheader on (2,336 bytes), into `out`:
     // how many from `lba` on were read before the first unreadable one (all when none is).
@@ -55,6 +63,13 @@ public:
         return true;
     }
     bool restoreRetries() { return setRetries(kDefaultRetries); }
+    // In multiples of 1×; 0 for the fastest.
+    bool setSpeed(int speed) {
+        m_speed = speed <= 0 ? kFullSpeed : std::min(speed, kFullSpeed);
+        m_speedsSet.append(speed);
+        return true;
+    }
+    const QList<int>& speedsSet() const { return m_speedsSet; }
     // Every retry count its reader gave it, in order.
     const QList<int>& retriesSet() const { return m_retriesSet; }
 
@@ -69,19 +84,23 @@ private:
     double passage(std::uint32_t lba) const;
 
     const QByteArray& m_image;
-    Sectors m_damaged;
+    Sectors m_damaged, m_marginal;
     DiscGeometry m_geometry;
     double m_clock = 0;
     std::uint32_t m_head = UINT32_MAX; // the next sector under the head, streaming
     double m_angle = 0, m_radius = DiscGeometry::kHub;
     int m_retries = kDefaultRetries;
+    int m_speed = kFullSpeed;
+    QList<int> m_speedsSet;
     std::uint64_t m_commands = 0;
     QList<int> m_retriesSet;
 };
 
-// The disc in `drive` as dat2file opens a drive: read whole and skipping ahead where `adaptive`,
-// else as dat2file read drives before (runs of 32, each sector of a failed run tried three
-// times). `drive` must outlive it.
-cdimage::OpenedSource openedOn(DriveModel& drive, bool adaptive);
+// The disc in `drive` as dat2file opens a drive: read whole and skipping ahead where `adaptive`
+// (what was read kept as `keeping` says: by default, past 256 MiB, in the system's temporary
+// folder), else as dat2file read drives before (runs of 32, each sector of a failed run tried
+// three times). `drive` must outlive it.
+cdimage::OpenedSource openedOn(DriveModel& drive, bool adaptive,
+                               std::optional<dat2file::Keeping> keeping = std::nullopt);
 
 } // namespace velmora::test

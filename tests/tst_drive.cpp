@@ -9,6 +9,7 @@
 #include "toolrun.h"
 
 #include "cdimage/read/openimage.h"
+#include "cdimage/repair/repairdata.h"
 #include "dat2file/adaptivereads.h"
 #include "dat2file/commands.h"
 #include "dat2file/repairing.h"
@@ -28,15 +29,17 @@ struct Read {
     int status = -1;
     QMap<QString, QByteArray> files; // what came back, damaged copies and ranges included
     QList<int> retriesSet;           // every retry count the reader gave the drive
+    QList<int> speedsSet;            // and every speed
     std::uint64_t lost = 0, rebuilt = 0;
 };
 
 Read readFromDrive(const QByteArray& image, const Sectors& damaged, bool adaptive,
-                   const QString& out) {
-    DriveModel drive(image, damaged);
+                   const QString& out, const Sectors& marginal = {},
+                   std::optional<dat2file::Keeping> keeping = std::nullopt) {
+    DriveModel drive(image, damaged, marginal);
     Read read;
     {
-        cdimage::OpenedSource opened = openedOn(drive, adaptive);
+        cdimage::OpenedSource opened = openedOn(drive, adaptive, keeping);
         QDir(out).removeRecursively();
         dat2file::ReadingSource reading(opened);
         read.status =
@@ -48,6 +51,7 @@ Read readFromDrive(const QByteArray& image, const Sectors& damaged, bool adaptiv
     }
     read.seconds = drive.seconds();
     read.retriesSet = drive.retriesSet();
+    read.speedsSet = drive.speedsSet();
     read.files = filesUnder(out);
     return read;
 }
@@ -60,6 +64,8 @@ private Q_SLOTS:
     void initTestCase();
     void scratchWithinRepairIsReadInOnePass();
     void damageBeyondRepairStillReadsEveryReadableSector();
+    void wordsJustBeyondRepairAreTriedAgainSlowly();
+    void whatWasReadIsKeptPastMemoryInAFileThatVanishes();
 
 private:
     QTemporaryDir m_folder;
@@ -146,12 +152,61 @@ void DriveTest::damageBeyondRepairStillReadsEveryReadableSector() {
     }
     QVERIFY(damagedFiles > 0);
     // A ring alone costs a few tries at each of its edges: less than twice the undamaged
-    // read. (Spots beyond repair cost a turn of the disc for each sector of theirs tried
-    // again, several times more: bench_drive says how much.)
+    // read. (Spots beyond repair cost a turn of the disc for each track they cross, about
+    // twice the undamaged read: bench_drive says how much.)
     const Read ringOnly = readFromDrive(m_image, ring(disc, 38, 6), true, out);
     QCOMPARE(ringOnly.status, 3);
     QVERIFY2(ringOnly.seconds < 2 * clean.seconds,
              qPrintable(u"%1 s against %2 s"_qs.arg(ringOnly.seconds).arg(clean.seconds)));
+}
+
+// Two code words each lose three members more than the parity rebuilds; three of those are
+// worn rather than broken, readable at a low speed. The disc is read at full speed, then only
+// those few sectors again, slowly: every file back, the drive's speed put back after.
+void DriveTest::wordsJustBeyondRepairAreTriedAgainSlowly() {
+    cdimage::OpenedSource opened =
+        cdimage::openImage(m_folder.filePath(u"IMG.bin"_qs).toStdString());
+    const auto found = cdimage::findRepairData(*opened.sectors);
+    QVERIFY(found);
+    const cdimage::RepairLayout& layout = found->header.layout;
+    Sectors broken, worn;
+    for (const std::uint32_t word : {7u, 300u % layout.bandLength})
+        for (int member = 0; member < layout.parity + 3; ++member) {
+            const std::uint32_t lba = std::uint32_t(member) * layout.bandLength + word;
+            (member == 1 || member == 9 || member == 17 ? worn : broken).insert(lba);
+        }
+    const QString out = m_folder.filePath(u"out"_qs);
+    const Read fast = readFromDrive(m_image, broken, true, out, worn);
+    QCOMPARE(fast.status, 0);
+    QCOMPARE(fast.files, m_files);
+    QCOMPARE(fast.speedsSet,
+             (QList<int>{dat2file::AdaptiveReads::kSlowSpeed, dat2file::DriveKnobs::kFastest}));
+    // Worn sectors that read at full speed need none of it.
+    const Read clean = readFromDrive(m_image, {}, true, out);
+    QVERIFY(clean.speedsSet.isEmpty());
+}
+
+// A small share of memory: the rest of what was read goes to a file beside the output, which
+// is gone when the drive is let go; without a place for it, sectors are read again instead.
+// The same files either way.
+void DriveTest::whatWasReadIsKeptPastMemoryInAFileThatVanishes() {
+    const DiscGeometry disc(std::uint32_t(m_image.size() / 2352));
+    std::mt19937 random(4);
+    const Sectors scratch = radialScratch(disc, 2.5, 30, 10, random);
+    const QString out = m_folder.filePath(u"out"_qs);
+    const Read inMemory = readFromDrive(m_image, scratch, true, out);
+    QCOMPARE(inMemory.files, m_files);
+    QTemporaryDir beside;
+    const Read inFile = readFromDrive(m_image, scratch, true, out, {},
+                                      dat2file::Keeping{beside.path().toStdString(), 1024});
+    QCOMPARE(inFile.files, m_files);
+    QCOMPARE(inFile.seconds, inMemory.seconds);
+    QVERIFY(QDir(beside.path()).isEmpty());
+    const Read nowhere =
+        readFromDrive(m_image, scratch, true, out, {},
+                      dat2file::Keeping{QString(beside.path() + u"/gone"_qs).toStdString(), 1024});
+    QCOMPARE(nowhere.files, m_files);
+    QVERIFY(nowhere.seconds > inMemory.seconds);
 }
 
 QTEST_GUILESS_MAIN(DriveTest)
