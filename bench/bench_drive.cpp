@@ -24,6 +24,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -178,8 +179,12 @@ int main(int argc, char** argv) {
                                    {name, QStringLiteral("out")}, folder.path());
         return clock.nsecsElapsed() / 1e9;
     };
-    const double with = timed(QStringLiteral("FULL.bin")),
-                 without = timed(QStringLiteral("BARE.bin"));
+    // Each the best of three, taken in turns, so that neither pays alone for a busy moment.
+    double with = 1e9, without = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        with = std::min(with, timed(QStringLiteral("FULL.bin")));
+        without = std::min(without, timed(QStringLiteral("BARE.bin")));
+    }
     std::printf("%-44s %9.2f s real, %.2f x the image without (%.2f s)\n",
                 "image file with repair data, undamaged", with, with / without, without);
     return 0;

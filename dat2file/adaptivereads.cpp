@@ -14,6 +14,22 @@ constexpr std::size_t kSectorSize = 2336;
 constexpr std::uint32_t kChunk = 1024;
 } // namespace
 
+std::uint32_t readBeforeFailureByHalves(
+    const std::function<bool(std::uint32_t, std::uint32_t, std::uint8_t*)>& readAll,
+    std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
+    std::uint32_t read = 0;
+    while (count > 1) {
+        const std::uint32_t half = count / 2;
+        if (readAll(lba + read, half, out + std::size_t(read) * kSectorSize)) {
+            read += half; // the failure lies in the rest
+            count -= half;
+        } else {
+            count = half;
+        }
+    }
+    return read;
+}
+
 AdaptiveReads::AdaptiveReads(ReadRun read, DriveKnobs knobs, std::uint32_t sectors,
                              std::string device, std::uint32_t lastSessionStart, Keeping keeping)
     : m_read(std::move(read))

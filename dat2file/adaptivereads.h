@@ -28,6 +28,13 @@ namespace dat2file {
 using ReadRun =
     std::function<std::uint32_t(std::uint32_t lba, std::uint32_t count, std::uint8_t* out)>;
 
+// For a drive that fails a run as a whole without saying where: given that the `count` sectors
+// from `lba` failed together, finds how many of them before the first that fails read whole, by
+// halves (five more reads for a run of 32), and leaves them in `out`.
+std::uint32_t readBeforeFailureByHalves(
+    const std::function<bool(std::uint32_t lba, std::uint32_t count, std::uint8_t* out)>& readAll,
+    std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
+
 // What a drive lets its reader change: its own retry count for unreadable sectors (the MMC
 // Read-Write Error Recovery page), and its reading speed in multiples of 1× (MMC's SET CD SPEED;
 // kFastest for as fast as it goes). Each returns false where the drive does not allow it.

@@ -26,21 +26,21 @@ void keepMessage(cdio_log_level_t level, const char* message) {
 }
 
 // The sector a failed read stopped at, as the drive's sense data names it (its INFORMATION
-// field, where valid), counted from `lba`; 0 where it says nothing of it.
-std::uint32_t readBeforeFailure(CdIo_t* cdio, std::uint32_t lba, std::uint32_t count) {
+// field, where valid), counted from `lba`; nothing where it does not say.
+std::optional<std::uint32_t> failedAt(CdIo_t* cdio, std::uint32_t lba, std::uint32_t count) {
     cdio_mmc_request_sense_t* sense = nullptr;
     const int size = mmc_last_cmd_sense(cdio, &sense);
-    std::uint32_t read = 0;
+    std::optional<std::uint32_t> at;
     if (sense && size >= 7 && sense->valid) {
         const std::uint32_t failed = std::uint32_t(sense->information[0]) << 24 |
                                      std::uint32_t(sense->information[1]) << 16 |
                                      std::uint32_t(sense->information[2]) << 8 |
                                      sense->information[3];
         if (failed >= lba && failed - lba < count)
-            read = failed - lba;
+            at = failed - lba;
     }
     cdio_free(sense);
-    return read;
+    return at;
 }
 
 // The drive's Read-Write Error Recovery mode page (MMC): its Read Retry Count lowered while a
@@ -112,15 +112,19 @@ std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device,
         std::uint32_t(lastSession) >= sectors)
         lastSession = 0;
     ReadRun read = [cdio](std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
-        if (cdio_read_mode2_sectors(cdio.get(), out, lsn_t(lba), true, count) == DRIVER_OP_SUCCESS)
+        const auto readAll = [&](std::uint32_t from, std::uint32_t many, std::uint8_t* into) {
+            return cdio_read_mode2_sectors(cdio.get(), into, lsn_t(from), true, many) ==
+                   DRIVER_OP_SUCCESS;
+        };
+        if (readAll(lba, count, out))
             return count;
         // The sectors before the one that failed, read again on their own: what a failed
-        // command left in the buffer is not trusted.
-        const std::uint32_t before = readBeforeFailure(cdio.get(), lba, count);
-        return before > 0 && cdio_read_mode2_sectors(cdio.get(), out, lsn_t(lba), true, before) ==
-                                 DRIVER_OP_SUCCESS
-                   ? before
-                   : 0;
+        // command left in the buffer is not trusted. A drive that does not say which failed
+        // is asked by halves.
+        const std::optional<std::uint32_t> before = failedAt(cdio.get(), lba, count);
+        if (!before)
+            return readBeforeFailureByHalves(readAll, lba, count, out);
+        return *before > 0 && readAll(lba, *before, out) ? *before : 0;
     };
     auto page = std::make_shared<RetryPage>(cdio);
     DriveKnobs knobs{[page](int retries) { return page->set(retries); },

@@ -78,16 +78,28 @@ ReadSectors rawReads(DriveControl control) {
 
 } // namespace
 
-std::unique_ptr<cdimage::SectorSource> driveSectors(DriveControl control,
-                                                    const std::string& device) {
+std::unique_ptr<cdimage::SectorSource> driveSectors(DriveControl control, const std::string& device,
+                                                    Keeping keeping) {
     const std::uint32_t sectors = discLength(control, device);
-    // The driver says only that a run failed, not where: the run counts as unread.
+    // The driver's own speed request; its retries are out of reach (only a SCSI pass-through,
+    // which needs an administrator, could change them).
+    DriveKnobs knobs;
+    knobs.setSpeed = [control](int speed) {
+        CDROM_SET_SPEED asked{};
+        asked.RequestType = CdromSetSpeed;
+        asked.ReadSpeed = speed == DriveKnobs::kFastest ? 0xFFFF : USHORT(speed * 176);
+        asked.WriteSpeed = 0xFFFF;
+        asked.RotationControl = CdromDefaultRotation;
+        DWORD returned = 0;
+        return control(IOCTL_CDROM_SET_SPEED, &asked, sizeof asked, nullptr, 0, &returned);
+    };
+    // The driver says only that a run failed, not where: where, is found by halves.
     ReadRun read = [reads = rawReads(std::move(control))](std::uint32_t lba, std::uint32_t count,
                                                           std::uint8_t* out) {
-        return reads(lba, count, out) ? count : 0u;
+        return reads(lba, count, out) ? count : readBeforeFailureByHalves(reads, lba, count, out);
     };
-    return std::make_unique<AdaptiveReads>(std::move(read), DriveKnobs{}, sectors, device, 0,
-                                           Keeping{keepIn});
+    return std::make_unique<AdaptiveReads>(std::move(read), std::move(knobs), sectors, device, 0,
+                                           std::move(keeping));
 }
 
 void quietLibcdio() {}
@@ -106,7 +118,7 @@ std::unique_ptr<cdimage::SectorSource> openDrive(const std::string& device,
             return ::DeviceIoControl(shared.get(), code, in, inSize, out, outSize, returned,
                                      nullptr) != FALSE;
         },
-        device);
+        device, Keeping{keepIn});
 }
 
 } // namespace dat2file

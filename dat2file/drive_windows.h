@@ -7,6 +7,7 @@
 // one function, DeviceIoControl on the drive's handle, so that a test can stand in for the drive.
 
 #include "cdimage/read/discreader.h"
+#include "dat2file/adaptivereads.h"
 
 #include <windows.h>
 
@@ -19,9 +20,10 @@ namespace dat2file {
 using DriveControl = std::function<bool(DWORD code, void* in, DWORD inSize, void* out,
                                         DWORD outSize, DWORD* returned)>;
 
-// The sectors of the disc that `control` reaches; `device` names it in messages. Throws Failure
-// when the drive gives no table of contents (no disc, not a CD drive).
-std::unique_ptr<cdimage::SectorSource> driveSectors(DriveControl control,
-                                                    const std::string& device);
+// The sectors of the disc that `control` reaches; `device` names it in messages; a damaged
+// disc's sectors kept as `keeping` says. Throws Failure when the drive gives no table of
+// contents (no disc, not a CD drive).
+std::unique_ptr<cdimage::SectorSource> driveSectors(DriveControl control, const std::string& device,
+                                                    Keeping keeping = {});
 
 } // namespace dat2file

@@ -48,9 +48,15 @@ struct StandInDrive {
     std::uint32_t sectors = 100;
     std::map<std::uint32_t, int> flaky; // sector → reads that fail before one works
     std::vector<std::uint32_t> lost, misplaced;
+    std::vector<USHORT> speeds; // every read speed asked, in kB/s
     int reads = 0;
 
     bool control(DWORD code, void* in, DWORD, void* out, DWORD outSize, DWORD* returned) {
+        if (code == IOCTL_CDROM_SET_SPEED) {
+            const auto* asked = static_cast<const CDROM_SET_SPEED*>(in);
+            speeds.push_back(asked->ReadSpeed);
+            return asked->RequestType == CdromSetSpeed;
+        }
         if (code == IOCTL_CDROM_READ_TOC) {
             auto* toc = static_cast<CDROM_TOC*>(out);
             std::memset(toc, 0, sizeof *toc);
@@ -266,6 +272,38 @@ void longPathsTakeTheirWholeForm(const fs::path& folder) {
 
 } // namespace
 
+// A damaged disc read whole with one chunk of memory: the rest is kept in a file in the folder
+// given, read back without asking the drive again, and gone with the reader; the few sectors
+// still needed tried again with the drive slowed, then its fastest asked back.
+void damagedDiscKeptInAFileThatVanishes(const fs::path& folder) {
+    StandInDrive drive;
+    drive.sectors = 3000;
+    drive.lost = {2100, 2101};
+    fs::create_directories(folder);
+    {
+        auto source = dat2file::driveSectors(
+            [&](DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) {
+                return drive.control(code, in, inSize, out, outSize, returned);
+            },
+            "\\\\.\\D:", dat2file::Keeping{folder, 1});
+        source->readAllAtOnce(3000,
+                              [] {
+                                  return std::vector<std::uint32_t>{2100, 2101, 2102};
+                              },
+                              {});
+        CHECK(!fs::is_empty(folder)); // the file, while the reader lives
+        const int reads = drive.reads;
+        for (std::uint32_t lba : {5u, 1500u, 2099u, 2102u, 2999u}) {
+            const std::uint8_t* sector = source->sector(lba);
+            CHECK(sector && sector[0] == std::uint8_t(lba) && sector[2335] == std::uint8_t(lba));
+        }
+        CHECK(drive.reads == reads); // all of it kept
+        CHECK(source->sector(2100) == nullptr);
+        CHECK((drive.speeds == std::vector<USHORT>{4 * 176, 0xFFFF}));
+    }
+    CHECK(fs::is_empty(folder));
+}
+
 int main(int argc, char** argv) {
     const fs::path tool = argc > 1 ? fs::path(argv[1]) : fs::path();
     wchar_t base[MAX_PATH];
@@ -274,6 +312,8 @@ int main(int argc, char** argv) {
         fs::path(base) / (L"tst_windows_tools-" + std::to_wstring(::GetCurrentProcessId()));
     fs::create_directories(folder);
     driveGivesSectorsAndTellsTheBadOnes();
+    damagedDiscKeptInAFileThatVanishes(folder / L"kept");
+    fs::remove_all(folder / L"kept");
     filesAreCreatedAloneAndPlacedWithoutReplacing(folder);
     sha256AsTheStandardGivesIt();
     longPathsTakeTheirWholeForm(folder / L"long");
