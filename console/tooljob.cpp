@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QPlainTextDocumentLayout>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTemporaryFile>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -404,9 +405,11 @@ std::optional<QString> ToolJob::saveOutput(const QString& path) const {
     if (!m_spool)
         return texts::kNoSavedOutput;
     m_spool->flush();
-    QFile::remove(path);
-    QFile saved(path);
-    if (!saved.open(QIODevice::WriteOnly | QIODevice::NewOnly)) // mode 0666 less the umask
+    // Written beside the path and renamed onto it once whole: a full disk or a failed read
+    // leaves whatever was there as it was, and no partial file (mode 0666 less the umask, or
+    // the replaced file's).
+    QSaveFile saved(path);
+    if (!saved.open(QIODevice::WriteOnly))
         return saved.errorString();
     const qint64 kept = std::min(m_spooled, m_spoolLimit);
     if (m_spooled > kept)
@@ -429,7 +432,7 @@ std::optional<QString> ToolJob::saveOutput(const QString& path) const {
             left -= piece.size();
         }
     }
-    if (!saved.flush())
+    if (!saved.commit())
         return saved.errorString();
     return std::nullopt;
 }

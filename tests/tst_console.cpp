@@ -36,6 +36,7 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace velmora;
@@ -84,6 +85,7 @@ private Q_SLOTS:
     void longLinesAndEmptyLinesShowAsWritten();
     void floodIsBoundedAndSavedWhole();
     void savedOutputKeepsTheLastBytesWithinItsBound();
+    void savingOntoAFullDiskKeepsTheFileItWouldReplace();
     void longTextsNeverWidenTheWindow();
     void everyControlIsNamed();
     void toolsAreRowsOfOneWindow();
@@ -516,6 +518,44 @@ void ConsoleTest::savedOutputKeepsTheLastBytesWithinItsBound() {
     QCOMPARE(status.st_mode & 0777, 0666 & ~mask);
     QCOMPARE(window.statusBar()->currentMessage(),
              texts::kSavedAs.arg(folder.filePath(u"out.txt"_qs)));
+}
+
+// The disk fills while the output is saved (a limit on the size of the files this process
+// writes stands for it): the save says why it failed, the file it would have replaced is as it
+// was, and nothing else is left in the folder. Then, with room, it replaces it.
+void ConsoleTest::savingOntoAFullDiskKeepsTheFileItWouldReplace() {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"out.txt"_qs);
+    const auto contents = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    {
+        QFile kept(path);
+        QVERIFY(kept.open(QIODevice::WriteOnly));
+        kept.write("what the user kept here\n");
+    }
+    ConsoleWindow window;
+    ToolJob* job = window.addTool({u"/usr/bin/seq"_qs, u"1"_qs, u"100000"_qs}, folder.path(),
+                                  QProcessEnvironment::systemEnvironment());
+    QSignalSpy finished(&window, &ConsoleWindow::toolFinished);
+    window.show();
+    window.start();
+    QVERIFY(finished.wait(30000));
+    struct rlimit before {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit full = before;
+    full.rlim_cur = 64 * 1024;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    const std::optional<QString> why = job->saveOutput(path);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(why.has_value());
+    QCOMPARE(contents(), QByteArray("what the user kept here\n"));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_qs});
+    QVERIFY(!job->saveOutput(path).has_value());
+    QVERIFY(contents().endsWith("99999\n100000\n"));
 }
 
 // A storage path of 5,000 characters, a file name of 250 in a progress line, a long last error:
