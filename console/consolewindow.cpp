@@ -313,6 +313,7 @@ ToolJob* ConsoleWindow::addTool(QStringList command, QString folder,
             showState();
     });
     connect(job, &ToolJob::outputAdded, this, [this, job] {
+        keepSpoolsWithinBound(job);
         if (job == m_shown) {
             followOutput();
             showDropped();
@@ -406,6 +407,28 @@ void ConsoleWindow::saveOutput() {
         return;
     }
     statusBar()->showMessage(texts::kSavedAs.arg(QDir::toNativeSeparators(path)));
+}
+
+void ConsoleWindow::keepSpoolsWithinBound(ToolJob* growing) {
+    qint64 total = 0;
+    for (const ToolJob* job : std::as_const(jobs()))
+        total += job->spoolBytes();
+    QStringList letGo;
+    for (ToolJob* job : std::as_const(jobs())) { // oldest first
+        if (total <= m_spoolBound || job == growing)
+            break;
+        if (job->spoolBytes() == 0)
+            continue;
+        total -= job->spoolBytes();
+        job->letSpoolGo(m_spoolBound >> 20);
+        letGo << job->toolName() + u' ' + job->startedAt().toString(QStringLiteral("HH:mm:ss"));
+    }
+    if (letGo.isEmpty())
+        return;
+    statusBar()->showMessage(
+        texts::kSpoolsLetGo.arg(letGo.join(QStringLiteral(", "))).arg(m_spoolBound >> 20));
+    if (m_shown)
+        m_save->setEnabled(m_shown->canSaveOutput());
 }
 
 void ConsoleWindow::showProgress() {

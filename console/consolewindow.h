@@ -67,6 +67,9 @@ public:
     // Asks where to save a tool's whole output (nothing: not saved); tests answer without a
     // dialog.
     void setSaveDialog(std::function<QString(const QString& suggested)> ask);
+    // The most bytes the window's tools keep for "Save output", together (1 GiB unless set):
+    // past it, the oldest tools' are let go first, and the status line says so.
+    void setSpoolBound(qint64 bytes) { m_spoolBound = bytes; }
 
 Q_SIGNALS:
     // A tool has ended (or could not start, or was stopped before it started).
@@ -91,6 +94,7 @@ private:
     void followOutput();
     void showDropped();
     void saveOutput();
+    void keepSpoolsWithinBound(ToolJob* growing);
     void jobEnded(ToolJob* job);
     void askToStop();
     bool askUser(const QString& question);
@@ -100,6 +104,7 @@ private:
     QList<ToolJob*> m_notStarted; // added, not started yet
     std::function<bool(const QString&)> m_confirm;
     std::function<QString(const QString&)> m_askWhereToSave;
+    qint64 m_spoolBound = qint64(1) << 30;
     bool m_closeWhenDone = false;
     bool m_followEnd = true;
     ToolJob* m_shown = nullptr;

@@ -71,6 +71,13 @@ inline const QString kSaveOutput = QStringLiteral("Save output… / Enregistrer 
 inline const QString kSaveTitle = QStringLiteral("Save output / Enregistrer la sortie");
 inline const QString kNoSavedOutput = QStringLiteral(
     "the output could not be kept on disk / la sortie n'a pas pu être gardée sur le disque");
+inline const QString kSpoolLetGo = QStringLiteral(
+    "its output was let go to keep the window's saved output within %1 MiB, the oldest tools' "
+    "first / sa sortie a été abandonnée pour garder la sortie gardée par la fenêtre sous %1 Mio, "
+    "celle des outils les plus anciens d'abord");
+inline const QString kSpoolsLetGo = QStringLiteral(
+    "The saved output of %1 was let go to keep the window's within %2 MiB. / La sortie gardée "
+    "de %1 a été abandonnée pour garder celle de la fenêtre sous %2 Mio.");
 inline const QString kSavedLeftOut = QStringLiteral(
     "[velmora_console: the first %1 bytes of the output were left out; the last %2 bytes follow. "
     "/ les %1 premiers octets de la sortie ont été omis ; les %2 derniers suivent.]\n");

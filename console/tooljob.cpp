@@ -401,9 +401,15 @@ bool ToolJob::spool(QByteArrayView bytes) {
     return true;
 }
 
+void ToolJob::letSpoolGo(qint64 mebibytes) {
+    m_spool.reset();
+    m_spoolLetGoFor = mebibytes;
+}
+
 std::optional<QString> ToolJob::saveOutput(const QString& path) const {
     if (!m_spool)
-        return texts::kNoSavedOutput;
+        return m_spoolLetGoFor > 0 ? texts::kSpoolLetGo.arg(m_spoolLetGoFor)
+                                   : texts::kNoSavedOutput;
     m_spool->flush();
     // Written beside the path and renamed onto it once whole: a full disk or a failed read
     // leaves whatever was there as it was, and no partial file (mode 0666 less the umask, or

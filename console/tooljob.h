@@ -99,6 +99,11 @@ public:
     bool canSaveOutput() const { return m_spool != nullptr; }
     // The most bytes of output kept for saving (1 GiB unless set).
     void setSpoolLimit(qint64 bytes) { m_spoolLimit = bytes; }
+    // The bytes kept for saving now.
+    qint64 spoolBytes() const { return m_spool ? std::min(m_spooled, m_spoolLimit) : 0; }
+    // Lets what was kept for saving go, for the window's bound of `mebibytes`; saving then
+    // says why there is nothing.
+    void letSpoolGo(qint64 mebibytes);
     // The folder the tool runs in.
     const QString& folder() const { return m_folder; }
 
@@ -154,7 +159,8 @@ private:
     OutputLog m_log;
     std::unique_ptr<QTemporaryFile> m_spool; // a ring: byte n of the output at n % limit
     qint64 m_spoolLimit = qint64(1) << 30;
-    qint64 m_spooled = 0; // bytes of output in all
+    qint64 m_spooled = 0;       // bytes of output in all
+    qint64 m_spoolLetGoFor = 0; // the window's bound in MiB, where the spool was let go for it
     QTimer m_flushTimer;
     QTimer m_stopGrace;
     // The program, its arguments and its folder as bytes, where one is not UTF-8: the tool is

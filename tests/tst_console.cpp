@@ -86,6 +86,7 @@ private Q_SLOTS:
     void floodIsBoundedAndSavedWhole();
     void savedOutputKeepsTheLastBytesWithinItsBound();
     void savingOntoAFullDiskKeepsTheFileItWouldReplace();
+    void theWindowsSavedOutputIsBoundedOldestFirst();
     void longTextsNeverWidenTheWindow();
     void everyControlIsNamed();
     void toolsAreRowsOfOneWindow();
@@ -556,6 +557,29 @@ void ConsoleTest::savingOntoAFullDiskKeepsTheFileItWouldReplace() {
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_qs});
     QVERIFY(!job->saveOutput(path).has_value());
     QVERIFY(contents().endsWith("99999\n100000\n"));
+}
+
+// Three noisy tools in one window whose saved output is bounded below what they write
+// together: the oldest tool's is let go, saying so, the newer ones' kept whole.
+void ConsoleTest::theWindowsSavedOutputIsBoundedOldestFirst() {
+    QTemporaryDir folder;
+    ConsoleWindow window;
+    window.setSpoolBound(qint64(2) << 20);
+    QList<ToolJob*> jobs;
+    for (int i = 0; i < 3; ++i) // 868,895 bytes each
+        jobs << window.addTool({u"/usr/bin/seq"_qs, u"1"_qs, u"140000"_qs}, folder.path(),
+                               QProcessEnvironment::systemEnvironment());
+    QSignalSpy finished(&window, &ConsoleWindow::toolFinished);
+    window.show();
+    window.start();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, 30000);
+    QVERIFY(!jobs[0]->canSaveOutput());
+    QCOMPARE(jobs[0]->saveOutput(folder.filePath(u"first.txt"_qs)), texts::kSpoolLetGo.arg(2));
+    QVERIFY(window.statusBar()->currentMessage().startsWith(texts::kSpoolsLetGo.left(20)));
+    for (ToolJob* job : {jobs[1], jobs[2]}) {
+        QVERIFY(!job->saveOutput(folder.filePath(u"kept.txt"_qs)).has_value());
+        QCOMPARE(QFileInfo(folder.filePath(u"kept.txt"_qs)).size(), 868895);
+    }
 }
 
 // A storage path of 5,000 characters, a file name of 250 in a progress line, a long last error:
