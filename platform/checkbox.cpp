@@ -49,8 +49,10 @@ void CheckBox::paintEvent(QPaintEvent*) {
     const int spacing = style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, &option, this);
     const QRect captionRect = rect().adjusted(indicator.rect.right() + 1 + spacing, 0, 0, 0);
     constexpr int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
-    painter.drawItemText(captionRect, flags, palette(), isEnabled(), text(),
-                         m_highlighted ? QPalette::Highlight : QPalette::WindowText);
+    QPalette colours = palette();
+    if (m_highlighted)
+        colours.setColor(QPalette::WindowText, readableHighlight(colours));
+    painter.drawItemText(captionRect, flags, colours, isEnabled(), text(), QPalette::WindowText);
     if (hasFocus()) {
         QStyleOptionFocusRect focus;
         focus.initFrom(this);

@@ -7,6 +7,9 @@
 #include <QPainter>
 #include <QPalette>
 
+#include <algorithm>
+#include <cmath>
+
 namespace velmora {
 
 namespace {
@@ -44,6 +47,36 @@ void drawBorder(QPainter& painter, const QRect& rect, const QPalette& palette) {
     painter.setPen(borderColour(palette));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(rect.adjusted(0, 0, -1, -1));
+}
+
+namespace {
+
+// WCAG's relative luminance of an sRGB colour.
+double luminance(const QColor& colour) {
+    const auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+double contrast(const QColor& one, const QColor& other) {
+    const double a = luminance(one), b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+} // namespace
+
+QColor readableHighlight(const QPalette& palette) {
+    const QColor background = palette.color(QPalette::Window);
+    QColor text = palette.color(QPalette::Highlight).toHsl();
+    const bool darkBackground = luminance(background) < 0.18;
+    for (int step = 0; step < 40 && contrast(text, background) < 4.5; ++step) {
+        const float lightness =
+            std::clamp(text.lightnessF() + (darkBackground ? 0.025f : -0.025f), 0.0f, 1.0f);
+        text.setHslF(text.hslHueF(), text.hslSaturationF(), lightness);
+    }
+    return text.toRgb();
 }
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 // followed on disk, and a border that keeps to the colour scheme.
 
 class QAbstractItemView;
+class QColor;
 class QFileSystemWatcher;
 class QKeyEvent;
 class QPainter;
@@ -23,5 +24,10 @@ void watchOnly(QFileSystemWatcher& watcher, const QString& folder);
 // A border that stands out in light and dark colour schemes alike: halfway between the text
 // and the field it surrounds.
 void drawBorder(QPainter& painter, const QRect& rect, const QPalette& palette);
+
+// The palette's highlight colour as text on its window colour: itself where it reads (a
+// contrast of at least 4.5:1, as WCAG asks of text), else made lighter on a dark background
+// (darker on a light one) in its own hue until it does.
+QColor readableHighlight(const QPalette& palette);
 
 } // namespace velmora

@@ -7,13 +7,23 @@
 
 namespace velmora {
 
-// A fixed caption, wrapped at word boundaries; optionally in the highlight colour, read from
-// the palette each time it is drawn.
+// A fixed caption, wrapped at word boundaries; optionally in the highlight colour, made
+// readable on the window's (lighter in its own hue on a dark palette), again at each change of
+// palette.
 class Label : public QLabel {
     Q_OBJECT
 public:
     explicit Label(QWidget* parent);
     void setHighlighted(bool highlighted);
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    void recolour();
+
+    bool m_highlighted = false;
+    bool m_recolouring = false;
 };
 
 } // namespace velmora

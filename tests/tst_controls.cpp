@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #endif
@@ -44,6 +46,7 @@ class ControlsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void listBoxIndexesSelectionAndRemoval();
+    void highlightedCaptionsReadOnLightAndDarkPalettes();
     void directoryListRaisesChangeBeforeTheSetterReturns();
     void directoryListShowsRootChainAndSubfolders();
     void directoryListMovesToADrivesCurrentFolder();
@@ -289,6 +292,56 @@ void ControlsTest::driveListRaisesChangeOnlyForTheUser() {
     QTest::keyClick(&list, Qt::Key_Up);
     QCOMPARE(list.Drive(), first);
     QCOMPARE(changes.count(), 1);
+}
+
+// WCAG's contrast of two colours, worked out here from its definition.
+double contrastOf(const QColor& one, const QColor& other) {
+    const auto luminance = [](const QColor& colour) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+               0.0722 * linear(colour.blueF());
+    };
+    const double a = luminance(one), b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+// A highlighted caption in a dark palette whose highlight is a dark blue: drawn in a lighter
+// blue of the same hue that reads on the window's grey; in a light palette, in the highlight
+// itself, again when the palette changes while it is shown; back in the ordinary text colour
+// once no longer highlighted.
+void ControlsTest::highlightedCaptionsReadOnLightAndDarkPalettes() {
+    const QPalette before = QApplication::palette();
+    const QColor darkBlue(0x1c, 0x3a, 0x70);
+    QPalette dark = before;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Highlight, darkBlue);
+    QApplication::setPalette(dark);
+    QWidget window;
+    Label label(&window);
+    label.setText(u"Volume name"_qs);
+    label.setHighlighted(true);
+    const QColor shown = label.palette().color(QPalette::WindowText);
+    QVERIFY2(contrastOf(shown, dark.color(QPalette::Window)) >= 4.5, qPrintable(shown.name()));
+    QVERIFY(std::abs(shown.hslHue() - darkBlue.hslHue()) <= 3);
+    QVERIFY(shown.lightness() > darkBlue.lightness());
+
+    // Changed while the program runs (a test has no event loop running, where the application
+    // tells its widgets itself).
+    QPalette light = before;
+    light.setColor(QPalette::Window, QColor(0xef, 0xef, 0xef));
+    light.setColor(QPalette::WindowText, Qt::black);
+    light.setColor(QPalette::Highlight, QColor(0x0b, 0x4f, 0xb0));
+    QApplication::setPalette(light);
+    QEvent changed(QEvent::ApplicationPaletteChange);
+    for (QWidget* widget : {&window, static_cast<QWidget*>(&label)})
+        QApplication::sendEvent(widget, &changed);
+    QCOMPARE(label.palette().color(QPalette::WindowText).rgb(), QColor(0x0b, 0x4f, 0xb0).rgb());
+    label.setHighlighted(false);
+    QCOMPARE(label.palette().color(QPalette::WindowText).rgb(), QColor(Qt::black).rgb());
+    QApplication::setPalette(before);
 }
 
 QTEST_MAIN(ControlsTest)
