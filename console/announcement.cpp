@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/announcement.h"
 
+#include "console/texts.h"
 #include "console/tooljob.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QVariantMap>
+
+#include <algorithm>
 
 namespace velmora::console {
 
@@ -18,7 +23,51 @@ Announcement announcementOf(const ToolJob& job) {
     return announcement;
 }
 
-void notifyDesktop(const Announcement& announcement) {
+Announcement announcementOf(const QList<const ToolJob*>& jobs) {
+    if (jobs.size() == 1)
+        return announcementOf(*jobs.first());
+    const auto allNamed = [&](const QString& name) {
+        return std::all_of(jobs.begin(), jobs.end(),
+                           [&](const ToolJob* job) { return job->toolName() == name; });
+    };
+    const QString& kind = allNamed(QStringLiteral("dat2file"))       ? texts::kBatchExtractions
+                          : allNamed(QStringLiteral("velmora_tolk")) ? texts::kBatchBuilds
+                                                                     : texts::kBatchTools;
+    const auto count = [&](ToolJob::State state) {
+        return std::count_if(jobs.begin(), jobs.end(),
+                             [&](const ToolJob* job) { return job->state() == state; });
+    };
+    Announcement announcement;
+    announcement.summary = kind.arg(jobs.size()) + QStringLiteral(": ") +
+                           texts::kBatchEnds.arg(count(ToolJob::State::Succeeded))
+                               .arg(count(ToolJob::State::Repaired))
+                               .arg(count(ToolJob::State::Failed))
+                               .arg(count(ToolJob::State::Stopped));
+    announcement.failed = count(ToolJob::State::Failed) > 0;
+    QStringList told;
+    qsizetype notable = 0;
+    for (const ToolJob* job : jobs) {
+        if (job->state() != ToolJob::State::Failed && job->state() != ToolJob::State::Repaired)
+            continue;
+        if (++notable <= 3)
+            told << job->title() + QStringLiteral(": ") + announcementOf(*job).body;
+    }
+    if (notable > 3)
+        told << texts::kBatchMore.arg(notable - 3);
+    announcement.body = told.join(u'\n');
+    return announcement;
+}
+
+DesktopNotifier::DesktopNotifier(QObject* parent)
+    : QObject(parent) {
+    QDBusConnection::sessionBus().connect(QStringLiteral("org.freedesktop.Notifications"),
+                                          QStringLiteral("/org/freedesktop/Notifications"),
+                                          QStringLiteral("org.freedesktop.Notifications"),
+                                          QStringLiteral("ActionInvoked"), this,
+                                          SLOT(actionInvoked(uint, QString)));
+}
+
+void DesktopNotifier::notify(const Announcement& announcement) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
@@ -30,9 +79,24 @@ void notifyDesktop(const Announcement& announcement) {
     hints.insert(QStringLiteral("urgency"),
                  QVariant::fromValue(uchar(announcement.failed ? 2 : 1)));
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("velmora-gui"));
+    // "default" is a click on the notification itself; "show" the button, where there are any.
+    const QStringList actions = {QStringLiteral("default"), texts::kShow, QStringLiteral("show"),
+                                 texts::kShow};
     notify << QStringLiteral("Velmora GUI") << uint(0) << QStringLiteral("velmora-gui")
-           << announcement.summary << announcement.body << QStringList() << hints << int(-1);
-    bus.call(notify, QDBus::NoBlock);
+           << announcement.summary << announcement.body << actions << hints << int(-1);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(notify), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* call) {
+                const QDBusPendingReply<uint> reply = *call;
+                if (reply.isValid())
+                    m_sent.append(reply.value());
+                call->deleteLater();
+            });
+}
+
+void DesktopNotifier::actionInvoked(uint id, const QString& action) {
+    if (m_sent.contains(id) && (action == u"default" || action == u"show"))
+        Q_EMIT showAsked();
 }
 
 } // namespace velmora::console

@@ -5,6 +5,8 @@
 // how, in a desktop notification (the freedesktop notification service, which screen readers
 // read out as well).
 
+#include <QList>
+#include <QObject>
 #include <QString>
 
 namespace velmora::console {
@@ -18,9 +20,28 @@ struct Announcement {
 };
 
 Announcement announcementOf(const ToolJob& job);
+// Of tools that ended together: one tool's own, else how many ended how ("5 extractions",
+// "4 done, 0 repaired, 1 failed, 0 stopped"), then each that failed or was repaired with its
+// closing line, the first three of them.
+Announcement announcementOf(const QList<const ToolJob*>& jobs);
 
-// Sends `announcement` to the desktop's notification service over the session bus; nothing
-// where there is none.
-void notifyDesktop(const Announcement& announcement);
+// Sends announcements to the desktop's notification service over the session bus (nothing
+// where there is none), each with a "Show" action where the service offers actions: a click
+// on it is told by showAsked().
+class DesktopNotifier : public QObject {
+    Q_OBJECT
+public:
+    explicit DesktopNotifier(QObject* parent = nullptr);
+    void notify(const Announcement& announcement);
+
+Q_SIGNALS:
+    void showAsked();
+
+private Q_SLOTS:
+    void actionInvoked(uint id, const QString& action);
+
+private:
+    QList<uint> m_sent; // the ids of ours the service gave back
+};
 
 } // namespace velmora::console

@@ -117,8 +117,17 @@ ConsoleWindow::ConsoleWindow(QWidget* parent)
     , m_confirm([this](const QString& question) { return askUser(question); })
     , m_askWhereToSave([this](const QString& suggested) {
         return QFileDialog::getSaveFileName(this, texts::kSaveTitle, suggested);
-    })
-    , m_announce(notifyDesktop) {
+    }) {
+    // A click on a notification's "Show" is the user's own asking for the console.
+    auto* notifier = new DesktopNotifier(this);
+    m_announce = [notifier](const Announcement& announcement) {
+        notifier->notify(announcement);
+    };
+    connect(notifier, &DesktopNotifier::showAsked, this, [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    });
     setObjectName(QStringLiteral("ConsoleWindow"));
     // Shown and raised, never given the keyboard: the user may be answering a box elsewhere.
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -478,8 +487,17 @@ void ConsoleWindow::jobEnded(ToolJob* job) {
     QAccessibleEvent alert(job == m_shown ? static_cast<QObject*>(m_status) : m_rows,
                            QAccessible::Alert);
     QAccessible::updateAccessibility(&alert);
-    if (!isActiveWindow() && m_announce)
-        m_announce(announcementOf(*job));
+    if (!isActiveWindow())
+        m_unannounced.append(job);
+    if (!running() && m_announce) {
+        QList<const ToolJob*> ended;
+        for (const QPointer<ToolJob>& unannounced : std::as_const(m_unannounced))
+            if (unannounced)
+                ended.append(unannounced.data());
+        if (!ended.isEmpty())
+            m_announce(announcementOf(ended));
+        m_unannounced.clear();
+    }
     // A question about tools that have all ended has no reason left.
     if (m_question && std::all_of(m_askedAbout.begin(), m_askedAbout.end(),
                                   [](const ToolJob* asked) { return asked->ended(); })) {

@@ -109,6 +109,8 @@ private:
     bool m_followEnd = true;
     ToolJob* m_shown = nullptr;
     std::function<void(const Announcement&)> m_announce;
+    // Tools that ended while the user was elsewhere, told together once none runs.
+    QList<QPointer<ToolJob>> m_unannounced;
     QPointer<QMessageBox> m_question; // the open question, if one is
     QList<ToolJob*> m_askedAbout;     // the tools it asks about
 

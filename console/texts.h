@@ -71,6 +71,16 @@ inline const QString kSaveOutput = QStringLiteral("Save output… / Enregistrer 
 inline const QString kSaveTitle = QStringLiteral("Save output / Enregistrer la sortie");
 inline const QString kNoSavedOutput = QStringLiteral(
     "the output could not be kept on disk / la sortie n'a pas pu être gardée sur le disque");
+// One notification for tools that ended together while the user was elsewhere: how many of
+// each end, then the ones that did not end well.
+inline const QString kBatchExtractions = QStringLiteral("%1 extractions / %1 extractions");
+inline const QString kBatchBuilds = QStringLiteral("%1 image builds / %1 constructions d'image");
+inline const QString kBatchTools = QStringLiteral("%1 tools / %1 outils");
+inline const QString kBatchEnds = QStringLiteral(
+    "%1 done, %2 repaired, %3 failed, %4 stopped / %1 terminés, %2 réparés, %3 en échec, %4 "
+    "arrêtés");
+inline const QString kBatchMore = QStringLiteral("… and %1 more / … et %1 de plus");
+inline const QString kShow = QStringLiteral("Show / Afficher");
 inline const QString kSpoolLetGo = QStringLiteral(
     "its output was let go to keep the window's saved output within %1 MiB, the oldest tools' "
     "first / sa sortie a été abandonnée pour garder la sortie gardée par la fenêtre sous %1 Mio, "

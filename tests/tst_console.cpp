@@ -754,6 +754,23 @@ void ConsoleTest::endsAreAnnouncedToAUserInAnotherWindow() {
     QCOMPARE(told.at(1).body,
              texts::kFailed.arg(u"sh"_qs).arg(3) + u"\ndat2file: no such image"_qs);
 
+    // Tools launched together: one notification once the last has ended, counting each end
+    // and naming the one that failed.
+    for (const QString& script : {u"echo 'dat2file: wrote 3 files'"_qs,
+                                  u"sleep 0.3; echo 'dat2file: cannot read' >&2; exit 1"_qs,
+                                  u"sleep 0.6; echo 'dat2file: wrote 9 files'"_qs})
+        window.addTool({u"/bin/sh"_qs, u"-c"_qs, script}, QDir::tempPath(),
+                       QProcessEnvironment::systemEnvironment());
+    window.start();
+    QTRY_VERIFY(!window.running());
+    QTest::qWait(100);
+    QCOMPARE(told.size(), 3);
+    QCOMPARE(told.at(2).summary,
+             texts::kBatchTools.arg(3) + u": "_qs + texts::kBatchEnds.arg(2).arg(0).arg(1).arg(0));
+    QVERIFY(told.at(2).failed);
+    QVERIFY2(told.at(2).body.contains(u"dat2file: cannot read"_qs), qPrintable(told.at(2).body));
+    QVERIFY(!told.at(2).body.contains(u"wrote"_qs));
+
     // The user who watches the console needs no notification.
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -761,7 +778,7 @@ void ConsoleTest::endsAreAnnouncedToAUserInAnotherWindow() {
     window.start();
     QTRY_VERIFY(!window.running());
     QTest::qWait(100);
-    QCOMPARE(told.size(), 2);
+    QCOMPARE(told.size(), 3);
 }
 
 // The percentage stands beside its bar, never under it; a long last error and a long command
