@@ -16,7 +16,10 @@ namespace velmora::console {
 
 Announcement announcementOf(const ToolJob& job) {
     Announcement announcement{job.title(), job.status(), !job.succeeded()};
-    if (job.succeeded() && !job.summary().isEmpty())
+    if (job.state() == ToolJob::State::Warned) // what the user should know, first
+        announcement.body =
+            job.firstWarning() + (job.summary().isEmpty() ? QString() : u'\n' + job.summary());
+    else if (job.succeeded() && !job.summary().isEmpty())
         announcement.body = job.summary(); // the tool's own closing line says what it wrote
     else if (job.state() == ToolJob::State::Failed && !job.summary().isEmpty())
         announcement.body += u'\n' + job.summary(); // what the run came to, not its last warning
@@ -42,12 +45,13 @@ Announcement announcementOf(const QList<const ToolJob*>& jobs) {
                            texts::kBatchEnds.arg(count(ToolJob::State::Succeeded))
                                .arg(count(ToolJob::State::Repaired))
                                .arg(count(ToolJob::State::Failed))
-                               .arg(count(ToolJob::State::Stopped));
+                               .arg(count(ToolJob::State::Stopped))
+                               .arg(count(ToolJob::State::Warned));
     announcement.failed = count(ToolJob::State::Failed) > 0;
     QStringList told;
     qsizetype notable = 0;
     for (const ToolJob* job : jobs) {
-        if (job->state() != ToolJob::State::Failed && job->state() != ToolJob::State::Repaired)
+        if (job->state() == ToolJob::State::Succeeded || job->state() == ToolJob::State::Stopped)
             continue;
         if (++notable <= 3)
             told << job->title() + QStringLiteral(": ") + announcementOf(*job).body;

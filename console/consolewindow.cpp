@@ -451,8 +451,8 @@ void ConsoleWindow::showState() {
     QStyle::StandardPixmap icon = QStyle::SP_CustomBase;
     if (job.state() == ToolJob::State::Succeeded)
         icon = QStyle::SP_DialogApplyButton;
-    else if (job.state() == ToolJob::State::Repaired)
-        icon = QStyle::SP_MessageBoxWarning; // whole, but the disc is wearing
+    else if (job.state() == ToolJob::State::Repaired || job.state() == ToolJob::State::Warned)
+        icon = QStyle::SP_MessageBoxWarning; // whole, but the disc is wearing, or said so
     else if (job.state() == ToolJob::State::Failed)
         icon = QStyle::SP_MessageBoxCritical;
     else if (job.state() == ToolJob::State::Stopped)

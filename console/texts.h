@@ -30,6 +30,8 @@ inline const QString kRowStopping = QStringLiteral("Stopping / Arrêt en cours")
 inline const QString kRowDone = QStringLiteral("Done / Terminé");
 inline const QString kRowRepaired =
     QStringLiteral("Repaired, %1 sectors rebuilt / Réparé, %1 secteurs reconstruits");
+inline const QString kRowWarned = QStringLiteral("Done, with a warning / Terminé, avec un "
+                                                 "avertissement");
 inline const QString kRowFailed = QStringLiteral("Failed, exit status %1 / Échec, code %1");
 inline const QString kRowEndedBySignal = QStringLiteral("Failed, %1 / Échec, %1");
 inline const QString kRowNotStarted = QStringLiteral("Failed to start / Lancement impossible");
@@ -49,6 +51,9 @@ inline const QString kStopping = QStringLiteral("Stopping %1… / Arrêt de %1�
 inline const QString kSucceeded =
     QStringLiteral("Done: %1 ended successfully (exit status 0). / Terminé : %1 s'est terminé "
                    "avec succès (code 0).");
+inline const QString kWarned = QStringLiteral(
+    "Done, but know this first: %1 (%2 ended with status 0) / Terminé, mais sachez d'abord "
+    "ceci : %1 (%2 s'est terminé avec le code 0)");
 inline const QString kRepaired = QStringLiteral(
     "Repaired: %1 rebuilt %2 sectors the disc no longer gives, from its repair data (%3every "
     "file is whole). Make a new copy now, while it still can be. / Réparé : %1 a reconstruit %2 "
@@ -77,8 +82,8 @@ inline const QString kBatchExtractions = QStringLiteral("%1 extractions / %1 ext
 inline const QString kBatchBuilds = QStringLiteral("%1 image builds / %1 constructions d'image");
 inline const QString kBatchTools = QStringLiteral("%1 tools / %1 outils");
 inline const QString kBatchEnds = QStringLiteral(
-    "%1 done, %2 repaired, %3 failed, %4 stopped / %1 terminés, %2 réparés, %3 en échec, %4 "
-    "arrêtés");
+    "%1 done, %2 repaired, %3 failed, %4 stopped, %5 with a warning / %1 terminés, %2 réparés, "
+    "%3 en échec, %4 arrêtés, %5 avec un avertissement");
 inline const QString kBatchMore = QStringLiteral("… and %1 more / … et %1 de plus");
 inline const QString kShow = QStringLiteral("Show / Afficher");
 inline const QString kSpoolLetGo = QStringLiteral(

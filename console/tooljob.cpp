@@ -176,8 +176,7 @@ void ToolJob::setStopGrace(int milliseconds) {
 }
 
 bool ToolJob::ended() const {
-    return m_state == State::Succeeded || m_state == State::Repaired || m_state == State::Failed ||
-           m_state == State::Stopped;
+    return succeeded() || m_state == State::Failed || m_state == State::Stopped;
 }
 
 void ToolJob::setState(State state, const QString& text) {
@@ -332,6 +331,12 @@ bool ToolJob::takeLine(const QString& line, QProcess::ProcessChannel channel) {
         m_lastLine = line;
         if (channel == QProcess::StandardError)
             m_lastError = line;
+        // "velmora_tolk: warning: only 19 of the 32 repair bands asked fit …": said first when
+        // the tool ends well; the repair data's footnotes have their own place.
+        if (const qsizetype at = line.indexOf(u": warning: "); m_firstWarning.isEmpty() &&
+                                                               channel == QProcess::StandardError &&
+                                                               at > 0 && !isFootnote(line))
+            m_firstWarning = line.mid(at + 11);
         if (channel == QProcess::StandardOutput && !isFootnote(line))
             m_summary = line;
         if (channel == QProcess::StandardOutput)
@@ -471,6 +476,8 @@ void ToolJob::finished(int code, QProcess::ExitStatus how) {
                 end(State::Repaired, texts::kRepaired.arg(m_toolName)
                                          .arg(m_rebuilt)
                                          .arg(m_margin.isEmpty() ? QString() : m_margin + u"; "_s));
+            else if (!m_firstWarning.isEmpty())
+                end(State::Warned, texts::kWarned.arg(m_firstWarning, m_toolName));
             else
                 end(State::Succeeded, texts::kSucceeded.arg(m_toolName));
         } else if (askedToStop) {

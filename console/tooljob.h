@@ -40,6 +40,7 @@ public:
         Stopping,  // asked to end
         Succeeded, // ended with status 0
         Repaired,  // ended with status 0, sectors rebuilt from the repair data on the way
+        Warned,    // ended with status 0, having warned of something the user should know
         Failed,    // ended otherwise, or could not start
         Stopped,   // by the user, before it started or while it ran
     };
@@ -64,7 +65,12 @@ public:
     int endingSignal() const { return m_signal; }
     // The last line written on standard error: the reason of a failure, as a rule.
     const QString& lastError() const { return m_lastError; }
-    bool succeeded() const { return m_state == State::Succeeded || m_state == State::Repaired; }
+    bool succeeded() const {
+        return m_state == State::Succeeded || m_state == State::Repaired ||
+               m_state == State::Warned;
+    }
+    // The first warning the tool gave, without its name ("only 19 of the 32 repair bands …").
+    const QString& firstWarning() const { return m_firstWarning; }
     // The sectors the tool said it rebuilt from the repair data, and how close the disc came to
     // losing data ("the worst code word lost 21 of the 32 it can lose"), where it said so.
     qint64 rebuiltSectors() const { return m_rebuilt; }
@@ -177,6 +183,7 @@ private:
     qint64 m_rebuilt = 0;
     QDateTime m_startedAt;
     QString m_margin;
+    QString m_firstWarning;
     int m_exitStatus = -1;
     int m_signal = 0;
     int m_percent = 0;

@@ -26,6 +26,8 @@ QString rowState(const ToolJob& job) {
         return texts::kRowDone;
     case ToolJob::State::Repaired:
         return texts::kRowRepaired.arg(job.rebuiltSectors());
+    case ToolJob::State::Warned:
+        return texts::kRowWarned;
     case ToolJob::State::Stopped:
         return texts::kRowStopped;
     case ToolJob::State::Failed:

@@ -87,6 +87,7 @@ private Q_SLOTS:
     void savedOutputKeepsTheLastBytesWithinItsBound();
     void savingOntoAFullDiskKeepsTheFileItWouldReplace();
     void theWindowsSavedOutputIsBoundedOldestFirst();
+    void aWarningOfAToolThatEndedWellIsSaidFirst();
     void longTextsNeverWidenTheWindow();
     void everyControlIsNamed();
     void toolsAreRowsOfOneWindow();
@@ -582,6 +583,43 @@ void ConsoleTest::theWindowsSavedOutputIsBoundedOldestFirst() {
     }
 }
 
+// A build that got fewer repair bands than asked ends well, but not as "Done": its row, its
+// status line (the warning first), its icon and its notification say so. The repair data's
+// footnotes of a read are no such warning.
+void ConsoleTest::aWarningOfAToolThatEndedWellIsSaidFirst() {
+    const QString warning = u"only 19 of the 32 repair bands asked fit with the files on an "
+                            "80-minute disc"_qs;
+    const QString closing =
+        u"velmora_tolk: wrote \"FULL.bin\": 79 min 54 s of an 80-minute disc"_qs;
+    ConsoleWindow window;
+    QList<Announcement> told;
+    window.setAnnouncer([&](const Announcement& announcement) { told.append(announcement); });
+    window.addTool({u"/bin/sh"_qs, u"-c"_qs,
+                    u"echo 'velmora_tolk: warning: %1' >&2; echo '%2'"_qs.arg(warning, closing)},
+                   QDir::tempPath(), QProcessEnvironment::systemEnvironment());
+    window.addTool({u"/bin/sh"_qs, u"-c"_qs,
+                    u"echo 'dat2file: wrote 3 files'; echo 'dat2file: warning: the repair data "
+                    "is degraded: a header copy cannot be read' >&2"_qs},
+                   QDir::tempPath(), QProcessEnvironment::systemEnvironment());
+    QWidget elsewhere;
+    window.show();
+    elsewhere.show();
+    elsewhere.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+    window.start();
+    QTRY_VERIFY(!window.running());
+    const ToolJob* build = window.jobs().at(0);
+    QCOMPARE(build->state(), ToolJob::State::Warned);
+    QCOMPARE(build->status(), texts::kWarned.arg(warning, u"sh"_qs));
+    QCOMPARE(rowState(*build), texts::kRowWarned);
+    QCOMPARE(announcementOf(*build).body, warning + u'\n' + closing);
+    QCOMPARE(window.jobs().at(1)->state(), ToolJob::State::Succeeded);
+    QTRY_COMPARE(told.size(), 1);
+    QCOMPARE(told.at(0).summary, texts::kBatchTools.arg(2) + u": "_qs +
+                                     texts::kBatchEnds.arg(1).arg(0).arg(0).arg(0).arg(1));
+    QVERIFY(told.at(0).body.contains(warning));
+}
+
 // A storage path of 5,000 characters, a file name of 250 in a progress line, a long last error:
 // the window stays within the screen, and each text is whole for a tooltip and a screen reader.
 void ConsoleTest::longTextsNeverWidenTheWindow() {
@@ -765,8 +803,8 @@ void ConsoleTest::endsAreAnnouncedToAUserInAnotherWindow() {
     QTRY_VERIFY(!window.running());
     QTest::qWait(100);
     QCOMPARE(told.size(), 3);
-    QCOMPARE(told.at(2).summary,
-             texts::kBatchTools.arg(3) + u": "_qs + texts::kBatchEnds.arg(2).arg(0).arg(1).arg(0));
+    QCOMPARE(told.at(2).summary, texts::kBatchTools.arg(3) + u": "_qs +
+                                     texts::kBatchEnds.arg(2).arg(0).arg(1).arg(0).arg(0));
     QVERIFY(told.at(2).failed);
     QVERIFY2(told.at(2).body.contains(u"dat2file: cannot read"_qs), qPrintable(told.at(2).body));
     QVERIFY(!told.at(2).body.contains(u"wrote"_qs));
