@@ -9,6 +9,7 @@
 
 #include <QAccessible>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -26,6 +27,7 @@
 #include <QStyle>
 #include <QTextDocument>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -128,6 +130,9 @@ ConsoleWindow::ConsoleWindow(QWidget* parent)
         raise();
         activateWindow();
     });
+    m_openFolderWith = [](const QString& folder) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
     setObjectName(QStringLiteral("ConsoleWindow"));
     // Shown and raised, never given the keyboard: the user may be answering a box elsewhere.
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -231,6 +236,21 @@ void ConsoleWindow::createStatusViews(QWidget* central) {
 
 void ConsoleWindow::createButtons(QWidget* central) {
     using namespace texts;
+    m_check = new QPushButton(kCheckImage, central);
+    m_check->setObjectName(QStringLiteral("check"));
+    m_check->setAccessibleName(kCheckImage);
+    connect(m_check, &QPushButton::clicked, this, &ConsoleWindow::checkShown);
+    m_openFolder = new QPushButton(kOpenFolder, central);
+    m_openFolder->setObjectName(QStringLiteral("openFolder"));
+    m_openFolder->setAccessibleName(kOpenFolder);
+    connect(m_openFolder, &QPushButton::clicked, this, &ConsoleWindow::openShownFolder);
+    m_check->hide(); // offered once a tool has ended
+    m_openFolder->hide();
+    m_health = new QProgressBar(central);
+    m_health->setObjectName(QStringLiteral("health"));
+    m_health->setAccessibleName(kHealthName);
+    m_health->setTextVisible(true);
+    m_health->hide();
     m_save = new QPushButton(kSaveOutput, central);
     m_save->setObjectName(QStringLiteral("saveOutput"));
     m_save->setAccessibleName(kSaveOutput);
@@ -255,6 +275,8 @@ void ConsoleWindow::layOut(QWidget* central) {
     saving->addWidget(m_dropped, 1);
     saving->addWidget(m_save, 0, Qt::AlignRight | Qt::AlignTop);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_check);
+    buttons->addWidget(m_openFolder);
     buttons->addStretch(1);
     buttons->addWidget(m_stop);
     buttons->addWidget(m_close);
@@ -267,6 +289,7 @@ void ConsoleWindow::layOut(QWidget* central) {
     layout->addWidget(m_progressDetail);
     layout->addLayout(statusRow);
     layout->addWidget(m_lastErrorLabel);
+    layout->addWidget(m_health);
     layout->addLayout(buttons);
     m_rows->setMaximumHeight(m_rows->sizeHintForRow(0) > 0 ? m_rows->sizeHintForRow(0) * 6 : 140);
     m_rows->hide(); // shown once there are two tools
@@ -467,6 +490,58 @@ void ConsoleWindow::showState() {
     showWhole(m_lastErrorLabel, showError ? job.summary() : QString(), 1, 5);
     m_lastErrorLabel->setVisible(showError);
     m_stop->setEnabled(!job.ended()); // pressed again while stopping, it ends the tool at once
+    showFollowUp();
+}
+
+// What the tool shown offers once it has ended: its image or source checked, its folder
+// opened; and how close the disc is to losing data, where the tool said so.
+void ConsoleWindow::showFollowUp() {
+    const ToolJob& job = *m_shown;
+    const std::optional<FollowUp> next =
+        job.ended() ? followUpOf(job.command(), job.folder()) : std::nullopt;
+    // A build checks only an image it wrote; a read, its source however it ended.
+    const bool canCheck =
+        next && !next->check.isEmpty() && (next->built ? job.succeeded() : job.exitStatus() >= 0);
+    m_check->setText(next && !next->built ? texts::kCheckSource : texts::kCheckImage);
+    m_check->setAccessibleName(m_check->text());
+    m_check->setVisible(next.has_value());
+    m_check->setEnabled(canCheck);
+    m_openFolder->setVisible(next.has_value());
+    m_openFolder->setEnabled(next && !next->folder.isEmpty() && QFileInfo(next->folder).isDir());
+    const std::optional<Margin>& margin = job.marginFigures();
+    m_health->setVisible(job.ended() && margin.has_value());
+    if (!margin)
+        return;
+    m_health->setRange(0, margin->canLose);
+    m_health->setValue(std::max(0, margin->canLose - margin->lost)); // what is left
+    // Short in the bar; whole for a tooltip and a screen reader.
+    const QString said = texts::kHealth.arg(margin->lost).arg(margin->canLose);
+    m_health->setFormat(texts::kHealthShort.arg(m_health->value()).arg(margin->canLose));
+    m_health->setToolTip(said);
+    m_health->setAccessibleDescription(said);
+}
+
+void ConsoleWindow::checkShown() {
+    if (!m_shown)
+        return;
+    const std::optional<FollowUp> next = followUpOf(m_shown->command(), m_shown->folder());
+    if (!next || next->check.isEmpty())
+        return;
+    ToolJob* check = addTool(next->check, m_shown->folder(), m_shown->environment());
+    select(check);
+    start();
+}
+
+void ConsoleWindow::openShownFolder() {
+    if (!m_shown)
+        return;
+    if (const std::optional<FollowUp> next = followUpOf(m_shown->command(), m_shown->folder());
+        next && !next->folder.isEmpty())
+        m_openFolderWith(next->folder);
+}
+
+void ConsoleWindow::setFolderOpener(std::function<void(const QString&)> open) {
+    m_openFolderWith = std::move(open);
 }
 
 void ConsoleWindow::followOutput() {

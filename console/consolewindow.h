@@ -70,6 +70,8 @@ public:
     // The most bytes the window's tools keep for "Save output", together (1 GiB unless set):
     // past it, the oldest tools' are let go first, and the status line says so.
     void setSpoolBound(qint64 bytes) { m_spoolBound = bytes; }
+    // How a folder is opened for "Open folder" (the desktop's file manager unless set).
+    void setFolderOpener(std::function<void(const QString& folder)> open);
 
 Q_SIGNALS:
     // A tool has ended (or could not start, or was stopped before it started).
@@ -94,6 +96,9 @@ private:
     void followOutput();
     void showDropped();
     void saveOutput();
+    void checkShown();
+    void openShownFolder();
+    void showFollowUp();
     void keepSpoolsWithinBound(ToolJob* growing);
     void jobEnded(ToolJob* job);
     void askToStop();
@@ -124,6 +129,10 @@ private:
     QLabel* m_status = nullptr;
     QPlainTextEdit* m_lastErrorLabel = nullptr;
     QPushButton* m_save = nullptr;
+    QPushButton* m_check = nullptr;
+    QPushButton* m_openFolder = nullptr;
+    QProgressBar* m_health = nullptr;
+    std::function<void(const QString&)> m_openFolderWith;
     QPushButton* m_stop = nullptr;
     QPushButton* m_close = nullptr;
 };

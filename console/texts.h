@@ -32,6 +32,9 @@ inline const QString kRowRepaired =
     QStringLiteral("Repaired, %1 sectors rebuilt / Réparé, %1 secteurs reconstruits");
 inline const QString kRowWarned = QStringLiteral("Done, with a warning / Terminé, avec un "
                                                  "avertissement");
+inline const QString kRowRepairable = QStringLiteral("Checked: repairable / Vérifié : réparable");
+inline const QString kRowDegraded =
+    QStringLiteral("Checked: repair data degraded / Vérifié : données de réparation dégradées");
 inline const QString kRowFailed = QStringLiteral("Failed, exit status %1 / Échec, code %1");
 inline const QString kRowEndedBySignal = QStringLiteral("Failed, %1 / Échec, %1");
 inline const QString kRowNotStarted = QStringLiteral("Failed to start / Lancement impossible");
@@ -54,6 +57,16 @@ inline const QString kSucceeded =
 inline const QString kWarned = QStringLiteral(
     "Done, but know this first: %1 (%2 ended with status 0) / Terminé, mais sachez d'abord "
     "ceci : %1 (%2 s'est terminé avec le code 0)");
+inline const QString kCheckedRepairable = QStringLiteral(
+    "Checked: every file can still be given back whole, some only through the disc's repair data "
+    "(%1 exit status 4). Make a new copy now, while it still can be. / Vérifié : chaque fichier "
+    "peut encore être rendu entier, certains seulement grâce aux données de réparation du disque "
+    "(%1, code 4). Faites-en une nouvelle copie maintenant, tant que c'est possible.");
+inline const QString kCheckedDegraded = QStringLiteral(
+    "Checked: the files are whole, but the disc's repair data is degraded and will not rebuild "
+    "all it should (%1 exit status 5). Make a new copy now. / Vérifié : les fichiers sont "
+    "entiers, mais les données de réparation du disque sont dégradées et ne reconstruiront pas "
+    "tout ce qu'elles devraient (%1, code 5). Faites-en une nouvelle copie maintenant.");
 inline const QString kRepaired = QStringLiteral(
     "Repaired: %1 rebuilt %2 sectors the disc no longer gives, from its repair data (%3every "
     "file is whole). Make a new copy now, while it still can be. / Réparé : %1 a reconstruit %2 "
@@ -72,6 +85,15 @@ inline const QString kNotStarted =
 inline const QString kDropped = QStringLiteral(
     "%1 earlier lines are not shown here; \"Save output\" keeps every line. / %1 lignes "
     "précédentes ne sont plus affichées ; « Enregistrer la sortie » les garde toutes.");
+inline const QString kCheckImage = QStringLiteral("Check image / Vérifier l'image");
+inline const QString kCheckSource = QStringLiteral("Check / Vérifier");
+inline const QString kOpenFolder = QStringLiteral("Open folder / Ouvrir le dossier");
+inline const QString kHealthName = QStringLiteral("Disc health / Santé du disque");
+inline const QString kHealthShort = QStringLiteral(
+    "Disc health: %1 of %2 spare sectors left / Santé du disque : %1 secteurs de réserve sur %2");
+inline const QString kHealth = QStringLiteral(
+    "Disc health: the worst code word lost %1 of the %2 sectors it can lose / Santé du disque : "
+    "le pire mot de code a perdu %1 des %2 secteurs qu'il peut perdre");
 inline const QString kSaveOutput = QStringLiteral("Save output… / Enregistrer la sortie…");
 inline const QString kSaveTitle = QStringLiteral("Save output / Enregistrer la sortie");
 inline const QString kNoSavedOutput = QStringLiteral(

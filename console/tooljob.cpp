@@ -339,8 +339,11 @@ bool ToolJob::takeLine(const QString& line, QProcess::ProcessChannel channel) {
             m_firstWarning = line.mid(at + 11);
         if (channel == QProcess::StandardOutput && !isFootnote(line))
             m_summary = line;
-        if (channel == QProcess::StandardOutput)
+        if (channel == QProcess::StandardOutput) {
             takeRepairNote(line);
+            if (const std::optional<Margin> margin = marginOf(line))
+                m_marginFigures = margin;
+        }
     }
     m_log.add(line);
     return true;
@@ -477,19 +480,36 @@ void ToolJob::finished(int code, QProcess::ExitStatus how) {
                                          .arg(m_rebuilt)
                                          .arg(m_margin.isEmpty() ? QString() : m_margin + u"; "_s));
             else if (!m_firstWarning.isEmpty())
-                end(State::Warned, texts::kWarned.arg(m_firstWarning, m_toolName));
+                endWarned(texts::kRowWarned, texts::kWarned.arg(m_firstWarning, m_toolName));
             else
                 end(State::Succeeded, texts::kSucceeded.arg(m_toolName));
         } else if (askedToStop) {
             end(State::Stopped, texts::kStoppedByYou.arg(m_toolName));
         } else if (how == QProcess::NormalExit) {
-            end(State::Failed, texts::kFailed.arg(m_toolName).arg(code));
+            if (!endAsCheck(code))
+                end(State::Failed, texts::kFailed.arg(m_toolName).arg(code));
         } else {
             end(State::Failed, texts::kKilled.arg(m_toolName).arg(code).arg(signalName(code)));
         }
     };
     // The result shows once the output before it is all in the document.
     endWhenAllGone();
+}
+
+bool ToolJob::endAsCheck(int code) {
+    if (m_toolName != u"dat2file" || !m_command.contains(QStringLiteral("--check")) ||
+        (code != 4 && code != 5))
+        return false;
+    m_percent = 100;
+    Q_EMIT progressed();
+    endWarned(code == 4 ? texts::kRowRepairable : texts::kRowDegraded,
+              (code == 4 ? texts::kCheckedRepairable : texts::kCheckedDegraded).arg(m_toolName));
+    return true;
+}
+
+void ToolJob::endWarned(const QString& row, const QString& text) {
+    m_warnedRow = row;
+    end(State::Warned, text);
 }
 
 void ToolJob::failedToStart(QProcess::ProcessError error) {

@@ -69,6 +69,13 @@ public:
         return m_state == State::Succeeded || m_state == State::Repaired ||
                m_state == State::Warned;
     }
+    // The short text of a row that ended with a warning ("Done, with a warning", "Checked:
+    // repairable").
+    const QString& warnedRow() const { return m_warnedRow; }
+    // How close the disc came to losing data, where the tool said so.
+    const std::optional<Margin>& marginFigures() const { return m_marginFigures; }
+    // The environment it runs in.
+    const QProcessEnvironment& environment() const { return m_environment; }
     // The first warning the tool gave, without its name ("only 19 of the 32 repair bands …").
     const QString& firstWarning() const { return m_firstWarning; }
     // The sectors the tool said it rebuilt from the repair data, and how close the disc came to
@@ -149,6 +156,9 @@ private:
     void finished(int code, QProcess::ExitStatus how);
     void failedToStart(QProcess::ProcessError error);
     void end(State state, const QString& text);
+    // A check's own answers, which are no failure: repairable (4), repair data degraded (5).
+    bool endAsCheck(int code);
+    void endWarned(const QString& row, const QString& text);
     void signalTool(int signal);
     void endWhenAllGone();
     bool leftRunning();
@@ -184,6 +194,8 @@ private:
     QDateTime m_startedAt;
     QString m_margin;
     QString m_firstWarning;
+    QString m_warnedRow;
+    std::optional<Margin> m_marginFigures;
     int m_exitStatus = -1;
     int m_signal = 0;
     int m_percent = 0;

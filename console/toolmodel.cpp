@@ -27,7 +27,7 @@ QString rowState(const ToolJob& job) {
     case ToolJob::State::Repaired:
         return texts::kRowRepaired.arg(job.rebuiltSectors());
     case ToolJob::State::Warned:
-        return texts::kRowWarned;
+        return job.warnedRow();
     case ToolJob::State::Stopped:
         return texts::kRowStopped;
     case ToolJob::State::Failed:

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <csignal>
@@ -41,6 +42,80 @@ QString windowTitle(const QStringList& command) {
                             : command.size() > 1                    ? command.constLast()
                                                                     : QString();
     return subject.isEmpty() ? tool : QStringLiteral("%1 — %2").arg(tool, subject);
+}
+
+namespace {
+
+// The program beside `program` named `name`, with the same ending (".exe" on Windows).
+QString besideProgram(const QString& program, const QString& name) {
+    const QFileInfo info(program);
+    const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
+    return info.dir().filePath(name + suffix);
+}
+
+// velmora_tolk's image: `-o IMAGE` written as IMAGE.cue in its folder, a .bin or .cue ending
+// dropped.
+std::optional<FollowUp> followUpOfBuild(const QStringList& command, const QString& folder) {
+    const qsizetype at = command.indexOf(QStringLiteral("-o"));
+    if (at < 1 || at + 1 >= command.size() || command.at(at + 1).isEmpty())
+        return std::nullopt;
+    QString image = command.at(at + 1);
+    if (image.endsWith(u".bin", Qt::CaseInsensitive) ||
+        image.endsWith(u".cue", Qt::CaseInsensitive))
+        image.chop(4);
+    const QString cue =
+        QDir::cleanPath(QDir(folder).absoluteFilePath(image + QStringLiteral(".cue")));
+    return FollowUp{{besideProgram(command.first(), QStringLiteral("dat2file")),
+                     QStringLiteral("--check"), cue},
+                    QFileInfo(cue).absolutePath(),
+                    true};
+}
+
+// dat2file's source: `SOURCE DEST`, or `--image IMAGE NAME DEST`; --force anywhere.
+std::optional<FollowUp> followUpOfRead(const QStringList& command, const QString& folder) {
+    QStringList arguments = command.mid(1);
+    arguments.removeAll(QStringLiteral("--force"));
+    const QDir in(folder);
+    if (arguments.size() == 2 && !arguments.first().startsWith(u"--"))
+        return FollowUp{{command.first(), QStringLiteral("--check"),
+                         QDir::cleanPath(in.absoluteFilePath(arguments.at(0)))},
+                        QDir::cleanPath(in.absoluteFilePath(arguments.at(1))),
+                        false};
+    if (arguments.size() == 4 && arguments.first() == u"--image")
+        return FollowUp{{command.first(), QStringLiteral("--check"),
+                         QDir::cleanPath(in.absoluteFilePath(arguments.at(1)))},
+                        QDir::cleanPath(in.absoluteFilePath(arguments.at(3))),
+                        false};
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<FollowUp> followUpOf(const QStringList& command, const QString& folder) {
+    if (command.isEmpty())
+        return std::nullopt;
+    const QString tool = QFileInfo(command.first()).completeBaseName();
+    if (tool == u"velmora_tolk")
+        return followUpOfBuild(command, folder);
+    if (tool == u"dat2file")
+        return followUpOfRead(command, folder);
+    return std::nullopt;
+}
+
+std::optional<Margin> marginOf(QStringView line) {
+    static const QRegularExpression said(
+        QStringLiteral(R"(the worst code word lost (\d+) of the (\d+) (?:sectors )?it can lose)"));
+    static const QRegularExpression whole(
+        QStringLiteral(R"(no code word lost a sector \(each can lose (\d+)\))"));
+    if (const QRegularExpressionMatch found = whole.match(line); found.hasMatch())
+        return Margin{0, found.capturedView(1).toInt()};
+    const QRegularExpressionMatch found = said.match(line);
+    if (!found.hasMatch())
+        return std::nullopt;
+    const int lost = found.capturedView(1).toInt(), canLose = found.capturedView(2).toInt();
+    if (canLose <= 0)
+        return std::nullopt;
+    return Margin{lost, canLose};
 }
 
 QString commandLineOf(const QStringList& command) {

@@ -25,6 +25,23 @@ std::optional<Progress> progressOf(QStringView line);
 // else the last argument).
 QString windowTitle(const QStringList& command);
 
+// What a tool that ended offers next, from its command line and folder: the image it built or
+// the image or disc it read, for dat2file --check to check; the folder its result lies in.
+struct FollowUp {
+    QStringList check;  // dat2file --check TARGET; empty where there is nothing to check
+    QString folder;     // empty where there is none
+    bool built = false; // an image was built (else read)
+};
+std::optional<FollowUp> followUpOf(const QStringList& command, const QString& folder);
+
+// How close a disc is to losing data, as dat2file says it ("the worst code word lost 3 of the
+// 32 it can lose", "… of the 32 sectors it can lose"): the losses and the most it can lose.
+struct Margin {
+    int lost = 0;
+    int canLose = 0;
+};
+std::optional<Margin> marginOf(QStringView line);
+
 // The program and its arguments as a command line, each between double quotes where it is
 // empty or holds a blank.
 QString commandLineOf(const QStringList& command);

@@ -88,6 +88,8 @@ private Q_SLOTS:
     void savingOntoAFullDiskKeepsTheFileItWouldReplace();
     void theWindowsSavedOutputIsBoundedOldestFirst();
     void aWarningOfAToolThatEndedWellIsSaidFirst();
+    void followUpsAndMarginsFromTheToolsOwnWords();
+    void aBuildIsCheckedFromItsRowAndItsFolderOpened();
     void longTextsNeverWidenTheWindow();
     void everyControlIsNamed();
     void toolsAreRowsOfOneWindow();
@@ -620,6 +622,111 @@ void ConsoleTest::aWarningOfAToolThatEndedWellIsSaidFirst() {
     QVERIFY(told.at(0).body.contains(warning));
 }
 
+// What a finished row offers, read from its command line: the image a build wrote (its .cue,
+// whatever ending -o had), the source an extraction read; the margin, in both of dat2file's
+// phrasings, past the limit too.
+void ConsoleTest::followUpsAndMarginsFromTheToolsOwnWords() {
+    const auto build = followUpOf({u"/opt/v/velmora_tolk"_qs, u"--repair"_qs, u"40"_qs, u"-v"_qs,
+                                   u"K"_qs, u"-o"_qs, u"Kestrel 2.bin"_qs, u"-m"_qs, u"-o"_qs},
+                                  u"/home/u/cd"_qs);
+    QVERIFY(build && build->built);
+    QCOMPARE(build->check,
+             (QStringList{u"/opt/v/dat2file"_qs, u"--check"_qs, u"/home/u/cd/Kestrel 2.cue"_qs}));
+    QCOMPARE(build->folder, u"/home/u/cd"_qs);
+    const auto read =
+        followUpOf({u"/opt/v/dat2file"_qs, u"--force"_qs, u"../a.cue"_qs, u"out"_qs}, u"/h/cd"_qs);
+    QVERIFY(read && !read->built);
+    QCOMPARE(read->check, (QStringList{u"/opt/v/dat2file"_qs, u"--check"_qs, u"/h/a.cue"_qs}));
+    QCOMPARE(read->folder, u"/h/cd/out"_qs);
+    const auto one = followUpOf(
+        {u"dat2file"_qs, u"--image"_qs, u"/d/a.bin"_qs, u"/F.DAT"_qs, u"/o/f.dat"_qs}, u"/"_qs);
+    QVERIFY(one);
+    QCOMPARE(one->check.last(), u"/d/a.bin"_qs);
+    QVERIFY(!followUpOf({u"dat2file"_qs, u"--check"_qs, u"/d/a.bin"_qs}, u"/"_qs));
+    QVERIFY(!followUpOf({u"/bin/sh"_qs, u"-c"_qs, u"true"_qs}, u"/"_qs));
+
+    const auto margin = marginOf(u"dat2file: checked 3 files of \"a.cue\": 3 intact, 0 "
+                                 "repairable, 0 damaged; the worst code word lost 2 of the 32 "
+                                 "sectors it can lose"_qs);
+    QVERIFY(margin && margin->lost == 2 && margin->canLose == 32);
+    const auto beyond =
+        marginOf(u"dat2file: repair data: 9 sectors unreadable, 0 rebuilt, 9 not "
+                 "rebuildable; the worst code word lost 61 of the 32 it can lose"_qs);
+    QVERIFY(beyond && beyond->lost == 61 && beyond->canLose == 32);
+    const auto whole = marginOf(u"dat2file: checked 3 files of \"a.cue\": 3 intact, 0 repairable, "
+                                "0 damaged; no code word lost a sector (each can lose 32)"_qs);
+    QVERIFY(whole && whole->lost == 0 && whole->canLose == 32);
+    QVERIFY(!marginOf(u"dat2file: wrote 3 files"_qs));
+}
+
+// A real build in the console: its row offers "Check image"; pressed, dat2file --check runs
+// as a row of its own, lists every file intact and shows the disc's health as a gauge;
+// "Open folder" opens the folder the image is in.
+void ConsoleTest::aBuildIsCheckedFromItsRowAndItsFolderOpened() {
+    QTemporaryDir folder;
+    QStringList command = {
+        QStringLiteral(VELMORA_TOLK), u"-v"_qs, u"KESTREL"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
+    for (int i = 0; i < 3; ++i) {
+        QFile file(folder.filePath(u"clip %1.mpg"_qs.arg(i)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(500'000 + i, char('a' + i)));
+        command << file.fileName();
+    }
+    ConsoleWindow window;
+    window.addTool(command, folder.path(), QProcessEnvironment::systemEnvironment());
+    QString opened;
+    window.setFolderOpener([&](const QString& path) { opened = path; });
+    window.show();
+    auto* check = window.findChild<QPushButton*>(u"check"_qs);
+    auto* openFolder = window.findChild<QPushButton*>(u"openFolder"_qs);
+    auto* health = window.findChild<QProgressBar*>(u"health"_qs);
+    QVERIFY(check && openFolder && health);
+    window.start();
+    QTRY_VERIFY_WITH_TIMEOUT(window.jobs().first()->ended(), 30000);
+    QCOMPARE(window.jobs().first()->state(), ToolJob::State::Succeeded);
+    QVERIFY(check->isVisible() && check->isEnabled());
+    QCOMPARE(check->text(), texts::kCheckImage);
+    QTest::mouseClick(openFolder, Qt::LeftButton);
+    QCOMPARE(opened, folder.path());
+
+    QTest::mouseClick(check, Qt::LeftButton);
+    QCOMPARE(window.jobs().size(), 2);
+    ToolJob* checking = window.jobs().last();
+    QCOMPARE(window.selectedJob(), checking);
+    QCOMPARE(checking->command().mid(1),
+             (QStringList{u"--check"_qs, folder.filePath(u"Kestrel.cue"_qs)}));
+    QTRY_VERIFY_WITH_TIMEOUT(checking->ended(), 30000);
+    QCOMPARE(checking->state(), ToolJob::State::Succeeded);
+    const QString listing = checking->output()->toPlainText();
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(listing.contains(u"intact     clip %1.mpg"_qs.arg(i)), qPrintable(listing));
+    QVERIFY(health->isVisible());
+    QCOMPARE(health->maximum(), 32);
+    QCOMPARE(health->value(), 32); // nothing lost: the whole margin left
+    QCOMPARE(health->format(), texts::kHealthShort.arg(32).arg(32));
+    QCOMPARE(health->accessibleDescription(), texts::kHealth.arg(0).arg(32));
+    // A check offers nothing further of its own.
+    QVERIFY(!check->isVisible());
+
+    // Scratched: the check ends "repairable", which is no failure, and the gauge drops.
+    {
+        QFile image(folder.filePath(u"Kestrel.bin"_qs));
+        QVERIFY(image.open(QIODevice::ReadWrite));
+        image.seek(300 * 2352);
+        image.write(QByteArray(12 * 2352, '\0'));
+    }
+    window.select(window.jobs().first());
+    QTest::mouseClick(check, Qt::LeftButton);
+    ToolJob* again = window.jobs().last();
+    QTRY_VERIFY_WITH_TIMEOUT(again->ended(), 30000);
+    QCOMPARE(again->state(), ToolJob::State::Warned);
+    QCOMPARE(rowState(*again), texts::kRowRepairable);
+    QCOMPARE(again->status(), texts::kCheckedRepairable.arg(u"dat2file"_qs));
+    QCOMPARE(again->percent(), 100);
+    QVERIFY(health->isVisible());
+    QVERIFY2(health->value() < 32 && health->value() > 0, qPrintable(health->format()));
+}
+
 // A storage path of 5,000 characters, a file name of 250 in a progress line, a long last error:
 // the window stays within the screen, and each text is whole for a tooltip and a screen reader.
 void ConsoleTest::longTextsNeverWidenTheWindow() {
@@ -660,7 +767,7 @@ void ConsoleTest::everyControlIsNamed() {
     ConsoleWindow window({kScriptedTool, u"lines"_qs, u"1"_qs});
     const QList<QWidget*> controls =
         window.centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    QCOMPARE(controls.size(), 12);
+    QCOMPARE(controls.size(), 15);
     for (const QWidget* control : controls) // a text is read by its text, and said what it is
         QVERIFY2(!control->accessibleName().isEmpty() ||
                      !control->accessibleDescription().isEmpty(),
