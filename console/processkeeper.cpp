@@ -74,6 +74,26 @@ QList<pid_t> processesOfThisUser() {
     return processes;
 }
 
+// The children of `process`, from /proc/PID/task/TID/children of each of its threads; nothing
+// where the kernel keeps no such list.
+std::optional<QList<pid_t>> childrenOf(pid_t process) {
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(process);
+    QList<pid_t> children;
+    bool listed = false;
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks + u'/' + task + QStringLiteral("/children"));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        listed = true;
+        for (const QByteArray& child : file.readAll().split(' '))
+            if (const int pid = child.trimmed().toInt(); pid > 0)
+                children.append(pid_t(pid));
+    }
+    if (!listed)
+        return std::nullopt;
+    return children;
+}
+
 // The signals that tell the guard its console ended.
 sigset_t endingSignals() {
     sigset_t ending;
@@ -91,11 +111,32 @@ QByteArray consoleToken() {
     return token;
 }
 
-QList<pid_t> processesMarked(const QByteArray& mark) {
+QList<pid_t> descendants() {
+    // What its descendants leave behind is this process's only where it adopts them.
+    int subreaper = 0;
+#ifdef Q_OS_LINUX
+    ::prctl(PR_GET_CHILD_SUBREAPER, &subreaper);
+#endif
+    if (!subreaper)
+        return processesOfThisUser();
+    QList<pid_t> found;
+    QList<pid_t> next = {::getpid()};
+    while (!next.isEmpty() && found.size() < 100'000) {
+        const std::optional<QList<pid_t>> children = childrenOf(next.takeLast());
+        if (!children)
+            return processesOfThisUser();
+        found += *children;
+        next += *children;
+    }
+    return found;
+}
+
+QList<pid_t> processesMarked(const QByteArray& mark, Among among) {
     const bool prefix = mark.endsWith('.');
     const QByteArray wanted = QByteArray(kToolMarkName) + '=' + mark;
     QList<pid_t> marked;
-    for (const pid_t process : processesOfThisUser()) {
+    for (const pid_t process :
+         among == Among::Descendants ? descendants() : processesOfThisUser()) {
         const std::optional<ProcessStat> stat = statOf(process);
         if (stat && stat->state != 'Z' && carriesMark(process, wanted, prefix))
             marked.append(process);
@@ -121,7 +162,7 @@ void becomeSubreaper() {
 
 void reapAdopted(const QSet<pid_t>& own) {
     const pid_t self = ::getpid();
-    for (const pid_t process : processesOfThisUser()) {
+    for (const pid_t process : childrenOf(self).value_or(processesOfThisUser())) {
         if (own.contains(process))
             continue;
         const std::optional<ProcessStat> stat = statOf(process);
@@ -148,14 +189,15 @@ int guardTools(pid_t console, const QByteArray& token) {
         if (sigtimedwait(&ending, nullptr, &poll) > 0)
             break;
     }
+    // The console is gone, and with it the tree: every process of the user is looked at.
     const QByteArray marks = token + '.';
-    signalEach(processesMarked(marks), SIGTERM);
+    signalEach(processesMarked(marks, Among::AllOfThisUser), SIGTERM);
     for (int waited = 0; waited < 30; ++waited) {
-        if (processesMarked(marks).isEmpty())
+        if (processesMarked(marks, Among::AllOfThisUser).isEmpty())
             return 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    signalEach(processesMarked(marks), SIGKILL);
+    signalEach(processesMarked(marks, Among::AllOfThisUser), SIGKILL);
     return 0;
 }
 

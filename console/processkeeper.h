@@ -21,9 +21,19 @@ inline constexpr char kToolMarkName[] = "VELMORA_CONSOLE_TOOL";
 // The token of this console's marks, unlike any other console's; the same for each call.
 QByteArray consoleToken();
 
-// The live processes of this user, this one left out, whose environment holds
-// VELMORA_CONSOLE_TOOL with a value equal to `mark`, or starting with it when `mark` ends in '.'.
-QList<pid_t> processesMarked(const QByteArray& mark);
+// Where marked processes are looked for: among this process's descendants (which, this being
+// the subreaper of its tools, includes whatever they left behind; a few processes, not every
+// process of the user), or among all of this user's (the guard's, whose console is gone).
+enum class Among { Descendants, AllOfThisUser };
+
+// The live processes, this one left out, whose environment holds VELMORA_CONSOLE_TOOL with a
+// value equal to `mark`, or starting with it when `mark` ends in '.'.
+QList<pid_t> processesMarked(const QByteArray& mark, Among among = Among::Descendants);
+
+// This process's descendants, from the kernel's list of each process's children; where the
+// kernel keeps no such list, or this process adopts no orphans (what escapes would be missed),
+// every process of this user.
+QList<pid_t> descendants();
 
 // Whether `process` has ended: it is gone, or ends, or waits to be reaped.
 bool processEnded(pid_t process);

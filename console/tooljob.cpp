@@ -369,7 +369,10 @@ void ToolJob::endWhenAllGone() {
     if (!m_ending || m_log.waiting() || m_flushTimer.isActive())
         return;
     if (leftRunning()) {
-        m_leftovers.start();
+        // Looked at again soon, then less and less often while it stays.
+        m_leftovers.start(m_leftovers.isActive() || m_leftoversLooked++ == 0
+                              ? m_leftovers.interval()
+                              : std::min(1000, m_leftovers.interval() * 3 / 2));
         return;
     }
     std::exchange(m_ending, {})();

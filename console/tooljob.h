@@ -194,6 +194,7 @@ private:
     QDateTime m_startedAt;
     QString m_margin;
     QString m_firstWarning;
+    int m_leftoversLooked = 0;
     QString m_warnedRow;
     std::optional<Margin> m_marginFigures;
     int m_exitStatus = -1;

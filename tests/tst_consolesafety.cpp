@@ -143,6 +143,7 @@ private Q_SLOTS:
     void closingEndsEveryProcessTheToolStarted();
     void aToolIsDoneOnlyWhenWhatItStartedHasEnded();
     void aKilledConsoleLeavesNoProcessOfItsTools();
+    void waitingForWhatAToolLeftCostsNoProcessorAmongThousandsOfProcesses();
 };
 
 void ConsoleSafetyTest::onlyAPrivateFolderHoldsTheSocket() {
@@ -349,6 +350,49 @@ void ConsoleSafetyTest::aKilledConsoleLeavesNoProcessOfItsTools() {
         for (const qint64 pid : started)
             QTRY_VERIFY2_WITH_TIMEOUT(processGone(pid), qPrintable(QString::number(signal)), 10000);
     }
+}
+
+// The console's processor time over two seconds, from /proc/PID/stat, in clock ticks.
+qint64 processorTicks(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
+}
+
+// Two thousand processes of the user, and a tool that ended leaving a child behind: while its
+// row waits for that child, the console looks only at its own descendants, less and less
+// often, and uses next to no processor time.
+void ConsoleSafetyTest::waitingForWhatAToolLeftCostsNoProcessorAmongThousandsOfProcesses() {
+    QProcess crowd;
+    crowd.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("i=0; while [ $i -lt 2000 ]; do sleep 29.25 & i=$((i+1)); done; "
+                                "echo ready")});
+    QVERIFY(crowd.waitForFinished(60000));
+    QTemporaryDir folder;
+    QProcess console;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VELMORA_CONSOLE_NAME"),
+                       folder.filePath(QStringLiteral("console")));
+    console.setProcessEnvironment(environment);
+    console.start(QStringLiteral(VELMORA_CONSOLE), {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                                    QStringLiteral("sleep 6.25 & echo started")});
+    QVERIFY(console.waitForStarted());
+    QTest::qWait(1500); // the tool has ended; its row waits for the sleep it left
+    const qint64 before = processorTicks(console.processId());
+    QTest::qWait(2000);
+    const qint64 after = processorTicks(console.processId());
+    QProcess::execute(QStringLiteral("pkill"),
+                      {QStringLiteral("-f"), QStringLiteral("sleep 29.25")});
+    ::kill(pid_t(console.processId()), SIGTERM);
+    console.waitForFinished(10000);
+    QVERIFY(before >= 0 && after >= 0);
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    QVERIFY2(after - before <= 2 * ticksPerSecond / 20, // 5% of a core
+             qPrintable(QStringLiteral("%1 ticks in 2 s").arg(after - before)));
 }
 
 QTEST_MAIN(ConsoleSafetyTest)
