@@ -23,9 +23,24 @@ namespace velmora::console {
 
 namespace {
 
-constexpr quint32 kMagic = 0x56434f31; // "VCO1"
+constexpr quint32 kMagic = 0x56434f32; // "VCO2": the hand-over confirmed by both ends
 constexpr qint64 kLargestMessage = 16 * 1024 * 1024;
-constexpr char kTaken = 'k';
+constexpr char kOffered = 'k'; // window: it would take the tool
+constexpr char kGo = 'g';      // console: it is the window's now
+constexpr char kRunning = 'r'; // window: it runs it
+
+// The next byte from `socket`, waiting for it at most `milliseconds`; nothing when none came,
+// and whether the other end is gone.
+std::optional<char> nextByte(QLocalSocket& socket, int milliseconds, bool& gone) {
+    while (socket.bytesAvailable() < 1) {
+        if (!socket.waitForReadyRead(milliseconds)) {
+            gone = socket.state() != QLocalSocket::ConnectedState;
+            return std::nullopt;
+        }
+    }
+    char byte = 0;
+    return socket.getChar(&byte) ? std::optional<char>(byte) : std::nullopt;
+}
 
 // `folder`, made private to the user when it does not exist yet; whether it is private.
 bool privateFolder(const QString& folder) {
@@ -124,11 +139,17 @@ Reach handOver(const QString& name, const HandedTool& tool, Patience patience) {
     socket.write(handOverMessage(tool));
     if (!socket.waitForBytesWritten(patience.answer))
         return Reach::NoAnswer;
-    while (socket.bytesAvailable() < 1)
-        if (!socket.waitForReadyRead(patience.answer))
-            return Reach::NoAnswer;
-    char answer = 0;
-    return socket.getChar(&answer) && answer == kTaken ? Reach::Taken : Reach::NoAnswer;
+    bool gone = false;
+    if (nextByte(socket, patience.answer, gone) != kOffered)
+        return Reach::NoAnswer; // given up: the window, should it wake, has no go
+    socket.putChar(kGo);
+    if (!socket.waitForBytesWritten(patience.answer))
+        return Reach::NoAnswer; // the go never left: the window cannot run it
+    // From here the tool is the window's, unless it is gone without saying it runs it.
+    const std::optional<char> running = nextByte(socket, patience.answer, gone);
+    if (running == kRunning || (!running && !gone))
+        return Reach::Taken;
+    return Reach::NoAnswer;
 }
 
 ConsoleServer::ConsoleServer(std::function<void(HandedTool)> take, QObject* parent)
@@ -138,7 +159,10 @@ ConsoleServer::ConsoleServer(std::function<void(HandedTool)> take, QObject* pare
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+                m_offered.remove(socket); // a console that left without a go
+                socket->deleteLater();
+            });
             if (!peerIsThisUser(socket->socketDescriptor())) {
                 socket->abort(); // another user's: nothing it sends is run
                 continue;
@@ -156,6 +180,22 @@ bool ConsoleServer::listen(const QString& name) {
 // Takes a whole message when it has come; a message too large or of another kind ends the
 // connection.
 void ConsoleServer::receive(QLocalSocket* socket) {
+    if (const auto offered = m_offered.find(socket); offered != m_offered.end()) {
+        char go = 0;
+        if (!socket->getChar(&go))
+            return;
+        HandedTool tool = std::move(*offered);
+        m_offered.erase(offered);
+        if (go != kGo) {
+            socket->abort();
+            return;
+        }
+        socket->putChar(kRunning);
+        socket->flush();
+        if (!tool.command.isEmpty())
+            m_take(std::move(tool));
+        return;
+    }
     QDataStream in(socket);
     in.setVersion(QDataStream::Qt_6_4);
     in.startTransaction();
@@ -172,13 +212,15 @@ void ConsoleServer::receive(QLocalSocket* socket) {
             socket->abort();
         return;
     }
-    // A console that gave up waiting runs its tool itself: the tool must not run twice.
+    // A console that gave up waiting runs its tool itself: the tool must not run twice. It is
+    // offered, and run only on the console's go.
     if (socket->state() != QLocalSocket::ConnectedState)
         return;
-    socket->putChar(kTaken);
+    m_offered.insert(socket, std::move(tool));
+    socket->putChar(kOffered);
     socket->flush();
-    if (!tool.command.isEmpty())
-        m_take(std::move(tool));
+    if (socket->bytesAvailable() > 0)
+        receive(socket);
 }
 
 Role joinSharedConsole(const QString& name, const HandedTool& tool, ConsoleServer& server,

@@ -11,6 +11,7 @@
 // line, its folder and its environment go to no one else, and nothing another user plants makes
 // a console wait, run alone or open a second window.
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -62,7 +63,11 @@ enum class Reach {
     NoAnswer, // something listens but did not take the tool: not replaced, not trusted
 };
 
-// Hands `tool` to the window listening on `name`.
+// Hands `tool` to the window listening on `name`, confirmed by both ends: the window offers to
+// take it, the console says go, the window says it runs it. A console that gave up waiting
+// never says go, so a window that wakes up late drops the tool it was offered; a console whose
+// window vanished after go, before saying it runs it, runs the tool itself. Either way it runs
+// once.
 Reach handOver(const QString& name, const HandedTool& tool, Patience patience = {});
 
 // The listening end, in the console that shows the window.
@@ -79,6 +84,7 @@ private:
 
     std::function<void(HandedTool)> m_take;
     QLocalServer* m_server;
+    QHash<QLocalSocket*, HandedTool> m_offered; // waiting for the console's go
 };
 
 enum class Role {

@@ -70,12 +70,11 @@ double contrast(const QColor& one, const QColor& other) {
 QColor readableHighlight(const QPalette& palette) {
     const QColor background = palette.color(QPalette::Window);
     QColor text = palette.color(QPalette::Highlight).toHsl();
-    const bool darkBackground = luminance(background) < 0.18;
-    for (int step = 0; step < 40 && contrast(text, background) < 4.5; ++step) {
-        const float lightness =
-            std::clamp(text.lightnessF() + (darkBackground ? 0.025f : -0.025f), 0.0f, 1.0f);
-        text.setHslF(text.hslHueF(), text.hslSaturationF(), lightness);
-    }
+    if (luminance(background) >= 0.18) // a light window: the highlight as the palette has it
+        return palette.color(QPalette::Highlight);
+    for (int step = 0; step < 40 && contrast(text, background) < 4.5; ++step)
+        text.setHslF(text.hslHueF(), text.hslSaturationF(),
+                     std::min(1.0f, text.lightnessF() + 0.025f));
     return text.toRgb();
 }
 

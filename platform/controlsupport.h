@@ -25,9 +25,9 @@ void watchOnly(QFileSystemWatcher& watcher, const QString& folder);
 // and the field it surrounds.
 void drawBorder(QPainter& painter, const QRect& rect, const QPalette& palette);
 
-// The palette's highlight colour as text on its window colour: itself where it reads (a
-// contrast of at least 4.5:1, as WCAG asks of text), else made lighter on a dark background
-// (darker on a light one) in its own hue until it does.
+// The palette's highlight colour as text on its window colour: on a dark window, made lighter
+// in its own hue until it reads (a contrast of at least 4.5:1, as WCAG asks of text); on a
+// light one, itself.
 QColor readableHighlight(const QPalette& palette);
 
 } // namespace velmora

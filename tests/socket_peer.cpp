@@ -3,7 +3,8 @@
 //   socket_peer listen PATH RECORD  listens at PATH (anyone may connect), takes one connection
 //                                   and writes how many bytes it received to RECORD
 //   socket_peer stall MS PATH       listens at PATH, lets a connection wait MS milliseconds,
-//                                   then reads the tool handed over and answers that it took it
+//                                   then reads the tool handed over, offers to take it, and
+//                                   says it runs it on the console's go
 //   socket_peer send PATH FILE      hands over a tool that would create FILE, without asking
 //                                   who listens; exit status 0 when the tool was taken
 
@@ -89,7 +90,13 @@ int main(int argc, char** argv) {
         const int connection = acceptWithin(listening, 15000);
         if (connection < 0 || readAll(connection, 300) <= 0)
             return 1;
+        // Offered; on the console's go, running.
         (void)!::send(connection, "k", 1, MSG_NOSIGNAL);
+        char go = 0;
+        pollfd ready{connection, POLLIN, 0};
+        if (::poll(&ready, 1, 5000) != 1 || ::recv(connection, &go, 1, 0) != 1 || go != 'g')
+            return 1;
+        (void)!::send(connection, "r", 1, MSG_NOSIGNAL);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         return 0;
     }
@@ -105,8 +112,13 @@ int main(int argc, char** argv) {
             {}};
         socket.write(velmora::console::handOverMessage(tool));
         socket.waitForBytesWritten(3000);
+        // Offered, go, running: the hand-over confirmed by both ends.
         char answer = 0;
-        return socket.waitForReadyRead(3000) && socket.getChar(&answer) && answer == 'k' ? 0 : 1;
+        if (!socket.waitForReadyRead(3000) || !socket.getChar(&answer) || answer != 'k')
+            return 1;
+        socket.putChar('g');
+        socket.waitForBytesWritten(3000);
+        return socket.waitForReadyRead(3000) && socket.getChar(&answer) && answer == 'r' ? 0 : 1;
     }
     std::fputs("usage: socket_peer listen PATH RECORD | stall MS PATH | send PATH FILE\n", stderr);
     return 2;

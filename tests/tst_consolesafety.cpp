@@ -139,6 +139,7 @@ private Q_SLOTS:
     void nothingIsSentToAnotherUsersSocket();
     void nothingIsTakenFromAnotherUser();
     void aSlowWindowKeepsItsSocketAndADeadOneIsReplaced();
+    void aWindowThatWakesLateNeverRunsWhatItsConsoleRanAlone();
     void stopEndsEveryProcessTheToolStarted();
     void closingEndsEveryProcessTheToolStarted();
     void aToolIsDoneOnlyWhenWhatItStartedHasEnded();
@@ -284,6 +285,27 @@ void ConsoleSafetyTest::aSlowWindowKeepsItsSocketAndADeadOneIsReplaced() {
     QTRY_COMPARE_WITH_TIMEOUT(next.state(), QProcess::NotRunning, 15000);
     QCOMPARE(next.exitCode(), 0);
     QCOMPARE(taken.size(), 2);
+}
+
+// A window that stalls past the console's patience (here: this very thread, busy in the
+// hand-over): the console runs its tool alone; the window, once awake, finds the message, offers
+// to take it, hears no go, and runs nothing. A window that answers in time runs it once.
+void ConsoleSafetyTest::aWindowThatWakesLateNeverRunsWhatItsConsoleRanAlone() {
+    QTemporaryDir temporary;
+    const QString name = temporary.filePath(QStringLiteral("console"));
+    int taken = 0;
+    ConsoleServer window([&](HandedTool) { ++taken; });
+    QVERIFY(window.listen(name));
+    QCOMPARE(handOver(name, kTool, Patience{1000, 500}), Reach::NoAnswer);
+    QTest::qWait(1000); // awake: the message, then the console gone without a go
+    QCOMPARE(taken, 0);
+
+    QProcess console;
+    console.start(kSocketPeer,
+                  {QStringLiteral("send"), name, temporary.filePath(QStringLiteral("x"))});
+    QTRY_COMPARE_WITH_TIMEOUT(console.state(), QProcess::NotRunning, 15000);
+    QCOMPARE(console.exitCode(), 0);
+    QCOMPARE(taken, 1);
 }
 
 void ConsoleSafetyTest::stopEndsEveryProcessTheToolStarted() {

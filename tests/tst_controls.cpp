@@ -323,7 +323,8 @@ void ControlsTest::highlightedCaptionsReadOnLightAndDarkPalettes() {
     Label label(&window);
     label.setText(u"Volume name"_qs);
     label.setHighlighted(true);
-    const QColor shown = label.palette().color(QPalette::WindowText);
+    QCOMPARE(label.foregroundRole(), QPalette::Highlight);
+    const QColor shown = label.palette().color(QPalette::Highlight);
     QVERIFY2(contrastOf(shown, dark.color(QPalette::Window)) >= 4.5, qPrintable(shown.name()));
     QVERIFY(std::abs(shown.hslHue() - darkBlue.hslHue()) <= 3);
     QVERIFY(shown.lightness() > darkBlue.lightness());
@@ -338,8 +339,9 @@ void ControlsTest::highlightedCaptionsReadOnLightAndDarkPalettes() {
     QEvent changed(QEvent::ApplicationPaletteChange);
     for (QWidget* widget : {&window, static_cast<QWidget*>(&label)})
         QApplication::sendEvent(widget, &changed);
-    QCOMPARE(label.palette().color(QPalette::WindowText).rgb(), QColor(0x0b, 0x4f, 0xb0).rgb());
+    QCOMPARE(label.palette().color(QPalette::Highlight).rgb(), QColor(0x0b, 0x4f, 0xb0).rgb());
     label.setHighlighted(false);
+    QCOMPARE(label.foregroundRole(), QPalette::WindowText);
     QCOMPARE(label.palette().color(QPalette::WindowText).rgb(), QColor(Qt::black).rgb());
     QApplication::setPalette(before);
 }
