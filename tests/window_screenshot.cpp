@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the main window offscreen, as it looks with a few files in the source list, and saves
-// it as a PNG: `window_screenshot docs/window.png`.
+// it as a PNG: `window_screenshot docs/window.png`; with VELMORA_SCREENSHOT_DARK set, under a
+// dark palette whose highlight is a dark blue (QT_SCALE_FACTOR scales it as usual).
 
 #include "app/form1.h"
 #include "fakeservices.h"
@@ -9,12 +10,26 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPalette>
 #include <QTemporaryDir>
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    if (qEnvironmentVariableIsSet("VELMORA_SCREENSHOT_DARK")) {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+        dark.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+        dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+        dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+        dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+        dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+        dark.setColor(QPalette::Highlight, QColor(0x1c, 0x3a, 0x70));
+        dark.setColor(QPalette::HighlightedText, Qt::white);
+        QApplication::setPalette(dark);
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: window_screenshot OUTPUT.png\n");
         return 2;
