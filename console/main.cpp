@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
         window.start();
         window.raise(); // in sight, the keyboard left where the user is
     });
-    if (joinSharedConsole(sharedConsoleName(), tool, server) == Role::HandedOver)
+    if (joinSharedConsole(sharedConsoleNames(), tool, server) == Role::HandedOver)
         return 0;
 
     window.addTool(tool.command, tool.folder, QProcessEnvironment::systemEnvironment());

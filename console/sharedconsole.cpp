@@ -93,11 +93,11 @@ bool peerIsThisUser(qintptr descriptor) {
 #endif
 }
 
-QString sharedConsoleName() {
+QStringList sharedConsoleNames() {
     const QString user = QString::number(::getuid());
     QString name = qEnvironmentVariable("VELMORA_CONSOLE_NAME");
     if (name.contains(u'/'))
-        return whyNotPrivate(QFileInfo(name).absolutePath()) ? QString() : name;
+        return whyNotPrivate(QFileInfo(name).absolutePath()) ? QStringList() : QStringList{name};
     if (name.isEmpty()) {
         QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
         if (display.isEmpty())
@@ -106,22 +106,29 @@ QString sharedConsoleName() {
         name = QStringLiteral("velmora_console-%1-%2")
                    .arg(user, display.isEmpty() ? QStringLiteral("none") : display);
     }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && !whyNotPrivate(runtime))
-        return QDir(runtime).filePath(name);
+    // The first private folder serves (made when missing); those after it are only looked at,
+    // for a window that opened there while an earlier one was out of reach.
+    QStringList names;
+    const auto consider = [&](const QString& folder, bool make) {
+        if (folder.isEmpty())
+            return;
+        if (!names.isEmpty())
+            names.append(QDir(folder).filePath(name));
+        else if (make ? privateFolder(folder) : !whyNotPrivate(folder))
+            names.append(QDir(folder).filePath(name));
+    };
+    consider(qEnvironmentVariable("XDG_RUNTIME_DIR"), false);
     // A name in the shared temporary folder may have been taken by another user first: the
     // user's own cache folder then serves.
-    const QString temporary =
-        QDir(QDir::tempPath()).filePath(QStringLiteral("velmora_console-") + user);
-    if (privateFolder(temporary))
-        return QDir(temporary).filePath(name);
+    consider(QDir(QDir::tempPath()).filePath(QStringLiteral("velmora_console-") + user), true);
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (!cache.isEmpty() && QDir().mkpath(cache)) {
-        const QString ours = QDir(cache).filePath(QStringLiteral("velmora_console"));
-        if (privateFolder(ours))
-            return QDir(ours).filePath(name);
-    }
-    return {};
+    if (!cache.isEmpty() && (!names.isEmpty() || QDir().mkpath(cache)))
+        consider(QDir(cache).filePath(QStringLiteral("velmora_console")), true);
+    return names;
+}
+
+QString sharedConsoleName() {
+    return sharedConsoleNames().value(0);
 }
 
 Reach handOver(const QString& name, const HandedTool& tool, Patience patience) {
@@ -223,10 +230,16 @@ void ConsoleServer::receive(QLocalSocket* socket) {
         receive(socket);
 }
 
-Role joinSharedConsole(const QString& name, const HandedTool& tool, ConsoleServer& server,
+Role joinSharedConsole(const QStringList& names, const HandedTool& tool, ConsoleServer& server,
                        Patience patience) {
-    if (name.isEmpty())
+    if (names.isEmpty())
         return Role::Alone;
+    // A window that opened at a later place (its folder at the first was another user's then)
+    // is the session's window still: never a second one.
+    for (const QString& elsewhere : names.mid(1))
+        if (QFileInfo::exists(elsewhere) && handOver(elsewhere, tool, patience) == Reach::Taken)
+            return Role::HandedOver;
+    const QString& name = names.first();
     for (int attempt = 0; attempt < 3; ++attempt) {
         Reach reach = handOver(name, tool, patience);
         if (reach == Reach::Taken)

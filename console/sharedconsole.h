@@ -49,6 +49,9 @@ bool peerIsThisUser(qintptr descriptor);
 // where set, names it instead (a path, whose folder must be private, or a name). Empty when no
 // private folder can be had.
 QString sharedConsoleName();
+// That name first, then the same name at the places after it, where a window may have opened
+// while the first place was out of reach (another user held the temporary one).
+QStringList sharedConsoleNames();
 
 // How long a console waits for the shared window: to connect, and for its answer once
 // connected (a window that is alive but busy is waited for, never replaced).
@@ -96,7 +99,7 @@ enum class Role {
 // Hands `tool` over to the shared window, or, where none listens, becomes it. Two consoles
 // started at once agree on one window through a lock file beside the socket. A socket is
 // replaced only when nothing listens at it any more.
-Role joinSharedConsole(const QString& name, const HandedTool& tool, ConsoleServer& server,
+Role joinSharedConsole(const QStringList& names, const HandedTool& tool, ConsoleServer& server,
                        Patience patience = {});
 
 } // namespace velmora::console

@@ -136,6 +136,7 @@ class ConsoleSafetyTest : public QObject {
 private Q_SLOTS:
     void onlyAPrivateFolderHoldsTheSocket();
     void aFolderPlantedByAnotherUserIsPassedBy();
+    void theWindowOpenedWhileTheTemporaryFolderWasTakenIsStillFound();
     void nothingIsSentToAnotherUsersSocket();
     void nothingIsTakenFromAnotherUser();
     void aSlowWindowKeepsItsSocketAndADeadOneIsReplaced();
@@ -210,8 +211,41 @@ void ConsoleSafetyTest::aFolderPlantedByAnotherUserIsPassedBy() {
     ConsoleServer server([](HandedTool) {});
     QElapsedTimer took;
     took.start();
-    QCOMPARE(joinSharedConsole(socket, kTool, server), Role::Serving);
+    QCOMPARE(joinSharedConsole({socket}, kTool, server), Role::Serving);
     QVERIFY2(took.elapsed() < 2000, qPrintable(QString::number(took.elapsed())));
+}
+
+// The temporary folder's name was taken (a folder others may enter: another user's, or left
+// open), so the window opened in the user's cache folder. Once the name is free again, the
+// next console makes the temporary folder its first place, yet hands its tool to the window
+// in the cache folder: never a second window.
+void ConsoleSafetyTest::theWindowOpenedWhileTheTemporaryFolderWasTakenIsStillFound() {
+    QTemporaryDir temporary;
+    const QString tmp = openFolder(temporary);
+    const QString taken = QStringLiteral("%1/velmora_console-%2").arg(tmp).arg(::getuid());
+    QVERIFY(QDir().mkpath(taken));
+    ::chmod(QFile::encodeName(taken).constData(), 0777);
+    const QString cache = temporary.filePath(QStringLiteral("cache"));
+    const Variable runtime("XDG_RUNTIME_DIR", {});
+    const Variable tmpdir("TMPDIR", QFile::encodeName(tmp));
+    const Variable cacheHome("XDG_CACHE_HOME", QFile::encodeName(cache));
+    const Variable name("VELMORA_CONSOLE_NAME", {});
+    const Variable display("DISPLAY", ":7");
+    const QString window =
+        cache + QStringLiteral("/velmora_console/velmora_console-%1-_7").arg(::getuid());
+    QCOMPARE(sharedConsoleNames(), QStringList{window});
+    QProcess serving; // the window, in the cache folder
+    serving.start(kSocketPeer, {QStringLiteral("stall"), QStringLiteral("0"), window});
+    QVERIFY(serving.waitForReadyRead(5000));
+
+    QVERIFY(QDir(taken).removeRecursively()); // the name is free again
+    const QStringList names = sharedConsoleNames();
+    QCOMPARE(names, (QStringList{taken + QStringLiteral("/velmora_console-%1-_7").arg(::getuid()),
+                                 window}));
+    ConsoleServer second([](HandedTool) {});
+    QCOMPARE(joinSharedConsole(names, kTool, second), Role::HandedOver);
+    QVERIFY(serving.waitForFinished(5000));
+    QCOMPARE(serving.exitCode(), 0);
 }
 
 void ConsoleSafetyTest::nothingIsSentToAnotherUsersSocket() {
@@ -270,7 +304,7 @@ void ConsoleSafetyTest::aSlowWindowKeepsItsSocketAndADeadOneIsReplaced() {
     slow.start(kSocketPeer, {QStringLiteral("stall"), QStringLiteral("3500"), socket});
     QVERIFY(slow.waitForReadyRead(5000));
     ConsoleServer server([](HandedTool) {});
-    QCOMPARE(joinSharedConsole(socket, kTool, server), Role::HandedOver);
+    QCOMPARE(joinSharedConsole({socket}, kTool, server), Role::HandedOver);
     QVERIFY(slow.waitForFinished(5000));
     QCOMPARE(slow.exitCode(), 0);
 
@@ -278,7 +312,7 @@ void ConsoleSafetyTest::aSlowWindowKeepsItsSocketAndADeadOneIsReplaced() {
     QVERIFY(QFile::exists(socket));
     QStringList taken;
     ConsoleServer replacing([&](HandedTool tool) { taken += tool.command; });
-    QCOMPARE(joinSharedConsole(socket, kTool, replacing), Role::Serving);
+    QCOMPARE(joinSharedConsole({socket}, kTool, replacing), Role::Serving);
     QProcess next;
     next.start(kSocketPeer,
                {QStringLiteral("send"), socket, temporary.filePath(QStringLiteral("x"))});
