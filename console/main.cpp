@@ -121,6 +121,14 @@ void keepToolsProcesses(ConsoleWindow& window) {
         reapAdopted(own);
     });
     reaper->start(1000);
+    // Whatever the tools left, however it hid from their marks, was adopted: it ends with the
+    // console (the guard, which sees the console end, excepted).
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, [&window, guard] {
+        QSet<pid_t> spare{pid_t(guard->processId())}; // and the tools, each its QProcess's
+        for (const ToolJob* job : window.jobs())
+            spare.insert(pid_t(job->processId()));
+        endDescendants(spare);
+    });
 }
 
 } // namespace

@@ -111,24 +111,53 @@ QByteArray consoleToken() {
     return token;
 }
 
-QList<pid_t> descendants() {
-    // What its descendants leave behind is this process's only where it adopts them.
+namespace {
+
+// This process's descendants where it adopts what they leave and the kernel lists children;
+// else nothing.
+std::optional<QList<pid_t>> ownDescendants() {
     int subreaper = 0;
 #ifdef Q_OS_LINUX
     ::prctl(PR_GET_CHILD_SUBREAPER, &subreaper);
 #endif
     if (!subreaper)
-        return processesOfThisUser();
+        return std::nullopt;
     QList<pid_t> found;
     QList<pid_t> next = {::getpid()};
     while (!next.isEmpty() && found.size() < 100'000) {
         const std::optional<QList<pid_t>> children = childrenOf(next.takeLast());
         if (!children)
-            return processesOfThisUser();
+            return std::nullopt;
         found += *children;
         next += *children;
     }
     return found;
+}
+
+} // namespace
+
+QList<pid_t> descendants() {
+    // What its descendants leave behind is this process's only where it adopts them.
+    return ownDescendants().value_or(processesOfThisUser());
+}
+
+void endDescendants(const QSet<pid_t>& spare, int graceMilliseconds) {
+    const auto living = [&] {
+        QList<pid_t> left;
+        for (const pid_t process : ownDescendants().value_or(QList<pid_t>{}))
+            if (!spare.contains(process) && !processEnded(process))
+                left.append(process);
+        return left;
+    };
+    signalEach(living(), SIGTERM);
+    for (int waited = 0; waited < graceMilliseconds; waited += 50) {
+        reapAdopted(spare);
+        if (living().isEmpty())
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    signalEach(living(), SIGKILL);
+    reapAdopted(spare);
 }
 
 QList<pid_t> processesMarked(const QByteArray& mark, Among among) {

@@ -35,6 +35,12 @@ QList<pid_t> processesMarked(const QByteArray& mark, Among among = Among::Descen
 // every process of this user.
 QList<pid_t> descendants();
 
+// Ends every descendant of this process but those in `spare` (SIGTERM, SIGKILL after a grace
+// of `graceMilliseconds`): what its tools left, however it hid (a clean environment, a session
+// of its own, a double fork, a daemon), is adopted by this process and ends with it. Does
+// nothing where this process adopts no orphans or the kernel keeps no list of children.
+void endDescendants(const QSet<pid_t>& spare, int graceMilliseconds = 2000);
+
 // Whether `process` has ended: it is gone, or ends, or waits to be reaped.
 bool processEnded(pid_t process);
 

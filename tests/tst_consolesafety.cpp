@@ -145,6 +145,7 @@ private Q_SLOTS:
     void closingEndsEveryProcessTheToolStarted();
     void aToolIsDoneOnlyWhenWhatItStartedHasEnded();
     void aKilledConsoleLeavesNoProcessOfItsTools();
+    void whatAToolHidFromItsMarkEndsWithTheConsole();
     void waitingForWhatAToolLeftCostsNoProcessorAmongThousandsOfProcesses();
 };
 
@@ -406,6 +407,30 @@ void ConsoleSafetyTest::aKilledConsoleLeavesNoProcessOfItsTools() {
         for (const qint64 pid : started)
             QTRY_VERIFY2_WITH_TIMEOUT(processGone(pid), qPrintable(QString::number(signal)), 10000);
     }
+}
+
+// A tool that leaves a process in a session of its own with a clean environment (no mark to
+// find it by) and ends: the console, asked to quit, ends that process too, having adopted it.
+void ConsoleSafetyTest::whatAToolHidFromItsMarkEndsWithTheConsole() {
+    QTemporaryDir folder;
+    const QString pids = folder.filePath(QStringLiteral("pids"));
+    QProcess console;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VELMORA_CONSOLE_NAME"),
+                       folder.filePath(QStringLiteral("console")));
+    console.setProcessEnvironment(environment);
+    console.start(QStringLiteral(VELMORA_CONSOLE),
+                  {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                   QStringLiteral("setsid env -i /bin/sh -c 'sleep 30 & echo $! >\"%1\"; wait' "
+                                  ">/dev/null 2>&1 & exit 0")
+                       .arg(pids)});
+    const QList<qint64> hidden = pidsIn(pids, 1);
+    QCOMPARE(hidden.size(), 1);
+    QTest::qWait(500);
+    QVERIFY(!processGone(hidden.first()));
+    ::kill(pid_t(console.processId()), SIGTERM);
+    QVERIFY(console.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(processGone(hidden.first()), 5000);
 }
 
 // The console's processor time over two seconds, from /proc/PID/stat, in clock ticks.
