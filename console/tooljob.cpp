@@ -211,8 +211,14 @@ void ToolJob::start() {
         m_process.setWorkingDirectory(QString()); // entered by the child itself
     }
 #endif
+    // Our tools write both streams into one pipe, each error line marked: the output shows in
+    // the order it was written. Any other program keeps its two pipes.
+    m_oneChannel = m_toolName == u"dat2file" || m_toolName == u"velmora_tolk";
+    if (m_oneChannel)
+        m_environment.insert(QStringLiteral("VELMORA_CONSOLE_CHANNELS"), QStringLiteral("one"));
     m_process.setProcessEnvironment(m_environment);
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.setProcessChannelMode(m_oneChannel ? QProcess::MergedChannels
+                                                 : QProcess::SeparateChannels);
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
     m_process.start(QIODevice::ReadOnly);
 }
@@ -235,11 +241,17 @@ void ToolJob::stop() {
 }
 
 void ToolJob::read(QProcess::ProcessChannel channel) {
+    if (m_oneChannel && channel == QProcess::StandardError)
+        return; // in the one pipe, read with the output
     m_process.setReadChannel(channel);
     const QByteArray bytes = m_process.readAll();
     if (bytes.isEmpty())
         return;
-    if (m_spool && !spool(bytes))
+    // What is saved is what the tool wrote, the marks of its error lines left out.
+    QByteArray written = bytes;
+    if (m_oneChannel)
+        written.removeIf([](char c) { return c == kErrorMark; });
+    if (m_spool && !spool(written))
         m_spool.reset(); // a full disk: the window still shows the last lines
     Channel& from = channel == QProcess::StandardError ? m_stderr : m_stdout;
     take(from.text.add(bytes), channel);
@@ -260,7 +272,8 @@ void ToolJob::take(QStringView text, QProcess::ProcessChannel channel) {
                 from.open += piece;
                 if (from.open.size() > kLongestHeldLine) {
                     endOpenLine(other); // lines of the two channels never mix
-                    m_log.add(from.open);
+                    m_log.add(QStringView(from.open).mid(
+                        m_oneChannel && from.open.startsWith(QChar(char16_t(kErrorMark))) ? 1 : 0));
                     from.open.clear();
                     from.openInLog = true;
                 }
@@ -319,7 +332,12 @@ void ToolJob::takeRepairNote(const QString& line) {
 }
 
 // A progress line moves the progress; any other goes into the log (its break is the caller's).
-bool ToolJob::takeLine(const QString& line, QProcess::ProcessChannel channel) {
+// From one pipe, a line whose start is marked is an error line, taken without its mark.
+bool ToolJob::takeLine(const QString& written, QProcess::ProcessChannel channel) {
+    const bool marked = m_oneChannel && written.startsWith(QChar(char16_t(kErrorMark)));
+    const QString line = marked ? written.mid(1) : written;
+    if (marked)
+        channel = QProcess::StandardError;
     if (const std::optional<Progress> progress = progressOf(line)) {
         m_percent = progress->percent;
         m_detail = progress->detail;

@@ -194,6 +194,9 @@ private:
     QDateTime m_startedAt;
     QString m_margin;
     QString m_firstWarning;
+    // Both streams in one pipe, error lines marked at their start (our own tools).
+    static constexpr char kErrorMark = '\x1e';
+    bool m_oneChannel = false;
     int m_leftoversLooked = 0;
     QString m_warnedRow;
     std::optional<Margin> m_marginFigures;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
 
 #ifdef _WIN32
 #include <io.h>
@@ -22,8 +24,31 @@ namespace {
 // The progress line shown in place on the terminal and not ended yet, if one is.
 ProgressLine* g_openLine = nullptr;
 
+// Whether standard output and error reach one pipe, a console's that tells the error lines
+// by a mark at their start (U+001E, which no line of ours holds otherwise: names are escaped).
+bool oneChannel() {
+    static const bool one = [] {
+        const char* channels = std::getenv("VELMORA_CONSOLE_CHANNELS");
+        return channels && std::string_view(channels) == "one";
+    }();
+    return one;
+}
+
 void writeWhole(std::FILE* stream, const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
+    static bool errorLineBegins = true;
+    if (stream == stderr && oneChannel()) {
+        std::string marked;
+        marked.reserve(text.size() + 8);
+        for (const char c : text) {
+            if (errorLineBegins)
+                marked += '\x1e';
+            marked += c;
+            errorLineBegins = c == '\n';
+        }
+        std::fwrite(marked.data(), 1, marked.size(), stream);
+    } else {
+        std::fwrite(text.data(), 1, text.size(), stream);
+    }
     std::fflush(stream);
 }
 

@@ -90,6 +90,7 @@ private Q_SLOTS:
     void aWarningOfAToolThatEndedWellIsSaidFirst();
     void followUpsAndMarginsFromTheToolsOwnWords();
     void aBuildIsCheckedFromItsRowAndItsFolderOpened();
+    void whatAToolWritesShowsInTheOrderItWroteIt();
     void longTextsNeverWidenTheWindow();
     void everyControlIsNamed();
     void toolsAreRowsOfOneWindow();
@@ -725,6 +726,62 @@ void ConsoleTest::aBuildIsCheckedFromItsRowAndItsFolderOpened() {
     QCOMPARE(again->percent(), 100);
     QVERIFY(health->isVisible());
     QVERIFY2(health->value() < 32 && health->value() > 0, qPrintable(health->format()));
+}
+
+// A damaged image read without repair data: dat2file's warnings (standard error) come between
+// the files it wrote (standard output). The console shows them in the order written, as one
+// pipe gives them running it directly; the row still tells the closing line from the warnings.
+void ConsoleTest::whatAToolWritesShowsInTheOrderItWroteIt() {
+    QTemporaryDir folder;
+    QStringList build = {QStringLiteral(VELMORA_TOLK),
+                         u"--repair"_qs,
+                         u"off"_qs,
+                         u"-v"_qs,
+                         u"ORDER"_qs,
+                         u"-o"_qs,
+                         u"order"_qs,
+                         u"-m"_qs};
+    for (int i = 0; i < 6; ++i) {
+        QFile file(folder.filePath(u"clip %1.mpg"_qs.arg(i)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(480'000, char('a' + i)));
+        build << file.fileName();
+    }
+    QProcess tolk;
+    tolk.setWorkingDirectory(folder.path());
+    tolk.start(build.first(), build.mid(1));
+    QVERIFY(tolk.waitForFinished(30000) && tolk.exitCode() == 0);
+    { // a sector of every other file zeroed
+        QFile image(folder.filePath(u"order.bin"_qs));
+        QVERIFY(image.open(QIODevice::ReadWrite));
+        for (const qint64 sector : {60, 480, 900}) {
+            image.seek(sector * 2352);
+            image.write(QByteArray(2352, '\0'));
+        }
+    }
+    const QStringList read = {QStringLiteral(DAT2FILE), u"order.cue"_qs, u"out"_qs};
+    QProcess direct;
+    direct.setWorkingDirectory(folder.path());
+    direct.setProcessChannelMode(QProcess::MergedChannels);
+    direct.start(read.first(), read.mid(1) + QStringList{});
+    QVERIFY(direct.waitForFinished(30000));
+    QCOMPARE(direct.exitCode(), 3);
+    QStringList written;
+    for (const QString& line : QString::fromUtf8(direct.readAll()).split(u'\n', Qt::SkipEmptyParts))
+        if (!progressOf(line))
+            written << line;
+    QVERIFY2(written.size() > 6, qPrintable(written.join(u'\n')));
+
+    QDir(folder.filePath(u"out"_qs)).removeRecursively();
+    ConsoleWindow window;
+    window.addTool(read, folder.path(), QProcessEnvironment::systemEnvironment());
+    window.show();
+    window.start();
+    ToolJob* job = window.jobs().first();
+    QTRY_VERIFY_WITH_TIMEOUT(job->ended(), 30000);
+    QCOMPARE(job->output()->toPlainText().split(u'\n', Qt::SkipEmptyParts), written);
+    QVERIFY2(job->summary().contains(u"damaged"_qs) && !job->summary().contains(u"warning"_qs),
+             qPrintable(job->summary()));
 }
 
 // A storage path of 5,000 characters, a file name of 250 in a progress line, a long last error:
