@@ -138,7 +138,10 @@ std::optional<QList<pid_t>> ownDescendants() {
 
 QList<pid_t> descendants() {
     // What its descendants leave behind is this process's only where it adopts them.
-    return ownDescendants().value_or(processesOfThisUser());
+    // (Not value_or: its fallback, every process of the user, would be listed each time.)
+    if (std::optional<QList<pid_t>> own = ownDescendants())
+        return *own;
+    return processesOfThisUser();
 }
 
 void endDescendants(const QSet<pid_t>& spare, int graceMilliseconds) {
@@ -191,7 +194,8 @@ void becomeSubreaper() {
 
 void reapAdopted(const QSet<pid_t>& own) {
     const pid_t self = ::getpid();
-    for (const pid_t process : childrenOf(self).value_or(processesOfThisUser())) {
+    const std::optional<QList<pid_t>> children = childrenOf(self);
+    for (const pid_t process : children ? *children : processesOfThisUser()) {
         if (own.contains(process))
             continue;
         const std::optional<ProcessStat> stat = statOf(process);
