@@ -7,7 +7,7 @@ PRESET ?= default
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools \
             libssl-dev libcdio-dev libiso9660-dev libcdio-utils genisoimage cdrdao libisal-dev nasm \
-            fonts-comic-neue fonts-dejavu-core xauth xvfb openbox xdotool x11-utils clang-format clang libclang-rt-14-dev \
+            fonts-comic-neue fonts-dejavu-core xauth xvfb openbox xdotool x11-utils dbus at-spi2-core clang-format clang libclang-rt-14-dev \
             dpkg-dev desktop-file-utils appstream qt6-translations-l10n lintian \
             mingw-w64 wine64
 

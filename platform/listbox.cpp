@@ -116,9 +116,34 @@ void ListBox::forgetAccessibleEntries() {
 }
 
 void ListBox::RemoveItem(int index) {
+    if (index < 0 || index >= ListCount())
+        return;                // no such entry: nothing to remove
     forgetAccessibleEntries(); // the rows after it move up
     m_entries->remove(index);
     clearSelection();
+}
+
+void ListBox::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QAbstractItemView::currentChanged(current, previous); // not QTableView's: see the header
+    if (QAccessible::isActive() && current.isValid() && hasFocus()) {
+        QAccessibleEvent focus(this, QAccessible::Focus);
+        focus.setChild(current.row());
+        QAccessible::updateAccessibility(&focus);
+    }
+}
+
+void ListBox::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QAbstractItemView::selectionChanged(selected, deselected);
+    if (!QAccessible::isActive())
+        return;
+    for (const auto& [indexes, change] :
+         {std::pair{selected.indexes(), QAccessible::SelectionAdd},
+          std::pair{deselected.indexes(), QAccessible::SelectionRemove}})
+        for (const QModelIndex& index : indexes) {
+            QAccessibleEvent event(this, change);
+            event.setChild(index.row());
+            QAccessible::updateAccessibility(&event);
+        }
 }
 
 void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -41,6 +41,12 @@ Q_SIGNALS:
     void DblClick();
 
 protected:
+    // A screen reader is told of the entry that became current or (de)selected by its row: this
+    // is a list, where QTableView would count the cells of a table with headers, naming an entry
+    // further down or none.
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -2,9 +2,15 @@
 // The program's boxes under a real window manager (openbox on a virtual display), beside other X
 // clients standing for another application and for a console window: a waiting box never takes
 // the keyboard back from the window the user went to, a window that raises itself while the box
-// waits never covers it, and Enter still confirms box after box.
+// waits never covers it, and Enter still confirms box after box. And, where a real platform
+// lets accessibility be switched on, the source list tells a screen reader of its entries by
+// their rows.
 
+#include "platform/accessibility.h"
+#include "platform/controls.h"
 #include "platform/qtservices.h"
+
+#include <QAccessible>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -105,6 +111,7 @@ private Q_SLOTS:
     void waitingBoxNeverTakesTheKeyboardBack();
     void windowRaisingItselfNeverCoversAWaitingBox();
     void enterConfirmsBoxAfterBox();
+    void theSourceListTellsAScreenReaderOfEachEntryByItsRow();
 
 private:
     std::unique_ptr<QWidget> m_window;
@@ -206,4 +213,51 @@ void StackingTest::enterConfirmsBoxAfterBox() {
 }
 
 QTEST_MAIN(StackingTest)
+// As with a screen reader: every event's child is asked for, as the reader's bridge does. Browsed
+// and emptied from both ends, the list names the entry that is current, never one further down
+// or one that does not exist (Qt says "Cannot create accessible child interface" then).
+void StackingTest::theSourceListTellsAScreenReaderOfEachEntryByItsRow() {
+    QAccessible::setActive(true);
+    if (!QAccessible::isActive())
+        QSKIP("this platform has no accessibility to switch on");
+    velmora::installAccessibility(QWidget::staticMetaObject);
+    QWidget window;
+    window.setGeometry(300, 200, 400, 300);
+    auto* list = new velmora::ListBox(&window);
+    list->setGeometry(10, 10, 380, 280);
+    for (int i = 0; i < 30; ++i)
+        list->AddItem(u"/home/user/clip %1.mpg"_qs.arg(i, 2, 10, QChar(u'0')));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    static QStringList wrong;
+    static velmora::ListBox* watched = nullptr;
+    wrong.clear();
+    watched = list;
+    QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
+        if (event->object() != watched || event->child() < 0)
+            return;
+        QAccessibleInterface* child =
+            QAccessible::queryAccessibleInterface(watched)->child(event->child());
+        if (!child)
+            wrong << u"no child %1 of %2"_qs.arg(event->child()).arg(watched->ListCount());
+        else if (event->type() == QAccessible::Focus &&
+                 child->text(QAccessible::Name) != watched->List(watched->currentIndex().row()))
+            wrong << u"focus on %1, current %2"_qs.arg(child->text(QAccessible::Name))
+                         .arg(watched->List(watched->currentIndex().row()));
+    });
+    list->setFocus();
+    for (const int key : {Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_End, Qt::Key_Up})
+        QTest::keyClick(list, Qt::Key(key));
+    while (list->ListCount() > 15) {
+        QTest::keyClick(list, Qt::Key_End);
+        list->RemoveItem(list->currentIndex().row());
+    }
+    while (list->ListCount() > 0) {
+        QTest::keyClick(list, Qt::Key_Home);
+        list->RemoveItem(list->currentIndex().row());
+    }
+    QAccessible::installUpdateHandler(nullptr);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 10).join(u'\n')));
+}
+
 #include "tst_stacking.moc"
