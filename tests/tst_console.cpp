@@ -63,6 +63,23 @@ QString waitForFile(const QString& path, int milliseconds = 20000) {
 
 } // namespace
 
+namespace {
+
+// `count` files "clip N.mpg" of about half a megabyte in `folder`, each of its own bytes: their
+// paths.
+QStringList clipsIn(const QString& folder, int count) {
+    QStringList paths;
+    for (int i = 0; i < count; ++i) {
+        QFile file(QDir(folder).filePath(u"clip %1.mpg"_qs.arg(i)));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QByteArray(500'000 + i, char('a' + i)));
+        paths << file.fileName();
+    }
+    return paths;
+}
+
+} // namespace
+
 class ConsoleTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -667,12 +684,7 @@ void ConsoleTest::aBuildIsCheckedFromItsRowAndItsFolderOpened() {
     QTemporaryDir folder;
     QStringList command = {
         QStringLiteral(VELMORA_TOLK), u"-v"_qs, u"KESTREL"_qs, u"-o"_qs, u"Kestrel"_qs, u"-m"_qs};
-    for (int i = 0; i < 3; ++i) {
-        QFile file(folder.filePath(u"clip %1.mpg"_qs.arg(i)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(500'000 + i, char('a' + i)));
-        command << file.fileName();
-    }
+    command << clipsIn(folder.path(), 3);
     ConsoleWindow window;
     window.addTool(command, folder.path(), QProcessEnvironment::systemEnvironment());
     QString opened;
@@ -741,12 +753,7 @@ void ConsoleTest::whatAToolWritesShowsInTheOrderItWroteIt() {
                          u"-o"_qs,
                          u"order"_qs,
                          u"-m"_qs};
-    for (int i = 0; i < 6; ++i) {
-        QFile file(folder.filePath(u"clip %1.mpg"_qs.arg(i)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(480'000, char('a' + i)));
-        build << file.fileName();
-    }
+    build << clipsIn(folder.path(), 6);
     QProcess tolk;
     tolk.setWorkingDirectory(folder.path());
     tolk.start(build.first(), build.mid(1));
