@@ -4,6 +4,7 @@
 #include "console/processkeeper.h"
 #include "console/texts.h"
 #include "platform/filenamecodec.h"
+#include "terminal/progress.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -215,7 +216,8 @@ void ToolJob::start() {
     // the order it was written. Any other program keeps its two pipes.
     m_oneChannel = m_toolName == u"dat2file" || m_toolName == u"velmora_tolk";
     if (m_oneChannel)
-        m_environment.insert(QStringLiteral("VELMORA_CONSOLE_CHANNELS"), QStringLiteral("one"));
+        m_environment.insert(QString::fromLatin1(cdimage::kOneChannelVariable),
+                             QStringLiteral("one"));
     m_process.setProcessEnvironment(m_environment);
     m_process.setProcessChannelMode(m_oneChannel ? QProcess::MergedChannels
                                                  : QProcess::SeparateChannels);
@@ -250,7 +252,7 @@ void ToolJob::read(QProcess::ProcessChannel channel) {
     // What is saved is what the tool wrote, the marks of its error lines left out.
     QByteArray written = bytes;
     if (m_oneChannel)
-        written.removeIf([](char c) { return c == kErrorMark; });
+        written.removeIf([](char c) { return c == cdimage::kErrorLineMark; });
     if (m_spool && !spool(written))
         m_spool.reset(); // a full disk: the window still shows the last lines
     Channel& from = channel == QProcess::StandardError ? m_stderr : m_stdout;
@@ -273,7 +275,10 @@ void ToolJob::take(QStringView text, QProcess::ProcessChannel channel) {
                 if (from.open.size() > kLongestHeldLine) {
                     endOpenLine(other); // lines of the two channels never mix
                     m_log.add(QStringView(from.open).mid(
-                        m_oneChannel && from.open.startsWith(QChar(char16_t(kErrorMark))) ? 1 : 0));
+                        m_oneChannel &&
+                                from.open.startsWith(QChar(char16_t(cdimage::kErrorLineMark)))
+                            ? 1
+                            : 0));
                     from.open.clear();
                     from.openInLog = true;
                 }
@@ -334,7 +339,8 @@ void ToolJob::takeRepairNote(const QString& line) {
 // A progress line moves the progress; any other goes into the log (its break is the caller's).
 // From one pipe, a line whose start is marked is an error line, taken without its mark.
 bool ToolJob::takeLine(const QString& written, QProcess::ProcessChannel channel) {
-    const bool marked = m_oneChannel && written.startsWith(QChar(char16_t(kErrorMark)));
+    const bool marked =
+        m_oneChannel && written.startsWith(QChar(char16_t(cdimage::kErrorLineMark)));
     const QString line = marked ? written.mid(1) : written;
     if (marked)
         channel = QProcess::StandardError;

@@ -195,7 +195,6 @@ private:
     QString m_margin;
     QString m_firstWarning;
     // Both streams in one pipe, error lines marked at their start (our own tools).
-    static constexpr char kErrorMark = '\x1e';
     bool m_oneChannel = false;
     int m_leftoversLooked = 0;
     QString m_warnedRow;

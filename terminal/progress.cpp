@@ -24,11 +24,10 @@ namespace {
 // The progress line shown in place on the terminal and not ended yet, if one is.
 ProgressLine* g_openLine = nullptr;
 
-// Whether standard output and error reach one pipe, a console's that tells the error lines
-// by a mark at their start (U+001E, which no line of ours holds otherwise: names are escaped).
+// Whether standard output and error reach one pipe, the console's (see the header).
 bool oneChannel() {
     static const bool one = [] {
-        const char* channels = std::getenv("VELMORA_CONSOLE_CHANNELS");
+        const char* channels = std::getenv(kOneChannelVariable);
         return channels && std::string_view(channels) == "one";
     }();
     return one;
@@ -41,7 +40,7 @@ void writeWhole(std::FILE* stream, const std::string& text) {
         marked.reserve(text.size() + 8);
         for (const char c : text) {
             if (errorLineBegins)
-                marked += '\x1e';
+                marked += kErrorLineMark;
             marked += c;
             errorLineBegins = c == '\n';
         }

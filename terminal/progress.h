@@ -20,6 +20,13 @@ namespace cdimage {
 // What stands between the tool's name and the percent; the console window looks for it.
 inline constexpr std::string_view kProgressMarker = ": progress ";
 
+// Under the console window, where this variable says "one", standard output and error reach
+// one pipe, and each line written on standard error begins with kErrorLineMark (U+001E, which
+// no line of ours holds otherwise: names are escaped), so that the window shows the lines in
+// the order written and still tells the error lines.
+inline constexpr char kOneChannelVariable[] = "VELMORA_CONSOLE_CHANNELS";
+inline constexpr char kErrorLineMark = '\x1e';
+
 // The line that says `tool` is at `percent` (0 to 100), and at what, when `detail` is given.
 inline std::string progressLineText(std::string_view tool, int percent, std::string_view detail) {
     std::string line =
