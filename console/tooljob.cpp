@@ -325,14 +325,18 @@ bool ToolJob::isFootnote(QStringView line) {
 
 // What the repair data did, as dat2file says it once it has read: "dat2file: repair data: 30
 // sectors unreadable, 30 rebuilt, 0 not rebuildable; the worst code word lost 3 of the 32 it
-// can lose".
+// can lose"; and how close the disc came to losing data, in whatever line says it (a read's
+// note, a check's closing line).
 void ToolJob::takeRepairNote(const QString& line) {
     static const QRegularExpression note(
-        uR"(: repair data: \d+ sectors unreadable, (\d+) rebuilt, \d+ not rebuildable(?:; (the worst code word lost \d+ of the \d+ it can lose))?)"_s);
+        uR"(: repair data: \d+ sectors unreadable, (\d+) rebuilt, \d+ not rebuildable)"_s);
+    const std::optional<Margin> margin = marginOf(line);
+    if (margin)
+        m_marginFigures = margin;
     if (const QRegularExpressionMatch found = note.match(line); found.hasMatch()) {
         m_rebuilt += found.captured(1).toLongLong();
-        if (!found.captured(2).isEmpty())
-            m_margin = found.captured(2);
+        if (margin)
+            m_margin = margin->said;
     }
 }
 
@@ -363,11 +367,8 @@ bool ToolJob::takeLine(const QString& written, QProcess::ProcessChannel channel)
             m_firstWarning = line.mid(at + 11);
         if (channel == QProcess::StandardOutput && !isFootnote(line))
             m_summary = line;
-        if (channel == QProcess::StandardOutput) {
+        if (channel == QProcess::StandardOutput)
             takeRepairNote(line);
-            if (const std::optional<Margin> margin = marginOf(line))
-                m_marginFigures = margin;
-        }
     }
     m_log.add(line);
     return true;
@@ -394,9 +395,9 @@ void ToolJob::endWhenAllGone() {
         return;
     if (leftRunning()) {
         // Looked at again soon, then less and less often while it stays.
-        m_leftovers.start(m_leftovers.isActive() || m_leftoversLooked++ == 0
-                              ? m_leftovers.interval()
-                              : std::min(1000, m_leftovers.interval() * 3 / 2));
+        if (!m_leftovers.isActive() && m_leftoversLooked++ > 0)
+            m_leftovers.setInterval(std::min(1000, m_leftovers.interval() * 3 / 2));
+        m_leftovers.start();
         return;
     }
     std::exchange(m_ending, {})();

@@ -108,14 +108,14 @@ std::optional<Margin> marginOf(QStringView line) {
     static const QRegularExpression whole(
         QStringLiteral(R"(no code word lost a sector \(each can lose (\d+)\))"));
     if (const QRegularExpressionMatch found = whole.match(line); found.hasMatch())
-        return Margin{0, found.capturedView(1).toInt()};
+        return Margin{0, found.capturedView(1).toInt(), found.captured(0)};
     const QRegularExpressionMatch found = said.match(line);
     if (!found.hasMatch())
         return std::nullopt;
     const int lost = found.capturedView(1).toInt(), canLose = found.capturedView(2).toInt();
     if (canLose <= 0)
         return std::nullopt;
-    return Margin{lost, canLose};
+    return Margin{lost, canLose, found.captured(0)};
 }
 
 QString commandLineOf(const QStringList& command) {

@@ -39,6 +39,7 @@ std::optional<FollowUp> followUpOf(const QStringList& command, const QString& fo
 struct Margin {
     int lost = 0;
     int canLose = 0;
+    QString said; // the tool's own words for it
 };
 std::optional<Margin> marginOf(QStringView line);
 
