@@ -127,6 +127,20 @@ private:
     QByteArray m_old;
 };
 
+// A session with no runtime folder, on display :7, whose temporary folder is `tmp` and cache
+// folder `cache`: the console's socket is looked for in those two alone.
+struct SessionWithout {
+    SessionWithout(const QString& tmp, const QString& cache)
+        : tmpdir("TMPDIR", QFile::encodeName(tmp))
+        , cacheHome("XDG_CACHE_HOME", QFile::encodeName(cache)) {}
+    const Variable runtime{"XDG_RUNTIME_DIR", {}};
+    const Variable tmpdir;
+    const Variable cacheHome;
+    const Variable name{"VELMORA_CONSOLE_NAME", {}};
+    const Variable display{"DISPLAY", ":7"};
+    const Variable wayland{"WAYLAND_DISPLAY", {}};
+};
+
 const HandedTool kTool{QStringLiteral("/"), {QStringLiteral("/bin/true")}, {QStringLiteral("A=1")}};
 
 } // namespace
@@ -200,11 +214,7 @@ void ConsoleSafetyTest::aFolderPlantedByAnotherUserIsPassedBy() {
     QVERIFY(::chown(QFile::encodeName(planted).constData(), kOtherUser, kOtherUser) == 0);
     ::chmod(QFile::encodeName(planted).constData(), 0777);
     const QString cache = temporary.filePath(QStringLiteral("cache"));
-    const Variable runtime("XDG_RUNTIME_DIR", {});
-    const Variable tmpdir("TMPDIR", QFile::encodeName(tmp));
-    const Variable cacheHome("XDG_CACHE_HOME", QFile::encodeName(cache));
-    const Variable name("VELMORA_CONSOLE_NAME", {});
-    const Variable display("DISPLAY", ":7");
+    const SessionWithout session(tmp, cache);
 
     const QString socket = sharedConsoleName();
     QCOMPARE(socket, cache + QStringLiteral("/velmora_console/velmora_console-0-_7"));
@@ -227,11 +237,7 @@ void ConsoleSafetyTest::theWindowOpenedWhileTheTemporaryFolderWasTakenIsStillFou
     QVERIFY(QDir().mkpath(taken));
     ::chmod(QFile::encodeName(taken).constData(), 0777);
     const QString cache = temporary.filePath(QStringLiteral("cache"));
-    const Variable runtime("XDG_RUNTIME_DIR", {});
-    const Variable tmpdir("TMPDIR", QFile::encodeName(tmp));
-    const Variable cacheHome("XDG_CACHE_HOME", QFile::encodeName(cache));
-    const Variable name("VELMORA_CONSOLE_NAME", {});
-    const Variable display("DISPLAY", ":7");
+    const SessionWithout session(tmp, cache);
     const QString window =
         cache + QStringLiteral("/velmora_console/velmora_console-%1-_7").arg(::getuid());
     QCOMPARE(sharedConsoleNames(), QStringList{window});
