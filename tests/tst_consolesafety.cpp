@@ -141,6 +141,15 @@ struct SessionWithout {
     const Variable wayland{"WAYLAND_DISPLAY", {}};
 };
 
+// The real console started on `command`, its socket in `folder`: a window of its own.
+void startConsole(QProcess& console, const QTemporaryDir& folder, const QStringList& command) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VELMORA_CONSOLE_NAME"),
+                       folder.filePath(QStringLiteral("console")));
+    console.setProcessEnvironment(environment);
+    console.start(QStringLiteral(VELMORA_CONSOLE), command);
+}
+
 const HandedTool kTool{QStringLiteral("/"), {QStringLiteral("/bin/true")}, {QStringLiteral("A=1")}};
 
 } // namespace
@@ -401,11 +410,7 @@ void ConsoleSafetyTest::aKilledConsoleLeavesNoProcessOfItsTools() {
         QTemporaryDir folder;
         const QString pids = folder.filePath(QStringLiteral("pids"));
         QProcess console;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("VELMORA_CONSOLE_NAME"),
-                           folder.filePath(QStringLiteral("console")));
-        console.setProcessEnvironment(environment);
-        console.start(QStringLiteral(VELMORA_CONSOLE), scatteringTool(pids));
+        startConsole(console, folder, scatteringTool(pids));
         const QList<qint64> started = pidsIn(pids, 2);
         QCOMPARE(started.size(), 2);
         ::kill(pid_t(console.processId()), signal);
@@ -421,15 +426,11 @@ void ConsoleSafetyTest::whatAToolHidFromItsMarkEndsWithTheConsole() {
     QTemporaryDir folder;
     const QString pids = folder.filePath(QStringLiteral("pids"));
     QProcess console;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("VELMORA_CONSOLE_NAME"),
-                       folder.filePath(QStringLiteral("console")));
-    console.setProcessEnvironment(environment);
-    console.start(QStringLiteral(VELMORA_CONSOLE),
-                  {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                   QStringLiteral("setsid env -i /bin/sh -c 'sleep 30 & echo $! >\"%1\"; wait' "
-                                  ">/dev/null 2>&1 & exit 0")
-                       .arg(pids)});
+    startConsole(console, folder,
+                 {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                  QStringLiteral("setsid env -i /bin/sh -c 'sleep 30 & echo $! >\"%1\"; wait' "
+                                 ">/dev/null 2>&1 & exit 0")
+                      .arg(pids)});
     const QList<qint64> hidden = pidsIn(pids, 1);
     QCOMPARE(hidden.size(), 1);
     QTest::qWait(500);
@@ -461,12 +462,9 @@ void ConsoleSafetyTest::waitingForWhatAToolLeftCostsNoProcessorAmongThousandsOfP
     QVERIFY(crowd.waitForFinished(60000));
     QTemporaryDir folder;
     QProcess console;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("VELMORA_CONSOLE_NAME"),
-                       folder.filePath(QStringLiteral("console")));
-    console.setProcessEnvironment(environment);
-    console.start(QStringLiteral(VELMORA_CONSOLE), {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                                                    QStringLiteral("sleep 9.25 & echo started")});
+    startConsole(console, folder,
+                 {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                  QStringLiteral("sleep 9.25 & echo started")});
     QVERIFY(console.waitForStarted());
     // Started and drawn (slowly, in a sanitizer's build), the tool ended: its row waits for
     // the sleep it left. Then measured.
