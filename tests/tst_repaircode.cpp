@@ -9,6 +9,7 @@
 #include "cdimage/read/discreader.h"
 #include "cdimage/repair/repaircode.h"
 #include "cdimage/repair/repairdata.h"
+#include "cdimage/write/parityaswritten.h"
 #include "dat2file/commands.h"
 #include "referencecode.h"
 #include "toolrun.h"
@@ -22,9 +23,12 @@ using namespace Qt::StringLiterals;
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <numeric>
 #include <random>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -74,6 +78,60 @@ std::vector<bool> lostAtRandom(std::size_t count, std::mt19937& random) {
     return lost;
 }
 
+// Stored sectors (subheader on) in memory, Form 1 and Form 2 mixed, as an image being written:
+// a source opened sees only the sectors written by then, as a file's reader sees its length.
+class WrittenSectors {
+public:
+    WrittenSectors(std::uint32_t count, std::mt19937& random)
+        : m_sectors(count, Bytes(cdimage::kStoredSectorBytes)) {
+        for (Bytes& sector : m_sectors) {
+            for (std::uint8_t& byte : sector)
+                byte = std::uint8_t(random());
+            sector[2] = random() % 3 == 0 ? 0 : cdimage::Form2;
+        }
+    }
+    std::uint32_t count() const { return std::uint32_t(m_sectors.size()); }
+    // Its symbol, by the format's rule: a Form 1 sector's 2,048 bytes and zeros.
+    Bytes symbol(std::uint32_t lba) const {
+        const Bytes& sector = m_sectors[lba];
+        const std::size_t size = sector[2] & cdimage::Form2 ? cdimage::kSymbolSize : 2048;
+        Bytes symbol(sector.begin() + 8, sector.begin() + 8 + std::ptrdiff_t(size));
+        symbol.resize(cdimage::kSymbolSize, 0);
+        return symbol;
+    }
+    void write(std::uint32_t end) { m_written = std::max(m_written.load(), end); }
+    void breakSector(std::uint32_t lba) { m_broken = lba; }
+
+    cdimage::ParityBuilder::Opener opener() {
+        return [this] {
+            return std::make_unique<Source>(*this, m_written.load());
+        };
+    }
+
+private:
+    class Source : public cdimage::SectorSource {
+    public:
+        Source(const WrittenSectors& sectors, std::uint32_t visible)
+            : m_of(sectors)
+            , m_visible(visible) {}
+        std::uint32_t sectorCount() const override { return m_visible; }
+        const std::uint8_t* sector(std::uint32_t lba) override {
+            return lba < m_visible && lba != m_of.m_broken ? m_of.m_sectors[lba].data() : nullptr;
+        }
+        std::string whyUnreadable(std::uint32_t lba) const override {
+            return lba < m_visible ? "it is broken" : "it is not written yet";
+        }
+
+    private:
+        const WrittenSectors& m_of;
+        std::uint32_t m_visible;
+    };
+
+    std::vector<Bytes> m_sectors;
+    std::atomic<std::uint32_t> m_written{0};
+    std::uint32_t m_broken = UINT32_MAX;
+};
+
 } // namespace
 
 class RepairCodeTest : public QObject {
@@ -84,6 +142,8 @@ private Q_SLOTS:
     void upToMLossesAreRebuiltAndMorePlusOneRefused_data();
     void upToMLossesAreRebuiltAndMorePlusOneRefused();
     void aBadMemberTakenForGoodIsCaught();
+    void parityEncodedAsTheImageIsWrittenIsTheFormula();
+    void parityAsWrittenStopsAndFailsCleanly();
     void checksumIsTheStandardCrc32c();
     void bandsGiveEveryWordAtMostMOfAnyLongestBurst();
     void headerReadsBackAndNothingElseReadsAsOne();
@@ -116,6 +176,20 @@ void RepairCodeTest::parityIsTheFormula() {
     for (const int index : order)
         code.addToParity(77, index, data[std::size_t(index)].data(), pointers(streamed).data());
     QVERIFY(streamed == parity);
+
+    // The shares of ranges that part the data members add up to the parity.
+    std::vector<Bytes> summed(static_cast<std::size_t>(m), Bytes(77, 0));
+    for (int first = 0; first < code.dataMembers();) {
+        const int count = std::min(1 + int(random() % 40), code.dataMembers() - first);
+        const cdimage::RepairCode::Share share = code.share(first, count);
+        std::vector<Bytes> part(static_cast<std::size_t>(m), Bytes(77));
+        share.encode(77, pointers(data).data() + first, pointers(part).data());
+        for (int r = 0; r < m; ++r)
+            for (std::size_t b = 0; b < 77; ++b)
+                summed[std::size_t(r)][b] ^= part[std::size_t(r)][b];
+        first += count;
+    }
+    QVERIFY(summed == parity);
     for (int r = 0; r < m; ++r)
         QCOMPARE(code.coefficient(r, 3),
                  velmora::test::field().inv(std::uint8_t((255 - m + r) ^ 3)));
@@ -178,6 +252,80 @@ void RepairCodeTest::aBadMemberTakenForGoodIsCaught() {
 }
 
 // CRC-32C bit by bit (reflected 0x82F63B78, all ones in and out), against ISA-L's.
+// The parity encoded on a thread of its own while the sectors are written, in batches whose
+// sizes the writing decides, the last ones on several threads, and the sectors after the
+// written ones added one by one: every word is the formula's, every check table entry the
+// symbol's, whatever the pace, the band length and the number of threads.
+void RepairCodeTest::parityEncodedAsTheImageIsWrittenIsTheFormula() {
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        std::mt19937 random{seed};
+        const int m = seed % 2 ? 8 : 32;
+        const std::uint32_t protectedSectors =
+            std::uint32_t(255 - m) * (3 + random() % 5) - random() % 100; // a last band not whole
+        const cdimage::RepairLayout layout = cdimage::RepairLayout::of(protectedSectors, m);
+        WrittenSectors sectors(protectedSectors, random);
+        // The file list's sectors come after the parity of the others is taken.
+        const std::uint32_t end = protectedSectors - random() % (2 * layout.bandLength);
+        cdimage::ParityAsWritten encoding(layout, sectors.opener(), {});
+        for (std::uint32_t written = 0; written < end;) {
+            written = std::min(end, written + 1 + std::uint32_t(random() % 300));
+            sectors.write(written);
+            encoding.written(written);
+            if (random() % 4 == 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+        }
+        const std::unique_ptr<cdimage::ParityBuilder> parity = encoding.finish(end, 1 + seed % 3);
+        for (std::uint32_t lba = end; lba < protectedSectors; ++lba)
+            parity->add(lba, sectors.symbol(lba).data());
+
+        const std::uint32_t L = layout.bandLength;
+        const std::vector<std::uint32_t> table = parity->checkTable();
+        for (std::uint32_t lba = 0; lba < protectedSectors; ++lba) {
+            const Bytes symbol = sectors.symbol(lba);
+            QCOMPARE(table[lba], cdimage::crc32c(symbol.data(), symbol.size()));
+        }
+        for (std::uint32_t j = 0; j < L; ++j) {
+            std::vector<Bytes> members;
+            for (int c = 0; c < 255 - m; ++c) {
+                const std::uint32_t lba = std::uint32_t(c) * L + j;
+                members.push_back(lba < protectedSectors ? sectors.symbol(lba)
+                                                         : Bytes(cdimage::kSymbolSize, 0));
+            }
+            const std::vector<Bytes> expected = referenceParity(members, m);
+            for (int r = 0; r < m; ++r)
+                QVERIFY2(
+                    std::equal(expected[std::size_t(r)].begin(), expected[std::size_t(r)].end(),
+                               parity->parity(std::uint32_t(r) * L + j)),
+                    qPrintable(u"seed %1, word %2, parity member %3"_qs.arg(seed).arg(j).arg(r)));
+        }
+    }
+}
+
+// A build that fails or is stopped while the parity is encoded leaves no thread behind, and an
+// unreadable sector is told by finish(), naming it.
+void RepairCodeTest::parityAsWrittenStopsAndFailsCleanly() {
+    std::mt19937 random{7};
+    const cdimage::RepairLayout layout = cdimage::RepairLayout::of(223 * 40, 32);
+    WrittenSectors sectors(layout.protectedSectors, random);
+    {
+        cdimage::ParityAsWritten encoding(layout, sectors.opener(), {});
+        sectors.write(layout.protectedSectors / 2);
+        encoding.written(layout.protectedSectors / 2);
+    } // gone mid-way: returns at once, its thread joined
+
+    sectors.breakSector(layout.bandLength * 30 + 5);
+    cdimage::ParityAsWritten encoding(layout, sectors.opener(), {});
+    sectors.write(layout.protectedSectors);
+    encoding.written(layout.protectedSectors);
+    try {
+        encoding.finish(layout.protectedSectors, 2);
+        QFAIL("an unreadable sector went unnoticed");
+    } catch (const cdimage::Error& error) {
+        const std::string expected = std::to_string(layout.bandLength * 30 + 5) + " of the image";
+        QVERIFY2(std::string(error.what()).find(expected) != std::string::npos, error.what());
+    }
+}
+
 void RepairCodeTest::checksumIsTheStandardCrc32c() {
     const auto bitwise = [](const Bytes& bytes) {
         return velmora::test::bitwiseCrc32c(bytes.data(), bytes.size());

@@ -49,6 +49,29 @@ void RepairCode::encode(std::size_t length, const std::uint8_t* const* data,
                    const_cast<std::uint8_t**>(data), const_cast<std::uint8_t**>(parity));
 }
 
+RepairCode::Share RepairCode::share(int first, int count) const {
+    if (first < 0 || count < 1 || first + count > m_data)
+        throw Error("data members " + std::to_string(first) + " to " +
+                    std::to_string(first + count - 1) + " are not members of the code");
+    Bytes coefficients;
+    coefficients.reserve(std::size_t(m_parity) * std::size_t(count));
+    for (int row = 0; row < m_parity; ++row)
+        for (int column = first; column < first + count; ++column)
+            coefficients.push_back(coefficient(row, column));
+    Share share;
+    share.m_first = first;
+    share.m_count = count;
+    share.m_parity = m_parity;
+    share.m_tables = tablesOf(std::move(coefficients), count, m_parity);
+    return share;
+}
+
+void RepairCode::Share::encode(std::size_t length, const std::uint8_t* const* data,
+                               std::uint8_t* const* parity) const {
+    ec_encode_data(lengthOf(length), m_count, m_parity, const_cast<std::uint8_t*>(m_tables.data()),
+                   const_cast<std::uint8_t**>(data), const_cast<std::uint8_t**>(parity));
+}
+
 void RepairCode::addToParity(std::size_t length, int index, const std::uint8_t* member,
                              std::uint8_t* const* parity) const {
     ec_encode_data_update(lengthOf(length), m_data, m_parity, index,

@@ -31,6 +31,24 @@ public:
     // The parity members of a word whose data members are `data` (k of them, `length` bytes each).
     void encode(std::size_t length, const std::uint8_t* const* data,
                 std::uint8_t* const* parity) const;
+    // The share of the parity that data members `first` to `first + count - 1` give: the
+    // parity of a word whose other data members are zeros. The shares of ranges that part the
+    // data members add up (XOR) to the parity.
+    class Share {
+    public:
+        int first() const { return m_first; }
+        int count() const { return m_count; }
+        // The share of a word whose members `first` on are `data` (count() of them).
+        void encode(std::size_t length, const std::uint8_t* const* data,
+                    std::uint8_t* const* parity) const;
+
+    private:
+        friend class RepairCode;
+        int m_first = 0, m_count = 0, m_parity = 0;
+        std::vector<std::uint8_t> m_tables;
+    };
+    Share share(int first, int count) const;
+
     // Adds data member `index` to the parity members, which start as zeros: a word's parity
     // built one member at a time, in any order.
     void addToParity(std::size_t length, int index, const std::uint8_t* member,

@@ -68,68 +68,124 @@ void ParityBuilder::add(std::uint32_t lba, const std::uint8_t* symbol) {
     m_protectedChecks[lba] = crc32c(symbol, kSymbolSize);
 }
 
-void ParityBuilder::encodeFrom(const std::function<std::unique_ptr<SectorSource>()>& open,
-                               std::uint32_t end, unsigned threads,
-                               const std::function<void()>& eachBlock) {
-    constexpr std::uint32_t kBlock = 16; // words at once: one run of 16 sectors in each band
-    const std::uint32_t L = m_layout.bandLength;
-    const int data = m_layout.dataBands();
-    const std::uint32_t blocks = (L + kBlock - 1) / kBlock;
-    std::atomic<std::uint32_t> nextBlock{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    const auto work = [&] {
-        try {
-            const std::unique_ptr<SectorSource> source = open();
-            std::vector<std::uint8_t> symbols(std::size_t(data) * kBlock * kSymbolSize);
-            std::vector<const std::uint8_t*> members(static_cast<std::size_t>(data));
-            std::vector<std::uint8_t*> parity(std::size_t(m_layout.parity));
-            for (std::uint32_t block = nextBlock++; block < blocks; block = nextBlock++) {
-                if (eachBlock)
-                    eachBlock();
-                const std::uint32_t first = block * kBlock;
-                const std::uint32_t count = std::min(kBlock, L - first);
-                for (int c = 0; c < data; ++c)
-                    for (std::uint32_t w = 0; w < count; ++w) {
-                        std::uint8_t* symbol =
-                            symbols.data() + (std::size_t(c) * kBlock + w) * kSymbolSize;
-                        const std::uint64_t lba = std::uint64_t(c) * L + first + w;
-                        if (lba >= end) {
-                            std::memset(symbol, 0, kSymbolSize);
-                            continue;
-                        }
-                        const SectorAnswer answer = source->read(std::uint32_t(lba));
-                        if (!answer)
-                            throw Error("sector " + std::to_string(lba) + " of the image " +
-                                        answer.lost);
-                        symbolOf(answer.bytes, symbol);
-                        m_protectedChecks[std::size_t(lba)] = crc32c(symbol, kSymbolSize);
-                    }
-                for (std::uint32_t w = 0; w < count; ++w) {
-                    for (int c = 0; c < data; ++c)
-                        members[std::size_t(c)] =
-                            symbols.data() + (std::size_t(c) * kBlock + w) * kSymbolSize;
-                    for (int r = 0; r < m_layout.parity; ++r)
-                        parity[std::size_t(r)] =
-                            m_parity.get() + (std::size_t(r) * L + first + w) * kSymbolSize;
-                    m_code.encode(kSymbolSize, members.data(), parity.data());
-                }
-            }
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(failureLock);
-            failure = std::current_exception();
-            nextBlock = blocks; // the others stop too
+namespace {
+
+// `to` ^= `from`, `size` bytes.
+void addInto(std::uint8_t* to, const std::uint8_t* from, std::size_t size) {
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, to + i, 8);
+        std::memcpy(&b, from + i, 8);
+        a ^= b;
+        std::memcpy(to + i, &a, 8);
+    }
+    for (; i < size; ++i)
+        to[i] ^= from[i];
+}
+
+constexpr std::uint32_t kBlock = 16; // words at once: one run of 16 sectors in each band
+
+} // namespace
+
+ParityBuilder::Bands::Bands(ParityBuilder& parity, Opener open, int first, int last,
+                            std::uint32_t end, std::function<void()> eachBlock)
+    : m_builder(parity)
+    , m_open(std::move(open))
+    , m_eachBlock(std::move(eachBlock))
+    , m_share(parity.m_code.share(std::max(first, 0),
+                                  std::min(last, parity.m_layout.dataBands()) - std::max(first, 0)))
+    , m_end(std::min(end, parity.m_layout.protectedSectors))
+    , m_writes(!parity.m_paritySet)
+    , m_blocks((parity.m_layout.bandLength + kBlock - 1) / kBlock) {}
+
+void ParityBuilder::Bands::work() {
+    if (m_nextBlock >= m_blocks)
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        ++m_working;
+    }
+    try {
+        const std::unique_ptr<SectorSource> source = m_open();
+        std::vector<std::uint8_t> symbols(std::size_t(m_share.count()) * kBlock * kSymbolSize);
+        std::vector<std::uint8_t> scratch(
+            m_writes ? 0 : std::size_t(m_builder.m_layout.parity) * kSymbolSize);
+        for (std::uint32_t block = m_nextBlock++; block < m_blocks; block = m_nextBlock++) {
+            if (m_eachBlock)
+                m_eachBlock();
+            encodeBlock(*source, block, symbols.data(), scratch.data());
         }
-    };
+    } catch (...) {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        if (!m_failure)
+            m_failure = std::current_exception();
+        m_nextBlock = m_blocks; // the others stop too
+    }
+    const std::lock_guard<std::mutex> lock(m_lock);
+    if (--m_working == 0)
+        m_idle.notify_all();
+}
+
+void ParityBuilder::Bands::encodeBlock(SectorSource& source, std::uint32_t block,
+                                       std::uint8_t* symbols, std::uint8_t* scratch) {
+    const RepairLayout& layout = m_builder.m_layout;
+    const std::uint32_t L = layout.bandLength;
+    const std::size_t bands = std::size_t(m_share.count());
+    const std::size_t m = std::size_t(layout.parity);
+    const std::uint32_t firstWord = block * kBlock;
+    const std::uint32_t count = std::min(kBlock, L - firstWord);
+    for (std::size_t c = 0; c < bands; ++c)
+        for (std::uint32_t w = 0; w < count; ++w) {
+            std::uint8_t* symbol = symbols + (c * kBlock + w) * kSymbolSize;
+            const std::uint64_t lba = (std::uint64_t(m_share.first()) + c) * L + firstWord + w;
+            if (lba >= m_end) {
+                std::memset(symbol, 0, kSymbolSize);
+                continue;
+            }
+            const SectorAnswer answer = source.read(std::uint32_t(lba));
+            if (!answer)
+                throw Error("sector " + std::to_string(lba) + " of the image " + answer.lost);
+            symbolOf(answer.bytes, symbol);
+            m_builder.m_protectedChecks[std::size_t(lba)] = crc32c(symbol, kSymbolSize);
+        }
+    std::vector<const std::uint8_t*> members(bands);
+    std::vector<std::uint8_t*> parity(m);
+    for (std::uint32_t w = 0; w < count; ++w) {
+        for (std::size_t c = 0; c < bands; ++c)
+            members[c] = symbols + (c * kBlock + w) * kSymbolSize;
+        for (std::size_t r = 0; r < m; ++r)
+            parity[r] = m_writes ? m_builder.m_parity.get() + (r * L + firstWord + w) * kSymbolSize
+                                 : scratch + r * kSymbolSize;
+        m_share.encode(kSymbolSize, members.data(), parity.data());
+        if (!m_writes)
+            for (std::size_t r = 0; r < m; ++r)
+                addInto(m_builder.m_parity.get() + (r * L + firstWord + w) * kSymbolSize, parity[r],
+                        kSymbolSize);
+    }
+}
+
+void ParityBuilder::Bands::finish() {
+    work();
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_idle.wait(lock, [this] { return m_working == 0; });
+    if (m_failure)
+        std::rethrow_exception(m_failure);
+    m_builder.m_paritySet = true;
+}
+
+void ParityBuilder::encodeBands(const Opener& open, int first, int last, std::uint32_t end,
+                                unsigned threads, const std::function<void()>& eachBlock) {
+    if (std::max(first, 0) >= std::min(last, m_layout.dataBands()))
+        return;
+    Bands bands(*this, open, first, last, end, eachBlock);
     std::vector<std::thread> helpers;
     for (unsigned i = 1; i < std::max(threads, 1u); ++i)
-        helpers.emplace_back(work);
-    work();
+        helpers.emplace_back([&bands] { bands.work(); });
+    bands.work();
     for (std::thread& helper : helpers)
         helper.join();
-    if (failure)
-        std::rethrow_exception(failure);
-    m_paritySet = true;
+    bands.finish();
 }
 
 std::vector<std::uint32_t> ParityBuilder::checkTable() const {

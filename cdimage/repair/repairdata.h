@@ -9,9 +9,13 @@
 #include "cdimage/repair/repaircode.h"
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -30,14 +34,47 @@ public:
     explicit ParityBuilder(const RepairLayout& layout);
 
     void add(std::uint32_t lba, const std::uint8_t* symbol);
-    // The parity of every word at once from the protected sectors before `end`, as `open` gives
-    // them (a source of its own for each of `threads` threads, read a block of words at a time:
-    // a run of sectors in each band), those from `end` on counted as zeros: for them add()
-    // follows. Far quicker than adding each sector as it comes, whose updates sweep the whole
-    // parity once for each band. Throws Error when a sector cannot be read, and what
-    // `eachBlock` throws (it is called on every thread, before each block).
-    void encodeFrom(const std::function<std::unique_ptr<SectorSource>()>& open, std::uint32_t end,
-                    unsigned threads, const std::function<void()>& eachBlock = {});
+    using Opener = std::function<std::unique_ptr<SectorSource>()>;
+
+    // The share of data bands `first` to `last - 1` in the parity of every word at once, from
+    // the protected sectors before `end` as `open` gives them (a source of its own for each
+    // thread, read a block of words at a time: a run of sectors in each band), those from `end`
+    // on counted as zeros: for them add() follows. Each band is given once, in any order, by
+    // this or by add(). Far quicker than adding each sector as it comes, whose updates sweep the
+    // whole parity once for each band. Any number of threads share the work: each one that
+    // calls work() takes blocks of words until none is left. One Bands at a time.
+    class Bands {
+    public:
+        Bands(ParityBuilder& parity, Opener open, int first, int last, std::uint32_t end,
+              std::function<void()> eachBlock);
+        // Encodes blocks until none is left (at once when none is). What a thread meets (an
+        // unreadable sector, what `eachBlock` throws, called before each block) stops every
+        // thread and is kept for finish().
+        void work();
+        // Works too, waits until every thread's work() has returned, and throws what one met.
+        void finish();
+
+    private:
+        void encodeBlock(SectorSource& source, std::uint32_t block, std::uint8_t* symbols,
+                         std::uint8_t* scratch);
+
+        ParityBuilder& m_builder;
+        Opener m_open;
+        std::function<void()> m_eachBlock;
+        RepairCode::Share m_share;
+        std::uint32_t m_end;
+        bool m_writes; // the first share given writes the parity; each later one adds to it
+        std::uint32_t m_blocks;
+        std::atomic<std::uint32_t> m_nextBlock{0};
+        std::mutex m_lock;
+        std::condition_variable m_idle;
+        int m_working = 0;
+        std::exception_ptr m_failure;
+    };
+
+    // Bands encoded on `threads` threads; throws what a thread met.
+    void encodeBands(const Opener& open, int first, int last, std::uint32_t end, unsigned threads,
+                     const std::function<void()>& eachBlock = {});
 
     const RepairLayout& layout() const { return m_layout; }
     // Parity symbol `index` (r * L + j for member r of word j), once every protected one is in.
@@ -55,8 +92,8 @@ public:
 private:
     RepairLayout m_layout;
     RepairCode m_code;
-    // m * L symbols, left unset until the first add() or encodeFrom(): the parity of a full
-    // disc is 100 MB, and encodeFrom() writes every byte of it.
+    // m * L symbols, left unset until the first add() or encodeBands(): the parity of a full
+    // disc is 100 MB, and the first encodeBands() writes every byte of it.
     std::unique_ptr<std::uint8_t[]> m_parity;
     std::size_t m_paritySize = 0;
     bool m_paritySet = false;

@@ -13,6 +13,7 @@
 #include "cdimage/read/imagefile.h"
 #include "cdimage/repair/repairdata.h"
 #include "cdimage/write/outputfile.h"
+#include "cdimage/write/parityaswritten.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -71,6 +72,8 @@ public:
     std::uint32_t lba() const { return m_lba; }
     // From here on, the symbol of every sector that the repair data covers goes to `parity`.
     void protectInto(ParityBuilder& parity) { m_parity = &parity; }
+    // Each time sectors reach the file, `written` is told how many are there.
+    void tellWritten(std::function<void(std::uint32_t)> written) { m_written = std::move(written); }
 
     // A sector of up to 2,048 bytes of `data`, zeros after them.
     void form1(std::uint8_t submode, const std::uint8_t* data, std::size_t size) {
@@ -106,6 +109,8 @@ public:
     void flush() {
         m_out.write(m_buffer.data(), m_used * kRawSectorSize);
         m_used = 0;
+        if (m_written)
+            m_written(m_lba);
     }
 
 private:
@@ -139,6 +144,7 @@ private:
     std::size_t m_used = 0;
     std::uint32_t m_lba = 0;
     ParityBuilder* m_parity = nullptr;
+    std::function<void(std::uint32_t)> m_written;
     std::uint8_t m_symbol[kSymbolSize];
 };
 
@@ -619,19 +625,32 @@ void writeTrackEnd(SectorWriter& image, const Plan& plan) {
     image.finish();
 }
 
-// The parity of every sector written so far, read back from the image on every core while the
-// last sums finish; the sectors written from here on (the file list's) go into it one by one.
-std::unique_ptr<ParityBuilder> parityOfWritten(SectorWriter& image, const OutputFile& binFile,
+// The parity of the image's protected sectors, encoded as they are written: bands whole on the
+// file are read back from it on a thread of its own while this one writes the next ones.
+std::unique_ptr<ParityAsWritten> encodeAsWritten(SectorWriter& image, const OutputFile& binFile,
+                                                 const Plan& plan) {
+    if (!plan.layout.repair)
+        return nullptr;
+    ImageTrack track;
+    track.dataFile = binFile.temporaryPath();
+    auto encoding = std::make_unique<ParityAsWritten>(
+        repairLayoutOf(*plan.layout.repair), [track] { return std::make_unique<ImageFile>(track); },
+        stopIfAsked);
+    image.tellWritten([&encoding = *encoding](std::uint32_t end) { encoding.written(end); });
+    return encoding;
+}
+
+// The parity of every sector written so far: the bands not yet encoded are, on every core while
+// the last sums finish; the sectors written from here on (the file list's) go into it one by one.
+std::unique_ptr<ParityBuilder> parityOfWritten(SectorWriter& image, ParityAsWritten& encoding,
                                                const Plan& plan, const BuildRequest& request) {
     image.flush();
+    image.tellWritten({});
     if (request.progress)
         request.progress(image.lba(), plan.result.sectors, plan.files.size(), plan.files.size(),
                          "repair data");
-    auto parity = std::make_unique<ParityBuilder>(repairLayoutOf(*plan.layout.repair));
-    ImageTrack track;
-    track.dataFile = binFile.temporaryPath();
-    parity->encodeFrom([&] { return std::make_unique<ImageFile>(track); }, image.lba(),
-                       std::clamp(std::thread::hardware_concurrency(), 1u, 8u), stopIfAsked);
+    std::unique_ptr<ParityBuilder> parity =
+        encoding.finish(image.lba(), std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
     image.protectInto(*parity);
     return parity;
 }
@@ -664,12 +683,14 @@ BuildResult buildImage(const BuildRequest& request) {
         removeStaleTemporaries(output, kTool);
     OutputFile binFile(plan.result.bin, kTool);
     SectorWriter image(binFile);
+    // This thread reads the files and writes their sectors while another one sums them and a
+    // third encodes the parity of what is written.
+    const std::unique_ptr<ParityAsWritten> encoding = encodeAsWritten(image, binFile, plan);
     writeFileSystem(image, plan, request.volumeName);
-    // This thread reads the files and writes their sectors while another one sums them.
     ParallelSums summing;
     writeFiles(image, plan, request, summing);
     const std::unique_ptr<ParityBuilder> parity =
-        plan.layout.repair ? parityOfWritten(image, binFile, plan, request) : nullptr;
+        encoding ? parityOfWritten(image, *encoding, plan, request) : nullptr;
     const std::vector<std::string> sums = summing.sums();
     for (std::size_t index = 0; index < plan.files.size(); ++index)
         plan.listed[index].sha256 = sums[index];

@@ -253,15 +253,38 @@ bool OutputFile::File::failed() {
 }
 
 bool OutputFile::File::write(const void* data, std::size_t size) {
-    return size == 0 || std::fwrite(data, 1, size, m_file) == size || failed();
+    if (size > 0 && std::fwrite(data, 1, size, m_file) != size)
+        return failed();
+    m_position += size;
+    writeBehind();
+    return true;
+}
+
+// A large file is handed to the storage as it is written, not all at the close that waits for
+// it: the disk then works while the tool goes on computing. Only a start: nothing waits here.
+void OutputFile::File::writeBehind() {
+#ifdef SYNC_FILE_RANGE_WRITE
+    constexpr std::uint64_t kBatch = 16 << 20;
+    if (m_position < m_handedOver + kBatch)
+        return;
+    ::sync_file_range(::fileno(m_file), off_t(m_handedOver), off_t(m_position - m_handedOver),
+                      SYNC_FILE_RANGE_WRITE); // a system that cannot still syncs at the close
+    m_handedOver = m_position;
+#endif
 }
 
 bool OutputFile::File::seek(std::uint64_t offset) {
-    return (std::fflush(m_file) == 0 && ::fseeko(m_file, off_t(offset), SEEK_SET) == 0) || failed();
+    if (std::fflush(m_file) != 0 || ::fseeko(m_file, off_t(offset), SEEK_SET) != 0)
+        return failed();
+    m_position = offset;
+    return true;
 }
 
 bool OutputFile::File::seekToEnd() {
-    return std::fseek(m_file, 0, SEEK_END) == 0 || failed();
+    if (::fseeko(m_file, 0, SEEK_END) != 0)
+        return failed();
+    m_position = std::uint64_t(::ftello(m_file));
+    return true;
 }
 
 bool OutputFile::File::sync() {

@@ -65,9 +65,13 @@ private:
 
     private:
         bool failed();
+        void writeBehind();
 
         std::FILE* m_file = nullptr; // POSIX
-        void* m_handle = nullptr;    // Windows
+        // Where the next byte goes, and the bytes before which the system was asked to start
+        // putting on the storage (POSIX).
+        std::uint64_t m_position = 0, m_handedOver = 0;
+        void* m_handle = nullptr; // Windows
         bool m_existed = false;
         std::string m_why;
     };
