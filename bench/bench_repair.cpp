@@ -226,8 +226,12 @@ int realisticDisc() {
                 std::printf("velmora_tolk FAILED\n");
         });
     };
-    const double bare = build({QStringLiteral("--repair"), QStringLiteral("off")});
-    const double repaired = build({});
+    // The best of three of each, taken in turns: the machine's other work weighs on both alike.
+    double bare = 1e300, repaired = 1e300;
+    for (int round = 0; round < 3; ++round) {
+        bare = std::min(bare, build({QStringLiteral("--repair"), QStringLiteral("off")}));
+        repaired = std::min(repaired, build({}));
+    }
     const double extraction = velmora::bench::bestOf(1, [&] {
         QDir(folder.filePath(QStringLiteral("out"))).removeRecursively();
         if (!velmora::bench::runQuietly(tools + QStringLiteral("dat2file"),
