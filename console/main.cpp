@@ -8,6 +8,7 @@
 #include "console/processkeeper.h"
 #include "console/sharedconsole.h"
 #include "console/texts.h"
+#include "console/toolgroup.h"
 #include "console/tooljob.h"
 #include "platform/filenamecodec.h"
 #include "platform/qttranslations.h"
@@ -141,6 +142,8 @@ int main(int argc, char** argv) {
     }
     if (argc == 4 && std::strcmp(argv[1], "--guard") == 0)
         return guardTools(pid_t(std::atoll(argv[2])), argv[3]);
+    if (argc >= 5 && std::strcmp(argv[1], "--group") == 0 && std::strcmp(argv[3], "--") == 0)
+        runInGroup(pid_t(std::atoll(argv[2])), argv + 4);
     // The tool's arguments as given, each byte kept (a file name need not be UTF-8), taken
     // before Qt looks at the arguments for options of its own.
     QStringList command;
@@ -152,6 +155,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Velmora GUI"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velmora-gui-32.png")));
     velmora::loadQtTranslations(application); // "Yes" and "No" in the user's language
+    useToolGroups(QCoreApplication::applicationFilePath());
 
     const HandedTool tool{
         velmora::decodeFileName(QByteArrayView(folder.data(), qsizetype(folder.size()))), command,

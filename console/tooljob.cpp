@@ -3,6 +3,7 @@
 
 #include "console/processkeeper.h"
 #include "console/texts.h"
+#include "console/toolgroup.h"
 #include "platform/filenamecodec.h"
 #include "terminal/progress.h"
 
@@ -195,15 +196,17 @@ void ToolJob::start() {
     }
     m_startedAt = QDateTime::currentDateTime();
     setState(State::Running, texts::kRunning.arg(m_toolName));
-    m_process.setProgram(m_command.first());
-    m_process.setArguments(m_command.mid(1));
+    // Through the keeper of its group of processes, where the system keeps one.
+    const QStringList run = commandInGroup(m_command, m_folder);
+    m_process.setProgram(run.first());
+    m_process.setArguments(run.mid(1));
     m_process.setWorkingDirectory(m_folder);
 #ifndef Q_OS_WIN
     // A name that is not UTF-8 reaches the tool as its own bytes (Qt would replace them).
-    if (holdsForeignBytes(m_folder) ||
-        std::any_of(m_command.begin(), m_command.end(),
-                    [](const QString& part) { return holdsForeignBytes(part); })) {
-        for (const QString& part : std::as_const(m_command))
+    if (holdsForeignBytes(m_folder) || std::any_of(run.begin(), run.end(), [](const QString& part) {
+            return holdsForeignBytes(part);
+        })) {
+        for (const QString& part : run)
             m_rawCommand.push_back(encodeFileName(part));
         for (QByteArray& part : m_rawCommand)
             m_rawArgv.push_back(part.data());

@@ -24,6 +24,17 @@
 
 #include <unistd.h>
 
+// This process's number as the system at large has it: under the console it runs in a PID
+// namespace of its own, where getpid() gives another.
+static long processNumberAtLarge() {
+#ifdef __linux__
+    char target[32] = {};
+    if (::readlink("/proc/self", target, sizeof target - 1) > 0)
+        return std::atol(target);
+#endif
+    return static_cast<long>(getpid());
+}
+
 int main(int argc, char** argv) {
     const std::string what = argc > 1 ? argv[1] : "";
     const long long count = argc > 2 ? std::atoll(argv[2]) : 0;
@@ -104,7 +115,7 @@ int main(int argc, char** argv) {
         std::signal(SIGTERM, SIG_IGN);
         if (argc > 2)
             if (std::FILE* file = std::fopen(argv[2], "w")) {
-                std::fprintf(file, "%ld\n", static_cast<long>(getpid()));
+                std::fprintf(file, "%ld\n", processNumberAtLarge());
                 std::fclose(file);
             }
         for (int i = 0; i < 600; ++i) {
