@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the main window offscreen, as it looks with a few files in the source list, and saves
 // it as a PNG: `window_screenshot docs/window.png`; with VELMORA_SCREENSHOT_DARK set, under a
-// dark palette whose highlight is a dark blue (QT_SCALE_FACTOR scales it as usual).
+// dark palette whose highlight is a dark blue (QT_SCALE_FACTOR scales it as usual). With
+// `--console`, the console window instead, after a tool that failed.
 
 #include "app/form1.h"
+#include "console/consolewindow.h"
 #include "fakeservices.h"
 #include "platform/controls.h"
 #include "testfiles.h"
@@ -30,11 +32,24 @@ int main(int argc, char** argv) {
         dark.setColor(QPalette::HighlightedText, Qt::white);
         QApplication::setPalette(dark);
     }
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: window_screenshot OUTPUT.png\n");
+    const bool console = argc == 3 && QByteArray(argv[1]) == "--console";
+    if (argc != 2 && !console) {
+        std::fprintf(stderr, "usage: window_screenshot [--console] OUTPUT.png\n");
         return 2;
     }
-    const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
+    const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[argc - 1]));
+    if (console) {
+        velmora::console::ConsoleWindow window(
+            {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+             QStringLiteral("echo 'reading the image'; echo 'cannot read IN.BIN' >&2; exit 1")});
+        window.resize(760, 480);
+        window.show();
+        window.start();
+        while (window.running())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents();
+        return window.grab().save(output) ? 0 : 1;
+    }
     QTemporaryDir temporary;
     const QString home = velmora::test::makeFolder(temporary.path(), QStringLiteral("Archives"));
     for (const QString& folder : {QStringLiteral("2025"), QStringLiteral("2026")})
