@@ -56,13 +56,9 @@ bool writeWhole(const char* path, const char* text) {
 
 enum class Made { Yes, NotHere, Broken };
 
-// A PID namespace for this process's children: as the user may make one, else in a user
-// namespace of its own where this user and group are themselves and nothing else.
-Made makeNamespace() {
-    const uid_t user = ::geteuid();
-    const gid_t group = ::getegid();
-    if (::unshare(CLONE_NEWPID) == 0)
-        return Made::Yes;
+// A user namespace of this process's own where this user and group are themselves and nothing
+// else, with a PID namespace for its children.
+Made enterUserNamespace(uid_t user, gid_t group) {
     if (::unshare(CLONE_NEWUSER | CLONE_NEWPID) != 0)
         return Made::NotHere;
     char line[64];
@@ -71,6 +67,24 @@ Made makeNamespace() {
         return Made::Broken;
     std::snprintf(line, sizeof line, "%u %u 1\n", unsigned(group), unsigned(group));
     return writeWhole("/proc/self/gid_map", line) ? Made::Yes : Made::Broken;
+}
+
+// A PID namespace for this process's children: as the user may make one, else in a user
+// namespace of its own, tried first in a child (a user namespace cannot be left, and one whose
+// user the system will not map would leave the tool nobody's).
+Made makeNamespace() {
+    if (::unshare(CLONE_NEWPID) == 0)
+        return Made::Yes;
+    const uid_t user = ::geteuid();
+    const gid_t group = ::getegid();
+    const pid_t trial = ::fork();
+    if (trial == 0)
+        ::_exit(enterUserNamespace(user, group) == Made::Yes ? 0 : 1);
+    int status = 0;
+    if (trial < 0 || ::waitpid(trial, &status, 0) != trial || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return Made::NotHere;
+    return enterUserNamespace(user, group);
 }
 
 [[noreturn]] void fail(const char* tool, const char* what) {
