@@ -29,8 +29,8 @@ struct ProcessStat {
     pid_t parent = 0;
 };
 
-std::optional<ProcessStat> statOf(pid_t process) {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(process));
+std::optional<ProcessStat> statAt(const QString& path) {
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray text = file.read(4096);
@@ -42,6 +42,10 @@ std::optional<ProcessStat> statOf(pid_t process) {
     if (fields.size() < 2 || fields.at(0).isEmpty())
         return std::nullopt;
     return ProcessStat{fields.at(0).at(0), pid_t(fields.at(1).toInt())};
+}
+
+std::optional<ProcessStat> statOf(pid_t process) {
+    return statAt(QStringLiteral("/proc/%1/stat").arg(process));
 }
 
 bool carriesMark(pid_t process, const QByteArray& wanted, bool prefix) {
@@ -174,6 +178,11 @@ QList<pid_t> processesMarked(const QByteArray& mark, Among among) {
             marked.append(process);
     }
     return marked;
+}
+
+pid_t parentAtLarge() {
+    const std::optional<ProcessStat> stat = statAt(QStringLiteral("/proc/self/stat"));
+    return stat ? stat->parent : 0;
 }
 
 bool processEnded(pid_t process) {

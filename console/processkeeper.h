@@ -41,6 +41,10 @@ QList<pid_t> descendants();
 // nothing where this process adopts no orphans or the kernel keeps no list of children.
 void endDescendants(const QSet<pid_t>& spare, int graceMilliseconds = 2000);
 
+// This process's parent as the system at large numbers it (not as a PID namespace this process
+// may lie in does); 0 when it cannot be told.
+pid_t parentAtLarge();
+
 // Whether `process` has ended: it is gone, or ends, or waits to be reaped.
 bool processEnded(pid_t process);
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/toolgroup.h"
 
+#include "console/processkeeper.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -90,17 +92,6 @@ Made makeNamespace() {
 [[noreturn]] void fail(const char* tool, const char* what) {
     std::fprintf(stderr, "velmora_console: %s cannot be started: %s\n", tool, what);
     ::_exit(127);
-}
-
-// This process's parent as the system at large numbers it (not as its namespace does).
-pid_t parentAtLarge() {
-    QFile file(QStringLiteral("/proc/self/stat"));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = file.read(4096);
-    const qsizetype end = text.lastIndexOf(')');
-    const QList<QByteArray> fields = text.mid(end + 2).split(' ');
-    return end < 0 || fields.size() < 2 ? 0 : pid_t(fields.at(1).toInt());
 }
 
 [[noreturn]] void runTool(char** tool, const sigset_t& blocked) {
