@@ -50,6 +50,14 @@ QLabel* textLabel(const QString& name, const QString& role, QWidget* parent) {
     return label;
 }
 
+// A button whose text is also its name for screen readers.
+QPushButton* namedButton(const QString& text, const QString& objectName, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    button->setAccessibleName(text);
+    return button;
+}
+
 void setLabelText(QLabel* label, const QString& text) {
     label->setText(breakableAnywhere(text));
     label->setAccessibleName(text);
@@ -236,13 +244,9 @@ void ConsoleWindow::createStatusViews(QWidget* central) {
 
 void ConsoleWindow::createButtons(QWidget* central) {
     using namespace texts;
-    m_check = new QPushButton(kCheckImage, central);
-    m_check->setObjectName(QStringLiteral("check"));
-    m_check->setAccessibleName(kCheckImage);
+    m_check = namedButton(kCheckImage, QStringLiteral("check"), central);
     connect(m_check, &QPushButton::clicked, this, &ConsoleWindow::checkShown);
-    m_openFolder = new QPushButton(kOpenFolder, central);
-    m_openFolder->setObjectName(QStringLiteral("openFolder"));
-    m_openFolder->setAccessibleName(kOpenFolder);
+    m_openFolder = namedButton(kOpenFolder, QStringLiteral("openFolder"), central);
     connect(m_openFolder, &QPushButton::clicked, this, &ConsoleWindow::openShownFolder);
     m_check->hide(); // offered once a tool has ended
     m_openFolder->hide();
@@ -251,16 +255,10 @@ void ConsoleWindow::createButtons(QWidget* central) {
     m_health->setAccessibleName(kHealthName);
     m_health->setTextVisible(true);
     m_health->hide();
-    m_save = new QPushButton(kSaveOutput, central);
-    m_save->setObjectName(QStringLiteral("saveOutput"));
-    m_save->setAccessibleName(kSaveOutput);
+    m_save = namedButton(kSaveOutput, QStringLiteral("saveOutput"), central);
     connect(m_save, &QPushButton::clicked, this, &ConsoleWindow::saveOutput);
-    m_stop = new QPushButton(kStop, central);
-    m_stop->setObjectName(QStringLiteral("stop"));
-    m_stop->setAccessibleName(kStop);
-    m_close = new QPushButton(kClose, central);
-    m_close->setObjectName(QStringLiteral("close"));
-    m_close->setAccessibleName(kClose);
+    m_stop = namedButton(kStop, QStringLiteral("stop"), central);
+    m_close = namedButton(kClose, QStringLiteral("close"), central);
     connect(m_stop, &QPushButton::clicked, this, &ConsoleWindow::askToStop);
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
 }
