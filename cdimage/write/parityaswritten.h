@@ -42,7 +42,7 @@ private:
     std::unique_ptr<ParityBuilder> m_parity;
     ParityBuilder::Opener m_open;
     std::function<void()> m_eachBlock;
-    int m_batch; // bands encoded at once, the last ones apart: few passes over the parity
+    int m_batch; // the fewest bands the thread encodes at once: few passes over the parity
 
     std::mutex m_lock;
     std::condition_variable m_changed;
